@@ -1,0 +1,147 @@
+#include "shortcuts/shell_folders.h"
+
+#include <cstring>
+
+#include "base/registry.h"
+#include "base/text.h"
+#include "shortcuts/shell_seam.h"
+
+OsKind ClassifyOsKind(int succeeded, unsigned major, unsigned minor, unsigned platform) {
+    if (!succeeded) return OS_KIND_OLDER;
+    if (major < 4) return OS_KIND_OLDER;
+    // Every release that reports 6 is taken as Vista's kind, whatever its platform.
+    if (major == 6) return OS_KIND_VISTA;
+    if (platform != OS_PLATFORM_WIN9X && platform != OS_PLATFORM_NT) return OS_KIND_OLDER;
+    int nt = platform == OS_PLATFORM_NT;
+    if (major == 4) {
+        if (nt) return OS_KIND_NT4;
+        switch (minor) {
+            case 0:
+                return OS_KIND_WIN95;
+            case 10:
+                return OS_KIND_WIN98;
+            case 90:
+                return OS_KIND_ME;
+            default:
+                return OS_KIND_OTHER_9X;
+        }
+    }
+    if (major == 5) {
+        if (!nt) return OS_KIND_OTHER_9X;
+        switch (minor) {
+            case 0:
+                return OS_KIND_WIN2000;
+            case 1:
+                return OS_KIND_XP;
+            case 2:
+                return OS_KIND_SERVER2003;
+            default:
+                return OS_KIND_OTHER_NT;
+        }
+    }
+    return nt ? OS_KIND_OTHER_NT : OS_KIND_OTHER_9X;
+}
+
+OsKind GetOsKind() {
+    unsigned major = 0, minor = 0, platform = 0;
+    int succeeded = ReadVersionNumbers(&major, &minor, &platform);
+    return ClassifyOsKind(succeeded, major, minor, platform);
+}
+
+int GetProgramMenuDir(char* folder) { return LookUpSpecialFolder(FOLDER_COMMON_PROGRAMS, folder); }
+int GetDesktopDir(char* folder) { return LookUpSpecialFolder(FOLDER_DESKTOP_DIRECTORY, folder); }
+int GetStartMenuDir(char* folder) { return LookUpSpecialFolder(FOLDER_START_MENU, folder); }
+int GetStartUpDir(char* folder) { return LookUpSpecialFolder(FOLDER_STARTUP, folder); }
+
+namespace {
+
+const char SHELL_FOLDERS_KEY[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+const char MAP_GROUPS_KEY[] =
+    ".DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\GrpConv\\MapGroups";
+const char QUICK_LAUNCH_SUFFIX[] = "\\Microsoft\\Internet Explorer\\Quick Launch";
+
+// Reads a folder text from the registry into `folder` (PATH_TEXT_SIZE bytes). The value's
+// bytes need not end in a NUL; the text is what stands before the first NUL among them.
+// Returns REGISTRY_READ only for a non-empty text that is terminated inside the buffer, since
+// an empty folder would send a shortcut to the current drive's root.
+RegistryRead ReadFolderValue(RegistryRoot root, const char* subKey, const char* valueName,
+                             char* folder) {
+    std::size_t length = 0;
+    RegistryRead read = ReadRegistryValue(root, subKey, REGISTRY_KEY_QUERY_VALUE, valueName, folder,
+                                          PATH_TEXT_SIZE, &length);
+    if (read != REGISTRY_READ) {
+        folder[0] = '\0';
+        return read;
+    }
+    if (length > PATH_TEXT_SIZE) length = PATH_TEXT_SIZE;
+    std::size_t textLength = TextLength(folder, length);
+    if (textLength == PATH_TEXT_SIZE || textLength == 0) {
+        folder[0] = '\0';
+        return REGISTRY_NO_VALUE;
+    }
+    folder[textLength] = '\0';
+    return REGISTRY_READ;
+}
+
+}  // namespace
+
+int GetQuickLaunchDir(char* folder) {
+    folder[0] = '\0';
+    if (GetOsKind() >= OS_KIND_WIN2000) {
+        RegistryRead read =
+            ReadFolderValue(REGISTRY_CURRENT_USER, SHELL_FOLDERS_KEY, "AppData", folder);
+        if (read == REGISTRY_READ) {
+            if (TextAppend(folder, PATH_TEXT_SIZE, QUICK_LAUNCH_SUFFIX)) return 1;
+            folder[0] = '\0';
+            return 0;
+        }
+        if (read == REGISTRY_NO_VALUE) return 0;
+    }
+    return ReadFolderValue(REGISTRY_USERS, MAP_GROUPS_KEY, "Quick Launch", folder) == REGISTRY_READ
+               ? 1
+               : 0;
+}
+
+namespace {
+
+struct ShortcutTag {
+    const char* name;
+    int (*lookUp)(char* folder);
+};
+
+// "<StartMenu>" must be tried before "<StartUpMenu>"; they differ from the seventh byte on.
+constexpr ShortcutTag SHORTCUT_TAGS[] = {
+    {"<ProgramMenu>", GetProgramMenuDir}, {"<Desktop>", GetDesktopDir},
+    {"<StartMenu>", GetStartMenuDir},     {"<StartUpMenu>", GetStartUpDir},
+    {"<QuickLaunch>", GetQuickLaunchDir},
+};
+
+}  // namespace
+
+ShortcutPlace ResolveShortcutPlace(const char* spec, char* path) {
+    const ShortcutTag* tag = nullptr;
+    for (const ShortcutTag& candidate : SHORTCUT_TAGS) {
+        if (BeginsWithName(spec, candidate.name)) {
+            tag = &candidate;
+            break;
+        }
+    }
+    if (!tag) return SHORTCUT_PLACE_NONE;
+
+    char working[PATH_TEXT_SIZE] = {};
+    if (!tag->lookUp(working)) return SHORTCUT_PLACE_NONE;
+    // The lookups promise a terminated text; never trust that past the buffer.
+    std::size_t length = TextLength(working, PATH_TEXT_SIZE);
+    if (length == PATH_TEXT_SIZE) return SHORTCUT_PLACE_TOO_LONG;
+    if (length > 0 && working[length - 1] == '\\') working[length - 1] = '\0';
+    if (!TextAppend(working, sizeof working, spec + std::strlen(tag->name)) ||
+        !TextAppend(working, sizeof working, ".lnk"))
+        return SHORTCUT_PLACE_TOO_LONG;
+    std::memcpy(path, working, std::strlen(working) + 1);
+    return SHORTCUT_PLACE_FOUND;
+}
+
+int ResolveShortcutPath(const char* spec, char* path) {
+    return ResolveShortcutPlace(spec, path) == SHORTCUT_PLACE_FOUND ? 1 : 0;
+}

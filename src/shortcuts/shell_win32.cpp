@@ -1,0 +1,86 @@
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include "base/text.h"
+#include "shortcuts/shell_seam.h"
+
+int LookUpSpecialFolder(int folderNumber, char* folder) {
+    LPITEMIDLIST items = nullptr;
+    if (SHGetSpecialFolderLocation(nullptr, folderNumber, &items) != S_OK) return 0;
+    // SHGetPathFromIDListA may write its buffer even when it fails; the caller's stays clean.
+    char path[MAX_PATH] = {};
+    BOOL found = SHGetPathFromIDListA(items, path);
+    CoTaskMemFree(items);
+    if (!found) return 0;
+    return TextCopy(folder, PATH_TEXT_SIZE, path);
+}
+
+int ReadVersionNumbers(unsigned* major, unsigned* minor, unsigned* platform) {
+    OSVERSIONINFOA info = {};
+    info.dwOSVersionInfoSize = sizeof info;
+    if (!GetVersionExA(&info)) return 0;
+    *major = info.dwMajorVersion;
+    *minor = info.dwMinorVersion;
+    *platform = info.dwPlatformId;
+    return 1;
+}
+
+int ShortcutPathExists(const char* path) {
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+int ShortcutFolderOpens(const char* folder) {
+    // Backup semantics let CreateFileA open a folder as well as a file.
+    HANDLE handle = CreateFileA(folder, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return 0;
+    CloseHandle(handle);
+    return 1;
+}
+
+void MakeShortcutFolder(const char* path) { CreateDirectoryA(path, nullptr); }
+
+int CopyShortcutFile(const char* source, const char* destination) {
+    return CopyFileA(source, destination, FALSE) ? 1 : 0;
+}
+
+void DeleteShortcutFile(const char* path) { DeleteFileA(path); }
+
+namespace {
+
+// The link object's part of SaveShellLink, inside one COM initialisation.
+int SaveLinkObject(const char* targetPath, const char* arguments, const WCHAR* widePath,
+                   const char* workingDir, const char* description) {
+    IShellLinkA* link = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                reinterpret_cast<void**>(&link))))
+        return 0;
+    link->SetPath(targetPath);
+    link->SetArguments(arguments);
+    link->SetWorkingDirectory(workingDir);
+    link->SetDescription(description);
+    IPersistFile* file = nullptr;
+    if (FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+        link->Release();
+        return 0;
+    }
+    HRESULT saved = file->Save(widePath, TRUE);
+    file->Release();
+    link->Release();
+    return SUCCEEDED(saved) ? 1 : 0;
+}
+
+}  // namespace
+
+int SaveShellLink(const char* targetPath, const char* arguments, const char* linkPath,
+                  const char* workingDir, const char* description) {
+    WCHAR widePath[MAX_PATH];
+    if (!MultiByteToWideChar(CP_ACP, 0, linkPath, -1, widePath, MAX_PATH)) return 0;
+    // COM lives for this one shortcut. A thread already in another apartment refuses the
+    // initialisation, and then it is not ours to end.
+    HRESULT initialised = CoInitialize(nullptr);
+    int saved = SaveLinkObject(targetPath, arguments, widePath, workingDir, description);
+    if (SUCCEEDED(initialised)) CoUninitialize();
+    return saved;
+}
