@@ -6,9 +6,14 @@
 // Reads the ProductVersion text under the first translation pair of `path`'s version resource
 // into `versionText` (VERSION_TEXT_SIZE bytes). Returns 1 with the text; 0 when the file has no
 // readable ProductVersion (including one of 64 characters or more).
+//
+// Also 0: no version information, a block that cannot be allocated or read, an empty
+// translation list, no ProductVersion under the first pair (no other pair is tried), and a text
+// with no NUL before the block ends. The block is freed on every path.
 int ReadProductVersion(const char* path, char* versionText);
 
 // The decimal digits of `versionText`, in their order, as one number modulo 2^32.
+// Every other byte is dropped, so "1.10" and "11.0" both give 110; no digits give 0.
 std::uint32_t VersionNumber(const char* versionText);
 
 // 1 when the packaged copy at `newFile` replaces the file at `installedFile`: unless both

@@ -1,0 +1,7 @@
+// Host stand-in for the Windows and system folders of rules/rules_seam.h.
+#pragma once
+
+// Sets what GetWindowsFolder and GetSystemFolder give; null makes that call fail.
+void FakeSetWindowsFolders(const char* windowsFolder, const char* systemFolder);
+// Back to C:\WINDOWS and C:\WINDOWS\system32.
+void FakeResetWindowsFolders();

@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "base/text.h"
+#include "fakes/registry_fake.h"
+#include "rules/targets.h"
+
+namespace {
+
+// A header-only image with the four texts the install folder is found by.
+struct HeaderImage {
+    std::vector<unsigned char> bytes = std::vector<unsigned char>(HEADER_SIZE, 0);
+
+    HeaderImage(const std::string& registryKey, const std::string& valueName,
+                const std::string& subFolder, const std::string& defaultFolder) {
+        Put(offsetof(PackageHeader, registryKey), registryKey);
+        Put(offsetof(PackageHeader, valueName), valueName);
+        Put(offsetof(PackageHeader, subFolder), subFolder);
+        Put(offsetof(PackageHeader, defaultFolder), defaultFolder);
+    }
+    void Put(std::size_t offset, const std::string& text) {
+        std::memcpy(bytes.data() + offset, text.c_str(), text.size() + 1);
+    }
+    PackageImage Image() const {
+        return PackageImage{bytes.data(), static_cast<std::uint32_t>(bytes.size())};
+    }
+    const PackageHeader& Header() const {
+        return *reinterpret_cast<const PackageHeader*>(bytes.data());
+    }
+};
+
+int Resolve(const HeaderImage& package, std::string* installDir) {
+    char buffer[PATH_TEXT_SIZE];
+    std::memset(buffer, 0xCD, sizeof buffer);
+    int result = ResolveInstallDir(package.Image(), package.Header(), buffer);
+    EXPECT_LT(TextLength(buffer, sizeof buffer), sizeof buffer) << "left unterminated";
+    *installDir = std::string(buffer, TextLength(buffer, sizeof buffer));
+    return result;
+}
+
+const char* const APP_KEY = "Software\\Example\\App";
+const std::string VALUE = std::string("C:\\Apps\\Example") + '\0';
+
+struct KeyRow {
+    const char* name;
+    const char* registryKey;
+    RegistryRoot root;
+    const char* subKey;
+};
+
+TEST(ResolveInstallDir, ChoosesRootAndSubKeyByTheRootName) {
+    const KeyRow rows[] = {
+        {"local machine", "HKEY_LOCAL_MACHINE\\Software\\Example\\App", REGISTRY_LOCAL_MACHINE,
+         APP_KEY},
+        {"current user", "HKEY_CURRENT_USER\\Software\\Example\\App", REGISTRY_CURRENT_USER,
+         APP_KEY},
+        {"classes root", "HKEY_CLASSES_ROOT\\Software\\Example\\App", REGISTRY_CLASSES_ROOT,
+         APP_KEY},
+        {"lower case root", "hkey_current_user\\Software\\Example\\App", REGISTRY_CURRENT_USER,
+         APP_KEY},
+        {"mixed case root", "Hkey_Classes_Root\\Software\\Example\\App", REGISTRY_CLASSES_ROOT,
+         APP_KEY},
+        // 19 characters are skipped whatever they are: "Software\Example\Ap" goes.
+        {"no root name", "Software\\Example\\App", REGISTRY_LOCAL_MACHINE, "p"},
+        {"no root name, short", "Software", REGISTRY_LOCAL_MACHINE, ""},
+        {"no root name, 19 characters", "Software\\Example\\Ap", REGISTRY_LOCAL_MACHINE, ""},
+        {"empty key", "", REGISTRY_LOCAL_MACHINE, ""},
+        {"root alone", "HKEY_CURRENT_USER", REGISTRY_CURRENT_USER, ""},
+        {"root and separator alone", "HKEY_LOCAL_MACHINE\\", REGISTRY_LOCAL_MACHINE, ""},
+        {"other separator", "HKEY_CURRENT_USER/Software\\Example\\App", REGISTRY_CURRENT_USER,
+         APP_KEY},
+        {"root name cut short", "HKEY_CURRENT_USE\\Software\\Example\\App", REGISTRY_LOCAL_MACHINE,
+         "ftware\\Example\\App"},
+    };
+    for (const KeyRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeRegistryReset();
+        FakeRegistrySetValue(row.root, row.subKey, "Path", VALUE);
+        std::string installDir;
+        EXPECT_EQ(1, Resolve(HeaderImage(row.registryKey, "Path", "", "C:\\Default"), &installDir));
+        EXPECT_EQ("C:\\Apps\\Example", installDir);
+        ASSERT_EQ(1u, FakeRegistryReads().size());
+        EXPECT_EQ(row.root, FakeRegistryReads()[0].root);
+        EXPECT_EQ(row.subKey, FakeRegistryReads()[0].subKey);
+        EXPECT_EQ(REGISTRY_KEY_READ, FakeRegistryReads()[0].access);
+        EXPECT_EQ("Path", FakeRegistryReads()[0].valueName);
+    }
+}
+
+struct ValueRow {
+    const char* name;
+    bool keyExists;
+    bool valueExists;
+    std::string data;
+    const char* subFolder;
+    int result;
+    std::string installDir;
+};
+
+TEST(ResolveInstallDir, UsesTheValueOrDefaultFolder) {
+    const std::string longest(259, 'x');
+    const ValueRow rows[] = {
+        {"value", true, true, VALUE, "", 1, "C:\\Apps\\Example"},
+        {"value and sub-folder", true, true, VALUE, "Bin", 1, "C:\\Apps\\Example\\Bin"},
+        {"value ending in a backslash", true, true, std::string("C:\\Apps\\Example\\") + '\0',
+         "Bin", 1, "C:\\Apps\\Example\\\\Bin"},
+        {"value without a zero byte", true, true, "C:\\Apps\\Example", "Bin", 1,
+         "C:\\Apps\\Example\\Bin"},
+        {"value ends at its first zero byte", true, true, std::string("C:\\A\0C:\\B\0", 10), "", 1,
+         "C:\\A"},
+        {"unexpanded reference", true, true, std::string("%ProgramFiles%\\Example") + '\0', "", 1,
+         "%ProgramFiles%\\Example"},
+        {"empty text counts as found", true, true, std::string(1, '\0'), "", 1, ""},
+        {"empty text with sub-folder", true, true, std::string(1, '\0'), "Bin", 1, "\\Bin"},
+        {"0-byte value", true, true, "", "Bin", 1, "C:\\Default"},
+        {"value missing", true, false, "", "Bin", 1, "C:\\Default"},
+        {"key missing", false, false, "", "Bin", 1, "C:\\Default"},
+        {"more than 260 bytes", true, true, std::string(261, 'x'), "", 1, "C:\\Default"},
+        {"260 bytes with the zero last", true, true, longest + '\0', "", 1, longest},
+        {"260 bytes without a zero", true, true, std::string(260, 'x'), "", 0, ""},
+        {"259 characters and a sub-folder", true, true, longest + '\0', "b", 0, ""},
+        {"exactly 259 with the sub-folder", true, true, std::string(255, 'x') + '\0', "bin", 1,
+         std::string(255, 'x') + "\\bin"},
+        {"one over 259 with the sub-folder", true, true, std::string(256, 'x') + '\0', "bin", 0,
+         ""},
+    };
+    for (const ValueRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeRegistryReset();
+        if (row.keyExists) FakeRegistryAddKey(REGISTRY_LOCAL_MACHINE, APP_KEY);
+        if (row.valueExists) FakeRegistrySetValue(REGISTRY_LOCAL_MACHINE, APP_KEY, "", row.data);
+        HeaderImage package("HKEY_LOCAL_MACHINE\\Software\\Example\\App", "", row.subFolder,
+                            "C:\\Default");
+        std::string installDir;
+        EXPECT_EQ(row.result, Resolve(package, &installDir));
+        EXPECT_EQ(row.installDir, installDir);
+    }
+}
+
+TEST(ResolveInstallDir, DefaultFolderIsUsedVerbatimOrNotAtAll) {
+    const struct {
+        const char* name;
+        std::string defaultFolder;
+        int result;
+    } rows[] = {
+        {"trailing backslash kept", "C:\\Program Files\\Example\\", 1},
+        {"empty", "", 1},
+        {"259 characters", std::string(259, 'd'), 1},
+        // Wider than its field, as texts are read to their NUL; cannot be held.
+        {"260 characters", std::string(260, 'd'), 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeRegistryReset();
+        HeaderImage package("HKEY_LOCAL_MACHINE\\Software\\Missing", "Path", "", "");
+        package.Put(offsetof(PackageHeader, defaultFolder), row.defaultFolder);
+        std::string installDir;
+        EXPECT_EQ(row.result, Resolve(package, &installDir));
+        EXPECT_EQ(row.result ? row.defaultFolder : "", installDir);
+    }
+}
+
+TEST(ResolveInstallDir, TextsRunningOffTheImageAreNotRead) {
+    FakeRegistryReset();
+    FakeRegistrySetValue(REGISTRY_LOCAL_MACHINE, APP_KEY, "Path", VALUE);
+
+    // subFolder, the last text, runs to the image's end: the folder it names is unknown.
+    HeaderImage subFolderOpen("HKEY_LOCAL_MACHINE\\Software\\Example\\App", "Path", "",
+                              "C:\\Default");
+    std::memset(subFolderOpen.bytes.data() + offsetof(PackageHeader, subFolder), 'A',
+                HEADER_SIZE - offsetof(PackageHeader, subFolder));
+    std::string installDir;
+    EXPECT_EQ(0, Resolve(subFolderOpen, &installDir));
+    EXPECT_EQ("", installDir);
+
+    // Without the key, defaultFolder alone is needed, and it is whole.
+    FakeRegistryReset();
+    EXPECT_EQ(1, Resolve(subFolderOpen, &installDir));
+    EXPECT_EQ("C:\\Default", installDir);
+
+    // Nothing from registryKey on is terminated: no key is read and nothing is given.
+    FakeRegistryReset();
+    HeaderImage allOpen("", "", "", "");
+    std::memset(allOpen.bytes.data() + offsetof(PackageHeader, registryKey), 'A',
+                HEADER_SIZE - offsetof(PackageHeader, registryKey));
+    EXPECT_EQ(0, Resolve(allOpen, &installDir));
+    EXPECT_EQ("", installDir);
+    EXPECT_TRUE(FakeRegistryReads().empty());
+}
+
+}  // namespace
