@@ -1,0 +1,28 @@
+// The apply run: the whole package applied in one pass, driving the dialog from the worker.
+#pragma once
+
+#include <cstdint>
+
+// Applies the package resource of g_instance, reporting on `dialog` (an HWND; null or a
+// vanished window is allowed: the dialog operations then do nothing).
+// Returns 1 when the run reached its completion (g_done is then 1, Update reads Finish and is
+// enabled, Cancel disabled, bar 100), also when the module has no package at all; 0 when it
+// stopped early: the package resource did not load, lock or hold a whole header (Update stays
+// disabled), or a listed application is running (its message shown, Update enabled again).
+int RunUpdate(void* dialog);
+
+// Sets the dialog's progress bar (range 0 to 100) to `position`. Returns 1.
+int SetProgress(void* dialog, int position);
+
+// Starts the program at `path`, with no arguments, and returns when it has ended. A program
+// that cannot be started is skipped silently.
+void RunAndWait(const char* path);
+
+// The total of every entry's size, rounded once to the nearest 32-bit float: the divisor of
+// every position of a run.
+float ProgressDivisor(std::uint32_t totalBytes);
+
+// Bar position after `doneBytes`: doneBytes / divisor * 100 in double precision, truncated
+// toward zero, at most 100; 0 when the divisor is 0 (every entry empty). The float divisor is
+// why the last entry of a package above 2^24 bytes may give 99.
+int ProgressPosition(std::uint32_t doneBytes, float divisor);

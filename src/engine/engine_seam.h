@@ -1,0 +1,54 @@
+// What the apply run needs from its surroundings. The Win32 side (engine_win32.cpp) makes
+// these the real calls; host tests link a recording fake instead.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// --- the dialog (an HWND); on a missing window every operation does nothing
+
+void EnableUpdateButton(void* dialog, int enable);
+void DisableCancelButton(void* dialog);
+// Shows `message` with `caption` in a message box owned by the dialog and returns when the
+// user has closed it.
+void ShowRunningAppMessage(void* dialog, const char* message, const char* caption);
+// Sets the Update button's text to the finish string of g_instance.
+void ShowFinishText(void* dialog);
+
+// --- the running-application check
+
+// 1 when a top-level window of class `windowClass` exists. An empty class matches no window.
+int IsWindowClassRunning(const char* windowClass);
+
+// --- the package resource of g_instance (RCDATA 1)
+
+// The found resource, or null when the module has none.
+void* FindPackageResource();
+// The loaded resource, or null.
+void* LoadPackageResource(void* found);
+// The address of the package's first byte, or null.
+const unsigned char* LockPackageResource(void* loaded);
+// The package's length in bytes (0 when unknown).
+std::uint32_t PackageResourceSize(void* found);
+void FreePackageResource(void* loaded);
+
+// --- files
+
+// Fills `folder` (PATH_TEXT_SIZE bytes) with the user's temporary folder. 1 on success.
+int GetTempFolder(char* folder);
+// Creates a new empty file named with the prefix "vq" in `folder` and puts its full name in
+// `name` (PATH_TEXT_SIZE bytes). 1 on success; 0 when no file was created.
+int CreateTempFile(const char* folder, char* name);
+// Writes `size` bytes of `data` as the whole content of the file at `path`. 1 only when the
+// file was opened and every byte written; 0 otherwise (a partly written file may remain).
+int WriteWholeFile(const char* path, const void* data, std::uint32_t size);
+// Puts a copy of `source` at `target` in one step: afterwards `target` is either the file it
+// was or a complete copy of `source`, never missing or partial, and nothing else is left in
+// the target's folder. `source` stays. 1 when the target was replaced.
+int ReplaceTargetFile(const char* source, const char* target);
+
+// --- memory for one entry's data
+
+// A zero-filled block of `bytes` bytes, or null.
+void* AllocEntryBuffer(std::size_t bytes);
+void FreeEntryBuffer(void* buffer);

@@ -1,0 +1,152 @@
+// The apply run's surroundings on Windows: the dialog's controls, the package resource, the
+// temporary files, the replace and the run-after processes.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "base/text.h"
+#include "engine/engine.h"
+#include "engine/engine_seam.h"
+#include "engine/globals.h"
+#include "engine/worker.h"
+#include "package/package.h"
+
+namespace {
+
+// Control and string ids of the dialog's resources.
+constexpr int IDC_UPDATE_BUTTON = 1000;
+constexpr int IDC_CANCEL_BUTTON = 3;
+constexpr int IDC_PROGRESS_BAR = 1004;
+constexpr UINT IDS_FINISH_TEXT = 110;
+
+HWND Dialog(void* dialog) { return static_cast<HWND>(dialog); }
+HMODULE Instance() { return static_cast<HMODULE>(g_instance); }
+
+}  // namespace
+
+DWORD WINAPI UpdateWorker(LPVOID dialog) {
+    RunUpdate(dialog);
+    ExitThread(0);
+    return 0;
+}
+
+// --- the dialog
+
+void EnableUpdateButton(void* dialog, int enable) {
+    EnableWindow(GetDlgItem(Dialog(dialog), IDC_UPDATE_BUTTON), enable ? TRUE : FALSE);
+}
+
+void DisableCancelButton(void* dialog) {
+    EnableWindow(GetDlgItem(Dialog(dialog), IDC_CANCEL_BUTTON), FALSE);
+}
+
+int SetProgress(void* dialog, int position) {
+    SendMessageA(GetDlgItem(Dialog(dialog), IDC_PROGRESS_BAR), PBM_SETPOS,
+                 static_cast<WPARAM>(position), 0);
+    return 1;
+}
+
+void ShowRunningAppMessage(void* dialog, const char* message, const char* caption) {
+    MessageBoxA(Dialog(dialog), message, caption, MB_OK | MB_ICONINFORMATION);
+}
+
+void ShowFinishText(void* dialog) {
+    char text[PATH_TEXT_SIZE];
+    // A module without the string keeps the button's text rather than blanking it.
+    if (LoadStringA(Instance(), IDS_FINISH_TEXT, text, sizeof text) > 0)
+        SetDlgItemTextA(Dialog(dialog), IDC_UPDATE_BUTTON, text);
+}
+
+int IsWindowClassRunning(const char* windowClass) {
+    // An unused record must match nothing, whatever FindWindowA makes of an empty class.
+    if (windowClass[0] == '\0') return 0;
+    return FindWindowA(windowClass, nullptr) != nullptr;
+}
+
+// --- the package resource
+
+void* FindPackageResource() {
+    return FindResourceA(Instance(), MAKEINTRESOURCEA(PACKAGE_RESOURCE_ID),
+                         MAKEINTRESOURCEA(PACKAGE_RESOURCE_TYPE));
+}
+
+void* LoadPackageResource(void* found) {
+    return LoadResource(Instance(), static_cast<HRSRC>(found));
+}
+
+const unsigned char* LockPackageResource(void* loaded) {
+    return static_cast<const unsigned char*>(LockResource(static_cast<HGLOBAL>(loaded)));
+}
+
+std::uint32_t PackageResourceSize(void* found) {
+    return SizeofResource(Instance(), static_cast<HRSRC>(found));
+}
+
+void FreePackageResource(void* loaded) { FreeResource(static_cast<HGLOBAL>(loaded)); }
+
+// --- files
+
+int GetTempFolder(char* folder) {
+    DWORD length = GetTempPathA(PATH_TEXT_SIZE, folder);
+    // A result of the buffer's size or more is the size it would need: nothing was written.
+    return length > 0 && length < PATH_TEXT_SIZE;
+}
+
+int CreateTempFile(const char* folder, char* name) {
+    return GetTempFileNameA(folder, "vq", 0, name) != 0;
+}
+
+int WriteWholeFile(const char* path, const void* data, std::uint32_t size) {
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    DWORD written = 0;
+    BOOL wrote = WriteFile(file, data, size, &written, nullptr);
+    BOOL closed = CloseHandle(file);
+    return wrote && closed && written == size;
+}
+
+int ReplaceTargetFile(const char* source, const char* target) {
+    // The new copy is made beside the target, so that the rename over it stays on one volume
+    // and is a single step: a failed copy or a process ended half-way never touches the target.
+    char folder[PATH_TEXT_SIZE];
+    if (!TextCopy(folder, sizeof folder, target)) return 0;
+    char* lastBackslash = const_cast<char*>(FindLastBackslash(folder));
+    if (!lastBackslash) return 0;
+    lastBackslash[1] = '\0';
+
+    char staged[PATH_TEXT_SIZE];
+    if (!GetTempFileNameA(folder, "twn", 0, staged)) return 0;
+    if (CopyFileA(source, staged, FALSE) &&
+        MoveFileExA(staged, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return 1;
+    DeleteFileA(staged);
+    return 0;
+}
+
+// --- memory
+
+void* AllocEntryBuffer(std::size_t bytes) { return LocalAlloc(LMEM_FIXED | LMEM_ZEROINIT, bytes); }
+
+void FreeEntryBuffer(void* buffer) { LocalFree(buffer); }
+
+// --- processes
+
+void RunAndWait(const char* path) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+
+    // The program is named exactly, so a path with blanks never starts "C:\Program.exe";
+    // quoted on the command line, the program sees no arguments.
+    char commandLine[PATH_TEXT_SIZE + 2];
+    if (!TextFormat(commandLine, sizeof commandLine, "\"%s\"", path)) return;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(path, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+        return;
+    // Waiting on the process itself: an exit code of 259 (STILL_ACTIVE) cannot keep us here.
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+}

@@ -1,0 +1,4 @@
+#include "engine/globals.h"
+
+void* g_instance = nullptr;
+int g_done = 0;

@@ -1,0 +1,10 @@
+// The program's globals that the apply run shares with start-up and the dialog.
+#pragma once
+
+// Module instance handle (HINSTANCE): written once at start-up, then only read. The package and
+// the finish text are resources of this module.
+extern void* g_instance;
+
+// 1 once the package has been applied. Written only by the worker, in the completion, before
+// the Update button is enabled again; read by the dialog when that button is pressed.
+extern int g_done;

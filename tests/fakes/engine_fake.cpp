@@ -1,0 +1,203 @@
+#include "fakes/engine_fake.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "base/text.h"
+#include "engine/engine.h"
+#include "engine/engine_seam.h"
+#include "engine/globals.h"
+#include "package/package.h"
+#include "rules/targets.h"
+#include "rules/version.h"
+#include "shortcuts/shortcuts.h"
+
+namespace {
+
+FakeEngine& State() {
+    static FakeEngine state;
+    return state;
+}
+
+void Record(const std::string& call) { State().calls.push_back(call); }
+
+// Stand-in handles: any non-null address serves, none is ever dereferenced.
+int g_foundToken;
+int g_loadedToken;
+
+}  // namespace
+
+FakeEngine& FakeEngineState() { return State(); }
+
+void FakeEngineReset() {
+    State() = FakeEngine();
+    g_done = 0;
+    g_instance = nullptr;
+}
+
+std::vector<std::string> FakeEngineCalls(const std::string& prefix) {
+    std::vector<std::string> matching;
+    for (const std::string& call : State().calls) {
+        if (call.compare(0, prefix.size(), prefix) == 0) matching.push_back(call);
+    }
+    return matching;
+}
+
+// --- the dialog
+
+void EnableUpdateButton(void*, int enable) {
+    Record(enable ? "EnableUpdate 1 done=" + std::to_string(g_done) : "EnableUpdate 0");
+}
+
+void DisableCancelButton(void*) { Record("DisableCancel"); }
+
+int SetProgress(void*, int position) {
+    Record("SetProgress " + std::to_string(position));
+    return 1;
+}
+
+void ShowRunningAppMessage(void*, const char* message, const char* caption) {
+    Record(std::string("MessageBox ") + message + "|" + caption);
+}
+
+void ShowFinishText(void*) { Record("FinishText"); }
+
+int IsWindowClassRunning(const char* windowClass) {
+    Record(std::string("FindWindow ") + windowClass);
+    return windowClass[0] != '\0' && State().runningClasses.count(windowClass) > 0;
+}
+
+// --- the package resource
+
+void* FindPackageResource() {
+    Record("FindResource");
+    return State().packageState == FAKE_PACKAGE_MISSING ? nullptr : &g_foundToken;
+}
+
+void* LoadPackageResource(void* found) {
+    Record("LoadResource");
+    if (found != &g_foundToken || State().packageState == FAKE_PACKAGE_NOT_LOADED) return nullptr;
+    ++State().loadsHeld;
+    return &g_loadedToken;
+}
+
+const unsigned char* LockPackageResource(void* loaded) {
+    Record("LockResource");
+    if (loaded != &g_loadedToken || State().packageState == FAKE_PACKAGE_NOT_LOCKED) return nullptr;
+    // A non-null address even for an empty package, as a locked resource always has one.
+    static const unsigned char empty = 0;
+    return State().package.empty() ? &empty : State().package.data();
+}
+
+std::uint32_t PackageResourceSize(void*) {
+    Record("SizeofResource");
+    return static_cast<std::uint32_t>(State().package.size());
+}
+
+void FreePackageResource(void*) {
+    Record("FreeResource");
+    --State().loadsHeld;
+}
+
+// --- files
+
+int GetTempFolder(char* folder) {
+    Record("GetTempPath");
+    if (!State().tempFolderResult) return 0;
+    return TextCopy(folder, PATH_TEXT_SIZE, State().tempFolder.c_str());
+}
+
+int CreateTempFile(const char* folder, char* name) {
+    if (State().tempFileFails) {
+        Record("GetTempFileName FAIL");
+        return 0;
+    }
+    std::string made =
+        std::string(folder) + "vq" + std::to_string(++State().tempFilesMade) + ".tmp";
+    Record("GetTempFileName " + made);
+    State().files[made].clear();
+    return TextCopy(name, PATH_TEXT_SIZE, made.c_str());
+}
+
+int WriteWholeFile(const char* path, const void* data, std::uint32_t size) {
+    bool fails = State().failingWrites.count(path) > 0;
+    Record(std::string("Write ") + path + " " + std::to_string(size) + (fails ? " FAIL" : ""));
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    // A failed write leaves a partial file, as a full disk would.
+    State().files[path].assign(bytes, bytes + (fails ? size / 2 : size));
+    return fails ? 0 : 1;
+}
+
+int ReplaceTargetFile(const char* source, const char* target) {
+    bool fails = State().failingReplaces.count(target) > 0;
+    Record(std::string("Replace ") + source + " > " + target + (fails ? " FAIL" : ""));
+    if (fails) return 0;
+    State().files[target] = State().files[source];
+    return 1;
+}
+
+void* AllocEntryBuffer(std::size_t bytes) {
+    bool fails = State().failingAllocs.count(bytes) > 0;
+    Record("Alloc " + std::to_string(bytes) + (fails ? " FAIL" : ""));
+    if (fails) return nullptr;
+    void* block = std::calloc(bytes, 1);
+    if (block) ++State().buffersHeld;
+    return block;
+}
+
+void FreeEntryBuffer(void* buffer) {
+    Record("Free");
+    --State().buffersHeld;
+    std::free(buffer);
+}
+
+void RunAndWait(const char* path) { Record(std::string("RunAndWait ") + path); }
+
+// --- the rules and shortcuts, as the run sees them
+
+int ResolveInstallDir(const PackageImage&, const PackageHeader&, char* installDir) {
+    Record("ResolveInstallDir");
+    if (!State().installDirResult) {
+        installDir[0] = '\0';
+        return 0;
+    }
+    return TextCopy(installDir, PATH_TEXT_SIZE, State().installDir.c_str());
+}
+
+int ResolveTargetPath(const char* fileName, const char* folder, const char* installDir,
+                      char* targetPath) {
+    Record(std::string("ResolveTargetPath ") + fileName + "|" + folder);
+    static const struct {
+        const char* name;
+        const char* base;
+    } placeholders[] = {{"<InstallDir>", nullptr},
+                        {"<WindowsDir>", "C:\\WINDOWS"},
+                        {"<SystemDir>", "C:\\WINDOWS\\system32"}};
+    for (const auto& placeholder : placeholders) {
+        if (!BeginsWithName(folder, placeholder.name)) continue;
+        const char* base = placeholder.base ? placeholder.base : installDir;
+        if (!base) return 0;
+        char path[PATH_TEXT_SIZE];
+        if (!TextFormat(path, sizeof path, "%s%s\\%s", base, folder + std::strlen(placeholder.name),
+                        fileName))
+            return 0;
+        return TextCopy(targetPath, PATH_TEXT_SIZE, path);
+    }
+    return 0;
+}
+
+int IsNewerOrSame(const char* newFile, const char* installedFile) {
+    Record(std::string("IsNewerOrSame ") + newFile + " > " + installedFile);
+    auto rule = State().newerOrSame.find(installedFile);
+    return rule == State().newerOrSame.end() ? 1 : rule->second;
+}
+
+int ApplyShortcutSpecs(const char* shortcutText, const char* targetPath) {
+    Record(std::string("Shortcuts ") + shortcutText + " > " + targetPath);
+    return shortcutText[0] != '\0';
+}
+
+int MoveShortcut(const char* from, const char* to) {
+    Record(std::string("Move ") + from + " > " + to);
+    return 1;
+}

@@ -1,0 +1,541 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+#include "engine/globals.h"
+#include "fakes/engine_fake.h"
+#include "package/package.h"
+#include "package/package_writer.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+int g_dialogToken;
+void* const kDialog = &g_dialogToken;
+
+std::vector<unsigned char> Bytes(const std::string& text) {
+    return std::vector<unsigned char>(text.begin(), text.end());
+}
+
+WriterEntry Entry(const std::string& fileName, const std::string& folder, std::uint32_t flags,
+                  const std::string& data, const std::string& shortcutText = "") {
+    WriterEntry entry;
+    entry.fileName = fileName;
+    entry.folder = folder;
+    entry.flags = flags;
+    entry.data = Bytes(data);
+    entry.shortcutText = shortcutText;
+    return entry;
+}
+
+WriterPackage BasePackage() {
+    WriterPackage package;
+    package.title = "Example Suite";
+    package.versionText = "2.0";
+    package.registryKey = "HKEY_LOCAL_MACHINE\\Software\\Example";
+    package.valueName = "Path";
+    package.defaultFolder = "C:\\Apps\\Example";
+    return package;
+}
+
+std::vector<unsigned char> Build(const WriterPackage& package) {
+    std::vector<unsigned char> bytes;
+    std::string error;
+    EXPECT_EQ(1, BuildPackage(package, &bytes, &error)) << error;
+    return bytes;
+}
+
+PackageEntry* EntryAt(std::vector<unsigned char>& bytes, int index) {
+    return reinterpret_cast<PackageEntry*>(bytes.data() + HEADER_SIZE + ENTRY_SIZE * index);
+}
+
+class Engine : public ::testing::Test {
+protected:
+    void SetUp() override { FakeEngineReset(); }
+    void TearDown() override {
+        EXPECT_EQ(0, FakeEngineState().loadsHeld) << "the package is freed on every path";
+        EXPECT_EQ(0, FakeEngineState().buffersHeld) << "every entry buffer is freed";
+    }
+
+    int Run(const std::vector<unsigned char>& package) {
+        FakeEngineState().package = package;
+        return RunUpdate(kDialog);
+    }
+    static const Calls& AllCalls() { return FakeEngineState().calls; }
+};
+
+const Calls kCompletion = {"SetProgress 100", "FinishText", "EnableUpdate 1 done=1",
+                           "DisableCancel"};
+
+Calls Concat(std::initializer_list<Calls> parts) {
+    Calls all;
+    for (const Calls& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// Index of the first recorded call equal to `call`, or -1.
+int IndexOf(const std::string& call) {
+    const Calls& calls = FakeEngineState().calls;
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        if (calls[i] == call) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+TEST_F(Engine, OneEntryRunsEveryStepInOrder) {
+    WriterPackage package = BasePackage();
+    package.entries = {
+        Entry("tool.exe", "<InstallDir>", ENTRY_RUN_AFTER, "new tool", "<Desktop>\\Tool;")};
+    package.moves = {{"<Desktop>\\Old", "<ProgramMenu>\\New"}};
+
+    ASSERT_EQ(1, Run(Build(package)));
+
+    const std::string temp = "C:\\Temp\\vq1.tmp";
+    const std::string target = "C:\\Apps\\Example\\tool.exe";
+    EXPECT_EQ(Concat({{"EnableUpdate 0",
+                       "SetProgress 0",
+                       "FindResource",
+                       "LoadResource",
+                       "LockResource",
+                       "SizeofResource",
+                       "FindWindow ",
+                       "FindWindow ",
+                       "FindWindow ",
+                       "FindWindow ",
+                       "FindWindow ",
+                       "ResolveInstallDir",
+                       "GetTempPath",
+                       "Alloc 9",
+                       "ResolveTargetPath tool.exe|<InstallDir>",
+                       "GetTempFileName " + temp,
+                       "Write " + temp + " 8",
+                       "IsNewerOrSame " + temp + " > " + target,
+                       "Replace " + temp + " > " + target,
+                       "Shortcuts <Desktop>\\Tool; > " + target,
+                       "Free",
+                       "SetProgress 100",
+                       "RunAndWait " + target,
+                       "Move <Desktop>\\Old > <ProgramMenu>\\New",
+                       "FreeResource"},
+                      kCompletion}),
+              AllCalls());
+    EXPECT_EQ(Bytes("new tool"), FakeEngineState().files[target]);
+    EXPECT_EQ(Bytes("new tool"), FakeEngineState().files[temp]) << "the temporary file stays";
+    EXPECT_EQ(1, g_done);
+}
+
+TEST_F(Engine, EachEndLeavesTheDialogAsItShould) {
+    WriterPackage package = BasePackage();
+    package.entries = {Entry("a.txt", "<InstallDir>", 0, "a")};
+    const std::vector<unsigned char> whole = Build(package);
+    const std::vector<unsigned char> shortOfHeader(whole.begin(), whole.begin() + HEADER_SIZE - 1);
+    const Calls start = {"EnableUpdate 0", "SetProgress 0", "FindResource"};
+
+    struct Row {
+        const char* name;
+        FakePackageState state;
+        std::vector<unsigned char> package;
+        int result;
+        Calls calls;
+    };
+    const Row rows[] = {
+        {"resource missing: completes without applying", FAKE_PACKAGE_MISSING, whole, 1,
+         Concat({start, kCompletion})},
+        {"not loadable: stops with Update disabled", FAKE_PACKAGE_NOT_LOADED, whole, 0,
+         Concat({start, {"LoadResource"}})},
+        {"not lockable: freed, stops", FAKE_PACKAGE_NOT_LOCKED, whole, 0,
+         Concat({start, {"LoadResource", "LockResource", "FreeResource"}})},
+        {"shorter than its header: freed, stops", FAKE_PACKAGE_PRESENT, shortOfHeader, 0,
+         Concat({start, {"LoadResource", "LockResource", "SizeofResource", "FreeResource"}})},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeEngineReset();
+        FakeEngineState().packageState = row.state;
+        EXPECT_EQ(row.result, Run(row.package));
+        EXPECT_EQ(row.calls, AllCalls());
+        EXPECT_EQ(row.result, g_done);
+    }
+}
+
+TEST_F(Engine, FirstRunningApplicationBlocksWithItsOwnMessage) {
+    WriterPackage package = BasePackage();
+    package.runningApps = {
+        {"", "unused"}, {"MainWnd", "Close Main."}, {"HelperWnd", "Close Helper."}};
+    package.entries = {Entry("a.txt", "<InstallDir>", ENTRY_ALWAYS_REPLACE, "a")};
+    FakeEngineState().runningClasses = {"MainWnd", "HelperWnd"};
+
+    EXPECT_EQ(0, Run(Build(package)));
+
+    EXPECT_EQ(
+        (Calls{"EnableUpdate 0", "SetProgress 0", "FindResource", "LoadResource", "LockResource",
+               "SizeofResource", "FindWindow ", "FindWindow MainWnd",
+               "MessageBox Close Main.|Example Suite", "EnableUpdate 1 done=0", "FreeResource"}),
+        AllCalls());
+    EXPECT_EQ(0, g_done);
+
+    // Once the application is closed, a new press repeats the whole run.
+    FakeEngineState().calls.clear();
+    FakeEngineState().runningClasses.clear();
+    EXPECT_EQ(1, RunUpdate(kDialog));
+    EXPECT_EQ(5u, FakeEngineCalls("FindWindow").size());
+    EXPECT_EQ(1u, FakeEngineCalls("Replace").size());
+}
+
+TEST_F(Engine, DecisionPerEntry) {
+    WriterPackage package = BasePackage();
+    package.entries = {
+        Entry("always.dll", "<InstallDir>", ENTRY_ALWAYS_REPLACE, "always"),
+        Entry("older.dll", "<InstallDir>", 0, "older"),
+        Entry("newer.dll", "<SystemDir>", 0, "newer"),
+        Entry("nowhere.dll", "C:\\Fixed", ENTRY_RUN_AFTER, "nowhere", "<Desktop>\\X;"),
+        Entry("other.dll", "<InstallDir>", 0x0E | 0x20, "other bits"),
+    };
+    FakeEngineState().installDir = "D:\\Prod";
+    // The installed copy claims a higher version: only the rule can keep it.
+    FakeEngineState().newerOrSame = {{"D:\\Prod\\always.dll", 0}, {"D:\\Prod\\older.dll", 0}};
+
+    ASSERT_EQ(1, Run(Build(package)));
+
+    EXPECT_EQ((Calls{"IsNewerOrSame C:\\Temp\\vq2.tmp > D:\\Prod\\older.dll",
+                     "IsNewerOrSame C:\\Temp\\vq3.tmp > C:\\WINDOWS\\system32\\newer.dll",
+                     "IsNewerOrSame C:\\Temp\\vq4.tmp > D:\\Prod\\other.dll"}),
+              FakeEngineCalls("IsNewerOrSame"))
+        << "ENTRY_ALWAYS_REPLACE skips the rule; other flag bits change nothing";
+    EXPECT_EQ((Calls{"Replace C:\\Temp\\vq1.tmp > D:\\Prod\\always.dll",
+                     "Replace C:\\Temp\\vq3.tmp > C:\\WINDOWS\\system32\\newer.dll",
+                     "Replace C:\\Temp\\vq4.tmp > D:\\Prod\\other.dll"}),
+              FakeEngineCalls("Replace"));
+    EXPECT_EQ(4u, FakeEngineCalls("GetTempFileName").size())
+        << "a temporary file for each entry with a target, replaced or not";
+    EXPECT_TRUE(FakeEngineCalls("RunAndWait").empty()) << "no target: no run-after";
+    EXPECT_TRUE(FakeEngineCalls("Shortcuts").empty()) << "no target: no shortcuts";
+    EXPECT_EQ(5u, FakeEngineCalls("SetProgress").size() - 2) << "every entry moves the bar";
+}
+
+TEST_F(Engine, RunAfterInEntryOrderThenMoves) {
+    WriterPackage package = BasePackage();
+    package.entries = {
+        Entry("setup.exe", "<InstallDir>", ENTRY_RUN_AFTER, "setup"),
+        Entry("data.bin", "<InstallDir>", 0, "data"),
+        Entry("fix.exe", "<InstallDir>\\Bin", ENTRY_RUN_AFTER | ENTRY_ALWAYS_REPLACE, "fix"),
+        Entry("setup.exe", "<InstallDir>", ENTRY_RUN_AFTER, "setup again"),
+    };
+    package.moves = {{"<Desktop>\\A", "<Desktop>\\B"}, {"<Desktop>\\C", ""}};
+    // The installed setup.exe is newer: not replaced, but it still runs.
+    FakeEngineState().newerOrSame = {{"C:\\Apps\\Example\\setup.exe", 0}};
+
+    ASSERT_EQ(1, Run(Build(package)));
+
+    EXPECT_EQ((Calls{"RunAndWait C:\\Apps\\Example\\setup.exe",
+                     "RunAndWait C:\\Apps\\Example\\Bin\\fix.exe",
+                     "RunAndWait C:\\Apps\\Example\\setup.exe"}),
+              FakeEngineCalls("RunAndWait"));
+    EXPECT_EQ((Calls{"Replace C:\\Temp\\vq2.tmp > C:\\Apps\\Example\\data.bin",
+                     "Replace C:\\Temp\\vq3.tmp > C:\\Apps\\Example\\Bin\\fix.exe"}),
+              FakeEngineCalls("Replace"));
+    const Calls& calls = AllCalls();
+    int lastProgress = -1, firstRun = -1, lastRun = -1, firstMove = -1, lastMove = -1;
+    for (int i = 0; i < static_cast<int>(calls.size()); ++i) {
+        if (calls[i].rfind("SetProgress", 0) == 0 && calls[i] != "SetProgress 100")
+            lastProgress = i;
+        if (calls[i].rfind("RunAndWait", 0) == 0) {
+            if (firstRun < 0) firstRun = i;
+            lastRun = i;
+        }
+        if (calls[i].rfind("Move", 0) == 0) {
+            if (firstMove < 0) firstMove = i;
+            lastMove = i;
+        }
+    }
+    EXPECT_LT(lastProgress, firstRun) << "programs run once every entry is done";
+    EXPECT_LT(lastRun, firstMove) << "moves only after every program has ended";
+    EXPECT_LT(lastMove, IndexOf("FreeResource"));
+    EXPECT_EQ((Calls{"Move <Desktop>\\A > <Desktop>\\B", "Move <Desktop>\\C > "}),
+              FakeEngineCalls("Move"));
+}
+
+TEST_F(Engine, EveryMarkedProgramRunsBeyondSixteen) {
+    WriterPackage package = BasePackage();
+    Calls expected;
+    for (int i = 0; i < 20; ++i) {
+        std::string name = "p" + std::to_string(i) + ".exe";
+        package.entries.push_back(Entry(name, "<InstallDir>", ENTRY_RUN_AFTER, name));
+        expected.push_back("RunAndWait C:\\Apps\\Example\\" + name);
+    }
+    ASSERT_EQ(1, Run(Build(package)));
+    EXPECT_EQ(expected, FakeEngineCalls("RunAndWait"));
+}
+
+TEST_F(Engine, DamagedDataNeverReachesTheTarget) {
+    struct Row {
+        const char* name;
+        void (*damage)(std::vector<unsigned char>&);
+    };
+    const Row rows[] = {
+        {"corrupt byte in the deflate data",
+         [](std::vector<unsigned char>& bytes) {
+             bytes[EntryAt(bytes, 0)->streamOffset + 4] ^= 0x55;
+         }},
+        {"stream shorter than size",
+         [](std::vector<unsigned char>& bytes) { EntryAt(bytes, 0)->size += 1; }},
+        {"stream longer than size",
+         [](std::vector<unsigned char>& bytes) { EntryAt(bytes, 0)->size -= 1; }},
+        {"stream outside the package",
+         [](std::vector<unsigned char>& bytes) { EntryAt(bytes, 0)->streamOffset = 0xFFFFFFF0u; }},
+        {"stream cut short",
+         [](std::vector<unsigned char>& bytes) { EntryAt(bytes, 0)->compressedSize -= 3; }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeEngineReset();
+        WriterPackage package = BasePackage();
+        package.entries = {
+            Entry("tool.exe", "<InstallDir>", ENTRY_ALWAYS_REPLACE | ENTRY_RUN_AFTER,
+                  std::string(300, 'T'), "<Desktop>\\Tool;"),
+            Entry("next.dll", "<InstallDir>", ENTRY_ALWAYS_REPLACE, "next"),
+        };
+        std::vector<unsigned char> bytes = Build(package);
+        row.damage(bytes);
+        const std::string target = "C:\\Apps\\Example\\tool.exe";
+        FakeEngineState().files[target] = Bytes("installed");
+
+        ASSERT_EQ(1, Run(bytes));
+
+        EXPECT_EQ(Bytes("installed"), FakeEngineState().files[target]);
+        EXPECT_EQ((Calls{"Replace C:\\Temp\\vq1.tmp > C:\\Apps\\Example\\next.dll"}),
+                  FakeEngineCalls("Replace"))
+            << "no temporary file for the damaged entry; the next one is applied";
+        EXPECT_EQ((Calls{"RunAndWait " + target}), FakeEngineCalls("RunAndWait"))
+            << "what runs is whatever file is at the target";
+        EXPECT_EQ(1u, FakeEngineCalls("Shortcuts").size());
+        EXPECT_EQ((Calls{"SetProgress 0",
+                         "SetProgress " + std::to_string(EntryAt(bytes, 0)->size * 100 /
+                                                         (EntryAt(bytes, 0)->size + 4)),
+                         "SetProgress 100", "SetProgress 100"}),
+                  FakeEngineCalls("SetProgress"));
+    }
+}
+
+TEST_F(Engine, FailedPlatformStepsKeepTheInstalledFile) {
+    const std::string target = "C:\\Apps\\Example\\tool.exe";
+    struct Row {
+        const char* name;
+        void (*setup)(FakeEngine&);
+        int temporaryFiles;
+        int writes;
+    };
+    const Row rows[] = {
+        {"temporary folder unknown", [](FakeEngine& fake) { fake.tempFolderResult = 0; }, 0, 0},
+        {"temporary file not created", [](FakeEngine& fake) { fake.tempFileFails = 1; }, 1, 0},
+        {"write incomplete", [](FakeEngine& fake) { fake.failingWrites = {"C:\\Temp\\vq1.tmp"}; },
+         1, 1},
+        {"replace refused",
+         [](FakeEngine& fake) { fake.failingReplaces = {"C:\\Apps\\Example\\tool.exe"}; }, 1, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeEngineReset();
+        row.setup(FakeEngineState());
+        FakeEngineState().files[target] = Bytes("installed");
+        WriterPackage package = BasePackage();
+        package.entries = {Entry("tool.exe", "<InstallDir>", ENTRY_ALWAYS_REPLACE | ENTRY_RUN_AFTER,
+                                 "new", "<Desktop>\\Tool;")};
+
+        ASSERT_EQ(1, Run(Build(package)));
+
+        EXPECT_EQ(Bytes("installed"), FakeEngineState().files[target]);
+        EXPECT_EQ(static_cast<std::size_t>(row.temporaryFiles),
+                  FakeEngineCalls("GetTempFileName").size());
+        EXPECT_EQ(static_cast<std::size_t>(row.writes), FakeEngineCalls("Write").size());
+        EXPECT_EQ(1u, FakeEngineCalls("RunAndWait").size());
+        EXPECT_EQ(1u, FakeEngineCalls("Shortcuts").size());
+    }
+}
+
+TEST_F(Engine, UnallocatedBufferSkipsOnlyItsEntry) {
+    WriterPackage package = BasePackage();
+    package.entries = {Entry("big.bin", "<InstallDir>", ENTRY_RUN_AFTER, std::string(99, 'b')),
+                       Entry("small.bin", "<InstallDir>", 0, "s")};
+    FakeEngineState().failingAllocs = {100};
+
+    ASSERT_EQ(1, Run(Build(package)));
+
+    EXPECT_EQ((Calls{"ResolveTargetPath small.bin|<InstallDir>"}),
+              FakeEngineCalls("ResolveTargetPath"));
+    EXPECT_TRUE(FakeEngineCalls("RunAndWait").empty());
+    EXPECT_EQ((Calls{"SetProgress 0", "SetProgress 99", "SetProgress 100", "SetProgress 100"}),
+              FakeEngineCalls("SetProgress"));
+}
+
+TEST_F(Engine, NoInstallFolderLeavesOnlyInstallDirEntriesOut) {
+    WriterPackage package = BasePackage();
+    package.entries = {Entry("a.dll", "<InstallDir>", ENTRY_ALWAYS_REPLACE, "a"),
+                       Entry("b.dll", "<WindowsDir>", ENTRY_ALWAYS_REPLACE, "b")};
+    FakeEngineState().installDirResult = 0;
+
+    ASSERT_EQ(1, Run(Build(package)));
+
+    EXPECT_EQ((Calls{"Replace C:\\Temp\\vq1.tmp > C:\\WINDOWS\\b.dll"}),
+              FakeEngineCalls("Replace"));
+}
+
+TEST_F(Engine, OneEntryBufferAtATime) {
+    WriterPackage package = BasePackage();
+    for (int i = 0; i < 4; ++i)
+        package.entries.push_back(
+            Entry("f" + std::to_string(i), "<InstallDir>", 0, std::string(10 * i, 'x')));
+    ASSERT_EQ(1, Run(Build(package)));
+
+    Calls memory;
+    for (const std::string& call : AllCalls()) {
+        if (call.rfind("Alloc", 0) == 0 || call == "Free") memory.push_back(call);
+    }
+    EXPECT_EQ(
+        (Calls{"Alloc 1", "Free", "Alloc 11", "Free", "Alloc 21", "Free", "Alloc 31", "Free"}),
+        memory);
+}
+
+TEST_F(Engine, NoEntriesStillAsksForBothFolders) {
+    for (std::int32_t count : {0, -1, INT32_MIN}) {
+        SCOPED_TRACE(count);
+        FakeEngineReset();
+        WriterPackage package = BasePackage();
+        package.moves = {{"<Desktop>\\A", "<Desktop>\\B"}};
+        std::vector<unsigned char> bytes = Build(package);
+        reinterpret_cast<PackageHeader*>(bytes.data())->entryCount = count;
+
+        ASSERT_EQ(1, Run(bytes));
+
+        EXPECT_EQ(Concat({{"ResolveInstallDir", "GetTempPath", "FreeResource"}, kCompletion}),
+                  Calls(AllCalls().begin() + 11, AllCalls().end()))
+            << "no entry, and no move table, since it is found behind the last entry";
+    }
+}
+
+TEST_F(Engine, DamagedTablesAreReadOnlyAsFarAsThePackageGoes) {
+    WriterPackage package = BasePackage();
+    package.entries = {Entry("a.dll", "<InstallDir>", ENTRY_ALWAYS_REPLACE, "a"),
+                       Entry("b.dll", "<InstallDir>", ENTRY_ALWAYS_REPLACE, "b")};
+    package.moves = {{"<Desktop>\\A", "<Desktop>\\B"}, {"<Desktop>\\C", "<Desktop>\\D"}};
+    std::vector<unsigned char> good = Build(package);
+    const std::uint32_t moveTable =
+        EntryAt(good, 1)->streamOffset + EntryAt(good, 1)->compressedSize;
+
+    struct Row {
+        const char* name;
+        void (*damage)(std::vector<unsigned char>&, std::uint32_t moveTable);
+        Calls replaces;
+        Calls moves;
+    };
+    const Calls both = {"Replace C:\\Temp\\vq1.tmp > C:\\Apps\\Example\\a.dll",
+                        "Replace C:\\Temp\\vq2.tmp > C:\\Apps\\Example\\b.dll"};
+    const Calls twoMoves = {"Move <Desktop>\\A > <Desktop>\\B", "Move <Desktop>\\C > <Desktop>\\D"};
+    const Row rows[] = {
+        {"entryCount past the table",
+         [](std::vector<unsigned char>& bytes, std::uint32_t) {
+             reinterpret_cast<PackageHeader*>(bytes.data())->entryCount = INT32_MAX;
+         },
+         both,
+         {}},
+        {"entry table cut short",
+         [](std::vector<unsigned char>& bytes, std::uint32_t) {
+             bytes.resize(HEADER_SIZE + ENTRY_SIZE + 100);
+         },
+         {},
+         {}},
+        {"moveCount past the records",
+         [](std::vector<unsigned char>& bytes, std::uint32_t table) {
+             std::int32_t huge = INT32_MAX;
+             std::memcpy(bytes.data() + table, &huge, 4);
+         },
+         both, twoMoves},
+        {"negative moveCount",
+         [](std::vector<unsigned char>& bytes, std::uint32_t table) {
+             std::int32_t negative = -2;
+             std::memcpy(bytes.data() + table, &negative, 4);
+         },
+         both,
+         {}},
+        {"move table outside the package",
+         [](std::vector<unsigned char>& bytes, std::uint32_t) {
+             EntryAt(bytes, 1)->compressedSize += 0x7FFFFFFF;
+         },
+         {both[0]},
+         {}},
+        {"unterminated `to` neither moves nor deletes",
+         [](std::vector<unsigned char>& bytes, std::uint32_t) {
+             std::memset(bytes.data() + bytes.size() - 260, 'x', 260);
+         },
+         both,
+         {twoMoves[0]}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeEngineReset();
+        std::vector<unsigned char> bytes = good;
+        row.damage(bytes, moveTable);
+        ASSERT_EQ(1, Run(bytes));
+        EXPECT_EQ(row.replaces, FakeEngineCalls("Replace"));
+        EXPECT_EQ(row.moves, FakeEngineCalls("Move"));
+    }
+}
+
+// Positions sent after each entry, for entries of the given sizes; the streams are left
+// damaged on purpose, since an entry counts by its size whether or not it was written.
+Calls PositionsFor(const std::vector<std::uint32_t>& sizes) {
+    WriterPackage package = BasePackage();
+    for (std::size_t i = 0; i < sizes.size(); ++i)
+        package.entries.push_back(Entry("f" + std::to_string(i), "C:\\nowhere", 0, ""));
+    std::vector<unsigned char> bytes = Build(package);
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        EntryAt(bytes, static_cast<int>(i))->size = sizes[i];
+        // Nothing to allocate: the run must not depend on the entry being inflated.
+        FakeEngineState().failingAllocs.insert(static_cast<std::size_t>(sizes[i]) + 1);
+    }
+    FakeEngineState().package = bytes;
+    RunUpdate(kDialog);
+    Calls positions = FakeEngineCalls("SetProgress");
+    return Calls(positions.begin() + 1, positions.end());
+}
+
+TEST_F(Engine, ProgressPositions) {
+    struct Row {
+        std::vector<std::uint32_t> sizes;
+        std::vector<int> positions;  // after each entry, then the completion
+    };
+    const Row rows[] = {
+        {{1, 2}, {33, 100, 100}},
+        {{16777219}, {99, 100}},  // the float total rounds up to 16777220
+        {{16777217}, {100, 100}},
+        {{0, 0, 0}, {0, 0, 0, 100}},
+        {{0, 5, 0}, {0, 100, 100, 100}},
+        {{3, 3, 3}, {33, 66, 100, 100}},
+        {{0xFFFFFFFFu}, {99, 100}},
+        // Sizes adding up past 4 GiB wrap the total; the bar still never goes back or past 100.
+        {{0xFFFFFFFFu, 2}, {100, 100, 100}},
+        {{0x80000000u, 0x80000000u, 10}, {100, 100, 100, 100}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(::testing::PrintToString(row.sizes));
+        FakeEngineReset();
+        Calls expected;
+        for (int position : row.positions)
+            expected.push_back("SetProgress " + std::to_string(position));
+        EXPECT_EQ(expected, PositionsFor(row.sizes));
+    }
+}
+
+TEST(Progress, DivisorIsTheTotalRoundedOnceToFloat) {
+    EXPECT_EQ(16777220.0f, ProgressDivisor(16777219));
+    EXPECT_EQ(16777216.0f, ProgressDivisor(16777217));
+    EXPECT_EQ(0, ProgressPosition(123, ProgressDivisor(0)));
+    EXPECT_EQ(33, ProgressPosition(1, ProgressDivisor(3)));
+    EXPECT_EQ(100, ProgressPosition(16777217, ProgressDivisor(16777217)));
+}
+
+}  // namespace
