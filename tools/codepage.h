@@ -1,0 +1,19 @@
+// Texts between UTF-8 (manifests, the terminal) and the ANSI code page of the target machines,
+// through iconv. Nothing is transliterated: a character the code page cannot hold is an error.
+#pragma once
+
+#include <string>
+
+// 1 when iconv can convert between UTF-8 and Windows code page `codePage` (932, 1252, ...).
+int CodePageKnown(int codePage);
+
+// Converts UTF-8 `text` to `codePage`. Returns 1 with the bytes in `out`. Returns 0 with a
+// message in `error` naming the first character the code page cannot hold (or the first byte
+// that is not UTF-8). When `backslashChars` is given, it receives the characters whose
+// multi-byte form holds the byte 0x5C, which the update program takes for a backslash.
+int EncodeText(const std::string& text, int codePage, std::string* out, std::string* error,
+               std::string* backslashChars = nullptr);
+
+// Decodes code-page bytes to UTF-8 for display. A byte that does not decode, and every control
+// byte, is shown as \xNN, so a damaged text never reaches the terminal raw.
+std::string DecodeText(const std::string& bytes, int codePage);

@@ -1,0 +1,161 @@
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "codepage.h"
+#include "manifest.h"
+#include "package_file.h"
+#include "tidepack.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Relative paths ("/"-separated, as the file system gives them) of the regular files under
+// `root`, in byte order so that the manifest comes out the same on every run.
+int RegularFiles(const fs::path& root, std::vector<std::string>* files, std::string* error) {
+    std::error_code code;
+    fs::recursive_directory_iterator walk(root, code), end;
+    if (code) {
+        *error = root.string() + ": " + code.message();
+        return 0;
+    }
+    for (; walk != end; walk.increment(code)) {
+        if (code) {
+            *error = code.message();
+            return 0;
+        }
+        if (walk->is_regular_file(code))
+            files->push_back(walk->path().lexically_relative(root).generic_string());
+    }
+    if (code) {
+        *error = code.message();
+        return 0;
+    }
+    std::sort(files->begin(), files->end());
+    return 1;
+}
+
+bool SameContents(const fs::path& a, const fs::path& b) {
+    std::error_code code;
+    if (fs::file_size(a, code) != fs::file_size(b, code) || code) return false;
+    std::ifstream one(a, std::ios::binary), two(b, std::ios::binary);
+    char x[65536], y[65536];
+    while (one && two) {
+        one.read(x, sizeof x);
+        two.read(y, sizeof y);
+        if (one.gcount() != two.gcount() || !std::equal(x, x + one.gcount(), y)) return false;
+    }
+    return one.eof() && two.eof();
+}
+
+bool IsUtf8(const std::string& text) {
+    std::string bytes, error;
+    return EncodeText(text, 65001, &bytes, &error) != 0;
+}
+
+// A name as it may stand in a TOML comment: UTF-8 without control characters.
+std::string Comment(const std::string& text) { return DecodeText(text, 65001); }
+
+}  // namespace
+
+int DiffReleases(const std::string& oldDir, const std::string& newDir,
+                 const std::string& manifestPath, std::FILE* out, std::FILE* err) {
+    std::error_code code;
+    for (const std::string& dir : {oldDir, newDir}) {
+        if (!fs::is_directory(fs::u8path(dir), code)) {
+            std::fprintf(err, "tidepack: %s is not a folder\n", dir.c_str());
+            return EXIT_USAGE;
+        }
+    }
+    std::vector<std::string> oldFiles, newFiles;
+    std::string error;
+    if (!RegularFiles(fs::u8path(oldDir), &oldFiles, &error) ||
+        !RegularFiles(fs::u8path(newDir), &newFiles, &error)) {
+        std::fprintf(err, "tidepack: %s\n", error.c_str());
+        return EXIT_FAULT;
+    }
+    // Sources are written relative to the manifest's folder, where build looks for them.
+    fs::path manifestDir = fs::absolute(
+        manifestPath.empty() ? fs::current_path() : fs::u8path(manifestPath).parent_path(), code);
+    std::set<std::string> oldSet(oldFiles.begin(), oldFiles.end());
+    std::set<std::string> oldFolders;
+    for (const std::string& file : oldFiles)
+        for (fs::path p = fs::path(file).parent_path(); !p.empty(); p = p.parent_path())
+            oldFolders.insert(p.generic_string());
+
+    std::string body;
+    int listed = 0, unchanged = 0, faults = 0;
+    std::set<std::string> newFolders;
+    for (const std::string& file : newFiles) {
+        fs::path newPath = fs::u8path(newDir) / file;
+        bool isNew = oldSet.count(file) == 0;
+        if (!isNew && SameContents(fs::u8path(oldDir) / file, newPath)) {
+            ++unchanged;
+            continue;
+        }
+        if (!IsUtf8(file)) {
+            std::fprintf(err, "tidepack: %s: the name is not UTF-8; left out\n", newPath.c_str());
+            ++faults;
+            continue;
+        }
+        fs::path relative =
+            fs::absolute(newPath, code).lexically_normal().lexically_relative(manifestDir);
+        std::string source = relative.empty() ? fs::absolute(newPath, code).generic_string()
+                                              : relative.generic_string();
+        fs::path parent = fs::path(file).parent_path();
+        std::string folder = "<InstallDir>";
+        for (const fs::path& part : parent) folder += "\\" + part.string();
+        if (!parent.empty() && oldFolders.count(parent.generic_string()) == 0)
+            newFolders.insert(parent.generic_string());
+        body += isNew ? "\n# new\n" : "\n# changed\n";
+        body += "[[file]]\n";
+        body += "source = " + TomlString(source) + "\n";
+        body += "folder = " + TomlString(folder) + "\n";
+        body += "fileName = " + TomlString(fs::path(file).filename().string()) + "\n";
+        body += "alwaysReplace = false\n";
+        ++listed;
+    }
+
+    std::string text;
+    text += "# Starting manifest written by tidepack diff.\n";
+    text += "#   old release: " + Comment(oldDir) + "\n";
+    text += "#   new release: " + Comment(newDir) + "\n";
+    text += "# " + std::to_string(listed) + " files new or changed; " + std::to_string(unchanged) +
+            " unchanged files left out.\n";
+    text += "# Fill in the header, then check each file's folder, flags and shortcuts.\n\n";
+    text += "codePage = 932\n";
+    text += "title = ''\n";
+    text += "versionText = ''\n";
+    text += "registryKey = ''  # e.g. 'HKEY_LOCAL_MACHINE\\Software\\Maker\\Product'\n";
+    text += "valueName = ''\n";
+    text += "defaultFolder = ''\n";
+    text += "subFolder = ''\n";
+    for (const std::string& folder : newFolders)
+        text += "\n# New folder " + Comment(folder) +
+                ": the update program creates no folders, so files "
+                "in it are only written where it already exists.";
+    if (!newFolders.empty()) text += "\n";
+    text += body;
+    std::vector<std::string> removed;
+    std::set<std::string> newSet(newFiles.begin(), newFiles.end());
+    for (const std::string& file : oldFiles)
+        if (!newSet.count(file)) removed.push_back(file);
+    if (!removed.empty()) {
+        text += "\n# Gone from the new release (a package cannot delete files):\n";
+        for (const std::string& file : removed) text += "#   " + Comment(file) + "\n";
+    }
+
+    if (manifestPath.empty()) {
+        std::fputs(text.c_str(), out);
+    } else if (!WriteFileWhole(manifestPath, std::vector<unsigned char>(text.begin(), text.end()),
+                               &error)) {
+        std::fprintf(err, "tidepack: %s: %s\n", manifestPath.c_str(), error.c_str());
+        return EXIT_FAULT;
+    } else {
+        std::fprintf(out, "%s: %d files new or changed, %d unchanged\n", manifestPath.c_str(),
+                     listed, unchanged);
+    }
+    return faults ? EXIT_FAULT : 0;
+}

@@ -1,0 +1,421 @@
+#include "manifest.h"
+
+#define TOML_EXCEPTIONS 0
+#include <toml++/toml.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <set>
+
+#include "base/text.h"
+#include "codepage.h"
+#include "package_file.h"
+#include "rules/targets.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t SHORTCUT_TEXT_MAX = SHORTCUT_TEXT_SIZE - 1;  // 4095 bytes and a NUL
+
+struct Reader {
+    std::string path;
+    int codePage = 0;
+    ManifestResult* result;
+
+    std::string Where(const toml::node* node) const {
+        if (!node || node->source().begin.line == 0) return path;
+        return path + ":" + std::to_string(node->source().begin.line) + ":" +
+               std::to_string(node->source().begin.column);
+    }
+
+    void Fault(const toml::node* node, const std::string& what) {
+        result->faults.push_back(Where(node) + ": " + what);
+    }
+
+    void Warn(const toml::node* node, const std::string& what) {
+        result->warnings.push_back(Where(node) + ": warning: " + what);
+    }
+
+    // Every key of `table` must be one of `known`; a misspelt key would otherwise be lost.
+    void CheckKeys(const toml::table& table, std::initializer_list<const char*> known,
+                   const std::string& where) {
+        for (const auto& [key, node] : table) {
+            bool found = false;
+            for (const char* name : known) found = found || key.str() == name;
+            if (!found) Fault(&node, where + "unknown key '" + std::string(key.str()) + "'");
+        }
+    }
+
+    // A text key. Missing and required: a fault at the table. Returns the node, or null.
+    const toml::node* String(const toml::table& table, const char* key, bool required,
+                             const std::string& where, std::string* text) {
+        const toml::node* node = table.get(key);
+        if (!node) {
+            if (required) Fault(&table, where + "missing key '" + key + "'");
+            return nullptr;
+        }
+        if (!node->is_string()) {
+            Fault(node, where + key + " must be a text");
+            return nullptr;
+        }
+        *text = node->as_string()->get();
+        return node;
+    }
+
+    bool Bool(const toml::table& table, const char* key, const std::string& where) {
+        const toml::node* node = table.get(key);
+        if (!node) return false;
+        if (!node->is_boolean()) {
+            Fault(node, where + key + " must be true or false");
+            return false;
+        }
+        return node->as_boolean()->get();
+    }
+
+    // Converts a text to the code page and checks it fits `width` bytes with its NUL.
+    bool Encode(const toml::node* node, const std::string& text, std::size_t width,
+                const std::string& name, std::string* bytes) {
+        std::string error, backslashChars;
+        if (text.find('\0') != std::string::npos) {
+            Fault(node, name + " holds a NUL character");
+            return false;
+        }
+        if (!EncodeText(text, codePage, bytes, &error, &backslashChars)) {
+            Fault(node, name + ": " + error);
+            return false;
+        }
+        if (bytes->size() >= width) {
+            Fault(node, name + " is " + std::to_string(bytes->size()) + " bytes in code page " +
+                            std::to_string(codePage) + "; its field holds at most " +
+                            std::to_string(width - 1));
+            return false;
+        }
+        if (!backslashChars.empty())
+            Warn(node, name + ": in code page " + std::to_string(codePage) + " '" + backslashChars +
+                           "' holds the byte 0x5C, which the update program takes for a backslash");
+        return true;
+    }
+
+    const toml::array* Tables(const toml::table& root, const char* key) {
+        const toml::node* node = root.get(key);
+        if (!node) return nullptr;
+        const toml::array* array = node->as_array();
+        if (!array || !array->is_array_of_tables()) {
+            Fault(node, std::string(key) + " must be written as [[" + key + "]] tables");
+            return nullptr;
+        }
+        return array;
+    }
+};
+
+bool IsRegistryKeyWellFormed(const std::string& key) {
+    for (const char* root : {"HKEY_LOCAL_MACHINE\\", "HKEY_CURRENT_USER\\", "HKEY_CLASSES_ROOT\\"})
+        if (BeginsWithName(key.c_str(), root)) return true;
+    return false;
+}
+
+// The line's spec trimmed as the update program trims it: blanks, double quotes, semicolons.
+std::string TrimmedSpec(const std::string& line) {
+    std::string spec = line.substr(0, line.find(';'));
+    std::size_t first = spec.find_first_not_of(" \";");
+    if (first == std::string::npos) return "";
+    std::size_t last = spec.find_last_not_of(" \";");
+    return spec.substr(first, last - first + 1);
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+void ReadHeader(Reader& in, const toml::table& root, WriterPackage* package) {
+    struct Field {
+        const char* key;
+        std::size_t width;
+        std::string* target;
+        bool required;
+    } fields[] = {
+        {"title", sizeof(PackageHeader::title), &package->title, true},
+        {"versionText", sizeof(PackageHeader::versionText), &package->versionText, true},
+        {"registryKey", sizeof(PackageHeader::registryKey), &package->registryKey, true},
+        {"valueName", sizeof(PackageHeader::valueName), &package->valueName, true},
+        {"defaultFolder", sizeof(PackageHeader::defaultFolder), &package->defaultFolder, true},
+        {"subFolder", sizeof(PackageHeader::subFolder), &package->subFolder, false},
+    };
+    for (const Field& field : fields) {
+        std::string text;
+        const toml::node* node = in.String(root, field.key, field.required, "", &text);
+        if (node) in.Encode(node, text, field.width, field.key, field.target);
+        if (node && std::string(field.key) == "registryKey" && !IsRegistryKeyWellFormed(text))
+            in.Fault(node,
+                     "registryKey must begin with HKEY_LOCAL_MACHINE\\, HKEY_CURRENT_USER\\ "
+                     "or HKEY_CLASSES_ROOT\\ and then the key's path");
+    }
+}
+
+void ReadRunningApps(Reader& in, const toml::table& root, WriterPackage* package) {
+    const toml::array* apps = in.Tables(root, "runningApp");
+    if (!apps) return;
+    if (apps->size() > RUNNING_APP_COUNT)
+        in.Fault(apps->get(RUNNING_APP_COUNT),
+                 std::to_string(apps->size()) + " running applications; a package holds at most " +
+                     std::to_string(RUNNING_APP_COUNT));
+    for (std::size_t k = 0; k < apps->size(); ++k) {
+        const toml::table& table = *apps->get(k)->as_table();
+        std::string where = "runningApp " + std::to_string(k + 1) + ": ";
+        in.CheckKeys(table, {"windowClass", "message"}, where);
+        WriterRunningApp app;
+        std::string windowClass, message;
+        const toml::node* classNode = in.String(table, "windowClass", true, where, &windowClass);
+        const toml::node* messageNode = in.String(table, "message", true, where, &message);
+        if (classNode && windowClass.empty())
+            in.Fault(classNode, where + "windowClass is empty; such a record matches no window");
+        if (classNode)
+            in.Encode(classNode, windowClass, sizeof(RunningAppRecord::windowClass),
+                      where + "windowClass", &app.windowClass);
+        if (messageNode)
+            in.Encode(messageNode, message, sizeof(RunningAppRecord::message), where + "message",
+                      &app.message);
+        if (k < RUNNING_APP_COUNT) package->runningApps.push_back(app);
+    }
+}
+
+// The shortcut lines of one file, joined by CR LF as the package holds them.
+void ReadShortcuts(Reader& in, const toml::table& table, const std::string& where,
+                   WriterEntry* entry) {
+    const toml::node* node = table.get("shortcuts");
+    if (!node) return;
+    const toml::array* lines = node->as_array();
+    if (!lines) {
+        in.Fault(node, where + "shortcuts must be a list of texts");
+        return;
+    }
+    std::string text;
+    bool ok = true;
+    for (std::size_t k = 0; k < lines->size(); ++k) {
+        const toml::node* lineNode = lines->get(k);
+        if (!lineNode->is_string()) {
+            in.Fault(lineNode, where + "a shortcut line must be a text");
+            ok = false;
+            continue;
+        }
+        std::string line = lineNode->as_string()->get();
+        std::string name = where + "shortcut line " + std::to_string(k + 1);
+        if (line.find_first_of("\r\n") != std::string::npos) {
+            in.Fault(lineNode, name + " holds a line break; give each shortcut its own line");
+            ok = false;
+            continue;
+        }
+        std::string spec = TrimmedSpec(line);
+        if (ShortcutTagOf(spec.c_str()) < 0) {
+            in.Fault(lineNode, name + " '" + line +
+                                   "' begins with no known tag (<ProgramMenu>, "
+                                   "<Desktop>, <StartMenu>, <StartUpMenu>, <QuickLaunch>)");
+            ok = false;
+            continue;
+        }
+        // Without a semicolon the update program would join the line to the next one.
+        if (line.find(';') == std::string::npos) line += ";";
+        std::string bytes, error;
+        if (!in.Encode(lineNode, line, SHORTCUT_TEXT_SIZE, name, &bytes)) {
+            ok = false;
+            continue;
+        }
+        std::string specBytes = TrimmedSpec(bytes);
+        std::size_t slash = specBytes.rfind('\\');
+        std::size_t description = slash == std::string::npos ? 0 : specBytes.size() - slash - 1;
+        if (description >= DESCRIPTION_SIZE) {
+            in.Fault(lineNode, name + ": the shortcut's name is " + std::to_string(description) +
+                                   " bytes; at most " + std::to_string(DESCRIPTION_SIZE - 1) +
+                                   " fit its description");
+            ok = false;
+        }
+        if (!text.empty()) text += "\r\n";
+        text += bytes;
+    }
+    if (ok && text.size() > SHORTCUT_TEXT_MAX) {
+        in.Fault(node, where + "the shortcut text is " + std::to_string(text.size()) +
+                           " bytes with its line breaks; at most " +
+                           std::to_string(SHORTCUT_TEXT_MAX) + " fit");
+        return;
+    }
+    entry->shortcutText = text;
+}
+
+void ReadFiles(Reader& in, const toml::table& root, const fs::path& base, WriterPackage* package) {
+    const toml::array* files = in.Tables(root, "file");
+    if (!files) return;
+    int runAfter = 0;
+    const toml::node* seventeenth = nullptr;
+    std::set<std::string> targets;
+    for (std::size_t i = 0; i < files->size(); ++i) {
+        const toml::table& table = *files->get(i)->as_table();
+        std::string where = "file " + std::to_string(i + 1) + ": ";
+        in.CheckKeys(table,
+                     {"source", "folder", "fileName", "alwaysReplace", "runAfter", "shortcuts"},
+                     where);
+        WriterEntry entry;
+        std::string source, folder = "<InstallDir>", fileName;
+        const toml::node* sourceNode = in.String(table, "source", true, where, &source);
+        const toml::node* folderNode = in.String(table, "folder", false, where, &folder);
+        const toml::node* nameNode = in.String(table, "fileName", false, where, &fileName);
+        if (sourceNode) {
+            fs::path sourcePath = base / fs::u8path(source);
+            std::error_code code;
+            std::string error;
+            if (!fs::is_regular_file(sourcePath, code)) {
+                in.Fault(sourceNode, where + "source file '" + sourcePath.u8string() +
+                                         "' does not exist or is not a file");
+            } else if (fs::file_size(sourcePath, code) > 0xFFFFFFFFu) {
+                in.Fault(sourceNode, where + "source file is larger than 4 GiB");
+            } else if (!ReadWholeFile(sourcePath.string(), &entry.data, &error)) {
+                in.Fault(sourceNode, where + "source file cannot be read: " + error);
+            }
+            if (!nameNode) fileName = sourcePath.filename().u8string();
+        }
+        where = "file " + std::to_string(i + 1) + " (" + fileName + "): ";
+        const toml::node* at = nameNode ? nameNode : sourceNode ? sourceNode : files->get(i);
+        bool nameOk = in.Encode(at, fileName, sizeof(PackageEntry::fileName), where + "fileName",
+                                &entry.fileName);
+        if (nameOk && fileName.empty() && (nameNode || sourceNode)) {
+            in.Fault(at, where + "fileName is empty");
+            nameOk = false;
+        }
+        const toml::node* folderAt = folderNode ? folderNode : files->get(i);
+        bool folderOk = in.Encode(folderAt, folder, sizeof(PackageEntry::folder), where + "folder",
+                                  &entry.folder);
+        if (folderOk && FilePlaceholderOf(entry.folder.c_str()) < 0) {
+            in.Fault(folderAt, where + "folder '" + folder +
+                                   "' begins with no known placeholder (<InstallDir>, "
+                                   "<WindowsDir>, <SystemDir>)");
+            folderOk = false;
+        }
+        // The target as it would be where the registry names no install folder.
+        if (nameOk && folderOk) {
+            char target[PATH_TEXT_SIZE];
+            char installDir[PATH_TEXT_SIZE];
+            TextCopy(installDir, sizeof installDir, package->defaultFolder.c_str());
+            if (!ResolveTargetPath(entry.fileName.c_str(), entry.folder.c_str(), installDir,
+                                   target)) {
+                in.Fault(folderAt, where +
+                                       "the target composed against defaultFolder would be "
+                                       "over " +
+                                       std::to_string(PATH_TEXT_SIZE - 1) + " characters");
+            } else if (!targets.insert(Lower(target)).second) {
+                in.Fault(at, where + "another file has the same target " +
+                                 DecodeText(target, in.codePage));
+            }
+        }
+        if (in.Bool(table, "alwaysReplace", where)) entry.flags |= ENTRY_ALWAYS_REPLACE;
+        if (in.Bool(table, "runAfter", where)) {
+            entry.flags |= ENTRY_RUN_AFTER;
+            if (++runAfter == RUN_AFTER_CAPACITY + 1) seventeenth = table.get("runAfter");
+        }
+        ReadShortcuts(in, table, where, &entry);
+        package->entries.push_back(std::move(entry));
+    }
+    if (seventeenth)
+        in.Fault(seventeenth, std::to_string(runAfter) +
+                                  " files are marked runAfter; the update "
+                                  "program runs at most " +
+                                  std::to_string(RUN_AFTER_CAPACITY));
+}
+
+void ReadMoves(Reader& in, const toml::table& root, WriterPackage* package) {
+    const toml::array* moves = in.Tables(root, "move");
+    if (!moves) return;
+    if (!moves->empty() && package->entries.empty())
+        in.Fault(moves->get(0),
+                 "shortcut moves need at least one file: the update program finds "
+                 "the move table behind the last file's data");
+    for (std::size_t r = 0; r < moves->size(); ++r) {
+        const toml::table& table = *moves->get(r)->as_table();
+        std::string where = "move " + std::to_string(r + 1) + ": ";
+        in.CheckKeys(table, {"from", "to"}, where);
+        WriterMove move;
+        std::string from, to;
+        const toml::node* fromNode = in.String(table, "from", true, where, &from);
+        const toml::node* toNode = in.String(table, "to", true, where, &to);
+        if (fromNode &&
+            in.Encode(fromNode, from, sizeof(ShortcutMoveRecord::from), where + "from",
+                      &move.from) &&
+            ShortcutTagOf(move.from.c_str()) < 0)
+            in.Fault(fromNode, where + "from '" + from + "' begins with no known tag");
+        // The update program deletes the shortcut when `to` does not resolve; only an empty
+        // `to` says so on purpose.
+        if (toNode &&
+            in.Encode(toNode, to, sizeof(ShortcutMoveRecord::to), where + "to", &move.to) &&
+            !move.to.empty() && ShortcutTagOf(move.to.c_str()) < 0)
+            in.Fault(toNode,
+                     where + "to '" + to + "' begins with no known tag (leave it empty to delete)");
+        package->moves.push_back(move);
+    }
+}
+
+}  // namespace
+
+int LoadManifest(const std::string& path, ManifestResult* result) {
+    *result = ManifestResult{};
+    Reader in{path, 0, result};
+    toml::parse_result parsed = toml::parse_file(path);
+    if (!parsed) {
+        const toml::parse_error& error = parsed.error();
+        std::string where = path;
+        if (error.source().begin.line != 0)
+            where += ":" + std::to_string(error.source().begin.line) + ":" +
+                     std::to_string(error.source().begin.column);
+        result->faults.push_back(where + ": " + std::string(error.description()));
+        return 0;
+    }
+    const toml::table& root = parsed.table();
+    in.CheckKeys(root,
+                 {"codePage", "title", "versionText", "registryKey", "valueName", "defaultFolder",
+                  "subFolder", "runningApp", "file", "move"},
+                 "");
+    const toml::node* codePageNode = root.get("codePage");
+    if (!codePageNode) {
+        in.Fault(&root,
+                 "missing key 'codePage' (the ANSI code page of the target machines, "
+                 "e.g. 932 or 1252)");
+        return 0;
+    }
+    if (!codePageNode->is_integer() || codePageNode->as_integer()->get() <= 0 ||
+        codePageNode->as_integer()->get() > 65535 ||
+        !CodePageKnown(static_cast<int>(codePageNode->as_integer()->get()))) {
+        in.Fault(codePageNode,
+                 "codePage must be a Windows code page that iconv knows "
+                 "(e.g. 932 or 1252)");
+        return 0;
+    }
+    in.codePage = static_cast<int>(codePageNode->as_integer()->get());
+    result->codePage = in.codePage;
+
+    fs::path base = fs::u8path(path).parent_path();
+    ReadHeader(in, root, &result->package);
+    ReadRunningApps(in, root, &result->package);
+    ReadFiles(in, root, base, &result->package);
+    ReadMoves(in, root, &result->package);
+    return result->faults.empty() ? 1 : 0;
+}
+
+std::string TomlString(const std::string& text) {
+    bool literal = text.find('\'') == std::string::npos;
+    for (unsigned char c : text) literal = literal && (c >= 0x20 || c == '\t') && c != 0x7F;
+    if (literal) return "'" + text + "'";
+    std::string quoted = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04X", c);
+            quoted += escape;
+        } else {
+            quoted += static_cast<char>(c);
+        }
+    }
+    return quoted + "\"";
+}

@@ -1,0 +1,25 @@
+// The manifest: a TOML file a vendor writes by hand and keeps in version control. It says
+// everything a package holds; texts are UTF-8 and are converted to the code page of the target
+// machines. See the vendor's guide in README.md for an example and every key.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "package/package_writer.h"
+
+struct ManifestResult {
+    WriterPackage package;  // texts converted, file data read
+    int codePage = 0;
+    std::vector<std::string> faults;    // "manifest.toml:12:1: what is wrong", one per fault
+    std::vector<std::string> warnings;  // things that build but may not do what was meant
+};
+
+// Reads and validates the manifest at `path`. Source paths are taken relative to the
+// manifest's folder. Returns 1 when there is no fault; 0 with every fault found in `faults`
+// (validation goes on after a fault so that all of them are reported in one run).
+int LoadManifest(const std::string& path, ManifestResult* result);
+
+// A TOML string for `text`: a literal string when it can be one (so Windows paths keep their
+// single backslashes), else a basic string with escapes.
+std::string TomlString(const std::string& text);

@@ -1,0 +1,51 @@
+// A package as tidepack reads it: a package file, or a built patch program that carries one as
+// RCDATA 1. Also the helpers that list and verify share.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "package/package.h"
+
+struct PackageFile {
+    std::vector<unsigned char> bytes;  // the whole file
+    PackageImage image;                // the package inside `bytes`
+    std::string origin;                // "" for a package file, else where in the program it lies
+};
+
+// Reads `path` whole. A PE image is searched for RCDATA 1 (language 1033 preferred); any other
+// file is taken as a package. Returns 1; 0 with the reason in `error` (unreadable file, a
+// program without the resource, a package file over 4 GiB).
+int LoadPackageFile(const std::string& path, PackageFile* file, std::string* error);
+
+// Reads a whole file. Returns 1; 0 with the reason in `error`.
+int ReadWholeFile(const std::string& path, std::vector<unsigned char>* bytes, std::string* error);
+
+// Writes `bytes` to a new file beside `path` and renames it over `path`, so `path` is either
+// the whole new file or left as it was. Returns 1; 0 with the reason in `error`.
+int WriteFileWhole(const std::string& path, const std::vector<unsigned char>& bytes,
+                   std::string* error);
+
+// A text field of the image: 1 with the text up to its NUL in `text` and whether that NUL lies
+// inside the field's `width` in `*inField`; 0 when the text runs to the end of the image.
+int FieldText(const PackageImage& image, const char* field, std::size_t width, std::string* text,
+              bool* inField);
+
+// Entry flags by name: "ENTRY_ALWAYS_REPLACE|ENTRY_RUN_AFTER", other bits in hex, "none" for 0.
+std::string FlagNames(std::uint32_t flags);
+
+// Byte offset of `field` in the image.
+std::uint64_t FieldOffset(const PackageImage& image, const void* field);
+
+// The folders the target rules ask for (GetWindowsFolder/GetSystemFolder), in the target
+// machines' code page: C:\WINDOWS and C:\WINDOWS\system32 unless set.
+void SetPlatformFolders(const std::string& windowsFolder, const std::string& systemFolder);
+
+// The shortcut and file placeholders, for checks of what a package or manifest names.
+extern const char* const SHORTCUT_TAG_NAMES[5];
+extern const char* const FILE_PLACEHOLDER_NAMES[3];
+// Index of the tag or placeholder `text` begins with (the program's prefix test), or -1.
+int ShortcutTagOf(const char* text);
+int FilePlaceholderOf(const char* text);

@@ -1,0 +1,41 @@
+// The commands of tidepack. Each writes its results to `out` and its messages to `err` and
+// returns the process's exit code: 0 on success, 1 when the input is faulty, 2 for bad usage.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+constexpr int EXIT_FAULT = 1;
+constexpr int EXIT_USAGE = 2;
+
+struct ListOptions {
+    std::string path;
+    bool haveInstallDir = false;
+    std::string installDir;  // UTF-8, like the folders below
+    std::string windowsDir = "C:\\WINDOWS";
+    std::string systemDir = "C:\\WINDOWS\\system32";
+    int codePage = 932;
+};
+
+// Prints every record of a package (or of the package inside a patch program) with each
+// entry's resolved target. A damaged package is listed as far as it can be read safely.
+int ListPackage(const ListOptions& options, std::FILE* out, std::FILE* err);
+
+// Checks every bound, stream, text and table of a package; names each fault with its offset.
+int VerifyPackage(const ListOptions& options, std::FILE* out, std::FILE* err);
+
+struct BuildOptions {
+    std::string manifest;
+    std::string output;
+    bool zopfli = false;
+    unsigned threads = 0;   // 0: one per core
+    bool progress = false;  // a progress line on `err` for builds that take a while
+};
+
+// Validates a manifest and, only when it has no fault, writes the package whole.
+int BuildFromManifest(const BuildOptions& options, std::FILE* out, std::FILE* err);
+
+// Writes a starting manifest (to `manifestPath`, or `out` when empty) with the files of
+// `newDir` that are missing from `oldDir` or differ from their copy there.
+int DiffReleases(const std::string& oldDir, const std::string& newDir,
+                 const std::string& manifestPath, std::FILE* out, std::FILE* err);

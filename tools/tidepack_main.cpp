@@ -1,0 +1,159 @@
+// tidepack: builds, lists and verifies patch packages for the update program.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tidepack.h"
+
+#ifndef TIDEPACK_VERSION
+#define TIDEPACK_VERSION "0"
+#endif
+
+namespace {
+
+const char* const USAGE =
+    "usage: tidepack COMMAND [OPTIONS] ...\n"
+    "\n"
+    "commands:\n"
+    "  build MANIFEST -o PACKAGE [--zopfli] [--threads N]\n"
+    "      Validate the manifest and build the package. Nothing is written when the manifest\n"
+    "      has a fault; the package appears whole or not at all. --zopfli makes smaller\n"
+    "      streams (slower); every zlib reads them.\n"
+    "  list [--install-dir DIR] [--windows-dir DIR] [--system-dir DIR] [--codepage N] FILE\n"
+    "      Print every record of a package, or of the package inside a built patch program,\n"
+    "      with each file's target. Targets resolve against DIR (default: defaultFolder),\n"
+    "      C:\\WINDOWS and C:\\WINDOWS\\system32. Texts are decoded from code page N\n"
+    "      (default 932).\n"
+    "  verify [--codepage N] FILE\n"
+    "      Check every bound, stream, text and table of a package or patch program.\n"
+    "  diff OLD_DIR NEW_DIR [-o MANIFEST]\n"
+    "      Write a starting manifest with the files of NEW_DIR that are new or changed.\n"
+    "\n"
+    "  --help       this text\n"
+    "  --version    tidepack's version\n"
+    "\n"
+    "Exit status: 0 on success, 1 when the input has a fault, 2 for bad usage.\n";
+
+int Usage(const std::string& message) {
+    std::fprintf(stderr, "tidepack: %s\nTry 'tidepack --help'.\n", message.c_str());
+    return EXIT_USAGE;
+}
+
+// Splits "--name=value" and "--name value"; `i` moves past what was taken.
+bool TakeValue(const std::vector<std::string>& args, std::size_t* i, const std::string& name,
+               std::string* value, std::string* error) {
+    const std::string& arg = args[*i];
+    if (arg.compare(0, name.size() + 1, name + "=") == 0) {
+        *value = arg.substr(name.size() + 1);
+        return true;
+    }
+    if (arg != name) return false;
+    if (*i + 1 >= args.size()) {
+        *error = name + " needs a value";
+        return true;
+    }
+    *value = args[++*i];
+    return true;
+}
+
+bool ParseNumber(const std::string& text, unsigned long limit, unsigned long* number) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    errno = 0;
+    *number = std::strtoul(text.c_str(), nullptr, 10);
+    return errno == 0 && *number > 0 && *number <= limit;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) return Usage("no command given");
+    const std::string command = args[0];
+    if (command == "--help" || command == "-h") {
+        std::fputs(USAGE, stdout);
+        return 0;
+    }
+    if (command == "--version") {
+        std::printf("tidepack %s\n", TIDEPACK_VERSION);
+        return 0;
+    }
+
+    ListOptions list;
+    BuildOptions build;
+    std::string output, error;
+    std::vector<std::string> operands;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        std::string value;
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(USAGE, stdout);
+            return 0;
+        }
+        if (arg == "--") {
+            operands.insert(operands.end(), args.begin() + static_cast<long>(i) + 1, args.end());
+            break;
+        }
+        bool taken = false;
+        if ((command == "list" || command == "verify") &&
+            TakeValue(args, &i, "--codepage", &value, &error)) {
+            unsigned long number;
+            if (error.empty() && !ParseNumber(value, 65535, &number))
+                error = "--codepage needs a code page number such as 932 or 1252";
+            list.codePage = static_cast<int>(number);
+            taken = true;
+        } else if (command == "list" && TakeValue(args, &i, "--install-dir", &value, &error)) {
+            list.haveInstallDir = true;
+            list.installDir = value;
+            taken = true;
+        } else if (command == "list" && TakeValue(args, &i, "--windows-dir", &value, &error)) {
+            list.windowsDir = value;
+            taken = true;
+        } else if (command == "list" && TakeValue(args, &i, "--system-dir", &value, &error)) {
+            list.systemDir = value;
+            taken = true;
+        } else if ((command == "build" || command == "diff") &&
+                   (TakeValue(args, &i, "-o", &value, &error) ||
+                    TakeValue(args, &i, "--output", &value, &error))) {
+            output = value;
+            taken = true;
+        } else if (command == "build" && arg == "--zopfli") {
+            build.zopfli = true;
+            taken = true;
+        } else if (command == "build" && TakeValue(args, &i, "--threads", &value, &error)) {
+            unsigned long number;
+            if (error.empty() && !ParseNumber(value, 1024, &number))
+                error = "--threads needs a number from 1 to 1024";
+            build.threads = static_cast<unsigned>(number);
+            taken = true;
+        }
+        if (!error.empty()) return Usage(error);
+        if (taken) continue;
+        if (arg.size() > 1 && arg[0] == '-')
+            return Usage("unknown option '" + arg + "' for " + command);
+        operands.push_back(arg);
+    }
+
+    if (command == "list" || command == "verify") {
+        if (operands.size() != 1) return Usage(command + " needs exactly one package or program");
+        list.path = operands[0];
+        return command == "list" ? ListPackage(list, stdout, stderr)
+                                 : VerifyPackage(list, stdout, stderr);
+    }
+    if (command == "build") {
+        if (operands.size() != 1) return Usage("build needs exactly one manifest");
+        if (output.empty()) return Usage("build needs -o PACKAGE");
+        build.manifest = operands[0];
+        build.output = output;
+        build.progress = isatty(STDERR_FILENO) != 0;
+        return BuildFromManifest(build, stdout, stderr);
+    }
+    if (command == "diff") {
+        if (operands.size() != 2) return Usage("diff needs OLD_DIR and NEW_DIR");
+        return DiffReleases(operands[0], operands[1], output, stdout, stderr);
+    }
+    return Usage("unknown command '" + command + "'");
+}

@@ -1,0 +1,261 @@
+#include <zlib.h>
+
+#include <cinttypes>
+
+#include "base/text.h"
+#include "codepage.h"
+#include "package_file.h"
+#include "rules/targets.h"
+#include "tidepack.h"
+
+namespace {
+
+struct Verifier {
+    const ListOptions& options;
+    const PackageImage& image;
+    std::FILE* err;
+    int faults = 0;
+    int warnings = 0;
+
+    void Fault(std::uint64_t offset, const std::string& what) {
+        ++faults;
+        std::fprintf(err, "%s: offset %" PRIu64 ": %s\n", options.path.c_str(), offset,
+                     what.c_str());
+    }
+
+    void Warn(std::uint64_t offset, const std::string& what) {
+        ++warnings;
+        std::fprintf(err, "%s: offset %" PRIu64 ": warning: %s\n", options.path.c_str(), offset,
+                     what.c_str());
+    }
+
+    // The text of a field, which must end inside the field. Null when it does not.
+    const char* Text(const char* field, std::size_t width, const std::string& name) {
+        std::string text;
+        bool inField;
+        if (!FieldText(image, field, width, &text, &inField)) {
+            Fault(FieldOffset(image, field), name + " has no end before the end of the package");
+            return nullptr;
+        }
+        if (!inField) {
+            Fault(FieldOffset(image, field),
+                  name + " does not end inside its field of " + std::to_string(width) + " bytes");
+            return nullptr;
+        }
+        return field;
+    }
+
+    // Inflates the stream in pieces (a damaged `size` must not make us allocate gigabytes) and
+    // checks that it ends exactly at `compressedSize` with exactly `size` bytes; zlib checks
+    // the Adler-32.
+    void Stream(const PackageEntry& entry, const unsigned char* stream, const std::string& where) {
+        z_stream z{};
+        if (inflateInit(&z) != Z_OK) {
+            Fault(entry.streamOffset, where + "zlib could not start");
+            return;
+        }
+        z.next_in = const_cast<unsigned char*>(stream);
+        z.avail_in = entry.compressedSize;
+        unsigned char piece[65536];
+        std::uint64_t produced = 0;
+        int result;
+        for (;;) {
+            z.next_out = piece;
+            z.avail_out = sizeof piece;
+            result = inflate(&z, Z_NO_FLUSH);
+            produced += sizeof piece - z.avail_out;
+            if (produced > entry.size || result != Z_OK) break;
+            if (z.avail_in == 0 && z.avail_out != 0) break;  // all input taken, no end seen
+        }
+        std::string at = "stream at offset " + std::to_string(entry.streamOffset) + ": ";
+        if (produced > entry.size) {
+            Fault(entry.streamOffset, where + at + "inflates to more than size " +
+                                          std::to_string(entry.size) + " bytes");
+        } else if (result == Z_DATA_ERROR || result == Z_NEED_DICT) {
+            Fault(entry.streamOffset,
+                  where + at + "damaged: zlib says " + (z.msg ? z.msg : "data error"));
+        } else if (result != Z_STREAM_END) {
+            Fault(entry.streamOffset, where + at + "ends before the zlib stream does (" +
+                                          std::to_string(entry.compressedSize) + " bytes)");
+        } else if (produced != entry.size) {
+            Fault(entry.streamOffset, where + at + "inflates to " + std::to_string(produced) +
+                                          " bytes, not size " + std::to_string(entry.size));
+        } else if (z.avail_in != 0) {
+            Fault(entry.streamOffset, where + at + std::to_string(z.avail_in) +
+                                          " bytes follow the zlib stream inside compressedSize");
+        }
+        inflateEnd(&z);
+    }
+
+    // A shortcut text: lines joined by CR LF, each "spec;arguments" with a known tag.
+    void Shortcuts(const char* text, std::uint64_t offset, const std::string& where) {
+        std::string all = text;
+        int line = 0;
+        for (std::size_t start = 0; start < all.size(); ++line) {
+            std::size_t end = all.find("\r\n", start);
+            if (end == std::string::npos) end = all.size();
+            std::string one = all.substr(start, end - start);
+            std::string name = where + "shortcut line " + std::to_string(line + 1) + ": ";
+            std::size_t semicolon = one.find(';');
+            if (semicolon == std::string::npos) {
+                Fault(offset, name +
+                                  "no semicolon, so the update program joins it to the next "
+                                  "line or ignores it");
+            } else {
+                std::string spec = one.substr(0, semicolon);
+                std::size_t first = spec.find_first_not_of(" \"");
+                if (first == std::string::npos || ShortcutTagOf(spec.c_str() + first) < 0)
+                    Fault(offset, name + "'" + DecodeText(one, options.codePage) +
+                                      "' begins with no known tag");
+            }
+            start = end + 2;
+        }
+    }
+};
+
+}  // namespace
+
+int VerifyPackage(const ListOptions& options, std::FILE* out, std::FILE* err) {
+    PackageFile file;
+    std::string error;
+    if (!LoadPackageFile(options.path, &file, &error)) {
+        std::fprintf(err, "%s: %s\n", options.path.c_str(), error.c_str());
+        return EXIT_FAULT;
+    }
+    const PackageImage& image = file.image;
+    Verifier check{options, image, err};
+    const PackageHeader* header;
+    if (!GetPackageHeader(image, &header)) {
+        check.Fault(0, "not a package: " + std::to_string(image.size) +
+                           " bytes is shorter than a package header");
+        return EXIT_FAULT;
+    }
+    check.Text(header->title, sizeof header->title, "title");
+    check.Text(header->versionText, sizeof header->versionText, "versionText");
+    const char* registryKey =
+        check.Text(header->registryKey, sizeof header->registryKey, "registryKey");
+    check.Text(header->valueName, sizeof header->valueName, "valueName");
+    const char* defaultFolder =
+        check.Text(header->defaultFolder, sizeof header->defaultFolder, "defaultFolder");
+    check.Text(header->subFolder, sizeof header->subFolder, "subFolder");
+    if (registryKey && !BeginsWithName(registryKey, "HKEY_LOCAL_MACHINE\\") &&
+        !BeginsWithName(registryKey, "HKEY_CURRENT_USER\\") &&
+        !BeginsWithName(registryKey, "HKEY_CLASSES_ROOT\\"))
+        check.Fault(FieldOffset(image, header->registryKey),
+                    "registryKey begins with no root name and backslash");
+    for (int k = 0; k < RUNNING_APP_COUNT; ++k) {
+        const RunningAppRecord& app = header->runningApps[k];
+        std::string where = "runningApps[" + std::to_string(k) + "].";
+        check.Text(app.windowClass, sizeof app.windowClass, where + "windowClass");
+        check.Text(app.message, sizeof app.message, where + "message");
+        if (app.windowClass[0] == '\0' && app.message[0] != '\0')
+            check.Warn(FieldOffset(image, &app), where +
+                                                     "message is set but the record has no "
+                                                     "window class, so it is never used");
+    }
+
+    char installDir[PATH_TEXT_SIZE];
+    bool haveInstall = defaultFolder && TextCopy(installDir, sizeof installDir, defaultFolder);
+    std::uint64_t tableEnd = HEADER_SIZE;
+    const PackageEntry* last = nullptr;
+    int runAfter = 0;
+    std::int32_t count = header->entryCount;
+    if (count > 0) tableEnd += static_cast<std::uint64_t>(ENTRY_SIZE) * count;
+    if (tableEnd > image.size)
+        check.Fault(HEADER_SIZE, "the table of " + std::to_string(count) +
+                                     " entries reaches past the end of the package");
+    for (std::int32_t i = 0; i < count; ++i) {
+        const PackageEntry* entry;
+        if (!GetPackageEntry(image, i, &entry)) break;
+        if (i == count - 1) last = entry;
+        std::uint64_t at = FieldOffset(image, entry);
+        std::string where = "entry " + std::to_string(i) + ": ";
+        const char* fileName =
+            check.Text(entry->fileName, sizeof entry->fileName, where + "fileName");
+        const char* folder = check.Text(entry->folder, sizeof entry->folder, where + "folder");
+        const char* shortcuts =
+            check.Text(entry->shortcutText, sizeof entry->shortcutText, where + "shortcutText");
+        if (fileName)
+            where = "entry " + std::to_string(i) + " (" + DecodeText(fileName, options.codePage) +
+                    "): ";
+        if (folder && FilePlaceholderOf(folder) < 0) {
+            check.Fault(at, where + "folder begins with no file placeholder; the entry is skipped");
+        } else if (fileName && folder) {
+            char target[PATH_TEXT_SIZE];
+            if (!ResolveTargetPath(fileName, folder, haveInstall ? installDir : nullptr, target))
+                check.Fault(at, where + "no target against defaultFolder (over " +
+                                    std::to_string(PATH_TEXT_SIZE - 1) + " characters)");
+        }
+        if (shortcuts) check.Shortcuts(shortcuts, FieldOffset(image, entry->shortcutText), where);
+        if (entry->flags & ENTRY_RUN_AFTER && ++runAfter == RUN_AFTER_CAPACITY + 1)
+            check.Fault(at, where + "more than " + std::to_string(RUN_AFTER_CAPACITY) +
+                                " entries are marked ENTRY_RUN_AFTER");
+        const unsigned char* stream;
+        if (!GetEntryStream(image, *entry, &stream)) {
+            check.Fault(at, where + "stream at offset " + std::to_string(entry->streamOffset) +
+                                ", " + std::to_string(entry->compressedSize) +
+                                " bytes, lies outside the package");
+            continue;
+        }
+        if (entry->compressedSize > 0 && entry->streamOffset < tableEnd)
+            check.Fault(at, where + "stream at offset " + std::to_string(entry->streamOffset) +
+                                " overlaps the header or the entry table");
+        check.Stream(*entry, stream, where);
+    }
+
+    std::int32_t moveCount = 0;
+    std::uint64_t end = tableEnd;
+    if (last) {
+        std::uint64_t table = static_cast<std::uint64_t>(last->streamOffset) + last->compressedSize;
+        for (std::int32_t i = 0; i < count - 1; ++i) {
+            const PackageEntry* entry;
+            if (GetPackageEntry(image, i, &entry) &&
+                static_cast<std::uint64_t>(entry->streamOffset) + entry->compressedSize > table)
+                check.Fault(FieldOffset(image, entry),
+                            "entry " + std::to_string(i) +
+                                "'s stream ends behind the last "
+                                "entry's, where the move table is found");
+        }
+        std::uint32_t tableOffset;
+        if (!GetMoveTableOffset(image, *last, &tableOffset) ||
+            !GetMoveCount(image, tableOffset, &moveCount)) {
+            check.Fault(table, "the move table behind the last entry's stream lies past the end");
+            end = image.size;
+        } else {
+            end = tableOffset + MOVE_COUNT_SIZE;
+            for (std::int32_t r = 0; r < moveCount; ++r) {
+                const ShortcutMoveRecord* record;
+                std::uint64_t at = tableOffset + MOVE_COUNT_SIZE +
+                                   static_cast<std::uint64_t>(MOVE_RECORD_SIZE) * r;
+                if (!GetMoveRecord(image, tableOffset, r, &record)) {
+                    check.Fault(at, "move " + std::to_string(r) + " of " +
+                                        std::to_string(moveCount) + " reaches past the end");
+                    end = image.size;
+                    break;
+                }
+                end = at + MOVE_RECORD_SIZE;
+                std::string where = "move " + std::to_string(r) + ": ";
+                const char* from = check.Text(record->from, sizeof record->from, where + "from");
+                const char* to = check.Text(record->to, sizeof record->to, where + "to");
+                if (from && ShortcutTagOf(from) < 0)
+                    check.Fault(at, where + "from begins with no known tag; the move does nothing");
+                if (to && to[0] != '\0' && ShortcutTagOf(to) < 0)
+                    check.Warn(at, where + "to begins with no known tag; the shortcut is deleted");
+            }
+        }
+    }
+    if (end < image.size)
+        check.Warn(end, std::to_string(image.size - end) +
+                            " bytes after the end of the package "
+                            "are never read");
+    if (check.faults) {
+        std::fprintf(err, "%s: %d fault%s\n", options.path.c_str(), check.faults,
+                     check.faults == 1 ? "" : "s");
+        return EXIT_FAULT;
+    }
+    std::fprintf(out,
+                 "%s: ok: %" PRId32 " entries, %" PRId32 " shortcut moves, %" PRIu32 " bytes%s%s\n",
+                 options.path.c_str(), count > 0 ? count : 0, moveCount > 0 ? moveCount : 0,
+                 image.size, file.origin.empty() ? "" : " in ", file.origin.c_str());
+    return 0;
+}
