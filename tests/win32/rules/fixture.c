@@ -1,0 +1,1 @@
+int TidewellFixture(void) { return 1; }
