@@ -1,0 +1,358 @@
+// Building from a manifest: every validation fault, round trips, determinism, zopfli, diff.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+
+#include "codepage.h"
+#include "manifest.h"
+#include "package/package.h"
+#include "test_support.h"
+#include "tidepack.h"
+
+namespace {
+
+// The parts of a manifest a test row changes; the rest is a valid default.
+struct Parts {
+    std::string codePage = "932";
+    std::string title = "'サンプル製品'";
+    std::string registryKey = "'HKEY_LOCAL_MACHINE\\Software\\Example\\App'";
+    std::string defaultFolder = "'C:\\Program Files\\Example'";
+    std::string top;  // more top-level keys
+    std::string apps =
+        "[[runningApp]]\nwindowClass = 'ExampleMain'\nmessage = '終了してください'\n";
+    std::string files =
+        "[[file]]\nsource = 'bin/tool.exe'\nalwaysReplace = true\n"
+        "shortcuts = ['<Desktop>\\Tool', '<ProgramMenu>\\Example\\Tool;--safe']\n"
+        "[[file]]\nsource = 'bin/readme.txt'\nfolder = '<InstallDir>\\Help'\n";
+    std::string moves = "[[move]]\nfrom = '<Desktop>\\Old'\nto = ''\n";
+};
+
+std::string Manifest(const Parts& p) {
+    return "codePage = " + p.codePage + "\ntitle = " + p.title +
+           "\nversionText = '2.1'\nregistryKey = " + p.registryKey +
+           "\nvalueName = 'InstallDir'\ndefaultFolder = " + p.defaultFolder + "\n" + p.top + "\n" +
+           p.apps + "\n" + p.files + "\n" + p.moves;
+}
+
+Parts WithFiles(const std::string& files) {
+    Parts parts;
+    parts.files = files;
+    return parts;
+}
+
+std::string Repeat(const std::string& text, int times) {
+    std::string all;
+    for (int i = 0; i < times; ++i) all += text;
+    return all;
+}
+
+std::string ManyFiles(int count, const std::string& extra) {
+    std::string files;
+    for (int i = 0; i < count; ++i)
+        files += "[[file]]\nsource = 'bin/tool.exe'\nfileName = 'tool" + std::to_string(i) +
+                 ".exe'\n" + extra + "\n";
+    return files;
+}
+
+class Build : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string tool = std::string(2000, 'T') + "tool body" + std::string(3000, '\x01');
+    std::string readme = Repeat("Read me first.\r\n", 400);
+
+    void SetUp() override {
+        WriteFile(dir / "bin/tool.exe", tool);
+        WriteFile(dir / "bin/readme.txt", readme);
+    }
+
+    Output Run(const std::string& manifest, const std::string& output, bool zopfli = false,
+               unsigned threads = 0) {
+        WriteFile(dir / "m.toml", manifest);
+        BuildOptions options;
+        options.manifest = dir / "m.toml";
+        options.output = output;
+        options.zopfli = zopfli;
+        options.threads = threads;
+        return Capture(
+            [&](std::FILE* out, std::FILE* err) { return BuildFromManifest(options, out, err); });
+    }
+
+    Output Verify(const std::string& path) {
+        ListOptions options;
+        options.path = path;
+        return Capture(
+            [&](std::FILE* out, std::FILE* err) { return VerifyPackage(options, out, err); });
+    }
+};
+
+TEST_F(Build, EachFaultIsNamedAndNothingIsWritten) {
+    struct Row {
+        const char* name;
+        std::function<void(Parts&)> change;
+        const char* message;  // a part of the one expected fault line
+    } rows[] = {
+        {"missing source", [](Parts& p) { p.files = "[[file]]\nsource = 'bin/gone.exe'\n"; },
+         "m.toml:13:10: file 1: source file '"},
+        {"title over 63 bytes in the code page",
+         [](Parts& p) { p.title = "'" + Repeat("あ", 32) + "'"; },
+         "title is 64 bytes in code page 932"},
+        {"character not in code page 932", [](Parts& p) { p.title = "'Tool 😀'"; },
+         "'😀' (U+1F600) cannot be written in code page 932"},
+        {"character not in code page 1252", [](Parts& p) { p.codePage = "1252"; },
+         "cannot be written in code page 1252"},
+        {"unknown placeholder",
+         [](Parts& p) { p.files = "[[file]]\nsource = 'bin/tool.exe'\nfolder = '<InstalDir>'\n"; },
+         "folder '<InstalDir>' begins with no known placeholder"},
+        {"six running applications",
+         [](Parts& p) { p.apps = Repeat("[[runningApp]]\nwindowClass = 'A'\nmessage = 'm'\n", 6); },
+         "6 running applications; a package holds at most 5"},
+        {"seventeen run-after files", [](Parts& p) { p.files = ManyFiles(17, "runAfter = true"); },
+         "17 files are marked runAfter; the update program runs at most 16"},
+        {"shortcut text over 4095 bytes",
+         [](Parts& p) {
+             std::string lines;
+             for (int i = 0; i < 40; ++i)
+                 lines += "'<Desktop>\\" + std::string(100, 'a' + i % 26) + "',";
+             p.files = "[[file]]\nsource = 'bin/tool.exe'\nshortcuts = [" + lines + "]\n";
+         },
+         "the shortcut text is 4518 bytes with its line breaks; at most 4095 fit"},
+        {"shortcut line without a known tag",
+         [](Parts& p) {
+             p.files = "[[file]]\nsource = 'bin/tool.exe'\nshortcuts = ['<Desk>\\Tool']\n";
+         },
+         "shortcut line 1 '<Desk>\\Tool' begins with no known tag"},
+        {"target over 259 characters",
+         [](Parts& p) {
+             p.defaultFolder = "'C:\\" + std::string(240, 'd') + "'";
+             p.files =
+                 "[[file]]\nsource = 'bin/tool.exe'\nfileName = '" + std::string(16, 'f') + "'\n";
+         },
+         "the target composed against defaultFolder would be over 259 characters"},
+        {"registry key without a root",
+         [](Parts& p) { p.registryKey = "'Software\\Example\\App'"; },
+         "registryKey must begin with HKEY_LOCAL_MACHINE\\"},
+        {"file name over 127 bytes",
+         [](Parts& p) {
+             p.files =
+                 "[[file]]\nsource = 'bin/tool.exe'\nfileName = '" + std::string(128, 'n') + "'\n";
+         },
+         "fileName is 128 bytes in code page 932; its field holds at most 127"},
+        {"misspelt key", [](Parts& p) { p.top = "subfolder = 'Bin'"; }, "unknown key 'subfolder'"},
+        {"TOML syntax", [](Parts& p) { p.top = "title2 = 'open"; }, "m.toml:7:"},
+        {"move to without a tag",
+         [](Parts& p) { p.moves = "[[move]]\nfrom = '<Desktop>\\Old'\nto = 'C:\\Old'\n"; },
+         "to 'C:\\Old' begins with no known tag (leave it empty to delete)"},
+        {"moves without files", [](Parts& p) { p.files = ""; },
+         "shortcut moves need at least one file"},
+        {"two files with one target",
+         [](Parts& p) { p.files = ManyFiles(1, "") + ManyFiles(1, "folder = '<INSTALLDIR>'"); },
+         "another file has the same target"},
+        {"empty window class",
+         [](Parts& p) { p.apps = "[[runningApp]]\nwindowClass = ''\nmessage = 'm'\n"; },
+         "windowClass is empty"},
+        {"unknown code page", [](Parts& p) { p.codePage = "12345"; }, "codePage must be"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Parts parts;
+        row.change(parts);
+        if (std::string(row.name) == "character not in code page 1252")
+            parts.apps = "";  // the title is Japanese
+        std::string output = dir / "out.pkg";
+        WriteFile(output, "previous package");
+        Output result = Run(Manifest(parts), output);
+        EXPECT_EQ(EXIT_FAULT, result.code);
+        EXPECT_NE(std::string::npos, result.err.find(row.message)) << result.err;
+        EXPECT_NE(std::string::npos, result.err.find("1 fault in")) << result.err;
+        EXPECT_EQ("previous package", ReadFile(output));
+        EXPECT_TRUE(result.out.empty());
+    }
+}
+
+TEST_F(Build, ReportsEveryFaultInOneRun) {
+    Parts parts;
+    parts.title = "'" + Repeat("x", 64) + "'";
+    parts.files =
+        "[[file]]\nsource = 'bin/gone'\n[[file]]\nsource = 'bin/tool.exe'\nfolder = 'C:\\'\n";
+    Output result = Run(Manifest(parts), dir / "out.pkg");
+    EXPECT_EQ(EXIT_FAULT, result.code);
+    EXPECT_NE(std::string::npos, result.err.find("3 faults in")) << result.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.pkg"));
+    // Nothing is left beside the output either.
+    int files = 0;
+    for (auto& e : std::filesystem::directory_iterator(dir.path)) files += e.is_regular_file();
+    EXPECT_EQ(1, files);  // the manifest
+}
+
+TEST_F(Build, PackageHoldsWhatTheManifestSays) {
+    Output built = Run(Manifest(Parts()), dir / "out.pkg");
+    ASSERT_EQ(0, built.code) << built.err;
+    std::string bytes = ReadFile(dir / "out.pkg");
+    PackageImage image{reinterpret_cast<const unsigned char*>(bytes.data()),
+                       static_cast<std::uint32_t>(bytes.size())};
+    const PackageHeader* header;
+    ASSERT_EQ(1, GetPackageHeader(image, &header));
+    EXPECT_STREQ("\x83\x54\x83\x93\x83\x76\x83\x8B\x90\xBB\x95\x69", header->title);  // CP932
+    EXPECT_STREQ("C:\\Program Files\\Example", header->defaultFolder);
+    EXPECT_STREQ("ExampleMain", header->runningApps[0].windowClass);
+    EXPECT_EQ('\0', header->runningApps[1].windowClass[0]);
+    ASSERT_EQ(2, header->entryCount);
+
+    const std::string sources[] = {tool, readme};
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        const PackageEntry* entry;
+        const unsigned char* stream;
+        ASSERT_EQ(1, GetPackageEntry(image, i, &entry));
+        ASSERT_EQ(1, GetEntryStream(image, *entry, &stream));
+        std::vector<unsigned char> data(entry->size + 1);
+        uLongf length = entry->size;
+        ASSERT_EQ(Z_OK, uncompress(data.data(), &length, stream, entry->compressedSize));
+        EXPECT_EQ(sources[i], std::string(data.begin(), data.begin() + length));
+    }
+    const PackageEntry* tool;
+    GetPackageEntry(image, 0, &tool);
+    EXPECT_STREQ("tool.exe", tool->fileName);
+    EXPECT_STREQ("<InstallDir>", tool->folder);
+    EXPECT_EQ(ENTRY_ALWAYS_REPLACE, tool->flags);
+    // A line without arguments gets its semicolon, or the program would join it to the next.
+    EXPECT_STREQ("<Desktop>\\Tool;\r\n<ProgramMenu>\\Example\\Tool;--safe", tool->shortcutText);
+
+    EXPECT_EQ(0, Verify(dir / "out.pkg").code);
+    ListOptions options;
+    options.path = dir / "out.pkg";
+    Output list =
+        Capture([&](std::FILE* out, std::FILE* err) { return ListPackage(options, out, err); });
+    EXPECT_EQ(0, list.code) << list.err;
+    EXPECT_NE(std::string::npos, list.out.find("title          サンプル製品"));
+    EXPECT_NE(std::string::npos,
+              list.out.find("target   C:\\Program Files\\Example\\Help\\readme.txt"));
+}
+
+TEST_F(Build, SameInputsGiveTheSameBytes) {
+    for (bool zopfli : {false, true}) {
+        SCOPED_TRACE(zopfli ? "zopfli" : "zlib");
+        std::string manifest = Manifest(WithFiles(ManyFiles(6, "")));
+        ASSERT_EQ(0, Run(manifest, dir / "a.pkg", zopfli, 1).code);
+        ASSERT_EQ(0, Run(manifest, dir / "b.pkg", zopfli, 4).code);
+        ASSERT_EQ(0, Run(manifest, dir / "c.pkg", zopfli, 0).code);
+        std::string a = ReadFile(dir / "a.pkg");
+        EXPECT_EQ(a, ReadFile(dir / "b.pkg"));
+        EXPECT_EQ(a, ReadFile(dir / "c.pkg"));
+    }
+}
+
+TEST_F(Build, ZopfliStreamsAreSmallerAndInflateWithZlib) {
+    ASSERT_EQ(0, Run(Manifest(Parts()), dir / "zlib.pkg").code);
+    ASSERT_EQ(0, Run(Manifest(Parts()), dir / "zopfli.pkg", true).code);
+    EXPECT_LT(ReadFile(dir / "zopfli.pkg").size(), ReadFile(dir / "zlib.pkg").size());
+    Output verified = Verify(dir / "zopfli.pkg");  // inflates every stream with zlib
+    EXPECT_EQ(0, verified.code) << verified.err;
+}
+
+TEST_F(Build, EmptySourceFileBuilds) {
+    WriteFile(dir / "bin/empty.dat", "");
+    Output result =
+        Run(Manifest(WithFiles("[[file]]\nsource = 'bin/empty.dat'\n")), dir / "o.pkg", true);
+    ASSERT_EQ(0, result.code) << result.err;
+    EXPECT_EQ(0, Verify(dir / "o.pkg").code);
+}
+
+TEST_F(Build, WarnsAboutCharactersWhoseSecondByteIsABackslash) {
+    // "ソ" is 0x83 0x5C in code page 932.
+    Output result =
+        Run(Manifest(WithFiles("[[file]]\nsource = 'bin/tool.exe'\nfileName = 'ソフト.exe'\n")),
+            dir / "o.pkg");
+    EXPECT_EQ(0, result.code);
+    EXPECT_NE(
+        std::string::npos,
+        result.err.find(
+            "warning: file 1 (ソフト.exe): fileName: in code page 932 'ソ' holds the byte 0x5C"))
+        << result.err;
+}
+
+TEST(CodePage, EncodesStrictlyAndDecodesSafely) {
+    struct Row {
+        const char* text;
+        int codePage;
+        const char* bytes;  // null: the conversion must fail
+    } rows[] = {
+        {"abc\\", 932, "abc\\"},    {"表示", 932, "\x95\x5C\x8E\xA6"},
+        {"é€", 1252, "\xE9\x80"},   {"あ", 1252, nullptr},
+        {"\xFF", 932, nullptr},      // not UTF-8
+        {"\xE3\x81", 932, nullptr},  // cut-off UTF-8
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        std::string bytes, error;
+        int ok = EncodeText(row.text, row.codePage, &bytes, &error);
+        EXPECT_EQ(row.bytes != nullptr, ok == 1) << error;
+        if (row.bytes) {
+            EXPECT_EQ(row.bytes, bytes);
+        }
+    }
+    EXPECT_EQ("表示", DecodeText("\x95\x5C\x8E\xA6", 932));
+    EXPECT_EQ("a\\x0D\\x0Ab", DecodeText("a\r\nb", 932));
+    EXPECT_EQ("x\\x81", DecodeText("x\x81", 932));  // a lead byte without its second byte
+    EXPECT_EQ("\\xFFok", DecodeText("\xFFok", 65001));
+}
+
+TEST(Diff, ListsNewAndChangedFilesInAManifestThatBuilds) {
+    TempDir dir;
+    WriteFile(dir / "old/same.txt", "same");
+    WriteFile(dir / "old/changed.dll", "version 1");
+    WriteFile(dir / "old/gone.txt", "gone");
+    WriteFile(dir / "old/Help/a.txt", "a");
+    WriteFile(dir / "new/same.txt", "same");
+    WriteFile(dir / "new/changed.dll", "version 2");
+    WriteFile(dir / "new/Help/a.txt", "a");
+    WriteFile(dir / "new/Help/b.txt", "b");
+    WriteFile(dir / "new/Docs/new.txt", "new");
+    std::filesystem::create_directories(dir / "m");
+    Output diff = Capture([&](std::FILE* out, std::FILE* err) {
+        return DiffReleases(dir / "old", dir / "new", dir / "m/patch.toml", out, err);
+    });
+    ASSERT_EQ(0, diff.code) << diff.err;
+    std::string manifest = ReadFile(dir / "m/patch.toml");
+    EXPECT_EQ(std::string::npos, manifest.find("same.txt"));
+    EXPECT_NE(std::string::npos, manifest.find("# New folder Docs"));
+    EXPECT_NE(std::string::npos, manifest.find("#   gone.txt"));
+
+    // Filled in, it builds, with sources found relative to the manifest.
+    std::string key = "registryKey = ''";
+    manifest.replace(manifest.find(key), key.size(),
+                     "registryKey = 'HKEY_CURRENT_USER\\Software\\X'");
+    manifest.replace(manifest.find("defaultFolder = ''"), 18, "defaultFolder = 'C:\\X'");
+    WriteFile(dir / "m/patch.toml", manifest);
+    ManifestResult result;
+    ASSERT_EQ(1, LoadManifest(dir / "m/patch.toml", &result))
+        << ::testing::PrintToString(result.faults);
+    std::vector<std::string> got;
+    for (const WriterEntry& entry : result.package.entries)
+        got.push_back(entry.folder + "|" + entry.fileName + "|" +
+                      std::string(entry.data.begin(), entry.data.end()));
+    EXPECT_EQ(
+        (std::vector<std::string>{"<InstallDir>\\Docs|new.txt|new", "<InstallDir>\\Help|b.txt|b",
+                                  "<InstallDir>|changed.dll|version 2"}),
+        got);
+}
+
+TEST(Toml, StringsSurviveTheRoundTrip) {
+    TempDir dir;
+    const std::string texts[] = {"C:\\Program Files\\X", "it's", "a\"b\\c", "tab\there", "日本"};
+    std::string manifest =
+        "codePage = 932\ntitle = 't'\nversionText = ''\nregistryKey = 'HKEY_CURRENT_USER\\X'\n"
+        "valueName = ''\ndefaultFolder = ''\n";
+    for (const std::string& text : texts) {
+        std::string file = dir / "t.toml";
+        WriteFile(file, manifest + "subFolder = " + TomlString(text) + "\n");
+        ManifestResult result;
+        ASSERT_EQ(1, LoadManifest(file, &result)) << text;
+        std::string bytes, error;
+        EncodeText(text, 932, &bytes, &error);
+        EXPECT_EQ(bytes, result.package.subFolder);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,228 @@
+// verify and list against damaged packages, and the command line's conventions.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstring>
+
+#include "package/package.h"
+#include "package/package_writer.h"
+#include "test_support.h"
+#include "tidepack.h"
+
+namespace {
+
+std::vector<unsigned char> Bytes(const std::string& text) {
+    return std::vector<unsigned char>(text.begin(), text.end());
+}
+
+std::string SamplePackage() {
+    WriterPackage package;
+    package.title = "Example";
+    package.versionText = "2.0";
+    package.registryKey = "HKEY_LOCAL_MACHINE\\Software\\Example";
+    package.valueName = "Dir";
+    package.defaultFolder = "C:\\Example";
+    package.entries = {
+        {"tool.exe",
+         "<InstallDir>",
+         "<Desktop>\\Tool;",
+         ENTRY_ALWAYS_REPLACE,
+         Bytes(std::string(3000, 'x') + "tail"),
+         {}},
+        {"a.dll", "<SystemDir>", "", 0, Bytes("the dll"), {}},
+        {"b.txt", "<InstallDir>\\Docs", "", ENTRY_RUN_AFTER, Bytes("b"), {}},
+    };
+    package.moves = {{"<Desktop>\\Old", ""}};
+    std::vector<unsigned char> bytes;
+    std::string error;
+    EXPECT_EQ(1, BuildPackage(package, &bytes, &error)) << error;
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Little-endian u32 fields of entry `i`.
+void SetEntryField(std::string* package, int i, std::size_t field, std::uint32_t value) {
+    std::memcpy(&(*package)[HEADER_SIZE + ENTRY_SIZE * i + field], &value, 4);
+}
+
+std::uint32_t EntryField(const std::string& package, int i, std::size_t field) {
+    std::uint32_t value;
+    std::memcpy(&value, &package[HEADER_SIZE + ENTRY_SIZE * i + field], 4);
+    return value;
+}
+
+constexpr std::size_t OFFSET = 0, COMPRESSED = 4, SIZE = 8;
+
+Output Check(int (*command)(const ListOptions&, std::FILE*, std::FILE*), const std::string& path) {
+    ListOptions options;
+    options.path = path;
+    return Capture([&](std::FILE* out, std::FILE* err) { return command(options, out, err); });
+}
+
+TEST(Verify, FindsEachDamage) {
+    TempDir dir;
+    const std::string good = SamplePackage();
+    std::uint32_t moveTable = EntryField(good, 2, OFFSET) + EntryField(good, 2, COMPRESSED);
+    struct Row {
+        const char* name;
+        std::function<void(std::string&)> damage;
+        const char* fault;
+    } rows[] = {
+        {"Adler-32 wrong",
+         [](std::string& p) {
+             p[EntryField(p, 1, OFFSET) + EntryField(p, 1, COMPRESSED) - 1] ^= 1;
+         },
+         "entry 1 (a.dll): stream at offset 15625: damaged: zlib says incorrect data check"},
+        {"size one more", [](std::string& p) { SetEntryField(&p, 0, SIZE, 3005); },
+         "inflates to 3004 bytes, not size 3005"},
+        {"size one less", [](std::string& p) { SetEntryField(&p, 0, SIZE, 3003); },
+         "inflates to more than size 3003 bytes"},
+        {"stream past the end",
+         [](std::string& p) { SetEntryField(&p, 1, COMPRESSED, 0xFFFFFF00u); },
+         "entry 1 (a.dll): stream at offset 15625, 4294967040 bytes, lies outside the package"},
+        {"compressedSize one short",
+         [](std::string& p) { SetEntryField(&p, 0, COMPRESSED, EntryField(p, 0, COMPRESSED) - 1); },
+         "ends before the zlib stream does"},
+        {"bytes after the stream",
+         [](std::string& p) { SetEntryField(&p, 0, COMPRESSED, EntryField(p, 0, COMPRESSED) + 3); },
+         "3 bytes follow the zlib stream inside compressedSize"},
+        {"stream over the entry table", [](std::string& p) { SetEntryField(&p, 1, OFFSET, 100); },
+         "overlaps the header or the entry table"},
+        {"last stream not last",
+         [moveTable](std::string& p) { SetEntryField(&p, 0, OFFSET, moveTable - 2); },
+         "entry 0's stream ends behind the last entry's"},
+        {"entry table past the end",
+         [](std::string& p) {
+             std::int32_t n = 1000;
+             std::memcpy(&p[884], &n, 4);
+         },
+         "the table of 1000 entries reaches past the end"},
+        {"title fills its field", [](std::string& p) { std::memset(&p[4], 'A', 64); },
+         "offset 4: title does not end inside its field of 64 bytes"},
+        {"folder without placeholder",
+         [](std::string& p) { std::memcpy(&p[HEADER_SIZE + 140], "C:\\", 4); },
+         "entry 0 (tool.exe): folder begins with no file placeholder"},
+        {"shortcut without semicolon", [](std::string& p) { p[HEADER_SIZE + 268 + 14] = ' '; },
+         "shortcut line 1: no semicolon"},
+        {"move record cut off", [](std::string& p) { p.resize(p.size() - 10); },
+         "move 0 of 1 reaches past the end"},
+        {"move count cut off", [moveTable](std::string& p) { p.resize(moveTable + 2); },
+         "the move table behind the last entry's stream lies past the end"},
+        {"shorter than a header", [](std::string& p) { p.resize(HEADER_SIZE - 1); },
+         "not a package: 2487 bytes is shorter than a package header"},
+        {"registry key without root", [](std::string& p) { std::memcpy(&p[84], "Software", 8); },
+         "registryKey begins with no root name"},
+    };
+    WriteFile(dir / "good.pkg", good);
+    Output clean = Check(VerifyPackage, dir / "good.pkg");
+    ASSERT_EQ(0, clean.code) << clean.err;
+    EXPECT_EQ("", clean.err);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string damaged = good;
+        row.damage(damaged);
+        WriteFile(dir / "bad.pkg", damaged);
+        Output result = Check(VerifyPackage, dir / "bad.pkg");
+        EXPECT_EQ(EXIT_FAULT, result.code);
+        EXPECT_NE(std::string::npos, result.err.find(row.fault)) << result.err;
+        EXPECT_EQ("", result.out);
+    }
+}
+
+TEST(List, DamagedPackageIsListedAsFarAsItCanBeRead) {
+    TempDir dir;
+    std::string package = SamplePackage();
+    package.resize(HEADER_SIZE + ENTRY_SIZE + 100);  // cut inside entry 1
+    WriteFile(dir / "cut.pkg", package);
+    Output result = Check(ListPackage, dir / "cut.pkg");
+    EXPECT_EQ(EXIT_FAULT, result.code);
+    EXPECT_NE(std::string::npos, result.out.find("title          Example"));
+    EXPECT_NE(std::string::npos, result.out.find("target   C:\\Example\\tool.exe"));
+    EXPECT_EQ(std::string::npos, result.out.find("a.dll"));
+    EXPECT_NE(std::string::npos,
+              result.err.find("offset 6856: entry 1 of 3 reaches past the end of the package"))
+        << result.err;
+}
+
+TEST(List, NotAPackage) {
+    TempDir dir;
+    WriteFile(dir / "notes.txt", "just some text\n");
+    Output result = Check(ListPackage, dir / "notes.txt");
+    EXPECT_EQ(EXIT_FAULT, result.code);
+    EXPECT_NE(std::string::npos,
+              result.err.find("not a package: 15 bytes is shorter than a package header"));
+    Output missing = Check(ListPackage, dir / "none.pkg");
+    EXPECT_EQ(EXIT_FAULT, missing.code);
+    EXPECT_NE(std::string::npos, missing.err.find("none.pkg: No such file or directory"));
+}
+
+// Cut anywhere, a package gives faults and never a read outside it (ASan watches this).
+TEST(VerifyAndList, EveryPrefixIsAFaultNeverACrash) {
+    TempDir dir;
+    const std::string good = SamplePackage();
+    std::vector<std::size_t> cuts;
+    for (std::size_t n = 0; n < good.size(); n += 61) cuts.push_back(n);
+    std::uint32_t moveTable = EntryField(good, 2, OFFSET) + EntryField(good, 2, COMPRESSED);
+    for (std::size_t edge : {std::size_t(HEADER_SIZE), std::size_t(HEADER_SIZE + ENTRY_SIZE),
+                             std::size_t(HEADER_SIZE + 3 * ENTRY_SIZE), std::size_t(moveTable),
+                             std::size_t(moveTable + 4), good.size()})
+        for (std::size_t n = edge - 2; n < edge; ++n) cuts.push_back(n);
+    for (std::size_t n : cuts) {
+        SCOPED_TRACE(n);
+        WriteFile(dir / "p.pkg", good.substr(0, n));
+        EXPECT_EQ(EXIT_FAULT, Check(VerifyPackage, dir / "p.pkg").code);
+        EXPECT_EQ(EXIT_FAULT, Check(ListPackage, dir / "p.pkg").code);
+    }
+}
+
+struct Ran {
+    int code;
+    std::string out, err;
+};
+
+Ran Tidepack(const TempDir& dir, const std::string& arguments) {
+    std::string command =
+        std::string(TIDEPACK_PATH) + " " + arguments + " >" + (dir / "out") + " 2>" + (dir / "err");
+    int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(dir / "out"),
+            ReadFile(dir / "err")};
+}
+
+TEST(CommandLine, Conventions) {
+    TempDir dir;
+    WriteFile(dir / "good.pkg", SamplePackage());
+    struct Row {
+        std::string arguments;
+        int code;
+        const char* out;  // part of stdout
+        const char* err;  // part of stderr ("" for none at all)
+    } rows[] = {
+        {"--help", 0, "usage: tidepack COMMAND", ""},
+        {"list --help", 0, "usage: tidepack COMMAND", ""},
+        {"--version", 0, "tidepack 1.", ""},
+        {"", EXIT_USAGE, "", "no command given"},
+        {"pack x", EXIT_USAGE, "", "unknown command 'pack'"},
+        {"list", EXIT_USAGE, "", "list needs exactly one package or program"},
+        {"list --frob " + (dir / "good.pkg"), EXIT_USAGE, "", "unknown option '--frob' for list"},
+        {"list --codepage abc " + (dir / "good.pkg"), EXIT_USAGE, "",
+         "--codepage needs a code page number"},
+        {"list --install-dir", EXIT_USAGE, "", "--install-dir needs a value"},
+        {"build m.toml", EXIT_USAGE, "", "build needs -o PACKAGE"},
+        {"build --zopfli", EXIT_USAGE, "", "build needs exactly one manifest"},
+        {"diff onlyone", EXIT_USAGE, "", "diff needs OLD_DIR and NEW_DIR"},
+        {"list --install-dir=D:\\\\X " + (dir / "good.pkg"), 0, "target   D:\\X\\tool.exe", ""},
+        {"verify " + (dir / "good.pkg"), 0, ": ok: 3 entries, 1 shortcut moves", ""},
+        {"verify " + (dir / "missing.pkg"), EXIT_FAULT, "", "missing.pkg: No such file"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.arguments);
+        Ran run = Tidepack(dir, row.arguments);
+        EXPECT_EQ(row.code, run.code);
+        EXPECT_NE(std::string::npos, run.out.find(row.out)) << run.out;
+        if (row.err[0] == '\0')
+            EXPECT_EQ("", run.err);
+        else
+            EXPECT_NE(std::string::npos, run.err.find(row.err)) << run.err;
+    }
+}
+
+}  // namespace
