@@ -114,6 +114,11 @@ int ReplaceTargetFile(const char* source, const char* target) {
     if (!lastBackslash) return 0;
     lastBackslash[1] = '\0';
 
+    // Windows refuses to delete or overwrite a read-only file; the rename must not be the
+    // one way around that (Wine's rename allows it).
+    DWORD attributes = GetFileAttributesA(target);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return 0;
+
     char staged[PATH_TEXT_SIZE];
     if (!GetTempFileNameA(folder, "twn", 0, staged)) return 0;
     if (CopyFileA(source, staged, FALSE) &&
@@ -130,6 +135,9 @@ void* AllocEntryBuffer(std::size_t bytes) { return LocalAlloc(LMEM_FIXED | LMEM_
 void FreeEntryBuffer(void* buffer) { LocalFree(buffer); }
 
 // --- processes
+
+// cb is 68 in the 32-bit program the package is made for.
+static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68, "STARTUPINFOA layout");
 
 void RunAndWait(const char* path) {
     STARTUPINFOA startup = {};
