@@ -12,7 +12,7 @@ int LookUpSpecialFolder(int folderNumber, char* folder) {
     char path[MAX_PATH] = {};
     BOOL found = SHGetPathFromIDListA(items, path);
     CoTaskMemFree(items);
-    if (!found) return 0;
+    if (!found || TextLength(path, sizeof path) >= PATH_TEXT_SIZE) return 0;
     return TextCopy(folder, PATH_TEXT_SIZE, path);
 }
 

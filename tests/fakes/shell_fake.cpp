@@ -74,7 +74,7 @@ const std::vector<std::string>& FakeShellCalls() { return State().calls; }
 
 int LookUpSpecialFolder(int folderNumber, char* folder) {
     auto found = State().specialFolders.find(folderNumber);
-    if (found == State().specialFolders.end()) return 0;
+    if (found == State().specialFolders.end() || found->second.size() >= PATH_TEXT_SIZE) return 0;
     return TextCopy(folder, PATH_TEXT_SIZE, found->second.c_str());
 }
 

@@ -455,7 +455,10 @@ TEST(QuickLaunchWin32, OlderReleasesReadTheDefaultUsersValue) {
     RegistryValue grpConv(HKEY_USERS, GRP_CONV_KEY, "Tidewell unused");
     RegistryValue mapGroups(HKEY_USERS, MAP_GROUPS_KEY, "Quick Launch");
     ASSERT_TRUE(mapGroups.Set(defaultQuickLaunch));
-    RegistryValue wineVersion(HKEY_CURRENT_USER, "Software\\Wine", "Version");
+    // Wine's per-user release setting, for the probe alone: the same setting for every program
+    // would change the release under other tests running in this prefix at the same time.
+    RegistryValue wineVersion(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\shortcuts_probe.exe",
+                              "Version");
 
     struct Row {
         const char* wineName;
