@@ -39,3 +39,17 @@ int BuildFromManifest(const BuildOptions& options, std::FILE* out, std::FILE* er
 // `newDir` that are missing from `oldDir` or differ from their copy there.
 int DiffReleases(const std::string& oldDir, const std::string& newDir,
                  const std::string& manifestPath, std::FILE* out, std::FILE* err);
+
+struct ProgramOptions {
+    std::string input;          // a manifest (.toml) or a package
+    std::string output;         // the patch program to write
+    std::string arch = "i686";  // i686: the product's 32-bit build; x86_64 for 64-bit Wine
+    std::string sourceDir;      // the update program's source tree
+    std::string buildDir;       // empty: SOURCE/build/patch-ARCH
+    bool zopfli = false;
+    bool progress = false;
+};
+
+// Builds the update program with the package (built from the manifest first, or verified) as
+// its RCDATA 1, checks that the program carries exactly that package, and writes it whole.
+int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err);

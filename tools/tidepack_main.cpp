@@ -32,6 +32,11 @@ const char* const USAGE =
     "      Check every bound, stream, text and table of a package or patch program.\n"
     "  diff OLD_DIR NEW_DIR [-o MANIFEST]\n"
     "      Write a starting manifest with the files of NEW_DIR that are new or changed.\n"
+    "  program INPUT -o Patch.exe [--arch i686|x86_64] [--zopfli] [--source DIR]\n"
+    "          [--build-dir DIR]\n"
+    "      Build the update program with INPUT (a manifest .toml, or a package) as its\n"
+    "      RCDATA 1, with mingw-w64. i686 (default) is the product's 32-bit build. The\n"
+    "      source tree defaults to the one tidepack was built from.\n"
     "\n"
     "  --help       this text\n"
     "  --version    tidepack's version\n"
@@ -84,6 +89,8 @@ int main(int argc, char** argv) {
 
     ListOptions list;
     BuildOptions build;
+    ProgramOptions program;
+    program.sourceDir = TIDEWELL_SOURCE_DIR;
     std::string output, error;
     std::vector<std::string> operands;
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -115,13 +122,24 @@ int main(int argc, char** argv) {
         } else if (command == "list" && TakeValue(args, &i, "--system-dir", &value, &error)) {
             list.systemDir = value;
             taken = true;
-        } else if ((command == "build" || command == "diff") &&
+        } else if (command == "program" && TakeValue(args, &i, "--arch", &value, &error)) {
+            if (error.empty() && value != "i686" && value != "x86_64")
+                error = "--arch is i686 or x86_64";
+            program.arch = value;
+            taken = true;
+        } else if (command == "program" && TakeValue(args, &i, "--source", &value, &error)) {
+            program.sourceDir = value;
+            taken = true;
+        } else if (command == "program" && TakeValue(args, &i, "--build-dir", &value, &error)) {
+            program.buildDir = value;
+            taken = true;
+        } else if ((command == "build" || command == "diff" || command == "program") &&
                    (TakeValue(args, &i, "-o", &value, &error) ||
                     TakeValue(args, &i, "--output", &value, &error))) {
             output = value;
             taken = true;
-        } else if (command == "build" && arg == "--zopfli") {
-            build.zopfli = true;
+        } else if ((command == "build" || command == "program") && arg == "--zopfli") {
+            build.zopfli = program.zopfli = true;
             taken = true;
         } else if (command == "build" && TakeValue(args, &i, "--threads", &value, &error)) {
             unsigned long number;
@@ -150,6 +168,14 @@ int main(int argc, char** argv) {
         build.output = output;
         build.progress = isatty(STDERR_FILENO) != 0;
         return BuildFromManifest(build, stdout, stderr);
+    }
+    if (command == "program") {
+        if (operands.size() != 1) return Usage("program needs exactly one manifest or package");
+        if (output.empty()) return Usage("program needs -o Patch.exe");
+        program.input = operands[0];
+        program.output = output;
+        program.progress = isatty(STDERR_FILENO) != 0;
+        return MakeProgram(program, stdout, stderr);
     }
     if (command == "diff") {
         if (operands.size() != 2) return Usage("diff needs OLD_DIR and NEW_DIR");
