@@ -197,7 +197,9 @@ float ProgressDivisor(std::uint32_t totalBytes) {
 
 int ProgressPosition(std::uint32_t doneBytes, float divisor) {
     if (divisor == 0.0f) return 0;
-    double position = static_cast<double>(doneBytes) / static_cast<double>(divisor) * 100.0;
+    // Each step rounded to double, also where the x87 unit would carry more precision.
+    volatile double quotient = static_cast<double>(doneBytes) / static_cast<double>(divisor);
+    volatile double position = quotient * 100.0;
     // Only done bytes that wrapped past a wrapped total come here; the bar ends at 100.
     if (position >= 100.0) return 100;
     return static_cast<int>(position);

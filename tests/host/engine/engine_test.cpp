@@ -515,6 +515,7 @@ TEST_F(Engine, ProgressPositions) {
         {{0, 0, 0}, {0, 0, 0, 100}},
         {{0, 5, 0}, {0, 100, 100, 100}},
         {{3, 3, 3}, {33, 66, 100, 100}},
+        {{29, 71}, {28, 100, 100}},  // 29 / 100.0 * 100 is 28.999999999999996 in double
         {{0xFFFFFFFFu}, {99, 100}},
         // Sizes adding up past 4 GiB wrap the total; the bar still never goes back or past 100.
         {{0xFFFFFFFFu, 2}, {100, 100, 100}},

@@ -209,6 +209,8 @@ TEST_F(EngineWin32, ProgramsRunOneAfterAnotherThenShortcutsMove) {
     WriterPackage package = BasePackage();
     package.entries = {
         Entry("slow1.exe", "<InstallDir>", ENTRY_ALWAYS_REPLACE | ENTRY_RUN_AFTER, child),
+        // Not a program: it cannot be started and is passed over.
+        Entry("notes.txt", "<InstallDir>", ENTRY_ALWAYS_REPLACE | ENTRY_RUN_AFTER, Bytes("notes")),
         Entry("slow2.exe", "<InstallDir>", ENTRY_ALWAYS_REPLACE | ENTRY_RUN_AFTER, child,
               "<Desktop>\\Tidewell Engine Test Tool;"),
         Entry("quick259.exe", "<InstallDir>", ENTRY_ALWAYS_REPLACE | ENTRY_RUN_AFTER, child),
