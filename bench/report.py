@@ -1,0 +1,299 @@
+#!/usr/bin/env python3
+"""Turns the raw figures of scripts/bench (facts.tsv) into the results table, in Markdown.
+
+Apply times are medians over the alternating rounds. The update program's apply time runs
+from the press of Update to the Finish text; NSIS's and the floor's from the appearance of
+the first file they install to the end of their process, so that no program's start-up
+counts. Ratios are of those medians.
+"""
+import statistics
+import sys
+from collections import defaultdict
+
+MiB = 1 << 20
+
+
+def parse_line(line):
+    figures = {}
+    for part in line.split():
+        if "=" in part:
+            key, value = part.split("=", 1)
+            try:
+                figures[key] = float(value)
+            except ValueError:
+                figures[key] = value.strip('"')
+    return figures
+
+
+def load(path):
+    facts = {"build": defaultdict(list), "size": {}, "case": defaultdict(dict), "machine": {},
+             "runs": defaultdict(list), "failed": []}
+    with open(path, encoding="utf-8") as f:
+        for raw in f:
+            row = raw.rstrip("\n").split("\t")
+            kind = row[0]
+            if kind == "build":
+                facts["build"][(row[1], row[2])].append(float(row[3]))
+            elif kind == "size":
+                facts["size"][(row[1], row[2])] = int(row[3])
+            elif kind in ("total-bytes", "largest", "entries"):
+                facts["case"][row[1]][kind] = int(row[2])
+            elif kind == "machine":
+                facts["machine"][row[1]] = row[2]
+            elif kind == "run":
+                case, program, rep, status, line = row[1], row[2], row[3], row[4], row[5]
+                figures = parse_line(line)
+                if status == "0" and figures.get("ok") == 1:
+                    facts["runs"][(case, program)].append(figures)
+                else:
+                    facts["failed"].append(f"{case} {program} #{rep}: {line or 'no output'}")
+    return facts
+
+
+def median(values):
+    return statistics.median(values) if values else None
+
+
+def fig(runs, key):
+    return median([r[key] for r in runs if key in r])
+
+
+def ms(value):
+    return "n/a" if value is None else f"{value:,.0f} ms"
+
+
+def ratio(a, b):
+    return None if a is None or b is None or b <= 0 else a / b
+
+
+def rx(value):
+    return "n/a" if value is None else f"{value:.2f}×"
+
+
+def mib(value):
+    return "n/a" if value is None else f"{value / MiB:,.2f} MiB"
+
+
+def verdict(ok):
+    return "n/a" if ok is None else ("**met**" if ok else "**not met**")
+
+
+class Apply:
+    """Median apply times of one case, with the baselines taken off."""
+
+    def __init__(self, facts, case):
+        runs = facts["runs"]
+        self.tidewell = fig(runs[(case, "tidewell")], "apply_ms")
+        self.tidewell_total = fig(runs[(case, "tidewell")], "total_ms")
+        self.shown = fig(runs[(case, "tidewell")], "shown_ms")
+        self.peak = fig(runs[(case, "tidewell")], "peak_ws")
+        self.private = fig(runs[(case, "tidewell")], "peak_private")
+        self.nsis_raw = fig(runs[(case, "nsis")], "total_ms")
+        self.floor_raw = fig(runs[(case, "floor")], "total_ms")
+        self.nsis = fig(runs[(case, "nsis")], "apply_ms")
+        self.floor = fig(runs[(case, "floor")], "apply_ms")
+        self.nsis_peak = fig(runs[(case, "nsis")], "peak_ws")
+        self.floor_peak = fig(runs[(case, "floor")], "peak_ws")
+        self.count = len(runs[(case, "tidewell")])
+
+
+def main():
+    facts = load(sys.argv[1])
+    m, size, build, cases, runs = (facts["machine"], facts["size"], facts["build"],
+                                   facts["case"], facts["runs"])
+    out = []
+    w = out.append
+    w(f"# Benchmark results ({m.get('mode', '?')} run)\n")
+    w("| Machine | |\n|---|---|")
+    for key in ("date", "commit", "packager", "nproc", "cpu", "memory", "kernel", "wine", "makensis",
+                "compiler", "preset", "nsis-target", "load-before", "load-after"):
+        w(f"| {key} | {m.get(key, '?')} |")
+    target = m.get("nsis-target", "?")
+    w("")
+    if m.get("preset") == "win64":
+        w(f"This machine runs no 32-bit programs, so the 64-bit build of the update program "
+          f"is compared with NSIS's `{target}` installer; where 32-bit Wine runs, the bench "
+          f"pairs the 32-bit product with `x86-unicode`.\n")
+
+    base = {
+        "nsis_start": fig(runs[("baseline", "nsis-empty")], "total_ms"),
+        "nsis_window": fig(runs[("baseline", "nsis-window")], "shown_ms"),
+        "empty": fig(runs[("baseline", "empty")], "total_ms"),
+        "idle_peak": fig(runs[("baseline", "idle")], "peak_ws"),
+        "gui_peak": fig(runs[("baseline", "nopackage")], "peak_ws"),
+        "gui_shown": fig(runs[("baseline", "nopackage")], "shown_ms"),
+    }
+    product = Apply(facts, "product")
+    pc = cases.get("product", {})
+    goals = []
+
+    # Apply time.
+    t_n = ratio(product.tidewell, product.nsis)
+    t_f = ratio(product.tidewell, product.floor)
+    goals.append(("Apply time ≤ 0.85 × NSIS zlib (product corpus)",
+                  f"{ms(product.tidewell)} vs {ms(product.nsis)}: {rx(t_n)}",
+                  None if t_n is None else t_n <= 0.85))
+    goals.append(("Apply time ≤ 1.5 × our floor (product corpus)",
+                  f"{ms(product.tidewell)} vs {ms(product.floor)}: {rx(t_f)}",
+                  None if t_f is None else t_f <= 1.5))
+
+    # Memory.
+    mem_rows = []
+    mem_ok = None
+    for case in ["product"] + sorted((c for c in cases if c.startswith("scale")),
+                                     key=lambda c: int(c[5:])) + ["big"]:
+        if case not in cases:
+            continue
+        a = Apply(facts, case)
+        package = size.get(("package-level9", case))
+        largest = cases[case].get("largest")
+        if None in (package, largest, base["idle_peak"], a.peak):
+            continue
+        bound = base["idle_peak"] + package + largest + 16 * MiB
+        ok = a.peak <= bound
+        if case in ("product", "big"):
+            mem_ok = ok if mem_ok is None else mem_ok and ok
+        over_gui = None if base["gui_peak"] is None else a.peak - base["gui_peak"]
+        mem_rows.append(f"| {case} | {mib(package)} | {mib(largest)} | {mib(a.peak)} | "
+                        f"{mib(a.peak - base['idle_peak'])} | {mib(bound)} | "
+                        f"{'yes' if ok else 'no'} | {mib(over_gui)} | {mib(a.private)} | "
+                        f"{mib(a.nsis_peak)} | {mib(a.floor_peak)} |")
+    goals.append(("Peak memory ≤ package + largest entry + 16 MiB over an empty Wine program "
+                  "(product and the one large entry)",
+                  "see the memory table", mem_ok))
+
+    # Size.
+    nsis_zlib = size.get(("nsis-zlib", "product"))
+    level9 = size.get(("package-level9", "product"))
+    zopfli = size.get(("package-zopfli", "product"))
+    z_r = ratio(zopfli, nsis_zlib)
+    l_r = ratio(level9, nsis_zlib)
+    goals.append(("With --zopfli, package ≥ 2.5% smaller than the NSIS zlib installer",
+                  f"{mib(zopfli)} vs {mib(nsis_zlib)}: {rx(z_r)}",
+                  None if z_r is None else z_r <= 0.975))
+    goals.append(("At level 9, package no larger than the NSIS zlib installer",
+                  f"{mib(level9)} vs {mib(nsis_zlib)}: {rx(l_r)}",
+                  None if l_r is None else l_r <= 1.0))
+
+    # Linear cost.
+    scale = sorted((c for c in cases if c.startswith("scale")), key=lambda c: int(c[5:]))
+    per_mb_product = ratio(product.tidewell, pc.get("total-bytes", 0) / MiB)
+    scale_rows = []
+    linear_ok = None
+    per_entry = {}
+    for case in scale:
+        a = Apply(facts, case)
+        c = cases[case]
+        if a.tidewell is None:
+            continue
+        mb = c["total-bytes"] / MiB
+        pe = a.tidewell / c["entries"]
+        per_entry[c["entries"]] = pe
+        pm = a.tidewell / mb
+        within = per_mb_product is not None and pm <= 1.5 * per_mb_product
+        linear_ok = within if linear_ok is None else linear_ok and within
+        scale_rows.append(
+            f"| {c['entries']:,} | {mb:,.1f} | {ms(a.tidewell)} | {pe:.2f} ms | "
+            f"{pm:.1f} ms | {rx(ratio(pm, per_mb_product))} | "
+            f"{ms(a.nsis)} | {ms(a.floor)} | {rx(ratio(a.tidewell, a.nsis))} | "
+            f"{rx(ratio(a.tidewell, a.floor))} | {mib(a.peak)} |")
+    goals.append(("Time per MiB across the scale series within 1.5× of the product corpus's",
+                  f"product: {per_mb_product:.1f} ms/MiB; see the scale table"
+                  if per_mb_product else "n/a", linear_ok))
+    counts = sorted(per_entry)
+    slowdown = None
+    if len(counts) >= 2:
+        slowdown = per_entry[counts[-1]] / per_entry[counts[-2]]
+    goals.append((f"No slowdown per entry at {counts[-1]:,} entries" if counts else
+                  "No slowdown per entry",
+                  f"{per_entry[counts[-1]]:.2f} vs {per_entry[counts[-2]]:.2f} ms per entry at "
+                  f"{counts[-2]:,}: {rx(slowdown)} (met when ≤ 1.25×)" if slowdown else "n/a",
+                  None if slowdown is None else slowdown <= 1.25))
+
+    w("## Goals\n")
+    w("| Goal | Measured | |\n|---|---|---|")
+    for goal, measured, ok in goals:
+        w(f"| {goal} | {measured} | {verdict(ok)} |")
+    w("")
+
+    w(f"## Apply time, product corpus ({pc.get('entries', '?')} files, "
+      f"{mib(pc.get('total-bytes'))}; medians of {product.count} alternating rounds)\n")
+    w("| Program | Apply | Whole run | Peak working set |\n|---|---|---|---|")
+    w(f"| Update program (press Update → Finish) | {ms(product.tidewell)} | "
+      f"{ms(product.tidewell_total)} (start to exit, driven) | {mib(product.peak)} |")
+    w(f"| NSIS zlib, silent, into an empty folder | {ms(product.nsis)} | "
+      f"{ms(product.nsis_raw)} | {mib(product.nsis_peak)} |")
+    w(f"| Floor: inflate and write only | {ms(product.floor)} | {ms(product.floor_raw)} | "
+      f"{mib(product.floor_peak)} |")
+    w(f"\nRatios: update program / NSIS {rx(t_n)}, update program / floor {rx(t_f)}. "
+      f"NSIS's and the floor's apply run from the appearance of their first file to their "
+      f"end. For scale: a whole run of an NSIS installer with no files takes "
+      f"{ms(base['nsis_start'])}, of an empty program {ms(base['empty'])}.\n")
+
+    w("## Cost as the work grows (scale series: 4–64 KiB files; the big case: one entry)\n")
+    w("| Entries | MiB | Apply | Per entry | Per MiB | Per MiB / product's | NSIS | Floor | "
+      "/ NSIS | / floor | Peak |")
+    w("|---|---|---|---|---|---|---|---|---|---|---|")
+    w("\n".join(scale_rows))
+    big = Apply(facts, "big")
+    if "big" in cases and big.tidewell is not None:
+        mb = cases["big"]["total-bytes"] / MiB
+        w(f"| 1 (big) | {mb:,.1f} | {ms(big.tidewell)} | – | {big.tidewell / mb:.1f} ms | "
+          f"{rx(ratio(big.tidewell / mb, per_mb_product))} | {ms(big.nsis)} | {ms(big.floor)} | "
+          f"{rx(ratio(big.tidewell, big.nsis))} | {rx(ratio(big.tidewell, big.floor))} | "
+          f"{mib(big.peak)} |")
+    w("")
+
+    w("## Peak memory (read from outside: the process's peak working set, i.e. the kernel's "
+      "high-water mark of its resident set)\n")
+    w(f"Empty Wine program (a console program that only waits): {mib(base['idle_peak'])}; "
+      f"the update program without a package, driven to Finish (Wine's GUI libraries and "
+      f"the X driver loaded): {mib(base['gui_peak'])}. Bound = empty program + package + "
+      f"largest entry + 16 MiB. Private is the largest sampled anonymous memory "
+      f"(RssAnon).\n")
+    w("| Case | Package | Largest entry | Peak | Peak − empty | Bound | Within | "
+      "Peak − no-package program | Private (sampled) | NSIS peak | Floor peak |")
+    w("|---|---|---|---|---|---|---|---|---|---|---|")
+    w("\n".join(mem_rows))
+    w("")
+
+    w("## Package size, product corpus\n")
+    w("| What | Size | / NSIS zlib |\n|---|---|---|")
+    rows = [("Package, tidepack level 9", level9), ("Package, tidepack --zopfli", zopfli),
+            ("Update program with the level-9 package", size.get(("program", "product"))),
+            ("Update program without a package", size.get(("program-nopackage", "-"))),
+            ("NSIS installer, zlib", nsis_zlib), ("NSIS installer, lzma",
+                                                   size.get(("nsis-lzma", "product"))),
+            ("NSIS installer with no files", size.get(("nsis-stub", "-")))]
+    for name, value in rows:
+        w(f"| {name} | {'n/a' if value is None else f'{value:,} bytes ({mib(value)})'} | "
+          f"{rx(ratio(value, nsis_zlib))} |")
+    w("")
+
+    w("## Build time, product corpus (both cores)\n")
+    w("| Tool | Time |\n|---|---|")
+    for (tool, case), label in [(("tidepack-level9", "product"), "tidepack build (level 9)"),
+                                (("tidepack-zopfli", "product"), "tidepack build --zopfli"),
+                                (("makensis-zlib", "product"), "makensis, zlib"),
+                                (("makensis-lzma", "product"), "makensis, lzma")]:
+        value = median(build.get((tool, case), []))
+        w(f"| {label} | {'n/a' if value is None else f'{value:.1f} s'} |")
+    w("")
+
+    w("## Start-up (program start → its window shown)\n")
+    w(f"| Update program with the product package | {ms(product.shown)} |\n|---|---|")
+    w(f"| Update program without a package | {ms(base['gui_shown'])} |")
+    w(f"| NSIS installer with no files (first page) | {ms(base['nsis_window'])} |")
+    w(f"\nRatio: {rx(ratio(product.shown, base['nsis_window']))}.\n")
+
+    if facts["failed"]:
+        w("## Failed runs\n")
+        for line in facts["failed"]:
+            w(f"- {line}")
+        w("")
+    print("\n".join(out))
+    return 1 if facts["failed"] else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
