@@ -4,7 +4,11 @@ and the listing tidepack must print for it.
 
     independent_package.py write PACKAGE           write the package
     independent_package.py check TIDEPACK WORKDIR  write it, run tidepack list and verify on it
+    independent_package.py readme TIDEPACK README WORKDIR
+        build the README's manifest example twice with tidepack, read the package here
 """
+import os
+import re
 import struct
 import subprocess
 import sys
@@ -131,6 +135,77 @@ def expected(data):
     return EXPECTED_LIST.format(**values)
 
 
+def cstring(data, offset, width):
+    field = data[offset:offset + width]
+    assert b"\0" in field, "text at %d does not end in its field" % offset
+    return field[:field.index(b"\0")]
+
+
+def read_package(data):
+    """Every record of a package, read from the format's tables; every stream inflated."""
+    count, = struct.unpack_from("<i", data, 884)
+    header = {
+        "title": cstring(data, 4, 64), "versionText": cstring(data, 68, 16),
+        "registryKey": cstring(data, 84, 256), "valueName": cstring(data, 340, 32),
+        "defaultFolder": cstring(data, 372, 256), "subFolder": cstring(data, 628, 256),
+        "apps": [(cstring(data, 888 + 320 * k, 64), cstring(data, 952 + 320 * k, 256))
+                 for k in range(5)],
+    }
+    entries = []
+    for i in range(count):
+        at = HEADER + ENTRY * i
+        offset, compressed, size = struct.unpack_from("<III", data, at)
+        assert offset + compressed <= len(data)
+        inflated = zlib.decompress(data[offset:offset + compressed])
+        assert len(inflated) == size
+        entries.append({"fileName": cstring(data, at + 12, 128), "folder": cstring(data, at + 140, 128),
+                        "shortcutText": cstring(data, at + 268, 4096),
+                        "flags": struct.unpack_from("<I", data, at + 4364)[0], "data": inflated})
+    moves = []
+    if count > 0:
+        last = HEADER + ENTRY * (count - 1)
+        table = sum(struct.unpack_from("<II", data, last))
+        moveCount, = struct.unpack_from("<i", data, table)
+        for r in range(moveCount):
+            at = table + 4 + MOVE * r
+            moves.append((cstring(data, at, 260), cstring(data, at + 260, 260)))
+        assert table + 4 + MOVE * max(moveCount, 0) == len(data)
+    return header, entries, moves
+
+
+def readme(tidepack, readme_path, workdir):
+    text = open(readme_path, encoding="utf-8").read()
+    manifest = re.search(r"```toml\n(.*?)```", text, re.S).group(1)
+    os.makedirs(workdir, exist_ok=True)
+    with open(os.path.join(workdir, "patch.toml"), "w", encoding="utf-8") as f:
+        f.write(manifest)
+    sources = re.findall(r"^source = '([^']*)'", manifest, re.M)
+    for source in sources:
+        path = os.path.join(workdir, source)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(("contents of " + source + "\n").encode() * 50)
+    packages = []
+    for name in ("a.pkg", "b.pkg"):
+        path = os.path.join(workdir, name)
+        subprocess.run([tidepack, "build", os.path.join(workdir, "patch.toml"), "-o", path], check=True)
+        packages.append(open(path, "rb").read())
+    assert packages[0] == packages[1], "two builds differ"
+    subprocess.run([tidepack, "verify", os.path.join(workdir, "a.pkg")], check=True)
+    header, entries, moves = read_package(packages[0])
+    assert header["title"] == "潮騒ノート".encode("cp932")
+    assert header["apps"][0][0] == b"ShiosaiNotesMain"
+    assert [e["folder"] for e in entries] == [b"<InstallDir>", b"<InstallDir>\\help"]
+    assert entries[0]["flags"] == 0x01 and entries[1]["flags"] == 0
+    assert entries[0]["shortcutText"] == (b"<ProgramMenu>\\Shiosai Notes\\Shiosai Notes;\r\n"
+                                          b"<Desktop>\\Shiosai Notes;--new-note")
+    assert entries[1]["fileName"] == b"guide.txt"
+    for source, entry in zip(sources, entries):
+        assert entry["data"] == open(os.path.join(workdir, source), "rb").read()
+    assert moves == [(b"<Desktop>\\Notes 2.0", b"<ProgramMenu>\\Shiosai Notes\\Notes 2.0")]
+    return 0
+
+
 def check(tidepack, workdir):
     path = workdir + "/independent.pkg"
     data = package()
@@ -162,6 +237,8 @@ if __name__ == "__main__":
         with open(sys.argv[2], "wb") as f:
             f.write(package())
         sys.exit(0)
+    if len(sys.argv) == 5 and sys.argv[1] == "readme":
+        sys.exit(readme(sys.argv[2], sys.argv[3], sys.argv[4]))
     if len(sys.argv) == 4 and sys.argv[1] == "check":
         sys.exit(check(sys.argv[2], sys.argv[3]))
     print(__doc__)

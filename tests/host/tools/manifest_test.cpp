@@ -170,6 +170,17 @@ TEST_F(Build, EachFaultIsNamedAndNothingIsWritten) {
     }
 }
 
+// The limits themselves are allowed: 63 bytes of title after conversion, 259 characters of target.
+TEST_F(Build, TextsThatJustFitAreTaken) {
+    Parts parts;
+    parts.title = "'" + Repeat("あ", 31) + "x'";
+    parts.defaultFolder = "'C:\\" + std::string(240, 'd') + "'";
+    parts.files = "[[file]]\nsource = 'bin/tool.exe'\nfileName = '" + std::string(15, 'f') + "'\n";
+    Output result = Run(Manifest(parts), dir / "out.pkg");
+    EXPECT_EQ(0, result.code) << result.err;
+    EXPECT_EQ(0, Verify(dir / "out.pkg").code);
+}
+
 TEST_F(Build, ReportsEveryFaultInOneRun) {
     Parts parts;
     parts.title = "'" + Repeat("x", 64) + "'";
