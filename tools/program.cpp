@@ -100,6 +100,9 @@ int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err) {
         {"cmake", "--build", build.string(), "--target", "Tidewell", "-j",
          std::to_string(jobs ? jobs : 1)},
     };
+    if (options.progress)
+        std::fprintf(err, "building the %s program with mingw-w64 in %s ...\n",
+                     options.arch.c_str(), build.c_str());
     for (const std::vector<std::string>& step : steps) {
         if (RunLogged(step, log) != 0) {
             std::fprintf(err, "tidepack: '%s %s' failed; its output is in %s\n", step[0].c_str(),

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "codepage.h"
 #include "tidepack.h"
 
 #ifndef TIDEPACK_VERSION
@@ -108,8 +109,9 @@ int main(int argc, char** argv) {
         if ((command == "list" || command == "verify") &&
             TakeValue(args, &i, "--codepage", &value, &error)) {
             unsigned long number;
-            if (error.empty() && !ParseNumber(value, 65535, &number))
-                error = "--codepage needs a code page number such as 932 or 1252";
+            if (error.empty() &&
+                (!ParseNumber(value, 65535, &number) || !CodePageKnown(static_cast<int>(number))))
+                error = "--codepage needs a code page that iconv knows, such as 932 or 1252";
             list.codePage = static_cast<int>(number);
             taken = true;
         } else if (command == "list" && TakeValue(args, &i, "--install-dir", &value, &error)) {
