@@ -77,8 +77,10 @@ int DiffReleases(const std::string& oldDir, const std::string& newDir,
         return EXIT_FAULT;
     }
     // Sources are written relative to the manifest's folder, where build looks for them.
-    fs::path manifestDir = fs::absolute(
-        manifestPath.empty() ? fs::current_path() : fs::u8path(manifestPath).parent_path(), code);
+    fs::path manifestFolder = fs::u8path(manifestPath).parent_path();
+    fs::path manifestDir =
+        (manifestFolder.empty() ? fs::current_path(code) : fs::absolute(manifestFolder, code))
+            .lexically_normal();
     std::set<std::string> oldSet(oldFiles.begin(), oldFiles.end());
     std::set<std::string> oldFolders;
     for (const std::string& file : oldFiles)
@@ -134,8 +136,8 @@ int DiffReleases(const std::string& oldDir, const std::string& newDir,
     text += "subFolder = ''\n";
     for (const std::string& folder : newFolders)
         text += "\n# New folder " + Comment(folder) +
-                ": the update program creates no folders, so files "
-                "in it are only written where it already exists.";
+                ": the update program creates no folders, so the files\n"
+                "# in it are only written where it already exists.";
     if (!newFolders.empty()) text += "\n";
     text += body;
     std::vector<std::string> removed;
