@@ -1,0 +1,23 @@
+// Identifiers of the program's resources, shared by the C++ sources and the resource scripts.
+// Plain defines only: windres reads this file too.
+#pragma once
+
+#define IDD_UPDATE 103
+#define IDI_APP 107
+
+#define IDC_APP_ICON 2
+#define IDC_CANCEL 3  // not IDCANCEL (2): that id belongs to the icon
+#define IDC_UPDATE 1000
+#define IDC_WELCOME 1002
+#define IDC_EXPLAIN 1003
+#define IDC_PROGRESS 1004
+#define IDC_SEPARATOR -1
+
+#define IDS_PRODUCT 103
+#define IDS_HELLO 106
+#define IDS_CLASS 109
+#define IDS_FINISH 110
+
+// Predefined window classes as ordinals, as the dialog template stores them.
+#define DLG_CLASS_BUTTON 0x0080
+#define DLG_CLASS_STATIC 0x0082

@@ -1,0 +1,142 @@
+// The update dialog: fills its texts from the package header once, and starts the apply run's
+// worker on Update.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "base/text.h"
+#include "engine/globals.h"
+#include "engine/worker.h"
+#include "package/package.h"
+#include "resource.h"
+#include "ui/dialog_logic.h"
+#include "ui/ui_win32.h"
+
+namespace {
+
+// The last worker started. Its handle is closed when the next one starts; the process end
+// takes the last.
+HANDLE g_worker = nullptr;
+
+// How long a press waits for a worker that has given Update back but not yet ended.
+constexpr DWORD WORKER_END_WAIT_MS = 2000;
+
+int IsWorkerAlive() { return g_worker && WaitForSingleObject(g_worker, 0) == WAIT_TIMEOUT; }
+
+// Waits for the last worker to end, at most `limit` ms, handling the messages sent to this
+// thread meanwhile: a worker blocked in a call on the dialog must not hold us both up.
+int AwaitWorkerEnd(DWORD limit) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= limit) return 0;
+        DWORD woken =
+            MsgWaitForMultipleObjects(1, &g_worker, FALSE, limit - elapsed, QS_SENDMESSAGE);
+        if (woken == WAIT_OBJECT_0) return 1;
+        if (woken != WAIT_OBJECT_0 + 1) return 0;
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+// Update goes grey before the worker exists, so no second press can start another one while
+// this run has not yet reached its own first step.
+void StartWorker(HWND dialog) {
+    HWND update = GetDlgItem(dialog, IDC_UPDATE);
+    EnableWindow(update, FALSE);
+    DWORD threadId;  // not used, but Windows 9x wants somewhere to put it
+    HANDLE worker = CreateThread(nullptr, 0, UpdateWorker, dialog, 0, &threadId);
+    if (!worker) {
+        EnableWindow(update, TRUE);  // still ready: another press tries again
+        return;
+    }
+    if (g_worker) CloseHandle(g_worker);
+    g_worker = worker;
+}
+
+// Replaces the "%s" of a template text by `field`. Without the field (a header text that runs
+// off the package) or when the result would not fit, the template text stays.
+void FillWindowText(HWND window, const char* field) {
+    if (!field) return;
+    char templateText[DIALOG_TEXT_SIZE];
+    char text[DIALOG_TEXT_SIZE];
+    GetWindowTextA(window, templateText, sizeof templateText);
+    if (FillTemplate(text, sizeof text, templateText, field)) SetWindowTextA(window, text);
+}
+
+void FillItemText(HWND dialog, int item, const char* field) {
+    if (!field) return;
+    char templateText[DIALOG_TEXT_SIZE];
+    char text[DIALOG_TEXT_SIZE];
+    GetDlgItemTextA(dialog, item, templateText, sizeof templateText);
+    if (FillTemplate(text, sizeof text, templateText, field)) SetDlgItemTextA(dialog, item, text);
+}
+
+BOOL OnInitDialog(HWND dialog) {
+    HMODULE module = static_cast<HMODULE>(g_instance);
+    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(PACKAGE_RESOURCE_ID),
+                                MAKEINTRESOURCEA(PACKAGE_RESOURCE_TYPE));
+    // Without a package the texts keep their template form with the "%s" in them.
+    if (found) {
+        HGLOBAL loaded = LoadResource(module, found);
+        if (!loaded) return FALSE;
+        const void* bytes = LockResource(loaded);
+        if (!bytes) {
+            FreeResource(loaded);
+            return FALSE;
+        }
+        PackageImage image = {static_cast<const unsigned char*>(bytes),
+                              static_cast<std::uint32_t>(SizeofResource(module, found))};
+        DialogTexts texts = GetDialogTexts(image);
+        FillWindowText(dialog, texts.title);
+        FillItemText(dialog, IDC_WELCOME, texts.title);
+        FillItemText(dialog, IDC_EXPLAIN, texts.versionText);
+        FreeResource(loaded);
+    }
+    HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
+    SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    SendMessageA(bar, PBM_SETSTEP, 1, 0);
+    return TRUE;  // the focus goes to the first tab stop, Update
+}
+
+BOOL OnCommand(HWND dialog, WPARAM wParam) {
+    CommandDecision command = DecideCommand(wParam);
+    if (command.action == COMMAND_END) {
+        // Never waits for a worker: the process ends right after the dialog.
+        EndDialog(dialog, command.endResult);
+        return TRUE;
+    }
+    if (command.action != COMMAND_UPDATE) return FALSE;
+
+    HWND update = GetDlgItem(dialog, IDC_UPDATE);
+    UpdatePress press = DecideUpdatePress(g_done, IsWindowEnabled(update), IsWorkerAlive());
+    if (press == PRESS_AWAIT_START) {
+        if (!AwaitWorkerEnd(WORKER_END_WAIT_MS)) return FALSE;
+        // Messages handled during the wait may have changed the dialog: decide afresh.
+        press = DecideUpdatePress(g_done, IsWindowEnabled(update), IsWorkerAlive());
+    }
+    switch (press) {
+        case PRESS_FINISH:
+            EndDialog(dialog, 1);
+            return TRUE;
+        case PRESS_START:
+            StartWorker(dialog);
+            return FALSE;
+        case PRESS_IGNORE:
+        case PRESS_AWAIT_START:
+            return FALSE;
+    }
+    return FALSE;
+}
+
+}  // namespace
+
+INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG:
+            return OnInitDialog(dialog);
+        case WM_COMMAND:
+            return OnCommand(dialog, wParam);
+        default:
+            return FALSE;
+    }
+}

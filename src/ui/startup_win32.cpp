@@ -1,0 +1,31 @@
+// The program's entry: one copy at a time, the dialog, exit code 0 on every path.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "engine/globals.h"
+#include "resource.h"
+#include "ui/dialog_logic.h"
+#include "ui/ui_win32.h"
+
+HANDLE g_mutex = nullptr;
+
+int CheckSingleInstance() {
+    g_mutex = CreateMutexA(nullptr, FALSE, SINGLE_INSTANCE_NAME);
+    // Read at once: any later call may change the last error.
+    int nameExisted = GetLastError() == ERROR_ALREADY_EXISTS;
+    // A second copy keeps its handle open; the process end releases it.
+    return IsOnlyInstance(g_mutex != nullptr, nameExisted);
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    // The command line and the show state are not looked at: the package decides everything.
+    if (!CheckSingleInstance()) return 0;
+    InitCommonControls();  // registers "msctls_progress32" before the template needs it
+    g_instance = instance;
+    g_done = 0;
+    DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_UPDATE), nullptr, UpdateDialogProc, 0);
+    CloseHandle(g_mutex);
+    // Ending the process also ends a worker that may still run; the apply run replaces each
+    // target in one step, so that never leaves a file half written.
+    return 0;
+}

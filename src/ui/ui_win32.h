@@ -1,0 +1,13 @@
+// Start-up and the dialog on Windows.
+#pragma once
+
+#include <windows.h>
+
+// The single-instance mutex as CreateMutexA gave it, null or not; closed after the dialog.
+extern HANDLE g_mutex;
+
+// 1 when this copy is the only one running and may go on; 0 when it must end at once.
+int CheckSingleInstance();
+
+// The dialog procedure of IDD_UPDATE: WM_INITDIALOG and WM_COMMAND, FALSE for the rest.
+INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

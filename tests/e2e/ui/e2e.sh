@@ -1,0 +1,433 @@
+#!/usr/bin/env bash
+# End-to-end cases of Tidewell.exe under Wine: each one prepares an installed product in the
+# build folder's Wine prefix, starts a build of the program, drives its dialog with uidriver as a
+# user would, and checks the machine afterwards. Screenshots go to <build>/screenshots/.
+#
+# Usage: e2e.sh CASE. The environment (TW_*) comes from tests/e2e/ui/CMakeLists.txt. Exit code 0
+# when the case passed, 1 when it failed, 77 when there is no X server to show windows on.
+set -uo pipefail
+case_name=$1
+
+if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
+    echo "SKIP: no usable X display (DISPLAY='${DISPLAY:-}'); scripts/test starts Xvfb"
+    exit 77
+fi
+
+export WINEPREFIX=$TW_BUILD/wineprefix
+export WINEDEBUG=-all
+# No desktop entries on the host for the shortcuts the runs create.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export LANG=en_US.UTF-8  # the English dialog unless a case says otherwise
+# The Wine loader that matches the programs under test, for reg and regedit.
+pe=$(od -An -tu4 -j60 -N4 "$TW_ENGLISH_EXE" | tr -d ' ')
+if [ "$(od -An -tx2 -j$((pe + 4)) -N2 "$TW_ENGLISH_EXE" | tr -d ' ')" = 8664 ]; then
+    WINE=/usr/lib/wine/wine64
+else
+    WINE=wine
+fi
+WINE_RUN=$TW_SOURCE/scripts/wine-run
+C_DRIVE=$WINEPREFIX/drive_c
+E2E_DIR=$C_DRIVE/tidewell-e2e
+SHOTS=$TW_BUILD/screenshots
+
+failures=0
+started=()
+
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+expect() {  # expect WHAT WANT GOT
+    if [ "$2" = "$3" ]; then
+        echo "ok: $1 = '$3'"
+    else
+        fail "$1 is '$3', want '$2'"
+    fi
+}
+
+expect_same_file() {  # expect_same_file WHAT WANT_FILE GOT_FILE
+    if cmp -s "$2" "$3"; then echo "ok: $1"; else fail "$1: $3 differs from $2"; fi
+}
+
+driver() {
+    "$WINE_RUN" "$TW_DRIVER" "$@" | tr -d '\r'
+    return "${PIPESTATUS[0]}"
+}
+
+# The dialog's state in D[key], from uidriver show.
+read_dialog() {
+    declare -gA D=()
+    local line
+    while IFS= read -r line; do D[${line%%=*}]=${line#*=}; done < <(driver show)
+}
+
+expect_dialog() {  # expect_dialog KEY WANT
+    expect "$1" "$2" "${D[$1]-<missing>}"
+}
+
+start_program() {  # start_program EXE [ARGS...]; sets program_pid
+    "$WINE_RUN" "$@" >/dev/null 2>&1 &
+    program_pid=$!
+    started+=("$program_pid")
+}
+
+# Waits for the program to end, at most $1 seconds (default 60); sets program_code.
+finish_program() {
+    local limit=${1:-60} i
+    for ((i = 0; i < limit * 10; i++)); do
+        kill -0 "$program_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$program_pid" 2>/dev/null; then
+        fail "the program did not end within $limit s"
+        kill "$program_pid" 2>/dev/null
+    fi
+    wait "$program_pid"
+    program_code=$?
+}
+
+cleanup() {
+    local pid
+    for pid in "${started[@]}"; do kill "$pid" 2>/dev/null; done
+    # The apply run leaves its "vq" temporary files by design; the tests take theirs away.
+    find "$C_DRIVE/users" -maxdepth 6 -name 'vq*.tmp' -delete 2>/dev/null
+    if [ -n "${ui_font_added:-}" ]; then
+        "$WINE" reg delete "$UI_FONT_KEY" /v "MS UI Gothic" /f >/dev/null 2>&1
+    fi
+}
+trap cleanup EXIT
+
+screenshot() {  # screenshot NAME: the dialog as it is on the screen
+    local rect
+    sleep 0.5  # let the last change be painted
+    rect=$(driver get rect) || return
+    mkdir -p "$SHOTS"
+    if import -window root -crop "$rect" +repage "$SHOTS/$1.png"; then
+        echo "screenshot: $SHOTS/$1.png ($rect)"
+    else
+        fail "screenshot $1"
+    fi
+}
+
+# Once per prefix: a font for the Japanese dialog font names (Wine has none of its own), Wine
+# drawing the title bars itself (there is no window manager on Xvfb) and no input-method window.
+# The caption font of a Japanese system, "MS UI Gothic", is given a font only while the Japanese
+# case runs: Wine links Tahoma to it, and with it present the English dialog is drawn in it.
+prepare_prefix() {
+    (
+        flock 9
+        [ -f "$WINEPREFIX/.tidewell-e2e-ready" ] && exit 0
+        driver count >/dev/null  # makes the prefix if it is new
+        local reg=$TW_BIN/e2e-prefix.reg
+        {
+            printf '\xff\xfe'
+            printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
+                '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
+                '"ＭＳ Ｐゴシック"="Noto Sans CJK JP"' '"ＭＳ ゴシック"="Noto Sans Mono CJK JP"' \
+                '"MS PGothic"="Noto Sans CJK JP"' '"MS Gothic"="Noto Sans Mono CJK JP"' '' \
+                '[HKEY_CURRENT_USER\Software\Wine\X11 Driver]' \
+                '"Decorated"="N"' '"InputStyle"="root"' '' | iconv -f UTF-8 -t UTF-16LE
+        } >"$reg"
+        "$WINE" regedit /S "$reg" && touch "$WINEPREFIX/.tidewell-e2e-ready"
+    ) 9>"$WINEPREFIX.e2e.lock"
+}
+
+# --- the installed demo product
+
+ENGLISH_DIR="$E2E_DIR/Shiosai Notes"
+ENGLISH_KEY='HKCU\Software\Tidewell E2E\Shiosai Notes'
+OLD_FILES=(Notes.exe notecore.dll spell.dll readme.txt)
+
+install_product() {  # install_product UNIX_DIR REG_KEY WINDOWS_DIR: version 2.0 installed
+    rm -rf "$1"
+    mkdir -p "$1"
+    local f
+    for f in "${OLD_FILES[@]}"; do cp "$TW_DEMO_OLD/$f" "$1/"; done
+    "$WINE" reg add "$2" /v InstallDir /d "$3" /f >/dev/null ||
+        fail "registry key $2 not written"
+    find "$C_DRIVE" -type d -name 'Tidewell E2E' -path '*Programs*' -exec rm -rf {} + \
+        2>/dev/null
+}
+
+install_english() {
+    install_product "$ENGLISH_DIR" "$ENGLISH_KEY" 'C:\tidewell-e2e\Shiosai Notes'
+}
+
+expect_product_untouched() {  # the installed 2.0 exactly, nothing added
+    local f
+    for f in "${OLD_FILES[@]}"; do expect_same_file "$f is still 2.0" "$TW_DEMO_OLD/$f" "$1/$f"; done
+    expect "files in the install folder" "${#OLD_FILES[@]}" "$(find "$1" -type f | wc -l)"
+}
+
+expect_product_updated() {  # expect_product_updated DIR [SHORTCUT_FOLDER]
+    expect_same_file "Notes.exe is 2.1" "$TW_DEMO_NEW/Notes.exe" "$1/Notes.exe"
+    expect_same_file "notecore.dll is 2.1 (newer: replaced)" "$TW_DEMO_NEW/notecore.dll" \
+        "$1/notecore.dll"
+    expect_same_file "spell.dll stays 3.0 (installed is newer)" "$TW_DEMO_OLD/spell.dll" \
+        "$1/spell.dll"
+    expect_same_file "readme.txt is 2.1" "$TW_SOURCE/demo/files/readme-2.1.txt" "$1/readme.txt"
+    expect_same_file "postupdate.exe added" "$TW_DEMO_NEW/postupdate.exe" "$1/postupdate.exe"
+    expect "post-update runs" 1 "$(grep -c 'post-update step ran' "$1/update.log" 2>/dev/null)"
+    if [ -n "${2:-}" ]; then
+        local links
+        links=$(find "$C_DRIVE" -path "*Programs/$2/Shiosai Notes.lnk" | wc -l)
+        expect "shortcut $2\\Shiosai Notes.lnk" 1 "$links"
+    fi
+}
+
+# --- the cases
+
+# The English dialog from ready to done and Finish; ARGS go on the command line.
+english_run() {
+    install_english
+    start_program "$TW_ENGLISH_EXE" "$@"
+    driver find >/dev/null || { fail "no dialog"; return; }
+    read_dialog
+    expect_dialog caption "Shiosai Notes Update Program"
+    expect_dialog welcome 'Welcome to the Vellumstone Patch Wizard for\rShiosai Notes'
+    expect_dialog explain 'The Vellumstone Patch Wizard will allow you to update to 2.1, To continue, click Update.'
+    expect_dialog update "&Update"
+    expect_dialog update.enabled 1
+    expect_dialog cancel "&Cancel"
+    expect_dialog cancel.enabled 1
+    expect_dialog progress 0
+    expect_dialog range 0-100
+    expect_dialog focus 1000
+    [ $# -eq 0 ] && screenshot english-ready
+    driver click 1000 >/dev/null
+    driver wait cancel.enabled 0 60 >/dev/null || fail "the run did not reach done"
+    read_dialog
+    expect_dialog update "&Finish"
+    expect_dialog update.enabled 1
+    expect_dialog progress 100
+    [ $# -eq 0 ] && screenshot english-done
+    driver click 1000 >/dev/null
+    finish_program
+    expect "exit code after Finish" 0 "$program_code"
+    expect_product_updated "$ENGLISH_DIR" "Tidewell E2E"
+}
+
+case_english_update() { english_run; }
+
+case_arguments() { english_run /S /quiet --update-to=9.9 'C:\nowhere'; }
+
+case_running_app() {
+    install_english
+    "$WINE_RUN" "$ENGLISH_DIR/Notes.exe" >/dev/null 2>&1 &
+    local notes_pid=$!
+    started+=("$notes_pid")
+    local i
+    for ((i = 0; i < 100; i++)); do
+        [ "$(driver windows ShiosaiNotesMain)" = 1 ] && break
+        sleep 0.2
+    done
+    expect "Shiosai Notes is running" 1 "$(driver windows ShiosaiNotesMain)"
+
+    start_program "$TW_ENGLISH_EXE"
+    driver find >/dev/null || { fail "no dialog"; return; }
+    driver click 1000 >/dev/null
+    local box
+    box=$(driver msgbox 30) || fail "no message box"
+    expect "message box caption" "caption=Shiosai Notes" "$(sed -n 1p <<<"$box")"
+    expect "message box text" "text=Shiosai Notes is running. Close it, then click Update again." \
+        "$(sed -n 2p <<<"$box")"
+    read_dialog
+    expect_dialog update.enabled 0
+    expect_product_untouched "$ENGLISH_DIR"
+    driver msgbox-ok >/dev/null || fail "message box not answered"
+    driver wait update.enabled 1 30 >/dev/null || fail "Update not enabled again"
+    read_dialog
+    expect_dialog update "&Update"
+    expect_dialog cancel.enabled 1
+    expect_dialog progress 0
+    expect_product_untouched "$ENGLISH_DIR"
+
+    driver close-class ShiosaiNotesMain >/dev/null || fail "Shiosai Notes did not close"
+    wait "$notes_pid" 2>/dev/null
+    driver click 1000 >/dev/null
+    driver wait cancel.enabled 0 60 >/dev/null || fail "the second press did not reach done"
+    read_dialog
+    expect_dialog update "&Finish"
+    expect_dialog progress 100
+    driver click 1000 >/dev/null
+    finish_program
+    expect "exit code" 0 "$program_code"
+    expect_product_updated "$ENGLISH_DIR" "Tidewell E2E"
+}
+
+# Three presses queued at once: one worker, so the run-after program runs once.
+case_double_press() {
+    install_english
+    start_program "$TW_ENGLISH_EXE"
+    driver find >/dev/null || { fail "no dialog"; return; }
+    driver command 1000 3 >/dev/null
+    driver wait cancel.enabled 0 60 >/dev/null || fail "the run did not reach done"
+    sleep 3  # room for any second run to show itself
+    read_dialog
+    expect_dialog update "&Finish"
+    driver click 1000 >/dev/null
+    finish_program
+    expect "exit code" 0 "$program_code"
+    expect_product_updated "$ENGLISH_DIR"
+}
+
+case_no_package() {
+    start_program "$TW_NOPACKAGE_EXE"
+    driver find >/dev/null || { fail "no dialog"; return; }
+    read_dialog
+    expect_dialog caption "%s Update Program"
+    expect_dialog welcome 'Welcome to the Vellumstone Patch Wizard for\r%s'
+    expect_dialog explain 'The Vellumstone Patch Wizard will allow you to update to %s, To continue, click Update.'
+    expect_dialog range 0-100
+    driver click 1000 >/dev/null
+    driver wait cancel.enabled 0 30 >/dev/null || fail "Update did not lead to done"
+    read_dialog
+    expect_dialog update "&Finish"
+    expect_dialog progress 100
+    driver escape >/dev/null  # Escape in done, with Cancel disabled
+    finish_program
+    expect "exit code after Escape in done" 0 "$program_code"
+}
+
+case_ends_in_done() {
+    install_english
+    start_program "$TW_ENGLISH_EXE"
+    driver find >/dev/null || { fail "no dialog"; return; }
+    driver click 3 >/dev/null  # Cancel in ready
+    finish_program
+    expect "exit code after Cancel" 0 "$program_code"
+    expect_product_untouched "$ENGLISH_DIR"
+
+    start_program "$TW_ENGLISH_EXE"
+    driver find >/dev/null || { fail "no dialog"; return; }
+    driver click 1000 >/dev/null
+    driver wait cancel.enabled 0 60 >/dev/null || fail "the run did not reach done"
+    driver close >/dev/null  # the close box in done
+    finish_program
+    expect "exit code after the close box in done" 0 "$program_code"
+    expect_product_updated "$ENGLISH_DIR"
+}
+
+case_second_copy() {
+    install_english
+    start_program "$TW_ENGLISH_EXE"
+    local first=$program_pid
+    driver find >/dev/null || { fail "no dialog"; return; }
+    local start=$SECONDS code
+    timeout 60 "$WINE_RUN" "$TW_ENGLISH_EXE"
+    code=$?
+    expect "second copy's exit code" 0 "$code"
+    echo "second copy ended after $((SECONDS - start)) s"
+    expect "dialogs on the screen" 1 "$(driver count)"
+    read_dialog
+    expect_dialog update.enabled 1
+    expect_dialog caption "Shiosai Notes Update Program"
+    driver click 3 >/dev/null
+    program_pid=$first
+    finish_program
+    expect "first copy's exit code" 0 "$program_code"
+
+    # Once the first copy has ended, its mutex is gone and a new start shows the dialog.
+    start_program "$TW_ENGLISH_EXE"
+    driver find >/dev/null || fail "no dialog after the first copy ended"
+    driver click 3 >/dev/null
+    finish_program
+    expect "exit code" 0 "$program_code"
+    expect_product_untouched "$ENGLISH_DIR"
+}
+
+UI_FONT_KEY='HKCU\Software\Wine\Fonts\Replacements'
+
+case_japanese() {
+    local dir="$E2E_DIR/Shiosai Notes JA"
+    "$WINE" reg add "$UI_FONT_KEY" /v "MS UI Gothic" /d "Noto Sans CJK JP" /f >/dev/null
+    ui_font_added=1
+    install_product "$dir" 'HKLM\Software\Shiosai Software\Shiosai Notes' \
+        'C:\tidewell-e2e\Shiosai Notes JA'
+    export LANG=ja_JP.UTF-8
+    start_program "$TW_DEMO_EXE"
+    driver find >/dev/null || { fail "no dialog"; return; }
+    read_dialog
+    expect_dialog caption "潮騒ノート アップデート"
+    expect_dialog welcome 'このプログラムは次の製品をアップデートします。\n\n潮騒ノート'
+    expect_dialog explain '2.1の更新する場合は［更新］ボタンをクリックしてください。'
+    expect_dialog update "更新(&U)"
+    expect_dialog cancel "キャンセル(&C)"
+    expect_dialog progress 0
+    screenshot japanese-ready
+    driver click 1000 >/dev/null
+    driver wait cancel.enabled 0 60 >/dev/null || fail "the run did not reach done"
+    read_dialog
+    expect_dialog update "終了(&F)"
+    expect_dialog progress 100
+    screenshot japanese-done
+    driver click 1000 >/dev/null
+    finish_program
+    expect "exit code" 0 "$program_code"
+    expect_product_updated "$dir" "Shiosai Notes"
+    find "$C_DRIVE" -type d -name 'Shiosai Notes' -path '*Programs*' -exec rm -rf {} + \
+        2>/dev/null
+}
+
+# The dialog closed while a large package is being applied: the process ends at once, and
+# every target is whole, either the installed file or the new one, never a part of one.
+case_end_mid_run() {
+    local dir="$E2E_DIR/Large" i name
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    declare -A old_sum new_sum
+    for i in $(seq -w 1 20); do
+        name=big$i.dat
+        "$TW_MAKE_PACKAGE" --generate 4000000 "old-$i" >"$dir/$name"
+        old_sum[$name]=$(sha256sum <"$dir/$name" | cut -d' ' -f1)
+        new_sum[$name]=$("$TW_MAKE_PACKAGE" --generate 6000000 "new-$i" | sha256sum | cut -d' ' -f1)
+    done
+    "$WINE" reg add 'HKCU\Software\Tidewell E2E\Large' /v InstallDir /d 'C:\tidewell-e2e\Large' \
+        /f >/dev/null || fail "registry key not written"
+
+    start_program "$TW_LARGE_EXE"
+    driver find >/dev/null || { fail "no dialog"; return; }
+    driver click 1000 >/dev/null
+    local at
+    at=$(driver close-at 20 60) || fail "the bar never reached 20"
+    echo "closed at progress $at"
+    finish_program 30
+    expect "exit code after closing mid-run" 0 "$program_code"
+
+    local old=0 new=0 sum
+    for i in $(seq -w 1 20); do
+        name=big$i.dat
+        if [ ! -f "$dir/$name" ]; then
+            fail "$name is missing"
+            continue
+        fi
+        sum=$(sha256sum <"$dir/$name" | cut -d' ' -f1)
+        if [ "$sum" = "${new_sum[$name]}" ]; then
+            new=$((new + 1))
+        elif [ "$sum" = "${old_sum[$name]}" ]; then
+            old=$((old + 1))
+        else
+            fail "$name is neither the old file nor the new one ($(stat -c %s "$dir/$name") bytes)"
+        fi
+    done
+    echo "targets: $new new, $old old, of 20"
+    [ "$new" -ge 1 ] && [ "$old" -ge 1 ] || fail "the dialog was not closed in the middle of the run"
+    local extra
+    extra=$(find "$dir" -type f ! -name 'big*.dat' -printf '%f (%s bytes) ')
+    [ -n "$extra" ] && echo "left beside the targets: $extra"
+    rm -rf "$dir"
+}
+
+prepare_prefix
+if ! declare -F "case_$case_name" >/dev/null; then
+    echo "unknown case $case_name"
+    exit 2
+fi
+echo "=== $case_name"
+"case_$case_name"
+if [ "$failures" -gt 0 ]; then
+    echo "=== $case_name: $failures failures"
+    exit 1
+fi
+echo "=== $case_name: passed"

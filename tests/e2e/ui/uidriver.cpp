@@ -1,0 +1,355 @@
+// Drives Tidewell.exe's dialog from outside, as a user would: finds it, reads its texts, the
+// states of its buttons and its bar, presses its buttons, and reads and answers its message
+// box. One action per run; the end-to-end scripts and scripts/demo call it under Wine.
+//
+//   uidriver find [MS]              wait for the dialog (at most MS ms); print its process id
+//   uidriver count                  number of update dialogs on the screen
+//   uidriver show                   every value below as KEY=VALUE lines
+//   uidriver get KEY                one value: caption welcome explain update update.enabled
+//                                   cancel cancel.enabled progress range focus rect msgbox
+//   uidriver wait KEY VALUE [MS]    until KEY reads VALUE
+//   uidriver wait-min KEY N [MS]    until the number KEY reads at least N
+//   uidriver click ID               press the button ID (BM_CLICK)
+//   uidriver command ID [TIMES]     post WM_COMMAND ID to the dialog, TIMES in a row
+//   uidriver escape                 the Escape key, through the dialog's own keyboard handling
+//   uidriver close                  the close box (WM_SYSCOMMAND SC_CLOSE)
+//   uidriver close-at N [MS]        the close box as soon as the bar reads at least N
+//   uidriver msgbox [MS]            wait for the dialog's message box; print caption= and text=
+//   uidriver msgbox-ok              press the message box's OK
+//   uidriver gone [MS]              wait until no update dialog is left
+//   uidriver windows CLASS          number of top-level windows of CLASS
+//   uidriver close-class CLASS [MS] close every top-level window of CLASS and wait for them
+//
+// Texts are printed in UTF-8 (converted from the ANSI code page the dialog's texts are read
+// in), with a backslash, CR and LF written as \\, \r and \n. Exit code 0 on success, 1 when a
+// wait timed out or nothing was found, 2 on bad usage.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int IDC_UPDATE = 1000;
+constexpr int IDC_CANCEL = 3;
+constexpr int IDC_WELCOME = 1002;
+constexpr int IDC_EXPLAIN = 1003;
+constexpr int IDC_PROGRESS = 1004;
+constexpr DWORD DEFAULT_WAIT_MS = 30000;
+constexpr UINT SEND_TIMEOUT_MS = 5000;
+
+std::string ClassOf(HWND window) {
+    char name[256] = "";
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+// The update dialog: a dialog-class top-level window with the Update button and the bar.
+bool IsUpdateDialog(HWND window) {
+    if (ClassOf(window) != "#32770" || !IsWindowVisible(window)) return false;
+    HWND bar = GetDlgItem(window, IDC_PROGRESS);
+    return bar && GetDlgItem(window, IDC_UPDATE) &&
+           _stricmp(ClassOf(bar).c_str(), "msctls_progress32") == 0;
+}
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM list) {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> TopLevelWindows() {
+    std::vector<HWND> windows;
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+std::vector<HWND> UpdateDialogs() {
+    std::vector<HWND> found;
+    for (HWND window : TopLevelWindows())
+        if (IsUpdateDialog(window)) found.push_back(window);
+    return found;
+}
+
+HWND UpdateDialog() {
+    std::vector<HWND> dialogs = UpdateDialogs();
+    return dialogs.empty() ? nullptr : dialogs[0];
+}
+
+// A message box owned by the dialog: the only other dialog-class window of the program.
+HWND MessageBoxOf(HWND dialog) {
+    for (HWND window : TopLevelWindows())
+        if (ClassOf(window) == "#32770" && IsWindowVisible(window) &&
+            GetWindow(window, GW_OWNER) == dialog && !IsUpdateDialog(window))
+            return window;
+    return nullptr;
+}
+
+std::string AnsiText(HWND window) {
+    char text[1024] = "";
+    DWORD_PTR ignored;
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+                        SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS, &ignored);
+    return text;
+}
+
+// ANSI (the code page this program and the dialog share) to UTF-8.
+std::string Utf8(const std::string& ansi) {
+    if (ansi.empty()) return ansi;
+    int wide = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, nullptr, 0);
+    std::vector<wchar_t> buffer(wide);
+    MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, buffer.data(), wide);
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, buffer.data(), -1, nullptr, 0, nullptr, nullptr);
+    std::vector<char> utf8(bytes);
+    WideCharToMultiByte(CP_UTF8, 0, buffer.data(), -1, utf8.data(), bytes, nullptr, nullptr);
+    return utf8.data();
+}
+
+// ANSI to UTF-8, escaped for one line.
+std::string Printable(const std::string& ansi) {
+    std::string out;
+    for (char c : Utf8(ansi)) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string Number(long long value) { return std::to_string(value); }
+
+// One named value of the dialog's present state; false for an unknown key.
+bool ReadValue(HWND dialog, const std::string& key, std::string* value) {
+    DWORD_PTR result = 0;
+    if (key == "caption") {
+        *value = Printable(AnsiText(dialog));
+    } else if (key == "welcome") {
+        *value = Printable(AnsiText(GetDlgItem(dialog, IDC_WELCOME)));
+    } else if (key == "explain") {
+        *value = Printable(AnsiText(GetDlgItem(dialog, IDC_EXPLAIN)));
+    } else if (key == "update") {
+        *value = Printable(AnsiText(GetDlgItem(dialog, IDC_UPDATE)));
+    } else if (key == "cancel") {
+        *value = Printable(AnsiText(GetDlgItem(dialog, IDC_CANCEL)));
+    } else if (key == "update.enabled") {
+        *value = Number(IsWindowEnabled(GetDlgItem(dialog, IDC_UPDATE)) ? 1 : 0);
+    } else if (key == "cancel.enabled") {
+        *value = Number(IsWindowEnabled(GetDlgItem(dialog, IDC_CANCEL)) ? 1 : 0);
+    } else if (key == "progress") {
+        SendMessageTimeoutA(GetDlgItem(dialog, IDC_PROGRESS), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG,
+                            SEND_TIMEOUT_MS, &result);
+        *value = Number(static_cast<long long>(result));
+    } else if (key == "range") {
+        DWORD_PTR low = 0;
+        HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
+        SendMessageTimeoutA(bar, PBM_GETRANGE, TRUE, 0, SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS, &low);
+        SendMessageTimeoutA(bar, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS,
+                            &result);
+        *value = Number(static_cast<long long>(low)) + "-" + Number(static_cast<long long>(result));
+    } else if (key == "focus") {
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof info;
+        DWORD thread = GetWindowThreadProcessId(dialog, nullptr);
+        int id = 0;
+        if (GetGUIThreadInfo(thread, &info) && info.hwndFocus) id = GetDlgCtrlID(info.hwndFocus);
+        *value = Number(id);
+    } else if (key == "rect") {
+        RECT rect;
+        GetWindowRect(dialog, &rect);
+        *value = Number(rect.right - rect.left) + "x" + Number(rect.bottom - rect.top) + "+" +
+                 Number(rect.left) + "+" + Number(rect.top);
+    } else if (key == "msgbox") {
+        *value = Number(MessageBoxOf(dialog) ? 1 : 0);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+const char* const KEYS[] = {"caption",        "welcome", "explain",        "update",
+                            "update.enabled", "cancel",  "cancel.enabled", "progress",
+                            "range",          "focus",   "rect",           "msgbox"};
+
+DWORD WaitArgument(int argc, char** argv, int index) {
+    return argc > index ? static_cast<DWORD>(std::strtoul(argv[index], nullptr, 10))
+                        : DEFAULT_WAIT_MS;
+}
+
+// Polls `test` every 20 ms until it holds or `limit` ms have passed.
+template <typename Test>
+bool WaitFor(DWORD limit, Test test) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (test()) return true;
+        if (GetTickCount() - start >= limit) return false;
+        Sleep(20);
+    }
+}
+
+HWND NeedDialog() {
+    HWND dialog = UpdateDialog();
+    if (!dialog) std::fprintf(stderr, "uidriver: no update dialog\n");
+    return dialog;
+}
+
+int Usage() {
+    std::fprintf(stderr, "uidriver: see the top of tests/e2e/ui/uidriver.cpp for its commands\n");
+    return 2;
+}
+
+int Run(int argc, char** argv) {
+    if (argc < 2) return Usage();
+    const std::string action = argv[1];
+
+    if (action == "find") {
+        HWND dialog = nullptr;
+        if (!WaitFor(WaitArgument(argc, argv, 2), [&] { return (dialog = UpdateDialog()); })) {
+            std::fprintf(stderr, "uidriver: no update dialog appeared\n");
+            return 1;
+        }
+        DWORD process = 0;
+        GetWindowThreadProcessId(dialog, &process);
+        std::printf("%lu\n", static_cast<unsigned long>(process));
+        return 0;
+    }
+    if (action == "count") {
+        std::printf("%u\n", static_cast<unsigned>(UpdateDialogs().size()));
+        return 0;
+    }
+    if (action == "gone") {
+        if (WaitFor(WaitArgument(argc, argv, 2), [] { return UpdateDialog() == nullptr; }))
+            return 0;
+        std::fprintf(stderr, "uidriver: the update dialog is still there\n");
+        return 1;
+    }
+    if (action == "windows" && argc >= 3) {
+        unsigned count = 0;
+        for (HWND window : TopLevelWindows())
+            if (ClassOf(window) == argv[2]) ++count;
+        std::printf("%u\n", count);
+        return 0;
+    }
+    if (action == "close-class" && argc >= 3) {
+        for (HWND window : TopLevelWindows())
+            if (ClassOf(window) == argv[2]) PostMessageA(window, WM_CLOSE, 0, 0);
+        return WaitFor(WaitArgument(argc, argv, 3),
+                       [&] { return FindWindowA(argv[2], nullptr) == nullptr; })
+                   ? 0
+                   : 1;
+    }
+
+    HWND dialog = NeedDialog();
+    if (!dialog) return 1;
+
+    if (action == "show") {
+        for (const char* key : KEYS) {
+            std::string value;
+            ReadValue(dialog, key, &value);
+            std::printf("%s=%s\n", key, value.c_str());
+        }
+        return 0;
+    }
+    if (action == "get" && argc >= 3) {
+        std::string value;
+        if (!ReadValue(dialog, argv[2], &value)) return Usage();
+        std::printf("%s\n", value.c_str());
+        return 0;
+    }
+    if ((action == "wait" || action == "wait-min") && argc >= 4) {
+        // Arguments come in the ANSI code page; values are printed in UTF-8.
+        std::string key = argv[2], want = Utf8(argv[3]), value;
+        if (!ReadValue(dialog, key, &value)) return Usage();
+        bool atLeast = action == "wait-min";
+        bool ok = WaitFor(WaitArgument(argc, argv, 4), [&] {
+            if (!IsWindow(dialog)) return false;
+            ReadValue(dialog, key, &value);
+            return atLeast ? std::atol(value.c_str()) >= std::atol(want.c_str()) : value == want;
+        });
+        if (!ok) {
+            std::fprintf(stderr, "uidriver: %s is '%s', waited for %s'%s'\n", key.c_str(),
+                         value.c_str(), atLeast ? "at least " : "", want.c_str());
+            return 1;
+        }
+        std::printf("%s\n", value.c_str());
+        return 0;
+    }
+    if (action == "click" && argc >= 3) {
+        HWND button = GetDlgItem(dialog, std::atoi(argv[2]));
+        if (!button) return 1;
+        PostMessageA(button, BM_CLICK, 0, 0);
+        return 0;
+    }
+    if (action == "command" && argc >= 3) {
+        int id = std::atoi(argv[2]);
+        int times = argc >= 4 ? std::atoi(argv[3]) : 1;
+        HWND control = GetDlgItem(dialog, id);
+        for (int i = 0; i < times; ++i)
+            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(control));
+        return 0;
+    }
+    if (action == "escape") {
+        // Posted, not sent: the dialog's message loop hands it to IsDialogMessage, which turns
+        // Escape into IDCANCEL as it would for a key press.
+        PostMessageA(dialog, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+        PostMessageA(dialog, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+        return 0;
+    }
+    if (action == "close-at" && argc >= 3) {
+        // Waits for the bar to reach N and closes at once, in this same process: a run can end
+        // sooner than another driver would start.
+        long at = std::atol(argv[2]);
+        std::string value;
+        bool ok = WaitFor(WaitArgument(argc, argv, 3), [&] {
+            return ReadValue(dialog, "progress", &value) && std::atol(value.c_str()) >= at;
+        });
+        if (!ok) return 1;
+        PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+        std::printf("%s\n", value.c_str());
+        return 0;
+    }
+    if (action == "close") {
+        PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+        return 0;
+    }
+    if (action == "msgbox") {
+        HWND box = nullptr;
+        if (!WaitFor(WaitArgument(argc, argv, 2), [&] { return (box = MessageBoxOf(dialog)); })) {
+            std::fprintf(stderr, "uidriver: no message box\n");
+            return 1;
+        }
+        std::string text;
+        for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            LONG style = GetWindowLongA(child, GWL_STYLE);
+            if (_stricmp(ClassOf(child).c_str(), "Static") == 0 && (style & SS_TYPEMASK) != SS_ICON)
+                text += AnsiText(child);
+        }
+        std::printf("caption=%s\ntext=%s\n", Printable(AnsiText(box)).c_str(),
+                    Printable(text).c_str());
+        return 0;
+    }
+    if (action == "msgbox-ok") {
+        HWND box = MessageBoxOf(dialog);
+        if (!box) return 1;
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+        return WaitFor(DEFAULT_WAIT_MS, [&] { return !IsWindow(box); }) ? 0 : 1;
+    }
+    return Usage();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int code = Run(argc, argv);
+    std::fflush(stdout);
+    return code;
+}
