@@ -1,27 +1,7 @@
-// Makes the benchmark's inputs from a fixed seed, so that every run on every machine measures
-// the same bytes:
-//
-//   bench_corpus product DIR [--mib N]   a product-like update: 55 files, N MiB in all (64)
-//   bench_corpus scale DIR COUNT         COUNT small files (4 to 64 KiB each)
-//   bench_corpus big DIR MB              one file of MB million bytes
-//
-// Each writes DIR/new (the files the update brings), DIR/old (the installed older version:
-// the same names with other bytes), DIR/files.tsv (folder rest, name, size), the NSIS scripts
-// DIR/nsis-zlib.nsi and DIR/nsis-lzma.nsi that install DIR/new, the authoring tool's manifest
-// DIR/manifest.toml, and with --package FILE a package of DIR/new made by the package writer
-// at zlib level 9. Options: --nsis-target T (amd64-unicode or x86-unicode), --install-key K.
-#include <sys/stat.h>
+#include "corpus.h"
 
-#include <cerrno>
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
-
-#include "package/package.h"
-#include "package/package_writer.h"
 
 namespace {
 
@@ -47,16 +27,6 @@ struct Rng {
         std::uint64_t a = r & 0xFFFF, b = (r >> 16) & 0xFFFF, c = (r >> 32) & 0xFFFF;
         return static_cast<std::uint32_t>((((a * b) >> 16) * c * n) >> 32);
     }
-};
-
-enum Kind { TEXT, BINARY, NOISE, SPARSE };
-const char* const KIND_NAMES[] = {"text", "binary", "noise", "sparse"};
-
-struct File {
-    std::string rest;  // after "<InstallDir>", e.g. "\\data" or ""
-    std::string name;
-    Kind kind;
-    std::uint64_t size;
 };
 
 struct Vocabulary {
@@ -178,8 +148,16 @@ void FillSparse(Rng& rng, std::vector<unsigned char>& out, std::size_t n) {
     }
 }
 
-std::vector<unsigned char> Content(const File& file, const Vocabulary& v, std::uint64_t seed) {
-    Rng rng{seed};
+}  // namespace
+
+const char* const CORPUS_KIND_NAMES[4] = {"text", "binary", "noise", "sparse"};
+
+std::vector<unsigned char> CorpusContent(const CorpusFile& newer, std::size_t index,
+                                         int version) {
+    static const Vocabulary v = MakeVocabulary();
+    CorpusFile file = newer;
+    if (version) file.size -= file.size / 16;
+    Rng rng{SEED + 2 * index + (version ? 1 : 0)};
     std::vector<unsigned char> out;
     out.reserve(static_cast<std::size_t>(file.size) + 16384);
     switch (file.kind) {
@@ -194,13 +172,13 @@ std::vector<unsigned char> Content(const File& file, const Vocabulary& v, std::u
 // The shape of a product update, in bytes of a 64 MiB whole: five large files, ten middle
 // ones and forty small ones in four folders. Sizes of the middle files take up whatever the
 // others leave, so the whole is exact.
-std::vector<File> ProductFiles(std::uint64_t totalMib) {
+std::vector<CorpusFile> ProductFiles(std::uint64_t totalMib) {
     const std::uint64_t total = totalMib << 20;
     const auto scaled = [&](std::uint64_t bytesAt64) {
         std::uint64_t s = bytesAt64 * totalMib / 64;
         return s < 512 ? 512 : s;
     };
-    std::vector<File> files = {
+    std::vector<CorpusFile> files = {
         {"", "Product.exe", BINARY, scaled(6 << 20)},
         {"", "core.dll", BINARY, scaled(16 << 20)},
         {"\\data", "media.pak", NOISE, scaled(12 << 20)},
@@ -209,21 +187,21 @@ std::vector<File> ProductFiles(std::uint64_t totalMib) {
     };
     Rng rng{SEED ^ 0x73697A65ull};
     static const char* const FOLDERS[] = {"", "\\data", "\\help", "\\lang"};
-    static const Kind SMALL_KINDS[] = {TEXT, TEXT, TEXT, BINARY, BINARY, BINARY, NOISE, SPARSE};
+    static const CorpusKind SMALL_KINDS[] = {TEXT, TEXT, TEXT, BINARY, BINARY, BINARY, NOISE, SPARSE};
     static const char* const EXT[] = {".txt", ".dll", ".bin", ".db"};
     std::uint64_t used = 0;
-    for (const File& f : files) used += f.size;
+    for (const CorpusFile& f : files) used += f.size;
     for (int i = 0; i < 40; ++i) {
         // Log-uniform from 1 KiB to 512 KiB.
         std::uint32_t bits = 10 + rng.Below(9);
         std::uint64_t size = (1ull << bits) + rng.Below(1u << bits);
-        Kind kind = SMALL_KINDS[rng.Below(8)];
+        CorpusKind kind = SMALL_KINDS[rng.Below(8)];
         char name[64];
         std::snprintf(name, sizeof name, "part%02d%s", i, EXT[kind]);
         files.push_back({FOLDERS[rng.Below(4)], name, kind, scaled(size)});
         used += files.back().size;
     }
-    static const Kind MIDDLE_KINDS[] = {BINARY, TEXT, BINARY, NOISE, TEXT,
+    static const CorpusKind MIDDLE_KINDS[] = {BINARY, TEXT, BINARY, NOISE, TEXT,
                                         BINARY, SPARSE, TEXT, BINARY, NOISE};
     std::uint64_t weights[10], weightSum = 0;
     for (auto& w : weights) weightSum += (w = 1 + rng.Below(4));
@@ -235,16 +213,16 @@ std::vector<File> ProductFiles(std::uint64_t totalMib) {
         files.insert(files.begin() + 5 + i, {FOLDERS[i % 4], name, MIDDLE_KINDS[i], size});
     }
     std::uint64_t sum = 0;
-    for (const File& f : files) sum += f.size;
+    for (const CorpusFile& f : files) sum += f.size;
     files[14].size = total > sum ? total - sum : 512;  // the last middle file takes the rest
     return files;
 }
 
-std::vector<File> ScaleFiles(std::uint32_t count) {
+std::vector<CorpusFile> ScaleFiles(std::uint32_t count) {
     Rng rng{SEED ^ 0x7363616Cull};
-    static const Kind KINDS[] = {TEXT, TEXT, TEXT, TEXT, BINARY, BINARY, BINARY, NOISE};
+    static const CorpusKind KINDS[] = {TEXT, TEXT, TEXT, TEXT, BINARY, BINARY, BINARY, NOISE};
     static const char* const FOLDERS[] = {"", "\\data", "\\help", "\\lang"};
-    std::vector<File> files;
+    std::vector<CorpusFile> files;
     for (std::uint32_t i = 0; i < count; ++i) {
         std::uint32_t bits = 12 + rng.Below(4);  // 4 KiB to 64 KiB, log-uniform
         char name[64];
@@ -255,21 +233,6 @@ std::vector<File> ScaleFiles(std::uint32_t count) {
     return files;
 }
 
-bool MakeFolder(const std::string& path) {
-    return mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
-}
-
-bool WriteWhole(const std::string& path, const std::vector<unsigned char>& data) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    bool ok = data.empty() || std::fwrite(data.data(), 1, data.size(), f) == data.size();
-    return std::fclose(f) == 0 && ok;
-}
-
-bool WriteText(const std::string& path, const std::string& text) {
-    return WriteWhole(path, std::vector<unsigned char>(text.begin(), text.end()));
-}
-
 std::string Slashed(const std::string& rest) {
     std::string s = rest;
     for (char& c : s)
@@ -277,7 +240,7 @@ std::string Slashed(const std::string& rest) {
     return s;
 }
 
-std::string NsisScript(const std::string& dir, const std::vector<File>& files,
+std::string NsisScript(const std::string& dir, const std::vector<CorpusFile>& files,
                        const std::string& target, const char* compressor) {
     std::string s;
     s += "; Installs " + dir + "/new silently into the folder given by /D=.\n";
@@ -287,7 +250,7 @@ std::string NsisScript(const std::string& dir, const std::vector<File>& files,
     s += "OutFile \"" + dir + "/nsis-" + compressor + ".exe\"\n";
     s += "InstallDir \"$TEMP\\TidewellBench\"\nSection\n";
     std::string current = "?";
-    for (const File& f : files) {
+    for (const CorpusFile& f : files) {
         if (f.rest != current) {
             s += "SetOutPath \"$INSTDIR" + f.rest + "\"\n";
             current = f.rest;
@@ -298,19 +261,23 @@ std::string NsisScript(const std::string& dir, const std::vector<File>& files,
     return s;
 }
 
+namespace {
+
 std::string TomlString(const std::string& text) {
     std::string s = "'";
     s += text;  // literal string: backslashes stay as they are
     return s + "'";
 }
 
-std::string Manifest(const std::vector<File>& files, const std::string& installKey) {
+}  // namespace
+
+std::string CorpusManifest(const std::vector<CorpusFile>& files, const std::string& installKey) {
     std::string s;
     s += "# The benchmark's update, made by bench_corpus.\n";
     s += "codePage = 1252\ntitle = 'Tidewell Bench'\nversionText = '2.0.0'\n";
     s += "registryKey = " + TomlString(installKey) + "\nvalueName = 'InstallDir'\n";
     s += "defaultFolder = 'C:\\TidewellBench'\n\n";
-    for (const File& f : files) {
+    for (const CorpusFile& f : files) {
         s += "[[file]]\n";
         s += "source = " + TomlString("new" + Slashed(f.rest) + "/" + f.name) + "\n";
         s += "folder = " + TomlString("<InstallDir>" + f.rest) + "\n";
@@ -319,103 +286,3 @@ std::string Manifest(const std::vector<File>& files, const std::string& installK
     return s;
 }
 
-int Fail(const std::string& what) {
-    std::fprintf(stderr, "bench_corpus: %s\n", what.c_str());
-    return 1;
-}
-
-int Usage() {
-    return Fail(
-        "usage: bench_corpus product|scale|big DIR [N] [--mib N] [--package FILE] "
-        "[--nsis-target T] [--install-key K]");
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (argc < 3) return Usage();
-    std::string what = argv[1], dir = argv[2];
-    std::string packagePath, nsisTarget = "amd64-unicode";
-    std::string installKey = "HKEY_CURRENT_USER\\Software\\TidewellBench";
-    std::uint64_t mib = 64, number = 0;
-    int i = 3;
-    if (what != "product") {
-        if (argc < 4) return Usage();
-        number = std::strtoull(argv[3], nullptr, 10);
-        i = 4;
-    }
-    for (; i < argc; ++i) {
-        std::string option = argv[i];
-        if (i + 1 >= argc) return Usage();
-        std::string value = argv[++i];
-        if (option == "--mib") mib = std::strtoull(value.c_str(), nullptr, 10);
-        else if (option == "--package") packagePath = value;
-        else if (option == "--nsis-target") nsisTarget = value;
-        else if (option == "--install-key") installKey = value;
-        else return Usage();
-    }
-
-    std::vector<File> files;
-    if (what == "product" && mib > 0 && mib <= 1024) files = ProductFiles(mib);
-    else if (what == "scale" && number > 0 && number <= 100000) files = ScaleFiles(number);
-    else if (what == "big" && number > 0 && number <= 2000)
-        files = {{"", "huge.bin", BINARY, number * 1000000}};
-    else return Usage();
-
-    const Vocabulary vocabulary = MakeVocabulary();
-    for (const char* top : {"", "/new", "/old"}) {
-        if (!MakeFolder(dir + top)) return Fail("cannot make " + dir + top);
-    }
-    for (const File& f : files) {
-        for (const char* top : {"/new", "/old"}) {
-            if (!MakeFolder(dir + top + Slashed(f.rest)))
-                return Fail("cannot make " + dir + top + Slashed(f.rest));
-        }
-    }
-
-    WriterPackage package;
-    package.title = "Tidewell Bench";
-    package.versionText = "2.0.0";
-    package.registryKey = installKey;
-    package.valueName = "InstallDir";
-    package.defaultFolder = "C:\\TidewellBench";
-    std::string list;
-    std::uint64_t total = 0, largest = 0;
-    for (std::size_t k = 0; k < files.size(); ++k) {
-        const File& f = files[k];
-        const std::string relative = Slashed(f.rest) + "/" + f.name;
-        File older = f;
-        older.size = f.size - f.size / 16;
-        if (!WriteWhole(dir + "/old" + relative, Content(older, vocabulary, SEED + 2 * k + 1)))
-            return Fail("cannot write " + dir + "/old" + relative);
-        std::vector<unsigned char> data = Content(f, vocabulary, SEED + 2 * k);
-        if (!WriteWhole(dir + "/new" + relative, data))
-            return Fail("cannot write " + dir + "/new" + relative);
-        list += f.rest + "\t" + f.name + "\t" + KIND_NAMES[f.kind] + "\t" +
-                std::to_string(f.size) + "\n";
-        total += f.size;
-        if (f.size > largest) largest = f.size;
-        if (!packagePath.empty()) {
-            WriterEntry entry;
-            entry.fileName = f.name;
-            entry.folder = "<InstallDir>" + f.rest;
-            entry.flags = ENTRY_ALWAYS_REPLACE;
-            entry.data = std::move(data);
-            package.entries.push_back(std::move(entry));
-        }
-    }
-    if (!WriteText(dir + "/files.tsv", list) ||
-        !WriteText(dir + "/nsis-zlib.nsi", NsisScript(dir, files, nsisTarget, "zlib")) ||
-        !WriteText(dir + "/nsis-lzma.nsi", NsisScript(dir, files, nsisTarget, "lzma")) ||
-        !WriteText(dir + "/manifest.toml", Manifest(files, installKey)))
-        return Fail("cannot write the scripts in " + dir);
-    if (!packagePath.empty()) {
-        std::vector<unsigned char> bytes;
-        std::string error;
-        if (!BuildPackage(package, &bytes, &error)) return Fail(error);
-        if (!WriteWhole(packagePath, bytes)) return Fail("cannot write " + packagePath);
-    }
-    std::printf("%s: %zu files, %llu bytes, largest %llu\n", dir.c_str(), files.size(),
-                static_cast<unsigned long long>(total), static_cast<unsigned long long>(largest));
-    return 0;
-}
