@@ -252,6 +252,17 @@ int WaitForDone(const Program& program, DWORD limitMs) {
     return 0;
 }
 
+int WaitForBar(const Program& program, int position, DWORD limitMs) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < limitMs) {
+        DialogView view = ReadDialog(program.dialog);
+        if (!view.exists) return 0;
+        if (view.progress >= position) return 1;
+        Sleep(2);
+    }
+    return 0;
+}
+
 int WaitForExit(const Program& program, DWORD limitMs, DWORD* exitCode) {
     if (WaitForSingleObject(program.process.hProcess, limitMs) != WAIT_OBJECT_0) return 0;
     GetExitCodeProcess(program.process.hProcess, exitCode);

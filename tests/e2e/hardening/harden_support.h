@@ -76,6 +76,8 @@ void Press(HWND dialog, int id);
 void CloseBox(HWND dialog);
 // Waits until the run is done: Finish enabled, Cancel disabled, the bar at 100.
 int WaitForDone(const Program& program, DWORD limitMs);
+// Waits until the bar reads at least `position` (or the dialog is gone).
+int WaitForBar(const Program& program, int position, DWORD limitMs);
 // Waits for the process to end; 1 with its exit code, 0 when it did not end in time.
 int WaitForExit(const Program& program, DWORD limitMs, DWORD* exitCode);
 // Ends the process at once, as TerminateProcess does, and waits for it.
