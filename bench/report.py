@@ -27,7 +27,7 @@ def parse_line(line):
 
 def load(path):
     facts = {"build": defaultdict(list), "size": {}, "case": defaultdict(dict), "machine": {},
-             "runs": defaultdict(list), "failed": []}
+             "runs": defaultdict(list), "failed": [], "kinds": {}}
     with open(path, encoding="utf-8") as f:
         for raw in f:
             row = raw.rstrip("\n").split("\t")
@@ -38,6 +38,8 @@ def load(path):
                 facts["size"][(row[1], row[2])] = int(row[3])
             elif kind in ("total-bytes", "largest", "entries"):
                 facts["case"][row[1]][kind] = int(row[2])
+            elif kind == "kind":
+                facts["kinds"][(row[1], row[2])] = (int(row[3]), int(row[4]))
             elif kind == "machine":
                 facts["machine"][row[1]] = row[2]
             elif kind == "run":
@@ -72,6 +74,10 @@ def rx(value):
 
 def mib(value):
     return "n/a" if value is None else f"{value / MiB:,.2f} MiB"
+
+
+def per(total, count):
+    return "n/a" if total is None else f"{total / count:.2f} ms"
 
 
 def verdict(ok):
@@ -178,6 +184,8 @@ def main():
     # Linear cost.
     scale = sorted((c for c in cases if c.startswith("scale")), key=lambda c: int(c[5:]))
     per_mb_product = ratio(product.tidewell, pc.get("total-bytes", 0) / MiB)
+    nsis_per_mb_product = ratio(product.nsis, pc.get("total-bytes", 0) / MiB)
+    floor_per_mb_product = ratio(product.floor, pc.get("total-bytes", 0) / MiB)
     scale_rows = []
     linear_ok = None
     per_entry = {}
@@ -195,8 +203,12 @@ def main():
         scale_rows.append(
             f"| {c['entries']:,} | {mb:,.1f} | {ms(a.tidewell)} | {pe:.2f} ms | "
             f"{pm:.1f} ms | {rx(ratio(pm, per_mb_product))} | "
-            f"{ms(a.nsis)} | {ms(a.floor)} | {rx(ratio(a.tidewell, a.nsis))} | "
-            f"{rx(ratio(a.tidewell, a.floor))} | {mib(a.peak)} |")
+            f"{ms(a.nsis)} | {per(a.nsis, c['entries'])} | "
+            f"{rx(ratio(ratio(a.nsis, mb), nsis_per_mb_product))} | "
+            f"{ms(a.floor)} | {per(a.floor, c['entries'])} | "
+            f"{rx(ratio(ratio(a.floor, mb), floor_per_mb_product))} | "
+            f"{rx(ratio(a.tidewell, a.nsis))} | {rx(ratio(a.tidewell, a.floor))} | "
+            f"{mib(a.peak)} |")
     goals.append(("Time per MiB across the scale series within 1.5× of the product corpus's",
                   f"product: {per_mb_product:.1f} ms/MiB; see the scale table"
                   if per_mb_product else "n/a", linear_ok))
@@ -231,15 +243,20 @@ def main():
       f"{ms(base['nsis_start'])}, of an empty program {ms(base['empty'])}.\n")
 
     w("## Cost as the work grows (scale series: 4–64 KiB files; the big case: one entry)\n")
-    w("| Entries | MiB | Apply | Per entry | Per MiB | Per MiB / product's | NSIS | Floor | "
-      "/ NSIS | / floor | Peak |")
-    w("|---|---|---|---|---|---|---|---|---|---|---|")
+    w("Per MiB / product's: the case's time per MiB over the same program's time per MiB on "
+      "the product corpus.\n")
+    w("| Entries | MiB | Apply | Per entry | Per MiB | Per MiB / product's | NSIS | "
+      "NSIS per entry | NSIS per MiB / product's | Floor | Floor per entry | "
+      "Floor per MiB / product's | / NSIS | / floor | Peak |")
+    w("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
     w("\n".join(scale_rows))
     big = Apply(facts, "big")
     if "big" in cases and big.tidewell is not None:
         mb = cases["big"]["total-bytes"] / MiB
         w(f"| 1 (big) | {mb:,.1f} | {ms(big.tidewell)} | – | {big.tidewell / mb:.1f} ms | "
-          f"{rx(ratio(big.tidewell / mb, per_mb_product))} | {ms(big.nsis)} | {ms(big.floor)} | "
+          f"{rx(ratio(big.tidewell / mb, per_mb_product))} | {ms(big.nsis)} | – | "
+          f"{rx(ratio(ratio(big.nsis, mb), nsis_per_mb_product))} | {ms(big.floor)} | – | "
+          f"{rx(ratio(ratio(big.floor, mb), floor_per_mb_product))} | "
           f"{rx(ratio(big.tidewell, big.nsis))} | {rx(ratio(big.tidewell, big.floor))} | "
           f"{mib(big.peak)} |")
     w("")
@@ -270,6 +287,18 @@ def main():
           f"{rx(ratio(value, nsis_zlib))} |")
     w("")
 
+    kind_names = sorted({k for (_, k) in facts["kinds"]})
+    if kind_names:
+        w("Where the bytes go (product corpus): each kind of file, its size and its streams "
+          "in our package.\n")
+        w("| Kind | Bytes | Level 9 | --zopfli | zopfli / level 9 |\n|---|---|---|---|---|")
+        for k in kind_names:
+            size9, out9 = facts["kinds"].get(("level9", k), (0, None))
+            _, outz = facts["kinds"].get(("zopfli", k), (0, None))
+            w(f"| {k} | {mib(size9) if size9 else '–'} | {mib(out9)} | {mib(outz)} | "
+              f"{rx(ratio(outz, out9))} |")
+        w("")
+
     w("## Build time, product corpus (both cores)\n")
     w("| Tool | Time |\n|---|---|")
     for (tool, case), label in [(("tidepack-level9", "product"), "tidepack build (level 9)"),
@@ -295,5 +324,26 @@ def main():
     return 1 if facts["failed"] else 0
 
 
+def kinds(files_tsv, package_path, label):
+    """Facts of one package: for each kind of file, its bytes and their compressed size."""
+    import struct
+    with open(files_tsv, encoding="utf-8") as f:
+        rows = [line.rstrip("\n").split("\t") for line in f if line.strip()]
+    with open(package_path, "rb") as f:
+        package = f.read()
+    totals = defaultdict(lambda: [0, 0])
+    for i, row in enumerate(rows):
+        record = 2488 + 4368 * i
+        _, compressed, size = struct.unpack_from("<III", package, record)
+        totals[row[2]][0] += size
+        totals[row[2]][1] += compressed
+    totals["entry records"] = [0, 2488 + 4368 * len(rows)]
+    for kind, (size, compressed) in sorted(totals.items()):
+        print(f"kind\t{label}\t{kind}\t{size}\t{compressed}")
+    return 0
+
+
 if __name__ == "__main__":
+    if len(sys.argv) == 5 and sys.argv[1] == "--kinds":
+        sys.exit(kinds(*sys.argv[2:]))
     sys.exit(main())
