@@ -152,6 +152,7 @@ protected:
     static void TearDownTestSuite() {
         RemoveTree(kRoot);
         DeleteKey(kRegistryKey);
+        ForgetUnmanagedWindows();
     }
     void SetUp() override {
         if (DisplayName().empty())

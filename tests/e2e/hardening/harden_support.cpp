@@ -130,7 +130,12 @@ int SetInstallDir(const std::string& subKey, const std::string& folder) {
     return result == ERROR_SUCCESS;
 }
 
-void DeleteKey(const std::string& subKey) { RegDeleteKeyA(HKEY_CURRENT_USER, subKey.c_str()); }
+void DeleteKey(const std::string& subKey) {
+    RegDeleteKeyA(HKEY_CURRENT_USER, subKey.c_str());
+    // Fails while the parent still holds other keys, which is what we want.
+    std::size_t cut = subKey.rfind('\\');
+    if (cut != std::string::npos) RegDeleteKeyA(HKEY_CURRENT_USER, subKey.substr(0, cut).c_str());
+}
 
 void UnmanagedWindows() {
     std::string subKey =
@@ -141,6 +146,10 @@ void UnmanagedWindows() {
         return;
     RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
     RegCloseKey(key);
+}
+
+void ForgetUnmanagedWindows() {
+    DeleteKey(std::string("Software\\Wine\\AppDefaults\\") + PROGRAM_NAME + "\\X11 Driver");
 }
 
 int MakeProgram(const std::string& templateExe, const std::string& exe, const Bytes& package) {

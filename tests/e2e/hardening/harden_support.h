@@ -38,6 +38,7 @@ std::string ProgramMenuFolder();
 
 // HKCU\`subKey`, value InstallDir = `folder`. 1 on success.
 int SetInstallDir(const std::string& subKey, const std::string& folder);
+// Deletes HKCU\`subKey`, and its parent when that is left empty.
 void DeleteKey(const std::string& subKey);
 
 // --- the program
@@ -49,6 +50,8 @@ constexpr char PROGRAM_NAME[] = "TidewellHarden.exe";
 // server, each managed window's end waits two seconds for a withdrawal that never comes.
 // Only programs of that name are touched, for this Wine user.
 void UnmanagedWindows();
+// Takes that setting away again.
+void ForgetUnmanagedWindows();
 
 // Copies `templateExe` to `exe` and makes `package` its RCDATA 1 (language 1033).
 int MakeProgram(const std::string& templateExe, const std::string& exe, const Bytes& package);

@@ -168,6 +168,7 @@ protected:
         RemoveTree(kRoot);
         RemoveTree(ShortcutFolder());
         DeleteKey(kRegistryKey);
+        ForgetUnmanagedWindows();
     }
 
     void SetUp() override {
