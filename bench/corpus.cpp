@@ -101,9 +101,12 @@ void FillBinary(Rng& rng, const Vocabulary& v, std::vector<unsigned char>& out, 
                 const auto& op = ops[rng.Skewed(64)];
                 out.insert(out.end(), op.begin(), op.end());
                 std::uint32_t operand = rng.Below(10);
-                if (operand < 3) out.push_back(static_cast<unsigned char>(rng.Skewed(256)));
-                else if (operand < 8) put32(pool[rng.Skewed(512)]);
-                else if (operand < 9) put32(static_cast<std::uint32_t>(rng.Next()));
+                if (operand < 3)
+                    out.push_back(static_cast<unsigned char>(rng.Skewed(256)));
+                else if (operand < 8)
+                    put32(pool[rng.Skewed(512)]);
+                else if (operand < 9)
+                    put32(static_cast<std::uint32_t>(rng.Next()));
             }
         } else if (what < 77) {
             std::uint32_t value = static_cast<std::uint32_t>(rng.Next());
@@ -152,8 +155,7 @@ void FillSparse(Rng& rng, std::vector<unsigned char>& out, std::size_t n) {
 
 const char* const CORPUS_KIND_NAMES[4] = {"text", "binary", "noise", "sparse"};
 
-std::vector<unsigned char> CorpusContent(const CorpusFile& newer, std::size_t index,
-                                         int version) {
+std::vector<unsigned char> CorpusContent(const CorpusFile& newer, std::size_t index, int version) {
     static const Vocabulary v = MakeVocabulary();
     CorpusFile file = newer;
     if (version) file.size -= file.size / 16;
@@ -161,10 +163,18 @@ std::vector<unsigned char> CorpusContent(const CorpusFile& newer, std::size_t in
     std::vector<unsigned char> out;
     out.reserve(static_cast<std::size_t>(file.size) + 16384);
     switch (file.kind) {
-        case TEXT: FillText(rng, v, out, file.size); break;
-        case BINARY: FillBinary(rng, v, out, file.size); break;
-        case NOISE: FillNoise(rng, out, file.size); break;
-        case SPARSE: FillSparse(rng, out, file.size); break;
+        case TEXT:
+            FillText(rng, v, out, file.size);
+            break;
+        case BINARY:
+            FillBinary(rng, v, out, file.size);
+            break;
+        case NOISE:
+            FillNoise(rng, out, file.size);
+            break;
+        case SPARSE:
+            FillSparse(rng, out, file.size);
+            break;
     }
     return out;
 }
@@ -187,7 +197,8 @@ std::vector<CorpusFile> ProductFiles(std::uint64_t totalMib) {
     };
     Rng rng{SEED ^ 0x73697A65ull};
     static const char* const FOLDERS[] = {"", "\\data", "\\help", "\\lang"};
-    static const CorpusKind SMALL_KINDS[] = {TEXT, TEXT, TEXT, BINARY, BINARY, BINARY, NOISE, SPARSE};
+    static const CorpusKind SMALL_KINDS[] = {TEXT,   TEXT,   TEXT,  BINARY,
+                                             BINARY, BINARY, NOISE, SPARSE};
     static const char* const EXT[] = {".txt", ".dll", ".bin", ".db"};
     std::uint64_t used = 0;
     for (const CorpusFile& f : files) used += f.size;
@@ -201,8 +212,8 @@ std::vector<CorpusFile> ProductFiles(std::uint64_t totalMib) {
         files.push_back({FOLDERS[rng.Below(4)], name, kind, scaled(size)});
         used += files.back().size;
     }
-    static const CorpusKind MIDDLE_KINDS[] = {BINARY, TEXT, BINARY, NOISE, TEXT,
-                                        BINARY, SPARSE, TEXT, BINARY, NOISE};
+    static const CorpusKind MIDDLE_KINDS[] = {BINARY, TEXT,   BINARY, NOISE,  TEXT,
+                                              BINARY, SPARSE, TEXT,   BINARY, NOISE};
     std::uint64_t weights[10], weightSum = 0;
     for (auto& w : weights) weightSum += (w = 1 + rng.Below(4));
     std::uint64_t left = total > used ? total - used : 10 * 512;
@@ -227,8 +238,8 @@ std::vector<CorpusFile> ScaleFiles(std::uint32_t count) {
         std::uint32_t bits = 12 + rng.Below(4);  // 4 KiB to 64 KiB, log-uniform
         char name[64];
         std::snprintf(name, sizeof name, "f%05u.dat", i);
-        files.push_back({FOLDERS[i % 4], name, KINDS[rng.Below(8)],
-                         (1ull << bits) + rng.Below(1u << bits)});
+        files.push_back(
+            {FOLDERS[i % 4], name, KINDS[rng.Below(8)], (1ull << bits) + rng.Below(1u << bits)});
     }
     return files;
 }
@@ -285,4 +296,3 @@ std::string CorpusManifest(const std::vector<CorpusFile>& files, const std::stri
     }
     return s;
 }
-

@@ -68,19 +68,27 @@ int main(int argc, char** argv) {
         std::string option = argv[i];
         if (i + 1 >= argc) return Usage();
         std::string value = argv[++i];
-        if (option == "--mib") mib = std::strtoull(value.c_str(), nullptr, 10);
-        else if (option == "--package") packagePath = value;
-        else if (option == "--nsis-target") nsisTarget = value;
-        else if (option == "--install-key") installKey = value;
-        else return Usage();
+        if (option == "--mib")
+            mib = std::strtoull(value.c_str(), nullptr, 10);
+        else if (option == "--package")
+            packagePath = value;
+        else if (option == "--nsis-target")
+            nsisTarget = value;
+        else if (option == "--install-key")
+            installKey = value;
+        else
+            return Usage();
     }
 
     std::vector<CorpusFile> files;
-    if (what == "product" && mib > 0 && mib <= 1024) files = ProductFiles(mib);
-    else if (what == "scale" && number > 0 && number <= 100000) files = ScaleFiles(number);
+    if (what == "product" && mib > 0 && mib <= 1024)
+        files = ProductFiles(mib);
+    else if (what == "scale" && number > 0 && number <= 100000)
+        files = ScaleFiles(number);
     else if (what == "big" && number > 0 && number <= 2000)
         files = {{"", "huge.bin", BINARY, number * 1000000}};
-    else return Usage();
+    else
+        return Usage();
 
     for (const char* top : {"", "/new", "/old"}) {
         if (!MakeFolder(dir + top)) return Fail("cannot make " + dir + top);

@@ -27,8 +27,8 @@ int WriteEntry(const PackageImage& image, const PackageEntry& entry, const char*
         !TextFormat(path, sizeof path, "%s%s\\%s", installDir, folder + 12, name))
         return 0;
     // The target is made first, as an installer does: its appearance starts the clock.
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         std::fprintf(stderr, "bench_floor: cannot create %s\n", path);
         return 0;
@@ -37,8 +37,8 @@ int WriteEntry(const PackageImage& image, const PackageEntry& entry, const char*
     uLongf length = entry.size;
     DWORD written = 0;
     int ok = data && uncompress(data, &length, stream, entry.compressedSize) == Z_OK &&
-             length == entry.size &&
-             WriteFile(file, data, entry.size, &written, nullptr) && written == entry.size;
+             length == entry.size && WriteFile(file, data, entry.size, &written, nullptr) &&
+             written == entry.size;
     ok = CloseHandle(file) && ok;
     if (data) LocalFree(data);
     if (!ok) std::fprintf(stderr, "bench_floor: %s not written\n", path);
@@ -60,8 +60,8 @@ int main(int argc, char** argv) {
     }
     DWORD high = 0;
     DWORD size = GetFileSize(file, &high);
-    HANDLE mapping = size || high ? CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr)
-                                  : nullptr;
+    HANDLE mapping =
+        size || high ? CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr) : nullptr;
     const void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
     int failed = 0;
     const PackageHeader* header;

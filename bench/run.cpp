@@ -124,8 +124,8 @@ int main(int argc, char** argv) {
     PROCESS_INFORMATION info;
     Memory memory;
     const double start = Now();
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info)) {
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &info)) {
         std::fprintf(stderr, "bench_run: cannot start %s (%lu)\n", argv[first], GetLastError());
         return 1;
     }
@@ -184,8 +184,7 @@ int main(int argc, char** argv) {
     CloseHandle(info.hProcess);
 
     bool done = !timedOut && ((mode == "exec" && (!watch || appeared >= 0)) ||
-                              (mode == "window" && shown >= 0) ||
-                              (mode == "update" && stage == 2));
+                              (mode == "window" && shown >= 0) || (mode == "update" && stage == 2));
     std::printf("ok=%d total_ms=%.1f", done ? 1 : 0, total);
     if (watch) std::printf(" appeared_ms=%.1f apply_ms=%.1f", appeared, total - appeared);
     if (mode != "exec") std::printf(" shown_ms=%.1f", shown);

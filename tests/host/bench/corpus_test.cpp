@@ -85,8 +85,8 @@ TEST(BenchCorpus, KindsCompressAsNamed) {
     struct Row {
         CorpusKind kind;
         double low, high;
-    } rows[] = {{TEXT, 0.15, 0.35}, {BINARY, 0.45, 0.70}, {NOISE, 0.999, 1.01},
-                {SPARSE, 0.0, 0.10}};
+    } rows[] = {
+        {TEXT, 0.15, 0.35}, {BINARY, 0.45, 0.70}, {NOISE, 0.999, 1.01}, {SPARSE, 0.0, 0.10}};
     for (const Row& row : rows) {
         SCOPED_TRACE(CORPUS_KIND_NAMES[row.kind]);
         CorpusFile file{"", "sample", row.kind, 1 * MiB};
@@ -129,8 +129,7 @@ TEST(BenchCorpus, ManifestIsWhatTidepackReads) {
     for (std::size_t i = 0; i < files.size(); ++i) {
         std::filesystem::create_directories(dir + "/new" + Slashed(files[i].rest));
         std::vector<unsigned char> data = CorpusContent(files[i], i, 0);
-        std::ofstream(dir + "/new" + Slashed(files[i].rest) + "/" + files[i].name,
-                      std::ios::binary)
+        std::ofstream(dir + "/new" + Slashed(files[i].rest) + "/" + files[i].name, std::ios::binary)
             .write(reinterpret_cast<const char*>(data.data()), data.size());
     }
     const std::string key = "HKEY_CURRENT_USER\\Software\\TidewellBench";
