@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
         bool taken = false;
         if ((command == "list" || command == "verify") &&
             TakeValue(args, &i, "--codepage", &value, &error)) {
-            unsigned long number;
+            unsigned long number = 0;
             if (error.empty() &&
                 (!ParseNumber(value, 65535, &number) || !CodePageKnown(static_cast<int>(number))))
                 error = "--codepage needs a code page that iconv knows, such as 932 or 1252";
@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
             build.zopfli = program.zopfli = true;
             taken = true;
         } else if (command == "build" && TakeValue(args, &i, "--threads", &value, &error)) {
-            unsigned long number;
+            unsigned long number = 0;
             if (error.empty() && !ParseNumber(value, 1024, &number))
                 error = "--threads needs a number from 1 to 1024";
             build.threads = static_cast<unsigned>(number);
