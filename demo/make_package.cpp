@@ -17,7 +17,7 @@
 //   generate = SIZE SEED              ... or SIZE bytes generated from SEED
 //   folder = <InstallDir>...          the entry's folder text
 //   flags = always run-after 0x..     the entry's flags, by name or number
-//   shortcut = spec;arguments         one line of the entry's shortcut text (joined by CR LF)
+//   shortcut = name;arguments         one line of the entry's shortcut text (joined by CR LF)
 //   move = from | to                  a shortcut-move record
 #include <cerrno>
 #include <cstdio>

@@ -61,7 +61,7 @@ struct PackageEntry {
 
 struct ShortcutMoveRecord {
     char from[260];
-    char to[260];  // a spec that does not resolve: delete the shortcut
+    char to[260];  // a shortcut name that does not resolve: delete the shortcut
 };
 
 #pragma pack(pop)

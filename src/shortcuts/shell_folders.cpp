@@ -119,10 +119,10 @@ constexpr ShortcutTag SHORTCUT_TAGS[] = {
 
 }  // namespace
 
-ShortcutPlace ResolveShortcutPlace(const char* spec, char* path) {
+ShortcutPlace ResolveShortcutPlace(const char* shortcutSpec, char* path) {
     const ShortcutTag* tag = nullptr;
     for (const ShortcutTag& candidate : SHORTCUT_TAGS) {
-        if (BeginsWithName(spec, candidate.name)) {
+        if (BeginsWithName(shortcutSpec, candidate.name)) {
             tag = &candidate;
             break;
         }
@@ -135,13 +135,13 @@ ShortcutPlace ResolveShortcutPlace(const char* spec, char* path) {
     std::size_t length = TextLength(working, PATH_TEXT_SIZE);
     if (length == PATH_TEXT_SIZE) return SHORTCUT_PLACE_TOO_LONG;
     if (length > 0 && working[length - 1] == '\\') working[length - 1] = '\0';
-    if (!TextAppend(working, sizeof working, spec + std::strlen(tag->name)) ||
+    if (!TextAppend(working, sizeof working, shortcutSpec + std::strlen(tag->name)) ||
         !TextAppend(working, sizeof working, ".lnk"))
         return SHORTCUT_PLACE_TOO_LONG;
     std::memcpy(path, working, std::strlen(working) + 1);
     return SHORTCUT_PLACE_FOUND;
 }
 
-int ResolveShortcutPath(const char* spec, char* path) {
-    return ResolveShortcutPlace(spec, path) == SHORTCUT_PLACE_FOUND ? 1 : 0;
+int ResolveShortcutPath(const char* shortcutSpec, char* path) {
+    return ResolveShortcutPlace(shortcutSpec, path) == SHORTCUT_PLACE_FOUND ? 1 : 0;
 }

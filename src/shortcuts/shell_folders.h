@@ -58,14 +58,14 @@ enum ShortcutPlace {
     SHORTCUT_PLACE_TOO_LONG,  // the place exists but its path would not fit 259 characters
 };
 
-// ResolveShortcutPath telling why a spec gave no path: a move treats a destination without a
+// ResolveShortcutPath telling why a shortcut name gave no path: a move treats a destination without a
 // place as a request to delete, but one that merely does not fit must not cost the shortcut.
-ShortcutPlace ResolveShortcutPlace(const char* spec, char* path);
+ShortcutPlace ResolveShortcutPlace(const char* shortcutSpec, char* path);
 
-// Turns a shortcut spec (a tag at its first byte, then the rest of the shortcut's path without
+// Turns a shortcut name (a tag at its first byte, then the rest of the shortcut's path without
 // ".lnk") into the shortcut file's full path in `path` (PATH_TEXT_SIZE bytes). Tags are tried
 // in a fixed order without regard to ASCII case; one backslash at the end of the tag's folder
 // is dropped, the rest is appended as it stands, then ".lnk". Returns 1 with the path; 0 with
 // `path` untouched when no tag matches, the folder cannot be found or the path would not fit
 // 259 characters.
-int ResolveShortcutPath(const char* spec, char* path);
+int ResolveShortcutPath(const char* shortcutSpec, char* path);

@@ -52,10 +52,10 @@ int ApplyShortcutSpecs(const char* shortcutText, const char* targetPath) {
             *next = '\0';
             next += 2;
         }
-        char* spec = line;
-        TrimSpec(&spec);
+        char* shortcutSpec = line;
+        TrimSpec(&shortcutSpec);
         TrimSpec(&arguments);
-        CreateShortcutFromSpec(spec, arguments, targetPath);
+        CreateShortcutFromSpec(shortcutSpec, arguments, targetPath);
         if (!next) break;
         line = next;
         semicolon = std::strchr(line, ';');
@@ -63,18 +63,18 @@ int ApplyShortcutSpecs(const char* shortcutText, const char* targetPath) {
     return 1;
 }
 
-int CreateShortcutFromSpec(const char* spec, const char* arguments, const char* targetPath) {
+int CreateShortcutFromSpec(const char* shortcutSpec, const char* arguments, const char* targetPath) {
     char linkPath[PATH_TEXT_SIZE] = {};
     char workingDir[PATH_TEXT_SIZE] = {};
     char description[DESCRIPTION_SIZE] = {};
-    if (!ResolveShortcutPath(spec, linkPath)) return 1;
+    if (!ResolveShortcutPath(shortcutSpec, linkPath)) return 1;
 
     // Every text is made before anything on disk changes, so a line that cannot be made
     // leaves no folders behind.
     if (!TextCopy(workingDir, sizeof workingDir, targetPath)) return 1;
     char* lastBackslash = const_cast<char*>(FindLastBackslash(workingDir));
     if (lastBackslash) *lastBackslash = '\0';
-    const char* name = FindLastBackslash(spec);
+    const char* name = FindLastBackslash(shortcutSpec);
     if (name && !TextCopy(description, sizeof description, name + 1)) return 1;
 
     char folder[PATH_TEXT_SIZE];
