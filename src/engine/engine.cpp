@@ -3,7 +3,7 @@
 #include <zlib.h>
 
 #include <cstdint>
-#include <new>
+#include <cstdlib>
 
 #include "base/text.h"
 #include "engine/engine_seam.h"
@@ -34,7 +34,8 @@ void InitRunAfterList(RunAfterList* list, int needed) {
     list->capacity = RUN_AFTER_CAPACITY;
     list->count = 0;
     if (needed > RUN_AFTER_CAPACITY) {
-        PathText* paths = new (std::nothrow) PathText[needed];
+        // calloc rather than new: the program carries no C++ run-time library (see README).
+        PathText* paths = static_cast<PathText*>(std::calloc(needed, sizeof(PathText)));
         // Without the memory only the first RUN_AFTER_CAPACITY can be kept.
         if (paths) {
             list->paths = paths;
@@ -49,7 +50,7 @@ void AddRunAfter(RunAfterList* list, const char* path) {
 }
 
 void FreeRunAfterList(RunAfterList* list) {
-    if (list->paths != list->slots) delete[] list->paths;
+    if (list->paths != list->slots) std::free(list->paths);
     list->paths = list->slots;
 }
 
@@ -111,11 +112,19 @@ void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunF
     if (fileName && folder && ResolveTargetPath(fileName, folder, folders.installDir, targetPath)) {
         // Damaged data is treated as a temporary file that could not be made: the installed
         // file stays, while the run-after and shortcuts still act on whatever is at the target.
+        // The installed copy is always written from the run's own data: the temporary file
+        // lies in a folder that processes without the run's rights can write to. The version
+        // rule still reads that file, held unchangeable and checked against the data.
         char tempFile[PATH_TEXT_SIZE];
         if (inflated && folders.tempFolder && CreateTempFile(folders.tempFolder, tempFile) &&
             WriteWholeFile(tempFile, buffer, entry.size)) {
-            if ((entry.flags & ENTRY_ALWAYS_REPLACE) || IsNewerOrSame(tempFile, targetPath))
-                ReplaceTargetFile(tempFile, targetPath);
+            int replace = 1;
+            if (!(entry.flags & ENTRY_ALWAYS_REPLACE)) {
+                void* held = HoldTempFile(tempFile, buffer, entry.size);
+                replace = held && IsNewerOrSame(tempFile, targetPath);
+                if (held) ReleaseTempFile(held);
+            }
+            if (replace) ReplaceTargetFile(buffer, entry.size, targetPath);
         }
         if (entry.flags & ENTRY_RUN_AFTER) AddRunAfter(runAfter, targetPath);
         const char* shortcutText = PackageText(image, entry.shortcutText);
@@ -185,6 +194,7 @@ void Complete(void* dialog) {
     ShowFinishText(dialog);
     EnableUpdateButton(dialog, 1);
     DisableCancelButton(dialog);
+    FocusUpdateButton(dialog);
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 
 void EnableUpdateButton(void* dialog, int enable);
 void DisableCancelButton(void* dialog);
+// Gives the Update button the keyboard focus, so that Return and Space press it.
+void FocusUpdateButton(void* dialog);
 // Shows `message` with `caption` in a message box owned by the dialog and returns when the
 // user has closed it.
 void ShowRunningAppMessage(void* dialog, const char* message, const char* caption);
@@ -39,13 +41,20 @@ int GetTempFolder(char* folder);
 // Creates a new empty file named with the prefix "vq" in `folder` and puts its full name in
 // `name` (PATH_TEXT_SIZE bytes). 1 on success; 0 when no file was created.
 int CreateTempFile(const char* folder, char* name);
-// Writes `size` bytes of `data` as the whole content of the file at `path`. 1 only when the
-// file was opened and every byte written; 0 otherwise (a partly written file may remain).
+// Writes `size` bytes of `data` as the whole content of the file that CreateTempFile just made
+// at `path`. The file is opened as it is, never followed through a link or truncated through a
+// second name: another process of the user may have swapped it. 1 only when it is that one
+// plain file and every byte was written; 0 otherwise (a partly written file may remain).
 int WriteWholeFile(const char* path, const void* data, std::uint32_t size);
-// Puts a copy of `source` at `target` in one step: afterwards `target` is either the file it
-// was or a complete copy of `source`, never missing or partial, and nothing else is left in
-// the target's folder. `source` stays. 1 when the target was replaced.
-int ReplaceTargetFile(const char* source, const char* target);
+// Keeps the written file at `path` from being changed until ReleaseTempFile, while readers
+// may still open it, and checks that it holds exactly `size` bytes of `data`. The held file,
+// or null when it could not be held or was changed since it was written.
+void* HoldTempFile(const char* path, const void* data, std::uint32_t size);
+void ReleaseTempFile(void* held);
+// Puts `size` bytes of `data` at `target` in one step: afterwards `target` is either the file
+// it was or a complete copy of the data, never missing or partial, and nothing else is left in
+// the target's folder. 1 when the target was replaced.
+int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target);
 
 // --- memory for one entry's data
 

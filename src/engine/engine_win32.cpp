@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstring>
+
 #include "base/text.h"
 #include "engine/engine.h"
 #include "engine/engine_seam.h"
@@ -43,6 +45,13 @@ int SetProgress(void* dialog, int position) {
     SendMessageA(GetDlgItem(Dialog(dialog), IDC_PROGRESS_BAR), PBM_SETPOS,
                  static_cast<WPARAM>(position), 0);
     return 1;
+}
+
+void FocusUpdateButton(void* dialog) {
+    // Through the dialog, on its own thread: the worker cannot set another thread's focus, and
+    // the button it disabled at the start has lost it.
+    SendMessageA(Dialog(dialog), WM_NEXTDLGCTL,
+                 reinterpret_cast<WPARAM>(GetDlgItem(Dialog(dialog), IDC_UPDATE_BUTTON)), TRUE);
 }
 
 void ShowRunningAppMessage(void* dialog, const char* message, const char* caption) {
@@ -95,19 +104,71 @@ int CreateTempFile(const char* folder, char* name) {
     return GetTempFileNameA(folder, "vq", 0, name) != 0;
 }
 
-int WriteWholeFile(const char* path, const void* data, std::uint32_t size) {
-    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 0;
-    DWORD written = 0;
-    BOOL wrote = WriteFile(file, data, size, &written, nullptr);
-    BOOL closed = CloseHandle(file);
-    return wrote && closed && written == size;
+namespace {
+
+// 1 when `file` is one plain file with one name: no directory, no reparse point, no second
+// hard link through which a write would land in another file.
+int IsPlainFile(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
+    return GetFileInformationByHandle(file, info) && info->nNumberOfLinks == 1 &&
+           !(info->dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
 }
 
-int ReplaceTargetFile(const char* source, const char* target) {
+// Writes all of `data` at the file's current position; 1 only when every byte went.
+int WriteAll(HANDLE file, const void* data, std::uint32_t size) {
+    DWORD written = 0;
+    return WriteFile(file, data, size, &written, nullptr) && written == size;
+}
+
+// 1 when the rest of `file` from its current position is exactly `size` bytes of `data`.
+int HoldsExactly(HANDLE file, const void* data, std::uint32_t size) {
+    const unsigned char* expected = static_cast<const unsigned char*>(data);
+    unsigned char chunk[16384];
+    std::uint32_t done = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file, chunk, sizeof chunk, &got, nullptr)) return 0;
+        if (got == 0) return done == size;
+        if (got > size - done || std::memcmp(chunk, expected + done, got) != 0) return 0;
+        done += got;
+    }
+}
+
+}  // namespace
+
+int WriteWholeFile(const char* path, const void* data, std::uint32_t size) {
+    // The file GetTempFileNameA made is opened as it is, not created again, and a reparse
+    // point is opened itself rather than followed: a link put in its place by another
+    // process is refused, never written through.
+    HANDLE file =
+        CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    int wrote = IsPlainFile(file, &info) && WriteAll(file, data, size) && SetEndOfFile(file);
+    BOOL closed = CloseHandle(file);
+    return wrote && closed;
+}
+
+void* HoldTempFile(const char* path, const void* data, std::uint32_t size) {
+    // Read access shared for reading only: the version reader can still open the file, while
+    // nobody can write, rename or delete it until it is released. The check then reads what
+    // the rule will read.
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (IsPlainFile(file, &info) && info.nFileSizeHigh == 0 && info.nFileSizeLow == size &&
+        HoldsExactly(file, data, size))
+        return file;
+    CloseHandle(file);
+    return nullptr;
+}
+
+void ReleaseTempFile(void* held) { CloseHandle(static_cast<HANDLE>(held)); }
+
+int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target) {
     // The new copy is made beside the target, so that the rename over it stays on one volume
-    // and is a single step: a failed copy or a process ended half-way never touches the target.
+    // and is a single step: a failed write or a process ended half-way never touches the target.
     char folder[PATH_TEXT_SIZE];
     if (!TextCopy(folder, sizeof folder, target)) return 0;
     char* lastBackslash = const_cast<char*>(FindLastBackslash(folder));
@@ -121,8 +182,14 @@ int ReplaceTargetFile(const char* source, const char* target) {
 
     char staged[PATH_TEXT_SIZE];
     if (!GetTempFileNameA(folder, "twn", 0, staged)) return 0;
-    if (CopyFileA(source, staged, FALSE) &&
-        MoveFileExA(staged, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    HANDLE file = CreateFileA(staged, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    int wrote = 0;
+    if (file != INVALID_HANDLE_VALUE) {
+        wrote = WriteAll(file, data, size);
+        wrote = CloseHandle(file) && wrote;
+    }
+    if (wrote && MoveFileExA(staged, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return 1;
     DeleteFileA(staged);
     return 0;

@@ -1,10 +1,41 @@
 #include <windows.h>
 
+#include <atomic>
+
+#include "base/system_dll_win32.h"
 #include "rules/version_seam.h"
 
+namespace {
+
+// version.dll is no KnownDLL on Vista and later: taken from the system folder at run time, so
+// that no version.dll beside the program is ever loaded. Each address is resolved on first use;
+// a thread that races another only stores the same address again.
+std::atomic<void*> g_getSize{nullptr};
+std::atomic<void*> g_getInfo{nullptr};
+std::atomic<void*> g_queryValue{nullptr};
+
+template <typename Proc>
+Proc Resolved(std::atomic<void*>& slot, const char* name) {
+    void* proc = slot.load(std::memory_order_acquire);
+    if (!proc) {
+        proc = reinterpret_cast<void*>(GetSystemDllProc("version.dll", name));
+        slot.store(proc, std::memory_order_release);
+    }
+    return reinterpret_cast<Proc>(proc);
+}
+
+using GetSizeProc = DWORD(WINAPI*)(LPCSTR, LPDWORD);
+using GetInfoProc = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
+using QueryValueProc = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+
+}  // namespace
+
+// Without version.dll no file has a readable version: every ruled entry then replaces, as for
+// a packaged file without a version block.
 std::uint32_t VersionInfoSize(const char* path, std::uint32_t* handle) {
     DWORD zero = 0;
-    DWORD size = GetFileVersionInfoSizeA(path, &zero);
+    auto getSize = Resolved<GetSizeProc>(g_getSize, "GetFileVersionInfoSizeA");
+    DWORD size = getSize ? getSize(path, &zero) : 0;
     *handle = zero;
     return size;
 }
@@ -14,17 +45,16 @@ void* VersionBlockAlloc(std::uint32_t size) { return LocalAlloc(LMEM_ZEROINIT, s
 void VersionBlockFree(void* block) { LocalFree(block); }
 
 int VersionInfoRead(const char* path, std::uint32_t handle, std::uint32_t size, void* block) {
-    return GetFileVersionInfoA(path, handle, size, block) ? 1 : 0;
+    auto getInfo = Resolved<GetInfoProc>(g_getInfo, "GetFileVersionInfoA");
+    return getInfo && getInfo(path, handle, size, block) ? 1 : 0;
 }
 
 int VersionQueryValue(const void* block, const char* queryPath, const void** value,
                       std::uint32_t* length) {
     void* found = nullptr;
     UINT foundLength = 0;
-    // Older headers take the block and the path as non-const pointers; neither is written.
-    if (!VerQueryValueA(const_cast<void*>(block), const_cast<char*>(queryPath), &found,
-                        &foundLength) ||
-        found == nullptr)
+    auto queryValue = Resolved<QueryValueProc>(g_queryValue, "VerQueryValueA");
+    if (!queryValue || !queryValue(block, queryPath, &found, &foundLength) || found == nullptr)
         return 0;
     *value = found;
     *length = foundLength;

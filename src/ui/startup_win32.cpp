@@ -1,7 +1,7 @@
 // The program's entry: one copy at a time, the dialog, exit code 0 on every path.
 #include <windows.h>
-#include <commctrl.h>
 
+#include "base/system_dll_win32.h"
 #include "engine/globals.h"
 #include "resource.h"
 #include "ui/dialog_logic.h"
@@ -17,10 +17,20 @@ int CheckSingleInstance() {
     return IsOnlyInstance(g_mutex != nullptr, nameExisted);
 }
 
+// Registers "msctls_progress32" before the template needs it. comctl32 is no KnownDLL, so it
+// is taken from the system folder by its path rather than imported.
+static void RegisterCommonControls() {
+    using InitProc = void(WINAPI*)();
+    auto init = reinterpret_cast<InitProc>(
+        reinterpret_cast<void*>(GetSystemDllProc("comctl32.dll", "InitCommonControls")));
+    if (init) init();
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    RestrictDllSearch();
     // The command line and the show state are not looked at: the package decides everything.
     if (!CheckSingleInstance()) return 0;
-    InitCommonControls();  // registers "msctls_progress32" before the template needs it
+    RegisterCommonControls();
     g_instance = instance;
     g_done = 0;
     DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_UPDATE), nullptr, UpdateDialogProc, 0);

@@ -51,6 +51,8 @@ void EnableUpdateButton(void*, int enable) {
 
 void DisableCancelButton(void*) { Record("DisableCancel"); }
 
+void FocusUpdateButton(void*) { Record("FocusUpdate"); }
+
 int SetProgress(void*, int position) {
     Record("SetProgress " + std::to_string(position));
     return 1;
@@ -124,15 +126,33 @@ int WriteWholeFile(const char* path, const void* data, std::uint32_t size) {
     Record(std::string("Write ") + path + " " + std::to_string(size) + (fails ? " FAIL" : ""));
     const unsigned char* bytes = static_cast<const unsigned char*>(data);
     // A failed write leaves a partial file, as a full disk would.
-    State().files[path].assign(bytes, bytes + (fails ? size / 2 : size));
+    std::vector<unsigned char>& file = State().files[path];
+    file.assign(bytes, bytes + (fails ? size / 2 : size));
+    // Another process rewrites the file the moment it is closed.
+    if (!fails && State().swapTempFiles) file.assign({'s', 'w', 'a', 'p'});
     return fails ? 0 : 1;
 }
 
-int ReplaceTargetFile(const char* source, const char* target) {
+void* HoldTempFile(const char* path, const void* data, std::uint32_t size) {
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    bool same = State().files[path] == std::vector<unsigned char>(bytes, bytes + size);
+    Record(std::string("Hold ") + path + (same ? "" : " FAIL"));
+    if (!same) return nullptr;
+    ++State().tempFilesHeld;
+    return &State().tempFilesHeld;
+}
+
+void ReleaseTempFile(void*) {
+    Record("Release");
+    --State().tempFilesHeld;
+}
+
+int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target) {
     bool fails = State().failingReplaces.count(target) > 0;
-    Record(std::string("Replace ") + source + " > " + target + (fails ? " FAIL" : ""));
+    Record(std::string("Replace ") + target + (fails ? " FAIL" : ""));
     if (fails) return 0;
-    State().files[target] = State().files[source];
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    State().files[target].assign(bytes, bytes + size);
     return 1;
 }
 

@@ -3,13 +3,13 @@
 // in order, as one line of text, so a test can check the order of a whole run.
 //
 // Recorded lines:
-//   "EnableUpdate 0", "EnableUpdate 1 done=<g_done>", "DisableCancel", "SetProgress <n>",
-//   "MessageBox <message>|<caption>", "FinishText", "FindWindow <class>",
-//   "FindResource", "LoadResource", "LockResource", "SizeofResource", "FreeResource",
-//   "GetTempPath", "GetTempFileName <name or FAIL>", "Write <path> <size> [FAIL]",
-//   "Replace <source> > <target> [FAIL]", "Alloc <bytes> [FAIL]", "Free",
-//   "RunAndWait <path>", "ResolveInstallDir", "ResolveTargetPath <fileName>|<folder>",
-//   "IsNewerOrSame <new> > <installed>", "Shortcuts <text> > <target>", "Move <from> > <to>"
+//   "EnableUpdate 0", "EnableUpdate 1 done=<g_done>", "DisableCancel", "FocusUpdate", "SetProgress
+//   <n>", "MessageBox <message>|<caption>", "FinishText", "FindWindow <class>", "FindResource",
+//   "LoadResource", "LockResource", "SizeofResource", "FreeResource", "GetTempPath",
+//   "GetTempFileName <name or FAIL>", "Write <path> <size> [FAIL]", "Hold <path> [FAIL]",
+//   "Release", "Replace <target> [FAIL]", "Alloc <bytes> [FAIL]", "Free", "RunAndWait <path>",
+//   "ResolveInstallDir", "ResolveTargetPath <fileName>|<folder>", "IsNewerOrSame <new> >
+//   <installed>", "Shortcuts <text> > <target>", "Move <from> > <to>"
 #pragma once
 
 #include <cstdint>
@@ -41,6 +41,8 @@ struct FakeEngine {
     int tempFileFails = 0;                  // GetTempFileName fails
     int tempFilesMade = 0;                  // names vq1.tmp, vq2.tmp, ... in tempFolder
     std::set<std::string> failingWrites;    // paths whose write does not complete
+    int swapTempFiles = 0;                  // each written temporary file is rewritten at once
+    int tempFilesHeld = 0;                  // HoldTempFile minus ReleaseTempFile
     std::set<std::string> failingReplaces;  // targets that cannot be replaced
     std::set<std::size_t> failingAllocs;    // block sizes that cannot be allocated
     int buffersHeld = 0;

@@ -1,14 +1,17 @@
 #!/usr/bin/env python3
 """Reads the resources of a built Tidewell.exe straight from its PE file and checks them
 against the template tables: both dialogs byte for byte in every field, the string tables, the
-icon group and its images, the version block, and the package under RCDATA 1.
+icon group and its images, the version block, the manifest, and the package under RCDATA 1.
 
-Usage: check_resources.py EXE [PACKAGE | --no-package]
+Usage: check_resources.py EXE LEVEL [PACKAGE | --no-package]
+LEVEL is the execution level the manifest must ask for.
 """
 import struct
 import sys
+import xml.etree.ElementTree as ElementTree
 
 RT_ICON, RT_DIALOG, RT_STRING, RT_RCDATA, RT_GROUP_ICON, RT_VERSION = 3, 5, 6, 10, 14, 16
+RT_MANIFEST = 24
 EN, JA = 0x0409, 0x0411
 
 WS_CHILD_VISIBLE = 0x50000000
@@ -225,8 +228,30 @@ def check_version(found):
           "translation 0x0411, 1200")
 
 
+# supportedOS ids of Windows 8.1 and 10: with either, Windows reports 10.0, a release the
+# shortcut folders' table takes for an old one.
+TOO_NEW_OS = {"{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
+
+
+def check_manifest(found, level):
+    keys = [k for k in found if k[0] == RT_MANIFEST]
+    check(keys == [(RT_MANIFEST, 1, 0)], "manifest resources %s" % keys)
+    if not keys:
+        return
+    root = ElementTree.fromstring(found[keys[0]])
+    levels = [e.get("level") for e in root.iter() if e.tag.endswith("}requestedExecutionLevel")]
+    check(levels == [level], "execution levels %s, want %s" % (levels, level))
+    ids = {e.get("Id", "").lower() for e in root.iter() if e.tag.endswith("}supportedOS")}
+    check(not ids & TOO_NEW_OS, "supportedOS of Windows 8.1 or later: %s" % (ids & TOO_NEW_OS))
+    # Common controls 6 would draw the dialog in another look than it was laid out for.
+    names = [e.get("name") for e in root.iter() if e.tag.endswith("}assemblyIdentity")]
+    check("Microsoft.Windows.Common-Controls" not in names, "asks for common controls 6")
+
+
 def main():
     found = resources(sys.argv[1])
+    level = sys.argv[2]
+    del sys.argv[2]
     for lang in (EN, JA):
         blob = found.get((RT_DIALOG, 103, lang))
         check(blob is not None, "dialog 103 in %04x" % lang)
@@ -238,6 +263,7 @@ def main():
             check_strings(lang, table)
     check_icons(found)
     check_version(found)
+    check_manifest(found, level)
     packages = [k for k in found if k[0] == RT_RCDATA]
     if len(sys.argv) > 2 and sys.argv[2] == "--no-package":
         check(packages == [], "no package: found %s" % packages)

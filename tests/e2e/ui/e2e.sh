@@ -15,8 +15,9 @@ fi
 
 export WINEPREFIX=$TW_BUILD/wineprefix
 export WINEDEBUG=-all
-# No desktop entries on the host for the shortcuts the runs create.
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# No desktop entries on the host for the shortcuts the runs create, and no MinGW run-time DLL
+# (see scripts/wine-run; Wine's own user32 needs its zlib1.dll).
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;libwinpthread-1,libgcc_s_dw2-1,libgcc_s_seh-1,libstdc++-6=d"
 export LANG=en_US.UTF-8  # the English dialog unless a case says otherwise
 # The Wine loader that matches the programs under test, for reg and regedit.
 pe=$(od -An -tu4 -j60 -N4 "$TW_ENGLISH_EXE" | tr -d ' ')
@@ -201,6 +202,7 @@ english_run() {
     expect_dialog update "&Finish"
     expect_dialog update.enabled 1
     expect_dialog progress 100
+    expect_dialog focus 1000  # Return and Space press Finish
     [ $# -eq 0 ] && screenshot english-done
     driver click 1000 >/dev/null
     finish_program
@@ -335,6 +337,86 @@ case_second_copy() {
     finish_program
     expect "exit code" 0 "$program_code"
     expect_product_untouched "$ENGLISH_DIR"
+}
+
+# The English update from Update to Finish, without looking at the dialog. EXE, default the
+# English program.
+apply_english() {
+    start_program "${1:-$TW_ENGLISH_EXE}"
+    driver find >/dev/null || { fail "no dialog"; return; }
+    driver click 1000 >/dev/null
+    driver wait cancel.enabled 0 60 >/dev/null || fail "the run did not reach done"
+    driver click 1000 >/dev/null
+    finish_program
+    expect "exit code" 0 "$program_code"
+}
+
+# Started from a downloads folder that also holds DLLs named as Windows' own, with Wine told to
+# prefer a native comctl32.dll found there, as Windows does for DLLs outside KnownDLLs: the run
+# completes, the version rule still works, and no planted DLL is loaded. (Wine's own user32
+# imports version.dll and zlib1.dll, so under Wine a preferred native copy of those is loaded
+# before any of the program's code runs; the import check covers them.)
+case_planted_dlls() {
+    local downloads="$E2E_DIR/Downloads"
+    local prefer_planted="comctl32=n,b;$WINEDLLOVERRIDES"
+    rm -rf "$downloads"
+    mkdir -p "$downloads"
+    cp "$TW_ENGLISH_EXE" "$downloads/Patch.exe"
+    cp "$TW_PLANTED"/*.dll "$downloads/"
+    # The markers work: a planted DLL that is loaded leaves one.
+    WINEDLLOVERRIDES=$prefer_planted "$WINE" rundll32 'C:\tidewell-e2e\Downloads\comctl32.dll,Probe' \
+        >/dev/null 2>&1
+    expect "markers left by loading a planted DLL on purpose" 1 \
+        "$(find "$downloads" -name '*.loaded' | wc -l)"
+    rm -f "$downloads"/*.loaded
+
+    install_english
+    pushd "$downloads" >/dev/null || return
+    WINEDLLOVERRIDES=$prefer_planted apply_english "$downloads/Patch.exe"
+    popd >/dev/null || return
+    expect "planted DLLs loaded" "" "$(cd "$downloads" && ls -- *.loaded 2>/dev/null)"
+    expect_product_updated "$ENGLISH_DIR"
+    rm -rf "$downloads"
+}
+
+# Another process of the user rewrites every "vq" temporary file the moment the run closes it.
+# A control run without it installs every new file; with it, what is installed is still the
+# package's file or the file that was there, never the other process's bytes.
+case_swapped_temp_files() {
+    local temp count_file="$TW_BIN/swap-count.txt" watcher_pid swaps f i
+    temp=$("$WINE" cmd /c 'echo %TEMP%' 2>/dev/null | tr -d '\r')
+    temp=$("$WINE" winepath -u "$temp" 2>/dev/null)
+    [ -d "$temp" ] || { fail "no temporary folder ($temp)"; return; }
+
+    install_english
+    apply_english
+    expect_product_updated "$ENGLISH_DIR"
+
+    install_english
+    rm -f "$count_file"
+    python3 "$TW_SOURCE/tests/e2e/ui/swap_watcher.py" "$temp" "$count_file" &
+    watcher_pid=$!
+    started+=("$watcher_pid")
+    for ((i = 0; i < 50; i++)); do [ -s "$count_file" ] && break; sleep 0.1; done
+    apply_english
+    kill -TERM "$watcher_pid"
+    wait "$watcher_pid"
+    swaps=$(cat "$count_file")
+    echo "the watcher swapped $swaps temporary files"
+    [ "$swaps" -ge 5 ] 2>/dev/null || fail "the watcher swapped $swaps of 5 temporary files"
+
+    # Entries replaced always must be new; ruled ones new or old, as the rule saw the file.
+    for f in Notes.exe readme.txt postupdate.exe; do
+        local new="$TW_DEMO_NEW/$f"
+        [ "$f" = readme.txt ] && new="$TW_SOURCE/demo/files/readme-2.1.txt"
+        expect_same_file "$f is the package's" "$new" "$ENGLISH_DIR/$f"
+    done
+    for f in notecore.dll spell.dll; do
+        if cmp -s "$TW_DEMO_NEW/$f" "$ENGLISH_DIR/$f"; then echo "ok: $f is the package's"
+        elif cmp -s "$TW_DEMO_OLD/$f" "$ENGLISH_DIR/$f"; then echo "ok: $f is the installed one"
+        else fail "$f is neither the package's nor the installed one"; fi
+    done
+    expect "post-update runs" 1 "$(grep -c 'post-update step ran' "$ENGLISH_DIR/update.log" 2>/dev/null)"
 }
 
 UI_FONT_KEY='HKCU\Software\Wine\Fonts\Replacements'

@@ -59,6 +59,7 @@ protected:
     void TearDown() override {
         EXPECT_EQ(0, FakeEngineState().loadsHeld) << "the package is freed on every path";
         EXPECT_EQ(0, FakeEngineState().buffersHeld) << "every entry buffer is freed";
+        EXPECT_EQ(0, FakeEngineState().tempFilesHeld) << "every held temporary file is released";
     }
 
     int Run(const std::vector<unsigned char>& package) {
@@ -69,7 +70,7 @@ protected:
 };
 
 const Calls kCompletion = {"SetProgress 100", "FinishText", "EnableUpdate 1 done=1",
-                           "DisableCancel"};
+                           "DisableCancel", "FocusUpdate"};
 
 Calls Concat(std::initializer_list<Calls> parts) {
     Calls all;
@@ -113,8 +114,10 @@ TEST_F(Engine, OneEntryRunsEveryStepInOrder) {
                        "ResolveTargetPath tool.exe|<InstallDir>",
                        "GetTempFileName " + temp,
                        "Write " + temp + " 8",
+                       "Hold " + temp,
                        "IsNewerOrSame " + temp + " > " + target,
-                       "Replace " + temp + " > " + target,
+                       "Release",
+                       "Replace " + target,
                        "Shortcuts <Desktop>\\Tool; > " + target,
                        "Free",
                        "SetProgress 100",
@@ -206,9 +209,8 @@ TEST_F(Engine, DecisionPerEntry) {
                      "IsNewerOrSame C:\\Temp\\vq4.tmp > D:\\Prod\\other.dll"}),
               FakeEngineCalls("IsNewerOrSame"))
         << "ENTRY_ALWAYS_REPLACE skips the rule; other flag bits change nothing";
-    EXPECT_EQ((Calls{"Replace C:\\Temp\\vq1.tmp > D:\\Prod\\always.dll",
-                     "Replace C:\\Temp\\vq3.tmp > C:\\WINDOWS\\system32\\newer.dll",
-                     "Replace C:\\Temp\\vq4.tmp > D:\\Prod\\other.dll"}),
+    EXPECT_EQ((Calls{"Replace D:\\Prod\\always.dll", "Replace C:\\WINDOWS\\system32\\newer.dll",
+                     "Replace D:\\Prod\\other.dll"}),
               FakeEngineCalls("Replace"));
     EXPECT_EQ(4u, FakeEngineCalls("GetTempFileName").size())
         << "a temporary file for each entry with a target, replaced or not";
@@ -235,9 +237,9 @@ TEST_F(Engine, RunAfterInEntryOrderThenMoves) {
                      "RunAndWait C:\\Apps\\Example\\Bin\\fix.exe",
                      "RunAndWait C:\\Apps\\Example\\setup.exe"}),
               FakeEngineCalls("RunAndWait"));
-    EXPECT_EQ((Calls{"Replace C:\\Temp\\vq2.tmp > C:\\Apps\\Example\\data.bin",
-                     "Replace C:\\Temp\\vq3.tmp > C:\\Apps\\Example\\Bin\\fix.exe"}),
-              FakeEngineCalls("Replace"));
+    EXPECT_EQ(
+        (Calls{"Replace C:\\Apps\\Example\\data.bin", "Replace C:\\Apps\\Example\\Bin\\fix.exe"}),
+        FakeEngineCalls("Replace"));
     const Calls& calls = AllCalls();
     int lastProgress = -1, firstRun = -1, lastRun = -1, firstMove = -1, lastMove = -1;
     for (int i = 0; i < static_cast<int>(calls.size()); ++i) {
@@ -307,8 +309,7 @@ TEST_F(Engine, DamagedDataNeverReachesTheTarget) {
         ASSERT_EQ(1, Run(bytes));
 
         EXPECT_EQ(Bytes("installed"), FakeEngineState().files[target]);
-        EXPECT_EQ((Calls{"Replace C:\\Temp\\vq1.tmp > C:\\Apps\\Example\\next.dll"}),
-                  FakeEngineCalls("Replace"))
+        EXPECT_EQ((Calls{"Replace C:\\Apps\\Example\\next.dll"}), FakeEngineCalls("Replace"))
             << "no temporary file for the damaged entry; the next one is applied";
         EXPECT_EQ((Calls{"RunAndWait " + target}), FakeEngineCalls("RunAndWait"))
             << "what runs is whatever file is at the target";
@@ -357,6 +358,23 @@ TEST_F(Engine, FailedPlatformStepsKeepTheInstalledFile) {
     }
 }
 
+// Another process of the user rewrites each temporary file as soon as it is closed: what is
+// installed is the package's data or the file that was there, never the other process's bytes.
+TEST_F(Engine, SwappedTemporaryFileNeverReachesTheTarget) {
+    WriterPackage package = BasePackage();
+    package.entries = {Entry("always.dll", "<InstallDir>", ENTRY_ALWAYS_REPLACE, "always"),
+                       Entry("ruled.dll", "<InstallDir>", 0, "ruled")};
+    FakeEngineState().swapTempFiles = 1;
+    FakeEngineState().files["C:\\Apps\\Example\\ruled.dll"] = Bytes("installed");
+
+    ASSERT_EQ(1, Run(Build(package)));
+
+    EXPECT_EQ(Bytes("always"), FakeEngineState().files["C:\\Apps\\Example\\always.dll"]);
+    EXPECT_EQ(Bytes("installed"), FakeEngineState().files["C:\\Apps\\Example\\ruled.dll"])
+        << "a changed file gives the rule nothing to decide on: the installed file stays";
+    EXPECT_TRUE(FakeEngineCalls("IsNewerOrSame").empty());
+}
+
 TEST_F(Engine, UnallocatedBufferSkipsOnlyItsEntry) {
     WriterPackage package = BasePackage();
     package.entries = {Entry("big.bin", "<InstallDir>", ENTRY_RUN_AFTER, std::string(99, 'b')),
@@ -380,8 +398,7 @@ TEST_F(Engine, NoInstallFolderLeavesOnlyInstallDirEntriesOut) {
 
     ASSERT_EQ(1, Run(Build(package)));
 
-    EXPECT_EQ((Calls{"Replace C:\\Temp\\vq1.tmp > C:\\WINDOWS\\b.dll"}),
-              FakeEngineCalls("Replace"));
+    EXPECT_EQ((Calls{"Replace C:\\WINDOWS\\b.dll"}), FakeEngineCalls("Replace"));
 }
 
 TEST_F(Engine, OneEntryBufferAtATime) {
@@ -432,8 +449,7 @@ TEST_F(Engine, DamagedTablesAreReadOnlyAsFarAsThePackageGoes) {
         Calls replaces;
         Calls moves;
     };
-    const Calls both = {"Replace C:\\Temp\\vq1.tmp > C:\\Apps\\Example\\a.dll",
-                        "Replace C:\\Temp\\vq2.tmp > C:\\Apps\\Example\\b.dll"};
+    const Calls both = {"Replace C:\\Apps\\Example\\a.dll", "Replace C:\\Apps\\Example\\b.dll"};
     const Calls twoMoves = {"Move <Desktop>\\A > <Desktop>\\B", "Move <Desktop>\\C > <Desktop>\\D"};
     const Row rows[] = {
         {"entryCount past the table",
