@@ -1,5 +1,12 @@
 # Shared by the project's scripts.
 
+# Wine's DLL overrides for every run of ours: no Mono or Gecko download prompts (no network for
+# them), no desktop entries in the host user's menus for the shortcuts the runs make, and no
+# MinGW run-time DLL, which Windows does not have. Wine's own zlib1.dll cannot be switched off:
+# Wine 8's user32 imports it. The program's import table is checked for it instead
+# (tests/e2e/ui/check_release.py).
+TIDEWELL_WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;libwinpthread-1,libgcc_s_dw2-1,libgcc_s_seh-1,libstdc++-6=d"
+
 # The preset whose Windows programs this machine's Wine can run: the 32-bit product itself
 # where the kernel runs 32-bit programs, else the same sources built for 64-bit Windows.
 wine_preset() {

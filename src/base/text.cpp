@@ -28,7 +28,13 @@ int TextFormat(char* dest, std::size_t capacity, const char* format, ...) {
     if (capacity == 0) return 0;
     va_list args;
     va_start(args, format);
+#ifdef _WIN32
+    // Windows' own formatter rather than MinGW's 16 KB one: only %s and %X are used, and its
+    // other answer to a result that does not fit (-1, or no terminator) is refused below too.
+    int written = _vsnprintf(dest, capacity, format, args);
+#else
     int written = std::vsnprintf(dest, capacity, format, args);
+#endif
     va_end(args);
     if (written < 0 || static_cast<std::size_t>(written) >= capacity) {
         dest[0] = '\0';

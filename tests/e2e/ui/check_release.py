@@ -29,7 +29,7 @@ KNOWN_DLLS = {"advapi32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll", "ole32.
 MSVCRT_XP = {
     "__getmainargs", "__initenv", "__mb_cur_max", "__p__acmdln", "__p__commode", "__p__fmode",
     "__set_app_type", "__setusermatherr", "_amsg_exit", "_cexit", "_errno", "_initterm", "_iob",
-    "_onexit", "abort", "atoi", "calloc", "exit", "fprintf", "fputc", "fputs", "free", "fwrite",
+    "_onexit", "_vsnprintf", "abort", "atoi", "calloc", "exit", "fprintf", "fputc", "fputs", "free", "fwrite",
     "localeconv", "malloc", "memchr", "memcmp", "memcpy", "memmove", "memset", "setlocale",
     "signal", "strchr", "strerror", "strlen", "strncmp", "strrchr", "strstr", "vfprintf",
     "wcslen",

@@ -15,9 +15,8 @@ fi
 
 export WINEPREFIX=$TW_BUILD/wineprefix
 export WINEDEBUG=-all
-# No desktop entries on the host for the shortcuts the runs create, and no MinGW run-time DLL
-# (see scripts/wine-run; Wine's own user32 needs its zlib1.dll).
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;libwinpthread-1,libgcc_s_dw2-1,libgcc_s_seh-1,libstdc++-6=d"
+. "$TW_SOURCE/scripts/common.sh"
+export WINEDLLOVERRIDES=$TIDEWELL_WINEDLLOVERRIDES
 export LANG=en_US.UTF-8  # the English dialog unless a case says otherwise
 # The Wine loader that matches the programs under test, for reg and regedit.
 pe=$(od -An -tu4 -j60 -N4 "$TW_ENGLISH_EXE" | tr -d ' ')
