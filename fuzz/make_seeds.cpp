@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 #include "package/package.h"
 #include "package/package_writer.h"
 
@@ -57,7 +59,7 @@ int main(int argc, char** argv) {
     }
     const std::string folder = argv[1];
     for (const char* target :
-         {"package_reader", "apply_run", "targets", "shortcut_text", "version_rule"}) {
+         {"package_reader", "apply_run", "targets", "shortcut_text", "version_rule", "inflate"}) {
         std::string path = folder + "/" + target;
         if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
             std::fprintf(stderr, "make_seeds: cannot make %s\n", path.c_str());
@@ -164,5 +166,36 @@ int main(int argc, char** argv) {
     };
     for (const auto& seed : versionSeeds)
         ok = ok && WriteFile(folder + "/version_rule/" + seed.name, seed.bytes);
+
+    // The inflate input: the expected size in two bytes, then a zlib stream, at the levels and
+    // with the data that packages hold (empty, text, runs, noise), some with the size off by one.
+    const struct {
+        const char* name;
+        std::string data;
+        int level;
+        int sizeDelta;
+    } inflateSeeds[] = {
+        {"empty", "", 9, 0},
+        {"text-9", std::string("[Settings]\r\nLanguage=ja\r\n") + std::string(200, 'x'), 9, 0},
+        {"text-short", "the size says one byte more", 9, 1},
+        {"text-long", "the size says one byte less", 6, -1},
+        {"stored", std::string(1000, '\x7f'), 0, 0},
+        {"noise-1", std::string(3000, '\0'), 1, 0},
+    };
+    for (const auto& seed : inflateSeeds) {
+        std::string data = seed.data;
+        if (std::string(seed.name) == "noise-1")
+            for (std::size_t i = 0; i < data.size(); ++i)
+                data[i] = static_cast<char>(i * 131 % 251);
+        uLongf streamLength = compressBound(data.size());
+        Bytes stream(streamLength);
+        if (compress2(stream.data(), &streamLength, reinterpret_cast<const Bytef*>(data.data()),
+                      data.size(), seed.level) != Z_OK)
+            return 1;
+        std::size_t size = data.size() + seed.sizeDelta;
+        Bytes input = {static_cast<unsigned char>(size), static_cast<unsigned char>(size >> 8)};
+        input.insert(input.end(), stream.begin(), stream.begin() + streamLength);
+        ok = ok && WriteFile(folder + "/inflate/" + seed.name, input);
+    }
     return ok ? 0 : 1;
 }

@@ -1,13 +1,12 @@
 #include "engine/engine.h"
 
-#include <zlib.h>
-
 #include <cstdint>
 #include <cstdlib>
 
 #include "base/text.h"
 #include "engine/engine_seam.h"
 #include "engine/globals.h"
+#include "engine/inflate.h"
 #include "package/package.h"
 #include "rules/targets.h"
 #include "rules/version.h"
@@ -82,17 +81,17 @@ void SumEntries(const PackageImage& image, std::uint32_t* totalBytes, int* runAf
 
 // Inflates the entry's stream into `buffer`; 1 only when it is a whole zlib stream inside the
 // package that gives exactly `size` bytes. Anything else must never reach the target.
-int InflateEntry(const PackageImage& image, const PackageEntry& entry, unsigned char* buffer) {
+int InflateEntry(Inflater* inflater, const PackageImage& image, const PackageEntry& entry,
+                 unsigned char* buffer) {
     const unsigned char* stream;
-    if (!GetEntryStream(image, entry, &stream)) return 0;
-    uLongf length = entry.size;
-    if (uncompress(buffer, &length, stream, entry.compressedSize) != Z_OK) return 0;
-    return length == entry.size;
+    if (!inflater || !GetEntryStream(image, entry, &stream)) return 0;
+    return InflateZlibStream(inflater, stream, entry.compressedSize, buffer, entry.size);
 }
 
 struct RunFolders {
     const char* installDir;  // null: "<InstallDir>" targets have no place
     const char* tempFolder;  // null: no temporary file can be made
+    Inflater* inflater;      // null: no stream can be inflated
 };
 
 // Steps c to g for one entry.
@@ -104,7 +103,7 @@ void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunF
     unsigned char* buffer = static_cast<unsigned char*>(AllocEntryBuffer(bytes));
     if (!buffer) return;
 
-    int inflated = InflateEntry(image, entry, buffer);
+    int inflated = InflateEntry(folders.inflater, image, entry, buffer);
 
     const char* fileName = PackageText(image, entry.fileName);
     const char* folder = PackageText(image, entry.folder);
@@ -116,10 +115,11 @@ void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunF
         // lies in a folder that processes without the run's rights can write to. The version
         // rule still reads that file, held unchangeable and checked against the data.
         char tempFile[PATH_TEXT_SIZE];
-        if (inflated && folders.tempFolder && CreateTempFile(folders.tempFolder, tempFile) &&
-            WriteWholeFile(tempFile, buffer, entry.size)) {
+        if (inflated && folders.tempFolder &&
+            WriteTempFile(folders.tempFolder, buffer, entry.size, tempFile)) {
+            // Without an installed file the rule replaces whatever the packaged copy says.
             int replace = 1;
-            if (!(entry.flags & ENTRY_ALWAYS_REPLACE)) {
+            if (!(entry.flags & ENTRY_ALWAYS_REPLACE) && InstalledFileExists(targetPath)) {
                 void* held = HoldTempFile(tempFile, buffer, entry.size);
                 replace = held && IsNewerOrSame(tempFile, targetPath);
                 if (held) ReleaseTempFile(held);
@@ -160,6 +160,8 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
 
     folders.tempFolder = GetTempFolder(tempFolder) ? tempFolder : nullptr;
 
+    folders.inflater = OpenInflater();
+
     RunAfterList runAfter;
     InitRunAfterList(&runAfter, runAfterCount);
     std::uint32_t doneBytes = 0;
@@ -181,6 +183,8 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
             SetProgress(dialog, position);
         }
     }
+
+    if (folders.inflater) CloseInflater(folders.inflater);
 
     for (int k = 0; k < runAfter.count; ++k) RunAndWait(runAfter.paths[k].text);
     FreeRunAfterList(&runAfter);

@@ -38,14 +38,15 @@ void FreePackageResource(void* loaded);
 
 // Fills `folder` (PATH_TEXT_SIZE bytes) with the user's temporary folder. 1 on success.
 int GetTempFolder(char* folder);
-// Creates a new empty file named with the prefix "vq" in `folder` and puts its full name in
-// `name` (PATH_TEXT_SIZE bytes). 1 on success; 0 when no file was created.
-int CreateTempFile(const char* folder, char* name);
-// Writes `size` bytes of `data` as the whole content of the file that CreateTempFile just made
-// at `path`. The file is opened as it is, never followed through a link or truncated through a
-// second name: another process of the user may have swapped it. 1 only when it is that one
-// plain file and every byte was written; 0 otherwise (a partly written file may remain).
-int WriteWholeFile(const char* path, const void* data, std::uint32_t size);
+// Creates a new file named "vq<hex>.tmp" in `folder`, as GetTempFileNameA with 0 for its unique
+// number names it, writes `size` bytes of `data` as its whole content and closes it; its full
+// name goes into `name` (PATH_TEXT_SIZE bytes). The file is made new: a file or link that
+// another process put under a name is never opened. 1 only when every byte was written; 0
+// otherwise (a partly written file may remain).
+int WriteTempFile(const char* folder, const void* data, std::uint32_t size, char* name);
+// 0 only when there is no file at `path` (it or its folder is missing): the version rule's
+// answer is then known without reading anything.
+int InstalledFileExists(const char* path);
 // Keeps the written file at `path` from being changed until ReleaseTempFile, while readers
 // may still open it, and checks that it holds exactly `size` bytes of `data`. The held file,
 // or null when it could not be held or was changed since it was written.

@@ -100,11 +100,31 @@ int GetTempFolder(char* folder) {
     return length > 0 && length < PATH_TEXT_SIZE;
 }
 
-int CreateTempFile(const char* folder, char* name) {
-    return GetTempFileNameA(folder, "vq", 0, name) != 0;
-}
-
 namespace {
+
+// The last unique number tried, shared by every name this process makes.
+LONG g_unique = 0;
+
+// Creates a new file "<folder><prefix><hex>.tmp", as GetTempFileNameA does with 0 for its unique
+// number, and keeps it open for writing: no second open, no link followed (CREATE_NEW refuses
+// any name that exists, links included). The handle, or INVALID_HANDLE_VALUE.
+HANDLE CreateUniqueFile(const char* folder, const char* prefix, DWORD share, char* name) {
+    // Started from the clock, as GetTempFileNameA starts, so that runs seldom meet.
+    InterlockedCompareExchange(&g_unique, static_cast<LONG>(GetTickCount() & 0xFFFF), 0);
+    for (int attempt = 0; attempt < 0x10000; ++attempt) {
+        unsigned unique = static_cast<unsigned>(InterlockedIncrement(&g_unique)) & 0xFFFF;
+        if (unique == 0) continue;
+        if (!TextFormat(name, PATH_TEXT_SIZE, "%s%s%X.tmp", folder, prefix, unique))
+            return INVALID_HANDLE_VALUE;
+        HANDLE file = CreateFileA(name, GENERIC_WRITE, share, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) return file;
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    }
+    name[0] = '\0';
+    return INVALID_HANDLE_VALUE;
+}
 
 // 1 when `file` is one plain file with one name: no directory, no reparse point, no second
 // hard link through which a write would land in another file.
@@ -117,6 +137,12 @@ int IsPlainFile(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
 int WriteAll(HANDLE file, const void* data, std::uint32_t size) {
     DWORD written = 0;
     return WriteFile(file, data, size, &written, nullptr) && written == size;
+}
+
+// Writes `data` as the whole of the new file and closes it; 1 only when all of it went.
+int WriteAndClose(HANDLE file, const void* data, std::uint32_t size) {
+    int wrote = WriteAll(file, data, size);
+    return CloseHandle(file) && wrote;
 }
 
 // 1 when the rest of `file` from its current position is exactly `size` bytes of `data`.
@@ -135,18 +161,16 @@ int HoldsExactly(HANDLE file, const void* data, std::uint32_t size) {
 
 }  // namespace
 
-int WriteWholeFile(const char* path, const void* data, std::uint32_t size) {
-    // The file GetTempFileNameA made is opened as it is, not created again, and a reparse
-    // point is opened itself rather than followed: a link put in its place by another
-    // process is refused, never written through.
-    HANDLE file =
-        CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 0;
-    BY_HANDLE_FILE_INFORMATION info;
-    int wrote = IsPlainFile(file, &info) && WriteAll(file, data, size) && SetEndOfFile(file);
-    BOOL closed = CloseHandle(file);
-    return wrote && closed;
+int WriteTempFile(const char* folder, const void* data, std::uint32_t size, char* name) {
+    HANDLE file = CreateUniqueFile(folder, "vq", FILE_SHARE_READ, name);
+    return file != INVALID_HANDLE_VALUE && WriteAndClose(file, data, size);
+}
+
+int InstalledFileExists(const char* path) {
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return 1;
+    // Any other failure (no access, say) leaves the question to the version rule.
+    DWORD error = GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
 void* HoldTempFile(const char* path, const void* data, std::uint32_t size) {
@@ -181,15 +205,10 @@ int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target) 
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return 0;
 
     char staged[PATH_TEXT_SIZE];
-    if (!GetTempFileNameA(folder, "twn", 0, staged)) return 0;
-    HANDLE file = CreateFileA(staged, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    int wrote = 0;
-    if (file != INVALID_HANDLE_VALUE) {
-        wrote = WriteAll(file, data, size);
-        wrote = CloseHandle(file) && wrote;
-    }
-    if (wrote && MoveFileExA(staged, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    HANDLE file = CreateUniqueFile(folder, "twn", 0, staged);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    if (WriteAndClose(file, data, size) &&
+        MoveFileExA(staged, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return 1;
     DeleteFileA(staged);
     return 0;

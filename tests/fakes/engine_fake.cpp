@@ -109,7 +109,8 @@ int GetTempFolder(char* folder) {
     return TextCopy(folder, PATH_TEXT_SIZE, State().tempFolder.c_str());
 }
 
-int CreateTempFile(const char* folder, char* name) {
+// Recorded as the two steps the real one takes: naming the new file, then writing it.
+int WriteTempFile(const char* folder, const void* data, std::uint32_t size, char* name) {
     if (State().tempFileFails) {
         Record("GetTempFileName FAIL");
         return 0;
@@ -117,20 +118,21 @@ int CreateTempFile(const char* folder, char* name) {
     std::string made =
         std::string(folder) + "vq" + std::to_string(++State().tempFilesMade) + ".tmp";
     Record("GetTempFileName " + made);
-    State().files[made].clear();
-    return TextCopy(name, PATH_TEXT_SIZE, made.c_str());
-}
-
-int WriteWholeFile(const char* path, const void* data, std::uint32_t size) {
-    bool fails = State().failingWrites.count(path) > 0;
-    Record(std::string("Write ") + path + " " + std::to_string(size) + (fails ? " FAIL" : ""));
+    if (!TextCopy(name, PATH_TEXT_SIZE, made.c_str())) return 0;
+    bool fails = State().failingWrites.count(made) > 0;
+    Record("Write " + made + " " + std::to_string(size) + (fails ? " FAIL" : ""));
     const unsigned char* bytes = static_cast<const unsigned char*>(data);
     // A failed write leaves a partial file, as a full disk would.
-    std::vector<unsigned char>& file = State().files[path];
+    std::vector<unsigned char>& file = State().files[made];
     file.assign(bytes, bytes + (fails ? size / 2 : size));
     // Another process rewrites the file the moment it is closed.
     if (!fails && State().swapTempFiles) file.assign({'s', 'w', 'a', 'p'});
     return fails ? 0 : 1;
+}
+
+int InstalledFileExists(const char* path) {
+    Record(std::string("Exists ") + path);
+    return State().missingTargets.count(path) == 0;
 }
 
 void* HoldTempFile(const char* path, const void* data, std::uint32_t size) {

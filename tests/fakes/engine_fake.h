@@ -42,6 +42,7 @@ struct FakeEngine {
     int tempFilesMade = 0;                  // names vq1.tmp, vq2.tmp, ... in tempFolder
     std::set<std::string> failingWrites;    // paths whose write does not complete
     int swapTempFiles = 0;                  // each written temporary file is rewritten at once
+    std::set<std::string> missingTargets;   // targets with no installed file; others exist
     int tempFilesHeld = 0;                  // HoldTempFile minus ReleaseTempFile
     std::set<std::string> failingReplaces;  // targets that cannot be replaced
     std::set<std::size_t> failingAllocs;    // block sizes that cannot be allocated

@@ -114,6 +114,7 @@ TEST_F(Engine, OneEntryRunsEveryStepInOrder) {
                        "ResolveTargetPath tool.exe|<InstallDir>",
                        "GetTempFileName " + temp,
                        "Write " + temp + " 8",
+                       "Exists " + target,
                        "Hold " + temp,
                        "IsNewerOrSame " + temp + " > " + target,
                        "Release",
@@ -197,10 +198,14 @@ TEST_F(Engine, DecisionPerEntry) {
         Entry("newer.dll", "<SystemDir>", 0, "newer"),
         Entry("nowhere.dll", "C:\\Fixed", ENTRY_RUN_AFTER, "nowhere", "<Desktop>\\X;"),
         Entry("other.dll", "<InstallDir>", 0x0E | 0x20, "other bits"),
+        Entry("fresh.dll", "<InstallDir>", 0, "fresh"),
     };
     FakeEngineState().installDir = "D:\\Prod";
     // The installed copy claims a higher version: only the rule can keep it.
-    FakeEngineState().newerOrSame = {{"D:\\Prod\\always.dll", 0}, {"D:\\Prod\\older.dll", 0}};
+    FakeEngineState().newerOrSame = {
+        {"D:\\Prod\\always.dll", 0}, {"D:\\Prod\\older.dll", 0}, {"D:\\Prod\\fresh.dll", 0}};
+    // Nothing installed: the rule's answer is known without reading either file.
+    FakeEngineState().missingTargets = {"D:\\Prod\\fresh.dll"};
 
     ASSERT_EQ(1, Run(Build(package)));
 
@@ -210,13 +215,13 @@ TEST_F(Engine, DecisionPerEntry) {
               FakeEngineCalls("IsNewerOrSame"))
         << "ENTRY_ALWAYS_REPLACE skips the rule; other flag bits change nothing";
     EXPECT_EQ((Calls{"Replace D:\\Prod\\always.dll", "Replace C:\\WINDOWS\\system32\\newer.dll",
-                     "Replace D:\\Prod\\other.dll"}),
+                     "Replace D:\\Prod\\other.dll", "Replace D:\\Prod\\fresh.dll"}),
               FakeEngineCalls("Replace"));
-    EXPECT_EQ(4u, FakeEngineCalls("GetTempFileName").size())
+    EXPECT_EQ(5u, FakeEngineCalls("GetTempFileName").size())
         << "a temporary file for each entry with a target, replaced or not";
     EXPECT_TRUE(FakeEngineCalls("RunAndWait").empty()) << "no target: no run-after";
     EXPECT_TRUE(FakeEngineCalls("Shortcuts").empty()) << "no target: no shortcuts";
-    EXPECT_EQ(5u, FakeEngineCalls("SetProgress").size() - 2) << "every entry moves the bar";
+    EXPECT_EQ(6u, FakeEngineCalls("SetProgress").size() - 2) << "every entry moves the bar";
 }
 
 TEST_F(Engine, RunAfterInEntryOrderThenMoves) {
