@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Counts the Wine server round trips each entry costs: the update program, NSIS and the floor
-# apply two inputs of the benchmark under WINEDEBUG=+server, and the difference between them,
+# apply two inputs of the benchmark under WINEDEBUG=+relay, and the difference between them,
 # divided by the difference in entries, is what one more entry costs (start-up and the rest of
 # the fixed cost cancel out). Prints the total per entry and the requests that make it up.
 #
@@ -37,7 +37,7 @@ trace() {
             cp -r "$out/inputs/$case/old" "$dir"
             "$wine" reg add 'HKCU\Software\TidewellBench' /v InstallDir /t REG_SZ \
                 /d "$(winpath "$dir")" /f >/dev/null 2>&1
-            WINEDEBUG=+server "$wine" "$(winpath "$win/bench/programs/$case/Tidewell.exe")" \
+            WINEDEBUG=+relay "$wine" "$(winpath "$win/bench/programs/$case/Tidewell.exe")" \
                 2>"$log.raw" &
             local pid=$!
             WINEDEBUG=-all "$wine" "$driver" find 60000 >/dev/null
@@ -47,19 +47,18 @@ trace() {
             wait "$pid" || true
             ;;
         nsis)
-            WINEDEBUG=+server "$wine" "$(winpath "$out/inputs/$case/nsis-zlib.exe")" /S \
+            WINEDEBUG=+relay "$wine" "$(winpath "$out/inputs/$case/nsis-zlib.exe")" /S \
                 "/D=$(winpath "$dir")" 2>"$log.raw" || true
             ;;
         floor)
             (cd "$out/inputs/$case/new" && find . -type d -exec mkdir -p "$dir/{}" \;)
-            WINEDEBUG=+server "$wine" "$(winpath "$win/bench/bench_floor.exe")" \
+            WINEDEBUG=+relay "$wine" "$(winpath "$win/bench/bench_floor.exe")" \
                 "$(winpath "$out/packages/$case.twp")" "$(winpath "$dir")" 2>"$log.raw" || true
             ;;
     esac
     wineserver -w
-    # A request line is "<thread>: name( ... )"; its reply line carries " = ".
-    grep -E '^[0-9a-f]{4}: [a-z_]+\(' "$log.raw" | grep -v ') = ' |
-        sed -E 's/^[0-9a-f]{4}: ([a-z_]+)\(.*/\1/' >"$log"
+    # Each call into ntdll's Nt functions is a system call of Wine's: most go to the server.
+    grep -oE 'Call (ntdll|win32u)\.Nt[A-Za-z]+' "$log.raw" | sed -E 's/^Call (ntdll|win32u)\.//' >"$log"
     rm -f "$log.raw"
     rm -f "$WINEPREFIX"/drive_c/users/*/Temp/vq*.tmp
 }

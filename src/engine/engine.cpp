@@ -177,10 +177,13 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
                 haveMoveTable = GetMoveTableOffset(image, *entry, &moveTable);
             ApplyEntry(image, *entry, folders, &runAfter);
             // Done bytes wrap only when the sizes add up past 4 GiB; the bar still never
-            // goes back.
+            // goes back. The bar is told only when it moves: each message crosses to the
+            // dialog's thread and waits for it, the dearest step of a small entry.
             int next = ProgressPosition(doneBytes, divisor);
-            if (next > position) position = next;
-            SetProgress(dialog, position);
+            if (next > position) {
+                position = next;
+                SetProgress(dialog, position);
+            }
         }
     }
 
