@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Counts the Wine server round trips each entry costs: the update program, NSIS and the floor
-# apply two inputs of the benchmark under WINEDEBUG=+relay, and the difference between them,
-# divided by the difference in entries, is what one more entry costs (start-up and the rest of
-# the fixed cost cancel out). Prints the total per entry and the requests that make it up.
+# Counts the Wine system calls (ntdll's Nt functions, most of them a round trip to the Wine
+# server) that each entry costs: the update program, NSIS and the floor apply two inputs of the
+# benchmark under WINEDEBUG=+relay, and the difference between the two counts, divided by the
+# difference in entries, is what one more entry costs (start-up and the rest of the fixed cost
+# cancel out). Prints the total per entry and the calls that make it up.
 #
-# Usage: bench/server_requests.sh [SMALL LARGE]   (default scale100 scale1000)
-# Needs a finished scripts/bench run (its inputs, packages and programs) and an X server.
+# Usage: bench/system_calls.sh [SMALL LARGE]   (default scale100 scale1000)
+# Needs a finished scripts/bench run (its inputs, packages and programs).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -15,7 +16,7 @@ preset=$(wine_preset)
 if [ "$preset" = win64 ]; then wine=/usr/lib/wine/wine64; else wine=wine; fi
 out=$root/build/bench
 win=$root/build/bench-$preset
-work=$out/server-requests
+work=$out/system-calls
 export WINEPREFIX=$win/wineprefix WINEDLLOVERRIDES=$TIDEWELL_WINEDLLOVERRIDES
 driver=$win/tests/e2e/ui/uidriver.exe
 [ -x "$driver" ] || cmake --build "$win" --target uidriver >/dev/null
@@ -65,7 +66,7 @@ trace() {
 
 entries() { wc -l <"$out/inputs/$1/files.tsv"; }
 span=$(($(entries "$large") - $(entries "$small")))
-printf '%-9s %18s   %s\n' program "requests/entry" "largest shares (requests per entry)"
+printf '%-9s %14s   %s\n' program "calls/entry" "largest shares (calls per entry)"
 for program in tidewell nsis floor; do
     trace "$program" "$small"
     trace "$program" "$large"
@@ -75,6 +76,6 @@ for program in tidewell nsis floor; do
         <(sort "$work/$program-$large.trace" | uniq -c | awk '{print $2, $1}' | sort) |
         awk -v span="$span" '{d = ($3 - $2) / span; if (d >= 0.5) printf "%s %.1f\n", $1, d}' |
         sort -k2 -rn | head -8 | awk '{printf "%s %s, ", $1, $2}')
-    printf '%-9s %18.1f   %s\n' "$program" "$(echo "$total $span" | awk '{print $1 / $2}')" \
+    printf '%-9s %14.1f   %s\n' "$program" "$(echo "$total $span" | awk '{print $1 / $2}')" \
         "${shares%, }"
 done
