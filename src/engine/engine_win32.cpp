@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "base/system_path_win32.h"
 #include "base/text.h"
 #include "engine/engine.h"
 #include "engine/engine_seam.h"
@@ -59,10 +60,11 @@ void ShowRunningAppMessage(void* dialog, const char* message, const char* captio
 }
 
 void ShowFinishText(void* dialog) {
-    char text[PATH_TEXT_SIZE];
+    // As Unicode, like the other texts of the dialog: "終了(&F)" on any code page.
+    wchar_t text[PATH_TEXT_SIZE];
     // A module without the string keeps the button's text rather than blanking it.
-    if (LoadStringA(Instance(), IDS_FINISH_TEXT, text, sizeof text) > 0)
-        SetDlgItemTextA(Dialog(dialog), IDC_UPDATE_BUTTON, text);
+    if (LoadStringW(Instance(), IDS_FINISH_TEXT, text, PATH_TEXT_SIZE) > 0)
+        SetDlgItemTextW(Dialog(dialog), IDC_UPDATE_BUTTON, text);
 }
 
 int IsWindowClassRunning(const char* windowClass) {
@@ -95,9 +97,13 @@ void FreePackageResource(void* loaded) { FreeResource(static_cast<HGLOBAL>(loade
 // --- files
 
 int GetTempFolder(char* folder) {
-    DWORD length = GetTempPathA(PATH_TEXT_SIZE, folder);
+    // Asked for as Unicode: a user name the code page cannot spell would come back from
+    // GetTempPathA with "?" in it, a folder that does not exist.
+    wchar_t wide[PATH_TEXT_SIZE];
+    DWORD length = GetTempPathW(PATH_TEXT_SIZE, wide);
     // A result of the buffer's size or more is the size it would need: nothing was written.
-    return length > 0 && length < PATH_TEXT_SIZE;
+    if (length == 0 || length >= PATH_TEXT_SIZE) return 0;
+    return SystemPathToAnsi(wide, folder);
 }
 
 namespace {

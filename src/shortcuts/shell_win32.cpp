@@ -2,18 +2,21 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include "base/system_path_win32.h"
 #include "base/text.h"
 #include "shortcuts/shell_seam.h"
 
 int LookUpSpecialFolder(int folderNumber, char* folder) {
     LPITEMIDLIST items = nullptr;
     if (SHGetSpecialFolderLocation(nullptr, folderNumber, &items) != S_OK) return 0;
-    // SHGetPathFromIDListA may write its buffer even when it fails; the caller's stays clean.
-    char path[MAX_PATH] = {};
-    BOOL found = SHGetPathFromIDListA(items, path);
+    // Asked for as Unicode and given in a form the code page can spell (see GetTempFolder).
+    // SHGetPathFromIDListW may write its buffer even when it fails; the caller's stays clean.
+    wchar_t path[MAX_PATH] = {};
+    BOOL found = SHGetPathFromIDListW(items, path);
     CoTaskMemFree(items);
-    if (!found || TextLength(path, sizeof path) >= PATH_TEXT_SIZE) return 0;
-    return TextCopy(folder, PATH_TEXT_SIZE, path);
+    char ansi[PATH_TEXT_SIZE];
+    if (!found || !SystemPathToAnsi(path, ansi)) return 0;
+    return TextCopy(folder, PATH_TEXT_SIZE, ansi);
 }
 
 int ReadVersionNumbers(unsigned* major, unsigned* minor, unsigned* platform) {

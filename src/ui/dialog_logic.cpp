@@ -1,33 +1,35 @@
 #include "ui/dialog_logic.h"
 
 #include <cstring>
+#include <cwchar>
 
 #include "base/text.h"
 #include "resource.h"
 
 int IsOnlyInstance(int gotHandle, int nameExisted) { return gotHandle && !nameExisted ? 1 : 0; }
 
-int FillTemplate(char* dest, std::size_t capacity, const char* templateText, const char* field) {
+int FillTemplate(wchar_t* dest, std::size_t capacity, const wchar_t* templateText,
+                 const wchar_t* field) {
     if (capacity == 0) return 0;
     std::size_t used = 0;
     int fieldUsed = 0;
-    // Appends `length` bytes of `part`; fails, leaving dest empty, when they do not fit.
-    auto put = [&](const char* part, std::size_t length) {
+    // Appends `length` characters of `part`; fails, leaving dest empty, when they do not fit.
+    auto put = [&](const wchar_t* part, std::size_t length) {
         if (length >= capacity - used) {
-            dest[0] = '\0';
+            dest[0] = L'\0';
             return 0;
         }
-        std::memcpy(dest + used, part, length);
+        std::wmemcpy(dest + used, part, length);
         used += length;
         return 1;
     };
-    for (const char* p = templateText; *p != '\0'; ++p) {
+    for (const wchar_t* p = templateText; *p != L'\0'; ++p) {
         int ok;
-        if (p[0] == '%' && p[1] == 's' && !fieldUsed) {
-            ok = put(field, std::strlen(field));
+        if (p[0] == L'%' && p[1] == L's' && !fieldUsed) {
+            ok = put(field, std::wcslen(field));
             fieldUsed = 1;
             ++p;
-        } else if (p[0] == '%' && p[1] == '%') {
+        } else if (p[0] == L'%' && p[1] == L'%') {
             ok = put(p, 1);
             ++p;
         } else {
@@ -35,7 +37,7 @@ int FillTemplate(char* dest, std::size_t capacity, const char* templateText, con
         }
         if (!ok) return 0;
     }
-    dest[used] = '\0';
+    dest[used] = L'\0';
     return 1;
 }
 

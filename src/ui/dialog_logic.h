@@ -14,12 +14,14 @@ constexpr const char SINGLE_INSTANCE_NAME[] = "ZURIZEVADOZED";
 // may go on only when it got a handle and the name did not exist before. 1 or 0.
 int IsOnlyInstance(int gotHandle, int nameExisted);
 
-// Fills a template text as printf would with the one string argument `field`: the first "%s"
-// becomes `field` (up to its NUL), "%%" becomes "%", and every other byte, a further "%s"
-// included, is copied unchanged (there is no second argument to take). Returns 1 when the whole
-// result fits `capacity` bytes with its terminator; 0 otherwise, with `dest` empty: the caller
-// then keeps the template text rather than show a cut-off one.
-int FillTemplate(char* dest, std::size_t capacity, const char* templateText, const char* field);
+// Fills a template text (Unicode, as the dialog holds it) as printf would with the one string
+// argument `field`: the first "%s" becomes `field` (up to its NUL), "%%" becomes "%", and every
+// other character, a further "%s" included, is copied unchanged (there is no second argument to
+// take). Returns 1 when the whole result fits `capacity` characters with its terminator; 0
+// otherwise, with `dest` empty: the caller then keeps the template text rather than show a
+// cut-off one.
+int FillTemplate(wchar_t* dest, std::size_t capacity, const wchar_t* templateText,
+                 const wchar_t* field);
 
 // The header texts that the dialog shows, in place in the package. Each is null when the image
 // holds no whole header or the text runs off the image's end; the dialog then leaves the texts

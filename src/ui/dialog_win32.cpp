@@ -53,22 +53,27 @@ void StartWorker(HWND dialog) {
     g_worker = worker;
 }
 
-// Replaces the "%s" of a template text by `field`. Without the field (a header text that runs
-// off the package) or when the result would not fit, the template text stays.
+// The package's text `field` (code page of the machine, as Windows itself shows ANSI text) in
+// `wide`, DIALOG_TEXT_SIZE characters. 0 when it does not convert.
+int FieldText(const char* field, wchar_t* wide) {
+    return MultiByteToWideChar(CP_ACP, 0, field, -1, wide, DIALOG_TEXT_SIZE) > 0;
+}
+
+// Replaces the "%s" of a template text by `field`. The template is read and the result written
+// as Unicode, so that a template the code page cannot spell (the Japanese dialog on a Western
+// system) stays whole. Without the field (a header text that runs off the package) or when the
+// result would not fit, the template text stays.
 void FillWindowText(HWND window, const char* field) {
-    if (!field) return;
-    char templateText[DIALOG_TEXT_SIZE];
-    char text[DIALOG_TEXT_SIZE];
-    GetWindowTextA(window, templateText, sizeof templateText);
-    if (FillTemplate(text, sizeof text, templateText, field)) SetWindowTextA(window, text);
+    wchar_t wideField[DIALOG_TEXT_SIZE];
+    if (!field || !FieldText(field, wideField)) return;
+    wchar_t templateText[DIALOG_TEXT_SIZE];
+    wchar_t text[DIALOG_TEXT_SIZE];
+    GetWindowTextW(window, templateText, DIALOG_TEXT_SIZE);
+    if (FillTemplate(text, DIALOG_TEXT_SIZE, templateText, wideField)) SetWindowTextW(window, text);
 }
 
 void FillItemText(HWND dialog, int item, const char* field) {
-    if (!field) return;
-    char templateText[DIALOG_TEXT_SIZE];
-    char text[DIALOG_TEXT_SIZE];
-    GetDlgItemTextA(dialog, item, templateText, sizeof templateText);
-    if (FillTemplate(text, sizeof text, templateText, field)) SetDlgItemTextA(dialog, item, text);
+    FillWindowText(GetDlgItem(dialog, item), field);
 }
 
 BOOL OnInitDialog(HWND dialog) {

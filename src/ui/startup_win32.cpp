@@ -33,7 +33,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     RegisterCommonControls();
     g_instance = instance;
     g_done = 0;
-    DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_UPDATE), nullptr, UpdateDialogProc, 0);
+    // A Unicode dialog: its texts keep every character of the template whatever the code page.
+    DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_UPDATE), nullptr, UpdateDialogProc, 0);
     CloseHandle(g_mutex);
     // Ending the process also ends a worker that may still run; the apply run replaces each
     // target in one step, so that never leaves a file half written.

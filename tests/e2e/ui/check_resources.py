@@ -244,6 +244,8 @@ def check_manifest(found, level):
     ids = {e.get("Id", "").lower() for e in root.iter() if e.tag.endswith("}supportedOS")}
     check(not ids & TOO_NEW_OS, "supportedOS of Windows 8.1 or later: %s" % (ids & TOO_NEW_OS))
     # Common controls 6 would draw the dialog in another look than it was laid out for.
+    aware = [e.text for e in root.iter() if e.tag.endswith("}dpiAware")]
+    check(aware == ["true"], "dpiAware %s" % aware)
     names = [e.get("name") for e in root.iter() if e.tag.endswith("}assemblyIdentity")]
     check("Microsoft.Windows.Common-Controls" not in names, "asks for common controls 6")
 

@@ -92,6 +92,10 @@ cleanup() {
     for pid in "${started[@]}"; do kill "$pid" 2>/dev/null; done
     # The apply run leaves its "vq" temporary files by design; the tests take theirs away.
     find "$C_DRIVE/users" -maxdepth 6 -name 'vq*.tmp' -delete 2>/dev/null
+    if [ -n "${dpi_changed:-}" ]; then
+        "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f \
+            >/dev/null 2>&1
+    fi
     if [ -n "${ui_font_added:-}" ]; then
         "$WINE" reg delete "$UI_FONT_KEY" /v "MS UI Gothic" /f >/dev/null 2>&1
     fi
@@ -416,6 +420,75 @@ case_swapped_temp_files() {
         else fail "$f is neither the package's nor the installed one"; fi
     done
     expect "post-update runs" 1 "$(grep -c 'post-update step ran' "$ENGLISH_DIR/update.log" 2>/dev/null)"
+}
+
+# The Japanese dialog where the code page is a Western one (a Japanese display language on an
+# English Windows, as Wine gives it for LC_MESSAGES=ja_JP with LC_CTYPE=en_US): the template
+# texts stay Japanese; only the package's title, code page 932 bytes, reads as other
+# characters, as Windows itself shows it there.
+case_japanese_western_codepage() {
+    local dir="$E2E_DIR/Shiosai Notes JA"
+    "$WINE" reg add "$UI_FONT_KEY" /v "MS UI Gothic" /d "Noto Sans CJK JP" /f >/dev/null
+    ui_font_added=1
+    install_product "$dir" 'HKLM\Software\Shiosai Software\Shiosai Notes' \
+        'C:\tidewell-e2e\Shiosai Notes JA'
+    export LANG=en_US.UTF-8 LC_MESSAGES=ja_JP.UTF-8
+    start_program "$TW_DEMO_EXE"
+    driver find >/dev/null || { fail "no dialog"; return; }
+    read_dialog
+    if [ "${D[update]-}" = "&Update" ]; then
+        # Wine 8 takes the resources' language from LC_CTYPE, as it takes the code page
+        # (LC_MESSAGES, LANGUAGE and PreferredUILanguages change nothing); the Unicode filling
+        # is tested on the host instead.
+        echo "SKIP: this Wine shows no Japanese dialog under a Western code page"
+        driver click 3 >/dev/null
+        finish_program
+        exit 77
+    fi
+    case ${D[caption]-} in
+        潮騒ノート*) fail "the title reads as code page 932: the code page is not a Western one" ;;
+        *' アップデート') echo "ok: caption '${D[caption]}' keeps the Japanese template" ;;
+        *) fail "caption is '${D[caption]-}'" ;;
+    esac
+    expect_dialog explain '2.1の更新する場合は［更新］ボタンをクリックしてください。'
+    expect_dialog update "更新(&U)"
+    expect_dialog cancel "キャンセル(&C)"
+    screenshot japanese-cp1252-ready
+    driver click 1000 >/dev/null
+    driver wait cancel.enabled 0 60 >/dev/null || fail "the run did not reach done"
+    read_dialog
+    expect_dialog update "終了(&F)"
+    driver click 1000 >/dev/null
+    finish_program
+    expect "exit code" 0 "$program_code"
+    expect_product_updated "$dir"
+}
+
+# Both dialogs at 96, 144 and 192 DPI, for looking at: screenshots/dpi-<dpi>-<language>.png.
+# Each must still show every control inside the dialog, the texts not cut.
+case_dpi_screenshots() {
+    local dpi language exe
+    dpi_changed=1
+    "$WINE" reg add "$UI_FONT_KEY" /v "MS UI Gothic" /d "Noto Sans CJK JP" /f >/dev/null
+    ui_font_added=1
+    for dpi in 96 144 192; do
+        "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
+            >/dev/null || fail "LogPixels not set"
+        for language in english japanese; do
+            if [ $language = english ]; then
+                exe=$TW_ENGLISH_EXE
+                export LANG=en_US.UTF-8
+            else
+                exe=$TW_DEMO_EXE
+                export LANG=ja_JP.UTF-8
+            fi
+            start_program "$exe"
+            driver find >/dev/null || { fail "no dialog at $dpi DPI"; continue; }
+            screenshot "dpi-$dpi-$language"
+            driver click 3 >/dev/null
+            finish_program
+        done
+    done
 }
 
 UI_FONT_KEY='HKCU\Software\Wine\Fonts\Replacements'

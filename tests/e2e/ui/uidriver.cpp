@@ -20,9 +20,8 @@
 //   uidriver windows CLASS          number of top-level windows of CLASS
 //   uidriver close-class CLASS [MS] close every top-level window of CLASS and wait for them
 //
-// Texts are printed in UTF-8 (converted from the ANSI code page the dialog's texts are read
-// in), with a backslash, CR and LF written as \\, \r and \n. Exit code 0 on success, 1 when a
-// wait timed out or nothing was found, 2 on bad usage.
+// Texts are read as Unicode and printed in UTF-8, with a backslash, CR and LF written as \\, \r and
+// \n. Exit code 0 on success, 1 when a wait timed out or nothing was found, 2 on bad usage.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -88,30 +87,37 @@ HWND MessageBoxOf(HWND dialog) {
     return nullptr;
 }
 
-std::string AnsiText(HWND window) {
-    char text[1024] = "";
+// A window's text, read as Unicode whatever the code page, in UTF-8: the dialog's own texts
+// must survive a code page that cannot spell them.
+std::string WindowText(HWND window) {
+    wchar_t text[1024] = L"";
     DWORD_PTR ignored;
-    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
-                        SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS, &ignored);
-    return text;
+    SendMessageTimeoutW(window, WM_GETTEXT, sizeof text / sizeof text[0],
+                        reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS,
+                        &ignored);
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 1) return "";
+    std::vector<char> utf8(bytes);
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), bytes, nullptr, nullptr);
+    return utf8.data();
 }
 
-// ANSI (the code page this program and the dialog share) to UTF-8.
-std::string Utf8(const std::string& ansi) {
-    if (ansi.empty()) return ansi;
-    int wide = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, nullptr, 0);
+// A command-line argument (ANSI code page) in UTF-8, to compare with the texts read.
+std::string Utf8(const char* ansi) {
+    int wide = MultiByteToWideChar(CP_ACP, 0, ansi, -1, nullptr, 0);
+    if (wide <= 1) return "";
     std::vector<wchar_t> buffer(wide);
-    MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, buffer.data(), wide);
+    MultiByteToWideChar(CP_ACP, 0, ansi, -1, buffer.data(), wide);
     int bytes = WideCharToMultiByte(CP_UTF8, 0, buffer.data(), -1, nullptr, 0, nullptr, nullptr);
     std::vector<char> utf8(bytes);
     WideCharToMultiByte(CP_UTF8, 0, buffer.data(), -1, utf8.data(), bytes, nullptr, nullptr);
     return utf8.data();
 }
 
-// ANSI to UTF-8, escaped for one line.
-std::string Printable(const std::string& ansi) {
+// Escaped for one line.
+std::string Printable(const std::string& utf8) {
     std::string out;
-    for (char c : Utf8(ansi)) {
+    for (char c : utf8) {
         if (c == '\\')
             out += "\\\\";
         else if (c == '\r')
@@ -130,15 +136,15 @@ std::string Number(long long value) { return std::to_string(value); }
 bool ReadValue(HWND dialog, const std::string& key, std::string* value) {
     DWORD_PTR result = 0;
     if (key == "caption") {
-        *value = Printable(AnsiText(dialog));
+        *value = Printable(WindowText(dialog));
     } else if (key == "welcome") {
-        *value = Printable(AnsiText(GetDlgItem(dialog, IDC_WELCOME)));
+        *value = Printable(WindowText(GetDlgItem(dialog, IDC_WELCOME)));
     } else if (key == "explain") {
-        *value = Printable(AnsiText(GetDlgItem(dialog, IDC_EXPLAIN)));
+        *value = Printable(WindowText(GetDlgItem(dialog, IDC_EXPLAIN)));
     } else if (key == "update") {
-        *value = Printable(AnsiText(GetDlgItem(dialog, IDC_UPDATE)));
+        *value = Printable(WindowText(GetDlgItem(dialog, IDC_UPDATE)));
     } else if (key == "cancel") {
-        *value = Printable(AnsiText(GetDlgItem(dialog, IDC_CANCEL)));
+        *value = Printable(WindowText(GetDlgItem(dialog, IDC_CANCEL)));
     } else if (key == "update.enabled") {
         *value = Number(IsWindowEnabled(GetDlgItem(dialog, IDC_UPDATE)) ? 1 : 0);
     } else if (key == "cancel.enabled") {
@@ -330,9 +336,9 @@ int Run(int argc, char** argv) {
         for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
             LONG style = GetWindowLongA(child, GWL_STYLE);
             if (_stricmp(ClassOf(child).c_str(), "Static") == 0 && (style & SS_TYPEMASK) != SS_ICON)
-                text += AnsiText(child);
+                text += WindowText(child);
         }
-        std::printf("caption=%s\ntext=%s\n", Printable(AnsiText(box)).c_str(),
+        std::printf("caption=%s\ntext=%s\n", Printable(WindowText(box)).c_str(),
                     Printable(text).c_str());
         return 0;
     }

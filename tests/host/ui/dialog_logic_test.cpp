@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -12,64 +13,64 @@ constexpr std::size_t kDialogText = 512;
 
 struct FillCase {
     const char* name;
-    const char* templateText;
-    std::string field;
+    const wchar_t* templateText;
+    std::wstring field;
     int ok;
-    std::string expected;
+    std::wstring expected;
 };
 
 TEST(FillTemplate, ReplacesTheOneStringArgument) {
-    const std::string title63(63, 'T');
+    const std::wstring title63(63, L'T');
     const FillCase cases[] = {
-        {"english caption", "%s Update Program", "Driftwood Notes", 1,
-         "Driftwood Notes Update Program"},
-        {"empty title keeps the leading blank", "%s Update Program", "", 1, " Update Program"},
-        {"63-character title whole", "%s Update Program", title63, 1, title63 + " Update Program"},
-        {"carriage return kept", "Welcome to the Vellumstone Patch Wizard for\r%s", "X", 1,
-         "Welcome to the Vellumstone Patch Wizard for\rX"},
-        {"ampersand and percent in the field pass through", "update to %s, To continue",
-         "1&2 %s %d", 1, "update to 1&2 %s %d, To continue"},
-        {"percent pair gives one percent", "100%% %s", "done", 1, "100% done"},
-        {"second %s has no argument and stays", "%s and %s", "a", 1, "a and %s"},
-        {"lone percent stays", "50% of %s %", "it", 1, "50% of it %"},
-        {"no %s: copied", "Progress1", "ignored", 1, "Progress1"},
-        // Code page 932: a second byte 0x5C is not a backslash to this fill.
-        {"double-byte field", "%s \x83\x41\x83\x62\x83\x76\x83\x66\x81\x5B\x83\x67",
-         "\x83\x5C\x95\x5C", 1,
-         "\x83\x5C\x95\x5C \x83\x41\x83\x62\x83\x76\x83\x66\x81\x5B\x83\x67"},
+        {"english caption", L"%s Update Program", L"Driftwood Notes", 1,
+         L"Driftwood Notes Update Program"},
+        {"empty title keeps the leading blank", L"%s Update Program", L"", 1, L" Update Program"},
+        {"63-character title whole", L"%s Update Program", title63, 1,
+         title63 + L" Update Program"},
+        {"carriage return kept", L"Welcome to the Vellumstone Patch Wizard for\r%s", L"X", 1,
+         L"Welcome to the Vellumstone Patch Wizard for\rX"},
+        {"ampersand and percent in the field pass through", L"update to %s, To continue",
+         L"1&2 %s %d", 1, L"update to 1&2 %s %d, To continue"},
+        {"percent pair gives one percent", L"100%% %s", L"done", 1, L"100% done"},
+        {"second %s has no argument and stays", L"%s and %s", L"a", 1, L"a and %s"},
+        {"lone percent stays", L"50% of %s %", L"it", 1, L"50% of it %"},
+        {"no %s: copied", L"Progress1", L"ignored", 1, L"Progress1"},
+        // The Japanese template stays whole whatever code page the field came from.
+        {"japanese template", L"%sの更新する場合は［更新］ボタンをクリックしてください。", L"2.1",
+         1, L"2.1の更新する場合は［更新］ボタンをクリックしてください。"},
     };
     for (const FillCase& c : cases) {
         SCOPED_TRACE(c.name);
-        char dest[kDialogText];
-        std::memset(dest, 0xCD, sizeof dest);
-        EXPECT_EQ(c.ok, FillTemplate(dest, sizeof dest, c.templateText, c.field.c_str()));
-        EXPECT_EQ(c.expected, std::string(dest));
+        wchar_t dest[kDialogText];
+        std::fill(dest, dest + kDialogText, L'\xCD');
+        EXPECT_EQ(c.ok, FillTemplate(dest, kDialogText, c.templateText, c.field.c_str()));
+        EXPECT_EQ(c.expected, std::wstring(dest));
     }
 }
 
 TEST(FillTemplate, RefusesAResultLongerThanTheBuffer) {
-    // "%s!" with a field of n bytes gives n + 1 bytes plus the terminator.
+    // "%s!" with a field of n characters gives n + 1 characters plus the terminator.
     struct Row {
         std::size_t fieldLength;
         int ok;
     } rows[] = {{509, 1}, {510, 1}, {511, 0}, {2400, 0}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.fieldLength);
-        std::vector<char> dest(kDialogText + 16, '\x7F');
-        const std::string field(row.fieldLength, 'f');
-        EXPECT_EQ(row.ok, FillTemplate(dest.data(), kDialogText, "%s!", field.c_str()));
+        std::vector<wchar_t> dest(kDialogText + 16, L'\x7F');
+        const std::wstring field(row.fieldLength, L'f');
+        EXPECT_EQ(row.ok, FillTemplate(dest.data(), kDialogText, L"%s!", field.c_str()));
         if (row.ok) {
-            EXPECT_EQ(field + "!", std::string(dest.data()));
+            EXPECT_EQ(field + L"!", std::wstring(dest.data()));
         } else {
-            EXPECT_EQ('\0', dest[0]);
+            EXPECT_EQ(L'\0', dest[0]);
         }
         // Nothing is written past the buffer, whatever the outcome.
-        for (std::size_t i = kDialogText; i < dest.size(); ++i) ASSERT_EQ('\x7F', dest[i]) << i;
+        for (std::size_t i = kDialogText; i < dest.size(); ++i) ASSERT_EQ(L'\x7F', dest[i]) << i;
     }
-    char tiny[1] = {'x'};
-    EXPECT_EQ(1, FillTemplate(tiny, 1, "", "field unused"));
-    EXPECT_EQ(0, FillTemplate(tiny, 1, "%s", "a"));
-    EXPECT_EQ(0, FillTemplate(tiny, 0, "", ""));
+    wchar_t tiny[1] = {L'x'};
+    EXPECT_EQ(1, FillTemplate(tiny, 1, L"", L"field unused"));
+    EXPECT_EQ(0, FillTemplate(tiny, 1, L"%s", L"a"));
+    EXPECT_EQ(0, FillTemplate(tiny, 0, L"", L""));
 }
 
 std::vector<unsigned char> HeaderImage(const char* title, const char* versionText) {

@@ -1,0 +1,11 @@
+// Folders that Windows names (the temporary folder, the shell folders) as the program's ANSI
+// calls must be given them. Windows' own names are Unicode; a user name such as 田中 on a
+// Western system cannot be spelt in its code page, and the ANSI calls would give "?" for it.
+#pragma once
+
+#include <windows.h>
+
+// `path` in the ANSI code page, in `ansi` (PATH_TEXT_SIZE bytes): the path itself where the
+// code page can spell it, else its short (8.3) form, which is plain ASCII where the volume keeps
+// short names. 0, with `ansi` empty, when neither can be spelt or fits.
+int SystemPathToAnsi(const wchar_t* path, char* ansi);
