@@ -1,6 +1,7 @@
 // Inflating one entry's stream, whole, into a buffer of exactly its size. Two builds exist:
-// libdeflate's decompressor (the default: about twice zlib's speed on whole buffers) and
-// zlib's uncompress (CMake: TIDEWELL_INFLATER=zlib). Both accept exactly the same streams.
+// zlib's uncompress (the default) and libdeflate's decompressor (CMake:
+// TIDEWELL_INFLATER=libdeflate; about twice zlib's speed on whole buffers, but it also takes a
+// stream whose one-codeword Huffman code uses its unused codeword, which zlib refuses).
 #pragma once
 
 #include <cstdint>
