@@ -25,7 +25,7 @@ const char kShortcutGroup[] = "Tidewell Hardening";
 std::string ProductFolder() { return std::string(kRoot) + "\\Product"; }
 std::string TempFolderOfRuns() { return std::string(kRoot) + "\\temp"; }
 std::string ShortcutFolder() { return ProgramMenuFolder() + "\\" + kShortcutGroup; }
-std::string Spec(const std::string& name) {
+std::string ShortcutLine(const std::string& name) {
     return std::string("<ProgramMenu>\\") + kShortcutGroup + "\\" + name;
 }
 
@@ -69,10 +69,10 @@ WriterPackage BasePackage() {
         // readme.txt goes by the version rule: neither copy has a version, so it replaces.
         entry.flags = i == 2 ? 0 : ENTRY_ALWAYS_REPLACE;
         entry.data = Files()[i].newBytes;
-        if (i == 2) entry.shortcutText = Spec("Readme") + ";";
+        if (i == 2) entry.shortcutText = ShortcutLine("Readme") + ";";
         package.entries.push_back(entry);
     }
-    package.moves = {{Spec("Old"), Spec("Moved")}};
+    package.moves = {{ShortcutLine("Old"), ShortcutLine("Moved")}};
     return package;
 }
 
@@ -427,7 +427,7 @@ TEST_F(Malformed, TargetsAtAndPastThe259CharacterLimit) {
     fits.data = TextBytes(700, "fits");
     WriterEntry tooLong = fits;
     tooLong.fileName = std::string(122, 'f');
-    tooLong.shortcutText = Spec("TooLong") + ";";
+    tooLong.shortcutText = ShortcutLine("TooLong") + ";";
     // The last entry stays last: the move table is found behind its stream.
     package.entries.insert(package.entries.begin(), {fits, tooLong});
     Bytes bytes = Build(package);
@@ -464,7 +464,8 @@ TEST_F(Malformed, ShortcutTextFillingItsField) {
     int lines = 0;
     for (;;) {
         char line[64];
-        std::snprintf(line, sizeof line, "%s;\r\n", Spec("Fill" + std::to_string(lines)).c_str());
+        std::snprintf(line, sizeof line, "%s;\r\n",
+                      ShortcutLine("Fill" + std::to_string(lines)).c_str());
         if (text.size() + std::strlen(line) > SHORTCUT_TEXT_SIZE - 1) break;
         text += line;
         ++lines;

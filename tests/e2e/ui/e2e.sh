@@ -427,11 +427,8 @@ case_swapped_temp_files() {
 # texts stay Japanese; only the package's title, code page 932 bytes, reads as other
 # characters, as Windows itself shows it there.
 case_japanese_western_codepage() {
-    local dir="$E2E_DIR/Shiosai Notes JA"
-    "$WINE" reg add "$UI_FONT_KEY" /v "MS UI Gothic" /d "Noto Sans CJK JP" /f >/dev/null
-    ui_font_added=1
-    install_product "$dir" 'HKLM\Software\Shiosai Software\Shiosai Notes' \
-        'C:\tidewell-e2e\Shiosai Notes JA'
+    local dir=$JAPANESE_DIR
+    install_japanese
     export LANG=en_US.UTF-8 LC_MESSAGES=ja_JP.UTF-8
     start_program "$TW_DEMO_EXE"
     driver find >/dev/null || { fail "no dialog"; return; }
@@ -469,8 +466,7 @@ case_japanese_western_codepage() {
 case_dpi_screenshots() {
     local dpi language exe
     dpi_changed=1
-    "$WINE" reg add "$UI_FONT_KEY" /v "MS UI Gothic" /d "Noto Sans CJK JP" /f >/dev/null
-    ui_font_added=1
+    use_japanese_ui_font
     for dpi in 96 144 192; do
         "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
             >/dev/null || fail "LogPixels not set"
@@ -492,13 +488,24 @@ case_dpi_screenshots() {
 }
 
 UI_FONT_KEY='HKCU\Software\Wine\Fonts\Replacements'
+JAPANESE_DIR="$E2E_DIR/Shiosai Notes JA"
 
-case_japanese() {
-    local dir="$E2E_DIR/Shiosai Notes JA"
+# A font for "MS UI Gothic", only while a Japanese case runs (see prepare_prefix).
+use_japanese_ui_font() {
     "$WINE" reg add "$UI_FONT_KEY" /v "MS UI Gothic" /d "Noto Sans CJK JP" /f >/dev/null
     ui_font_added=1
-    install_product "$dir" 'HKLM\Software\Shiosai Software\Shiosai Notes' \
+}
+
+# The demo product 2.0 as the Japanese package finds it, and the Japanese dialog's font.
+install_japanese() {
+    use_japanese_ui_font
+    install_product "$JAPANESE_DIR" 'HKLM\Software\Shiosai Software\Shiosai Notes' \
         'C:\tidewell-e2e\Shiosai Notes JA'
+}
+
+case_japanese() {
+    local dir=$JAPANESE_DIR
+    install_japanese
     export LANG=ja_JP.UTF-8
     start_program "$TW_DEMO_EXE"
     driver find >/dev/null || { fail "no dialog"; return; }

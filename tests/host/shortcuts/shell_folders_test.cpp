@@ -57,10 +57,10 @@ protected:
     void SetUp() override { SetUpShell(); }
 };
 
-std::string Resolve(const char* spec, int* result) {
+std::string Resolve(const char* shortcut, int* result) {
     char path[PATH_TEXT_SIZE];
     std::memset(path, 0xDD, sizeof path);
-    *result = ResolveShortcutPath(spec, path);
+    *result = ResolveShortcutPath(shortcut, path);
     if (*result) return path;
     // Refused: the caller's buffer must be exactly as it was.
     for (unsigned char byte : path) EXPECT_EQ(0xDD, byte);
@@ -70,7 +70,7 @@ std::string Resolve(const char* spec, int* result) {
 TEST_F(ShellFolders, ResolvesEachTagInItsPlace) {
     std::string desktop = DESKTOP_DIR;
     struct Row {
-        const char* spec;
+        const char* shortcut;
         std::string path;  // empty: no path
     } rows[] = {
         {"<ProgramMenu>\\Example Suite\\Example Tool",
@@ -94,9 +94,9 @@ TEST_F(ShellFolders, ResolvesEachTagInItsPlace) {
         {"", ""},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.spec);
+        SCOPED_TRACE(row.shortcut);
         int result = -1;
-        EXPECT_EQ(row.path, Resolve(row.spec, &result));
+        EXPECT_EQ(row.path, Resolve(row.shortcut, &result));
         EXPECT_EQ(row.path.empty() ? 0 : 1, result);
     }
 }
@@ -104,7 +104,7 @@ TEST_F(ShellFolders, ResolvesEachTagInItsPlace) {
 TEST_F(ShellFolders, DropsOneBackslashFromTheFolderOnly) {
     struct Row {
         const char* folder;
-        const char* spec;
+        const char* shortcut;
         const char* path;
     } rows[] = {
         {"D:\\", "<Desktop>\\App", "D:\\App.lnk"},
@@ -113,20 +113,20 @@ TEST_F(ShellFolders, DropsOneBackslashFromTheFolderOnly) {
         {"", "<Desktop>\\App", "\\App.lnk"},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.folder) + " + " + row.spec);
+        SCOPED_TRACE(std::string(row.folder) + " + " + row.shortcut);
         FakeShellSetSpecialFolder(FOLDER_DESKTOP_DIRECTORY, row.folder);
         int result = -1;
-        EXPECT_EQ(row.path, Resolve(row.spec, &result));
+        EXPECT_EQ(row.path, Resolve(row.shortcut, &result));
     }
 }
 
 TEST_F(ShellFolders, AFolderThatCannotBeFoundGivesNoPath) {
     FakeShellReset();
-    for (const char* spec :
+    for (const char* shortcut :
          {"<ProgramMenu>\\A", "<Desktop>\\A", "<StartMenu>\\A", "<StartUpMenu>\\A"}) {
-        SCOPED_TRACE(spec);
+        SCOPED_TRACE(shortcut);
         int result = -1;
-        Resolve(spec, &result);
+        Resolve(shortcut, &result);
         EXPECT_EQ(0, result);
     }
 }
