@@ -96,6 +96,13 @@ cleanup() {
         "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f \
             >/dev/null 2>&1
     fi
+    if [ -n "${temp_changed:-}" ]; then
+        local name
+        for name in TEMP TMP; do
+            "$WINE" reg add 'HKCU\Environment' /v $name /t REG_EXPAND_SZ /d '%USERPROFILE%\Temp' \
+                /f >/dev/null 2>&1
+        done
+    fi
     if [ -n "${ui_font_added:-}" ]; then
         "$WINE" reg delete "$UI_FONT_KEY" /v "MS UI Gothic" /f >/dev/null 2>&1
     fi
@@ -434,13 +441,12 @@ case_japanese_western_codepage() {
     driver find >/dev/null || { fail "no dialog"; return; }
     read_dialog
     if [ "${D[update]-}" = "&Update" ]; then
-        # Wine 8 takes the resources' language from LC_CTYPE, as it takes the code page
-        # (LC_MESSAGES, LANGUAGE and PreferredUILanguages change nothing); the Unicode filling
-        # is tested on the host instead.
-        echo "SKIP: this Wine shows no Japanese dialog under a Western code page"
+        # Wine takes one locale for both when either is not generated (scripts/install-deps
+        # generates en_US.UTF-8 and ja_JP.UTF-8).
+        fail "the English dialog: is the en_US.UTF-8 locale generated?"
         driver click 3 >/dev/null
         finish_program
-        exit 77
+        return
     fi
     case ${D[caption]-} in
         潮騒ノート*) fail "the title reads as code page 932: the code page is not a Western one" ;;
@@ -459,6 +465,27 @@ case_japanese_western_codepage() {
     finish_program
     expect "exit code" 0 "$program_code"
     expect_product_updated "$dir"
+}
+
+# A user whose temporary folder the code page cannot spell (田中 under code page 1252): the run
+# reaches it by its short name and applies every file, its temporary files in that folder.
+case_japanese_temp_folder() {
+    local profile temp reg=$TW_BIN/e2e-temp.reg
+    profile=$("$WINE" cmd /c 'echo %USERPROFILE%' 2>/dev/null | tr -d '\r')
+    temp=$("$WINE" winepath -u "$profile\\Temp" 2>/dev/null)/田中
+    mkdir -p "$temp"
+    temp_changed=1
+    {
+        printf '\xff\xfe'
+        printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' '[HKEY_CURRENT_USER\Environment]' \
+            "\"TEMP\"=\"${profile//\\/\\\\}\\\\Temp\\\\田中\"" \
+            "\"TMP\"=\"${profile//\\/\\\\}\\\\Temp\\\\田中\"" '' | iconv -f UTF-8 -t UTF-16LE
+    } >"$reg"
+    "$WINE" regedit /S "$reg" || { fail "TEMP not set"; return; }
+    install_english
+    apply_english
+    expect_product_updated "$ENGLISH_DIR"
+    expect "temporary files in $temp" 5 "$(find "$temp" -name 'vq*.tmp' | wc -l)"
 }
 
 # Both dialogs at 96, 144 and 192 DPI, for looking at: screenshots/dpi-<dpi>-<language>.png.
