@@ -467,6 +467,60 @@ case_japanese_western_codepage() {
     expect_product_updated "$dir"
 }
 
+# A vendor's machine: tidepack installed into a prefix and run with no compiler and no CMake on
+# PATH makes a manifest from two releases, a package, and a signed patch program from them (the
+# same bytes twice before signing); that program applies the update here.
+case_installed_tidepack() {
+    local prefix=$TW_BIN/vendor/prefix work=$TW_BIN/vendor/work tools=$TW_BIN/vendor/bin
+    if [ ! -x "$TW_HOST_BUILD/tidepack" ]; then
+        echo "SKIP: no host build of tidepack at $TW_HOST_BUILD (scripts/test makes one first)"
+        exit 77
+    fi
+    rm -rf "$TW_BIN/vendor"
+    mkdir -p "$work" "$tools"
+    cmake --install "$TW_HOST_BUILD" --prefix "$prefix" >/dev/null || { fail "install"; return; }
+    ln -s "$(command -v osslsigncode)" "$tools/osslsigncode"
+    vendor() { (cd "$work" && PATH=$prefix/bin:$tools "$@"); }
+    vendor /bin/sh -c 'command -v cc gcc g++ cmake windres i686-w64-mingw32-gcc' &&
+        fail "a compiler or CMake is on the vendor's PATH"
+
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Tidewell E2E Vendor" \
+        -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null &&
+        openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" \
+            -passout pass:e2e-secret -out "$work/vendor.p12" || { fail "certificate"; return; }
+    printf 'e2e-secret\n' >"$work/password"
+
+    vendor tidepack diff "$TW_DEMO_OLD" "$TW_DEMO_NEW" -o patch.toml || fail "diff"
+    local key=${ENGLISH_KEY/HKCU/HKEY_CURRENT_USER}
+    sed -i -e "s|^codePage = .*|codePage = 1252|" -e "s|^title = .*|title = 'Shiosai Notes'|" \
+        -e "s|^versionText = .*|versionText = '2.1'|" -e "s|^valueName = .*|valueName = 'InstallDir'|" \
+        -e "s|^registryKey = .*|registryKey = '${key//\\/\\\\}'|" \
+        -e "s|^defaultFolder = .*|defaultFolder = 'C:\\\\tidewell-e2e\\\\elsewhere'|" "$work/patch.toml"
+    vendor tidepack build patch.toml -o patch.pkg || fail "build"
+    vendor tidepack program patch.pkg -o first.exe || fail "program"
+    vendor tidepack program patch.toml -o Patch-unsigned.exe || fail "program from the manifest"
+    expect_same_file "two runs give the same program" "$work/first.exe" "$work/Patch-unsigned.exe"
+    # Every resource of the shipped program, the package, and asInvoker for HKEY_CURRENT_USER.
+    python3 "$TW_SOURCE/tests/e2e/ui/check_resources.py" "$work/Patch-unsigned.exe" asInvoker \
+        "$work/patch.pkg" >/dev/null || fail "resources of the patch program"
+    vendor tidepack program patch.toml -o Patch.exe --sign vendor.p12 --password-file password ||
+        fail "signed program"
+    local report
+    report=$(vendor tidepack verify --codepage 1252 Patch.exe 2>&1) || fail "verify: $report"
+    case $report in
+        *"Tidewell E2E Vendor"*) echo "ok: verify names the signer" ;;
+        *) fail "verify does not name the signer: $report" ;;
+    esac
+
+    install_english
+    apply_english "$work/Patch.exe"
+    expect_same_file "Notes.exe is 2.1" "$TW_DEMO_NEW/Notes.exe" "$ENGLISH_DIR/Notes.exe"
+    expect_same_file "notecore.dll is 2.1" "$TW_DEMO_NEW/notecore.dll" "$ENGLISH_DIR/notecore.dll"
+    expect_same_file "spell.dll stays 3.0" "$TW_DEMO_OLD/spell.dll" "$ENGLISH_DIR/spell.dll"
+    expect_same_file "postupdate.exe added" "$TW_DEMO_NEW/postupdate.exe" \
+        "$ENGLISH_DIR/postupdate.exe"
+}
+
 # A user whose temporary folder the code page cannot spell (田中 under code page 1252): the run
 # reaches it by its short name and applies every file, its temporary files in that folder.
 case_japanese_temp_folder() {

@@ -1,0 +1,44 @@
+# What `cmake --install` puts in a prefix, and the Debian package `cpack` makes of it: tidepack
+# in bin/, and in share/tidewell/ the 32-bit program without a package that tidepack writes
+# packages into. That program is built here with mingw-w64, as a build of its own.
+include(GNUInstallDirs)
+
+install(TARGETS tidepack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# Beside tidepack in the build folder too (share/tidewell/), where it looks as in a prefix.
+set(shipped_program ${CMAKE_BINARY_DIR}/share/tidewell/Tidewell.exe)
+find_program(TIDEWELL_I686_GXX i686-w64-mingw32-g++)
+if(TIDEWELL_SANITIZE OR NOT TIDEWELL_I686_GXX)
+    message(STATUS "no 32-bit program beside tidepack: give tidepack program --stub")
+    return()
+endif()
+include(ExternalProject)
+ExternalProject_Add(tidewell_shipped_program
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${CMAKE_BINARY_DIR}/program-i686
+    CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-i686.cmake
+               -DCMAKE_BUILD_TYPE=Release
+               -DTIDEWELL_LIBDEFLATE_SOURCE=${TIDEWELL_LIBDEFLATE_SOURCE}
+    BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target tidewell_nopackage
+    INSTALL_COMMAND ${CMAKE_COMMAND} -E copy <BINARY_DIR>/Tidewell-nopackage.exe
+                    ${shipped_program}
+    # Its own build decides what is out of date.
+    BUILD_ALWAYS ON
+    BUILD_BYPRODUCTS ${shipped_program})
+add_dependencies(tidepack tidewell_shipped_program)
+install(FILES ${shipped_program} DESTINATION ${CMAKE_INSTALL_DATADIR}/tidewell)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME tidepack)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Tidewell")
+set(CPACK_PACKAGE_CONTACT "Tidewell developers <tidewell@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "makes Tidewell Update patch programs for Windows from a manifest of files")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+# The run-time libraries tidepack links, as dpkg-shlibdeps finds them; signing is optional.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS osslsigncode)
+set(CPACK_STRIP_FILES bin/tidepack)
+include(CPack)
