@@ -4,6 +4,7 @@
 #include "codepage.h"
 #include "package_file.h"
 #include "rules/targets.h"
+#include "sign.h"
 #include "tidepack.h"
 
 namespace {
@@ -65,6 +66,7 @@ int ListPackage(const ListOptions& options, std::FILE* out, std::FILE* err) {
     std::fprintf(out, "file           %s\n", options.path.c_str());
     if (!file.origin.empty()) std::fprintf(out, "package        %s\n", file.origin.c_str());
     std::fprintf(out, "size           %" PRIu32 " bytes\n", image.size);
+    int broken = ReportSignature(options.path, file.bytes, true, out, err);
 
     const PackageHeader* header;
     if (!GetPackageHeader(image, &header)) {
@@ -197,5 +199,5 @@ int ListPackage(const ListOptions& options, std::FILE* out, std::FILE* err) {
             std::fprintf(out, "      to   %s\n", to.empty() ? "(empty: delete)" : to.c_str());
         }
     }
-    return list.faults ? EXIT_FAULT : 0;
+    return list.faults || broken ? EXIT_FAULT : 0;
 }

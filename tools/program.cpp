@@ -128,7 +128,9 @@ int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err) {
         std::fprintf(err, "tidepack: %s does not carry the package as RCDATA 1\n", built.c_str());
         return EXIT_FAULT;
     }
-    if (!WriteFileWhole(options.output, program.bytes, &error)) {
+    bool sign = !options.sign.pkcs12.empty();
+    if (sign ? SignProgram(built.string(), options.output, options.sign, err, &error) != 0
+             : !WriteFileWhole(options.output, program.bytes, &error)) {
         std::fprintf(err, "tidepack: %s: %s\n", options.output.c_str(), error.c_str());
         return EXIT_FAULT;
     }
@@ -138,5 +140,8 @@ int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err) {
     std::fprintf(out, "%s: %s patch program, %zu bytes, package of %zu bytes as RCDATA 1\n",
                  options.output.c_str(), options.arch.c_str(), program.bytes.size(),
                  packageBytes.size());
+    if (sign)
+        std::fprintf(out, "%s: signed with %s\n", options.output.c_str(),
+                     options.sign.pkcs12.c_str());
     return 0;
 }

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "sign.h"
+
 constexpr int EXIT_FAULT = 1;
 constexpr int EXIT_USAGE = 2;
 
@@ -48,6 +50,7 @@ struct ProgramOptions {
     std::string buildDir;       // empty: SOURCE/build/patch-ARCH
     bool zopfli = false;
     bool progress = false;
+    SignOptions sign;  // signed when sign.pkcs12 is set
 };
 
 // Builds the update program with the package (built from the manifest first, or verified) as

@@ -28,16 +28,22 @@ const char* const USAGE =
     "      Print every record of a package, or of the package inside a built patch program,\n"
     "      with each file's target. Targets resolve against DIR (default: defaultFolder),\n"
     "      C:\\WINDOWS and C:\\WINDOWS\\system32. Texts are decoded from code page N\n"
-    "      (default 932).\n"
+    "      (default 932). A signed program's signer is named; a broken signature makes\n"
+    "      the exit status 1.\n"
     "  verify [--codepage N] FILE\n"
-    "      Check every bound, stream, text and table of a package or patch program.\n"
+    "      Check every bound, stream, text and table of a package or patch program, and a\n"
+    "      program's Authenticode signature: the signer, and whether it still holds.\n"
     "  diff OLD_DIR NEW_DIR [-o MANIFEST]\n"
     "      Write a starting manifest with the files of NEW_DIR that are new or changed.\n"
     "  program INPUT -o Patch.exe [--arch i686|x86_64] [--zopfli] [--source DIR]\n"
     "          [--build-dir DIR]\n"
+    "          [--sign KEY.p12 [--password-file FILE | --password-env VAR] [--timestamp URL]]\n"
     "      Build the update program with INPUT (a manifest .toml, or a package) as its\n"
     "      RCDATA 1, with mingw-w64. i686 (default) is the product's 32-bit build. The\n"
     "      source tree defaults to the one tidepack was built from.\n"
+    "      --sign signs it (Authenticode SHA-256, by osslsigncode) with the certificate and\n"
+    "      key in KEY.p12, whose password is FILE's first line or VAR's value; --timestamp\n"
+    "      adds a timestamp from that RFC 3161 server. list and verify name the signer.\n"
     "\n"
     "  --help       this text\n"
     "  --version    tidepack's version\n"
@@ -135,6 +141,18 @@ int main(int argc, char** argv) {
         } else if (command == "program" && TakeValue(args, &i, "--build-dir", &value, &error)) {
             program.buildDir = value;
             taken = true;
+        } else if (command == "program" && TakeValue(args, &i, "--sign", &value, &error)) {
+            program.sign.pkcs12 = value;
+            taken = true;
+        } else if (command == "program" && TakeValue(args, &i, "--password-file", &value, &error)) {
+            program.sign.passwordFile = value;
+            taken = true;
+        } else if (command == "program" && TakeValue(args, &i, "--password-env", &value, &error)) {
+            program.sign.passwordEnv = value;
+            taken = true;
+        } else if (command == "program" && TakeValue(args, &i, "--timestamp", &value, &error)) {
+            program.sign.timestampUrl = value;
+            taken = true;
         } else if ((command == "build" || command == "diff" || command == "program") &&
                    (TakeValue(args, &i, "-o", &value, &error) ||
                     TakeValue(args, &i, "--output", &value, &error))) {
@@ -174,6 +192,16 @@ int main(int argc, char** argv) {
     if (command == "program") {
         if (operands.size() != 1) return Usage("program needs exactly one manifest or package");
         if (output.empty()) return Usage("program needs -o Patch.exe");
+        const SignOptions& sign = program.sign;
+        if (sign.pkcs12.empty() &&
+            !(sign.passwordFile + sign.passwordEnv + sign.timestampUrl).empty())
+            return Usage("--password-file, --password-env and --timestamp go with --sign");
+        if (!sign.passwordFile.empty() && !sign.passwordEnv.empty())
+            return Usage("give the password with --password-file or --password-env, not both");
+        if (!sign.pkcs12.empty() && !CheckSignOptions(sign, &error)) {
+            std::fprintf(stderr, "tidepack: %s\n", error.c_str());
+            return EXIT_FAULT;
+        }
         program.input = operands[0];
         program.output = output;
         program.progress = isatty(STDERR_FILENO) != 0;

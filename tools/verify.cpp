@@ -6,6 +6,7 @@
 #include "codepage.h"
 #include "package_file.h"
 #include "rules/targets.h"
+#include "sign.h"
 #include "tidepack.h"
 
 namespace {
@@ -124,6 +125,7 @@ int VerifyPackage(const ListOptions& options, std::FILE* out, std::FILE* err) {
     }
     const PackageImage& image = file.image;
     Verifier check{options, image, err};
+    check.faults += ReportSignature(options.path, file.bytes, false, out, err);
     const PackageHeader* header;
     if (!GetPackageHeader(image, &header)) {
         check.Fault(0, "not a package: " + std::to_string(image.size) +
