@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
-# tidepack program makes a 64-bit patch program from a manifest in one command; under Wine, on
-# Xvfb, pressing Update writes the packaged file where the package says.
+# tidepack program makes a 64-bit patch program from a manifest and a 64-bit program without a
+# package in one command; under Wine, on Xvfb, pressing Update writes the packaged file where the
+# package says. Usage: program_under_wine.sh TIDEPACK WORKDIR STUB (no STUB: skipped, 77).
 set -eu
 tidepack=$1
 work=$2
+stub=${3:-}
+if [ -z "$stub" ] || [ ! -f "$stub" ]; then
+    echo "no 64-bit stub program given; skipped"
+    exit 77
+fi
+stub=$(realpath "$stub")
 wine64=${TIDEWELL_WINE64:-/usr/lib/wine/wine64}
 mkdir -p "$work"
 cd "$work"
@@ -20,7 +27,7 @@ defaultFolder = 'C:\tidepack-check'
 source = 'hello.txt'
 alwaysReplace = true
 TOML
-"$tidepack" program check.toml -o Patch.exe --arch x86_64 --build-dir "$work/build"
+"$tidepack" program check.toml -o Patch.exe --stub "$stub"
 "$tidepack" verify --codepage 1252 Patch.exe
 
 export WINEPREFIX=$work/wineprefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
