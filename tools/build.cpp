@@ -72,27 +72,36 @@ int CompressEntries(WriterPackage* package, const BuildOptions& options, std::FI
 
 }  // namespace
 
-int BuildFromManifest(const BuildOptions& options, std::FILE* out, std::FILE* err) {
-    ManifestResult manifest;
-    int ok = LoadManifest(options.manifest, &manifest);
-    for (const std::string& warning : manifest.warnings) std::fprintf(err, "%s\n", warning.c_str());
-    for (const std::string& fault : manifest.faults) std::fprintf(err, "%s\n", fault.c_str());
+int BuildPackageBytes(const BuildOptions& options, ManifestResult* manifest,
+                      std::vector<unsigned char>* bytes, std::FILE* err) {
+    int ok = LoadManifest(options.manifest, manifest);
+    for (const std::string& warning : manifest->warnings)
+        std::fprintf(err, "%s\n", warning.c_str());
+    for (const std::string& fault : manifest->faults) std::fprintf(err, "%s\n", fault.c_str());
     if (!ok) {
-        std::fprintf(err, "tidepack: %zu fault%s in %s; nothing written\n", manifest.faults.size(),
-                     manifest.faults.size() == 1 ? "" : "s", options.manifest.c_str());
+        std::fprintf(err, "tidepack: %zu fault%s in %s; nothing written\n", manifest->faults.size(),
+                     manifest->faults.size() == 1 ? "" : "s", options.manifest.c_str());
         return EXIT_FAULT;
     }
-    if (!CompressEntries(&manifest.package, options, err)) {
+    if (!CompressEntries(&manifest->package, options, err)) {
         std::fprintf(err, "tidepack: compression failed; nothing written\n");
         return EXIT_FAULT;
     }
-    std::vector<unsigned char> bytes;
     std::string error;
-    if (!BuildPackage(manifest.package, &bytes, &error)) {
+    if (!BuildPackage(manifest->package, bytes, &error)) {
         std::fprintf(err, "tidepack: %s: %s; nothing written\n", options.manifest.c_str(),
                      error.c_str());
         return EXIT_FAULT;
     }
+    return 0;
+}
+
+int BuildFromManifest(const BuildOptions& options, std::FILE* out, std::FILE* err) {
+    ManifestResult manifest;
+    std::vector<unsigned char> bytes;
+    int built = BuildPackageBytes(options, &manifest, &bytes, err);
+    if (built != 0) return built;
+    std::string error;
     if (!WriteFileWhole(options.output, bytes, &error)) {
         std::fprintf(err, "tidepack: %s: %s\n", options.output.c_str(), error.c_str());
         return EXIT_FAULT;

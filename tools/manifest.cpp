@@ -372,7 +372,7 @@ int LoadManifest(const std::string& path, ManifestResult* result) {
     const toml::table& root = parsed.table();
     in.CheckKeys(root,
                  {"codePage", "title", "versionText", "registryKey", "valueName", "defaultFolder",
-                  "subFolder", "runningApp", "file", "move"},
+                  "subFolder", "executionLevel", "runningApp", "file", "move"},
                  "");
     const toml::node* codePageNode = root.get("codePage");
     if (!codePageNode) {
@@ -391,6 +391,16 @@ int LoadManifest(const std::string& path, ManifestResult* result) {
     }
     in.codePage = static_cast<int>(codePageNode->as_integer()->get());
     result->codePage = in.codePage;
+
+    std::string level;
+    if (const toml::node* node = in.String(root, "executionLevel", false, "", &level)) {
+        if (level == "asInvoker" || level == "highestAvailable" || level == "requireAdministrator")
+            result->executionLevel = level;
+        else
+            in.Fault(node,
+                     "executionLevel must be 'asInvoker', 'highestAvailable' or "
+                     "'requireAdministrator'");
+    }
 
     fs::path base = fs::u8path(path).parent_path();
     ReadHeader(in, root, &result->package);

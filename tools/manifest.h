@@ -11,6 +11,7 @@
 struct ManifestResult {
     WriterPackage package;  // texts converted, file data read
     int codePage = 0;
+    std::string executionLevel;         // empty: none given, it follows registryKey's root
     std::vector<std::string> faults;    // "manifest.toml:12:1: what is wrong", one per fault
     std::vector<std::string> warnings;  // things that build but may not do what was meant
 };

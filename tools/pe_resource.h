@@ -1,9 +1,11 @@
-// Finding the package inside a built patch program: resource RCDATA 1 of a PE image (PE32 or
-// PE32+), read from the file's bytes with every offset checked against their length.
+// Reading a PE image (PE32 or PE32+) from the file's bytes, with every offset checked against
+// their length: its headers, its whole resource tree, and one resource such as the package's
+// RCDATA 1.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct PeResource {
     std::uint32_t offset;  // of the data in the file
@@ -19,3 +21,64 @@ int LooksLikePe(const unsigned char* data, std::uint64_t size);
 // `error` (not a PE image, no resource directory, no such resource, or a damaged directory).
 int FindPeResource(const unsigned char* data, std::uint64_t size, std::uint32_t type,
                    std::uint32_t id, std::uint32_t language, PeResource* found, std::string* error);
+
+struct PeSection {
+    std::uint64_t header;  // file offset of its section header
+    std::uint32_t virtualSize, virtualAddress, rawSize, rawOffset;
+};
+
+// Where a PE image's headers lie (file offsets) and its section table.
+struct PeLayout {
+    bool plus = false;  // PE32+
+    std::uint64_t coff = 0;
+    std::uint64_t optional = 0;
+    std::uint32_t optionalSize = 0;
+    std::uint64_t directories = 0;     // data directory 0
+    std::uint32_t directoryCount = 0;  // those both NumberOfRvaAndSizes and the header hold
+    std::uint64_t sectionTable = 0;
+    std::vector<PeSection> sections;
+    std::uint32_t initializedDataSize = 0, sectionAlignment = 0, fileAlignment = 0;
+    std::uint32_t imageSize = 0, headersSize = 0;
+};
+
+// Reads the headers and the section table. Returns 1; 0 with the reason in `error`.
+int ReadPeLayout(const unsigned char* data, std::uint64_t size, PeLayout* layout,
+                 std::string* error);
+
+// Data directory `index` (2: resources, 4: certificates). 0 when the image has no such slot.
+int PeDirectory(const unsigned char* data, std::uint64_t size, const PeLayout& layout,
+                std::uint32_t index, std::uint32_t* rva, std::uint32_t* length);
+
+// A type, name or language: a number, or a name as its UTF-16 code units.
+struct PeResourceKey {
+    bool named = false;
+    std::uint32_t id = 0;
+    std::u16string name;
+};
+
+struct PeResourceData {
+    PeResourceKey language;
+    std::uint64_t offset;  // of the data in the file
+    std::uint32_t size, codePage, reserved;
+};
+
+struct PeResourceName {
+    PeResourceKey name;
+    std::vector<PeResourceData> languages;
+};
+
+struct PeResourceType {
+    PeResourceKey type;
+    std::vector<PeResourceName> names;
+};
+
+struct PeResourceTree {
+    std::size_t section = 0;  // index in PeLayout::sections of the section that holds it
+    std::uint32_t rva = 0, size = 0;
+    std::vector<PeResourceType> types;  // in stored order
+};
+
+// Reads the whole resource tree: three levels, every directory, name and data entry inside the
+// resource section, no directory or data entry reached twice. Returns 1; 0 with the reason.
+int ReadPeResourceTree(const unsigned char* data, std::uint64_t size, const PeLayout& layout,
+                       PeResourceTree* tree, std::string* error);

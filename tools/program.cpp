@@ -1,146 +1,155 @@
-// A ready patch program in one command: the project's own Windows build, with the package as
-// RCDATA 1 (language 1033) through the front end's TIDEWELL_PACKAGE, linked by mingw-w64.
-#include <spawn.h>
-#include <sys/wait.h>
-
-#include <fcntl.h>
+// A ready patch program in one command: the package written into a prebuilt update program
+// (the stub) as RCDATA 1, language 1033, with the execution level its registry root needs.
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
-#include <thread>
 
+#include "base/text.h"
 #include "manifest.h"
 #include "package_file.h"
+#include "pe_resource.h"
+#include "pe_writer.h"
+#include "sign.h"
 #include "tidepack.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// Runs `arguments` (no shell) with its output appended to `log`. Returns its exit code, or -1.
-int RunLogged(const std::vector<std::string>& arguments, const std::string& log) {
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    pid_t pid;
-    int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return -1;
-    int status;
-    if (waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 bool IsManifest(const std::string& path) {
     std::string extension = fs::u8path(path).extension().string();
     return extension == ".toml" || extension == ".TOML";
 }
 
+// The installed layout: bin/tidepack beside share/tidewell/Tidewell.exe.
+std::string InstalledStub() {
+    std::error_code code;
+    fs::path self = fs::read_symlink("/proc/self/exe", code);
+    if (code) return "";
+    return (self.parent_path().parent_path() / "share" / "tidewell" / "Tidewell.exe").string();
+}
+
+// Writing under HKEY_LOCAL_MACHINE or HKEY_CLASSES_ROOT needs an administrator; a product
+// installed per user does not.
+std::string LevelForRegistryRoot(const std::vector<unsigned char>& package) {
+    PackageImage image{package.data(), static_cast<std::uint32_t>(package.size())};
+    const PackageHeader* header;
+    if (GetPackageHeader(image, &header) && PackageText(image, header->registryKey) &&
+        BeginsWithName(header->registryKey, "HKEY_CURRENT_USER\\"))
+        return "asInvoker";
+    return "requireAdministrator";
+}
+
+// osslsigncode reads the program from a file: the unsigned one goes beside the output, private
+// to this user, and is gone whatever the signing's outcome.
+int SignWritten(const std::vector<unsigned char>& program, const ProgramOptions& options,
+                std::FILE* err, std::string* error) {
+    fs::path output = fs::u8path(options.output);
+    std::string pattern =
+        (output.parent_path().empty() ? fs::path(".") : output.parent_path()).string() +
+        "/.tidepack-unsigned-XXXXXX";
+    int fd = mkstemp(pattern.data());
+    if (fd < 0) {
+        *error = std::string("no room for the unsigned program: ") + std::strerror(errno);
+        return EXIT_FAULT;
+    }
+    bool written = true;
+    for (std::size_t done = 0; written && done < program.size();) {
+        ssize_t n = write(fd, program.data() + done, program.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        written = n > 0;
+        if (written) done += static_cast<std::size_t>(n);
+    }
+    written = close(fd) == 0 && written;
+    int result = EXIT_FAULT;
+    if (!written)
+        *error = std::string("the unsigned program was not written: ") + std::strerror(errno);
+    else
+        result = SignProgram(pattern, options.output, options.sign, err, error);
+    unlink(pattern.c_str());
+    return result;
+}
+
 }  // namespace
 
 int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err) {
+    std::string stubPath = options.stub.empty() ? InstalledStub() : options.stub;
     std::error_code code;
-    fs::path source = fs::absolute(fs::u8path(options.sourceDir), code);
-    fs::path toolchain = source / "cmake" / ("mingw-" + options.arch + ".cmake");
-    if (!fs::is_regular_file(source / "CMakeLists.txt", code) ||
-        !fs::is_regular_file(toolchain, code)) {
+    if (options.stub.empty() && !fs::is_regular_file(fs::u8path(stubPath), code)) {
         std::fprintf(err,
-                     "tidepack: %s is not the update program's source tree with a toolchain "
-                     "for %s (give it with --source)\n",
-                     source.c_str(), options.arch.c_str());
+                     "tidepack: no update program to write the package into at '%s'; give one "
+                     "with --stub FILE\n",
+                     stubPath.c_str());
         return EXIT_USAGE;
-    }
-    fs::path build = options.buildDir.empty() ? source / "build" / ("patch-" + options.arch)
-                                              : fs::absolute(fs::u8path(options.buildDir), code);
-    fs::create_directories(build, code);
-    if (code) {
-        std::fprintf(err, "tidepack: %s: %s\n", build.c_str(), code.message().c_str());
-        return EXIT_FAULT;
     }
 
     // The package: built from the manifest, or taken as given once it verifies.
-    fs::path package = build / "package.pkg";
-    ListOptions check;
+    std::vector<unsigned char> package;
+    std::string level, error;
     if (IsManifest(options.input)) {
-        BuildOptions buildOptions;
-        buildOptions.manifest = options.input;
-        buildOptions.output = package.string();
-        buildOptions.zopfli = options.zopfli;
-        buildOptions.progress = options.progress;
-        int built = BuildFromManifest(buildOptions, out, err);
+        BuildOptions build;
+        build.manifest = options.input;
+        build.zopfli = options.zopfli;
+        build.progress = options.progress;
+        ManifestResult manifest;
+        int built = BuildPackageBytes(build, &manifest, &package, err);
         if (built != 0) return built;
+        level = manifest.executionLevel;
     } else {
-        std::vector<unsigned char> bytes;
-        std::string error;
-        check.path = options.input;
-        if (VerifyPackage(check, out, err) != 0) return EXIT_FAULT;
-        if (!ReadWholeFile(options.input, &bytes, &error) ||
-            !WriteFileWhole(package.string(), bytes, &error)) {
+        if (!ReadWholeFile(options.input, &package, &error)) {
             std::fprintf(err, "tidepack: %s: %s\n", options.input.c_str(), error.c_str());
             return EXIT_FAULT;
         }
-    }
-
-    std::string log = (build / "tidepack-program.log").string();
-    fs::remove(log, code);
-    unsigned jobs = std::thread::hardware_concurrency();
-    std::vector<std::vector<std::string>> steps = {
-        {"cmake", "-S", source.string(), "-B", build.string(),
-         "-DCMAKE_TOOLCHAIN_FILE=" + toolchain.string(), "-DCMAKE_BUILD_TYPE=Release",
-         "-DTIDEWELL_PACKAGE=" + package.string()},
-        {"cmake", "--build", build.string(), "--target", "Tidewell", "-j",
-         std::to_string(jobs ? jobs : 1)},
-    };
-    if (options.progress)
-        std::fprintf(err, "building the %s program with mingw-w64 in %s ...\n",
-                     options.arch.c_str(), build.c_str());
-    for (const std::vector<std::string>& step : steps) {
-        if (RunLogged(step, log) != 0) {
-            std::fprintf(err, "tidepack: '%s %s' failed; its output is in %s\n", step[0].c_str(),
-                         step[1].c_str(), log.c_str());
+        if (LooksLikePe(package.data(), package.size())) {
+            std::fprintf(err,
+                         "tidepack: %s is a program, not a package; give the package file or "
+                         "its manifest\n",
+                         options.input.c_str());
             return EXIT_FAULT;
         }
+        ListOptions check;
+        check.path = options.input;
+        if (VerifyPackage(check, out, err) != 0) return EXIT_FAULT;
+    }
+    if (level.empty()) level = LevelForRegistryRoot(package);
+
+    std::vector<unsigned char> stub, program;
+    if (!ReadWholeFile(stubPath, &stub, &error) ||
+        !WriteProgramResources(stub, package, level, &program, &error)) {
+        std::fprintf(err, "tidepack: %s: %s; nothing written\n", stubPath.c_str(), error.c_str());
+        return EXIT_FAULT;
     }
 
     // The program must carry exactly this package before it takes the output's place.
-    PackageFile program;
-    std::vector<unsigned char> packageBytes;
-    std::string error;
-    fs::path built = build / "Tidewell.exe";
-    if (!LoadPackageFile(built.string(), &program, &error) ||
-        !ReadWholeFile(package.string(), &packageBytes, &error)) {
-        std::fprintf(err, "tidepack: %s: %s\n", built.c_str(), error.c_str());
+    PeResource found;
+    if (!FindPeResource(program.data(), program.size(), PACKAGE_RESOURCE_TYPE, PACKAGE_RESOURCE_ID,
+                        PACKAGE_RESOURCE_LANGUAGE, &found, &error) ||
+        found.language != PACKAGE_RESOURCE_LANGUAGE || found.size != package.size() ||
+        !std::equal(package.begin(), package.end(), program.begin() + found.offset)) {
+        std::fprintf(err, "tidepack: the written program does not carry the package as RCDATA 1\n");
         return EXIT_FAULT;
     }
-    if (program.origin.empty() ||
-        !std::equal(packageBytes.begin(), packageBytes.end(), program.image.data,
-                    program.image.data + program.image.size) ||
-        packageBytes.size() != program.image.size) {
-        std::fprintf(err, "tidepack: %s does not carry the package as RCDATA 1\n", built.c_str());
-        return EXIT_FAULT;
-    }
-    bool sign = !options.sign.pkcs12.empty();
-    if (sign ? SignProgram(built.string(), options.output, options.sign, err, &error) != 0
-             : !WriteFileWhole(options.output, program.bytes, &error)) {
+    if (!options.sign.pkcs12.empty()) {
+        if (SignWritten(program, options, err, &error) != 0) {
+            std::fprintf(err, "tidepack: %s: %s\n", options.output.c_str(), error.c_str());
+            return EXIT_FAULT;
+        }
+    } else if (!WriteFileWhole(options.output, program, &error)) {
         std::fprintf(err, "tidepack: %s: %s\n", options.output.c_str(), error.c_str());
         return EXIT_FAULT;
     }
     fs::permissions(fs::u8path(options.output),
                     fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
                     fs::perm_options::add, code);
-    std::fprintf(out, "%s: %s patch program, %zu bytes, package of %zu bytes as RCDATA 1\n",
-                 options.output.c_str(), options.arch.c_str(), program.bytes.size(),
-                 packageBytes.size());
-    if (sign)
+    std::fprintf(out,
+                 "%s: patch program of %zu bytes from %s, package of %zu bytes as RCDATA 1, "
+                 "execution level %s\n",
+                 options.output.c_str(), program.size(), stubPath.c_str(), package.size(),
+                 level.c_str());
+    if (!options.sign.pkcs12.empty())
         std::fprintf(out, "%s: signed with %s\n", options.output.c_str(),
                      options.sign.pkcs12.c_str());
     return 0;

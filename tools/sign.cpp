@@ -61,40 +61,27 @@ bool Read32(const Bytes& bytes, std::uint64_t offset, std::uint32_t* value) {
 }
 
 // What the Authenticode image digest skips or stops at.
-struct PeLayout {
+struct DigestLayout {
     std::uint64_t checksum = 0;       // the CheckSum field's offset
     std::uint64_t securityEntry = 0;  // the security data-directory entry's offset; 0: none
     std::uint32_t tableOffset = 0;    // the certificate table
     std::uint32_t tableSize = 0;
 };
 
-bool ReadLayout(const Bytes& bytes, PeLayout* layout, std::string* error) {
-    std::uint32_t lfanew, optionalSize, magic, directoryCount;
-    Read32(bytes, 0x3C, &lfanew);
-    std::uint64_t coff = static_cast<std::uint64_t>(lfanew) + 4;
-    std::uint64_t optional = coff + 20;
-    if (!Read16(bytes, coff + 16, &optionalSize) || !Read16(bytes, optional, &magic)) {
-        *error = "PE headers cut off";
-        return false;
-    }
-    if (magic != 0x10B && magic != 0x20B) {
-        *error = "unknown optional header magic";
-        return false;
-    }
-    std::uint64_t directories = optional + (magic == 0x20B ? 112 : 96);
-    layout->checksum = optional + 64;
-    std::uint64_t entry = directories + 8 * SECURITY_DIRECTORY;
-    if (Read32(bytes, directories - 4, &directoryCount) && directoryCount > SECURITY_DIRECTORY &&
-        entry + 8 <= optional + optionalSize && Read32(bytes, entry, &layout->tableOffset) &&
-        Read32(bytes, entry + 4, &layout->tableSize))
-        layout->securityEntry = entry;
+bool ReadLayout(const Bytes& bytes, DigestLayout* layout, std::string* error) {
+    PeLayout pe;
+    if (!ReadPeLayout(bytes.data, bytes.size, &pe, error)) return false;
+    layout->checksum = pe.optional + 64;
+    if (PeDirectory(bytes.data, bytes.size, pe, SECURITY_DIRECTORY, &layout->tableOffset,
+                    &layout->tableSize))
+        layout->securityEntry = pe.directories + 8 * SECURITY_DIRECTORY;
     return true;
 }
 
 // The image digest: the file in order up to the certificate table, without CheckSum and the
 // security entry. Hashing by sections instead would leave out the gaps between them, which the
 // mingw-linked program has and osslsigncode (like Windows in practice) hashes.
-bool ImageDigest(const Bytes& bytes, const PeLayout& layout, const EVP_MD* md,
+bool ImageDigest(const Bytes& bytes, const DigestLayout& layout, const EVP_MD* md,
                  std::vector<unsigned char>* digest, std::string* error) {
     if (layout.tableOffset < layout.securityEntry + 8) {
         *error = "the certificate table at offset " + std::to_string(layout.tableOffset) +
@@ -138,8 +125,8 @@ bool IsObject(const ASN1_OBJECT* object, const char* oid) {
 }
 
 // The signature inside the certificate table: whose it is, and whether it holds.
-void CheckPkcs7(const Bytes& bytes, const PeLayout& layout, const unsigned char* der, long length,
-                SignatureCheck* check) {
+void CheckPkcs7(const Bytes& bytes, const DigestLayout& layout, const unsigned char* der,
+                long length, SignatureCheck* check) {
     auto broken = [check](const std::string& reason) {
         check->state = SignatureState::Broken;
         check->reason = reason;
@@ -272,7 +259,7 @@ SignatureCheck CheckSignature(const unsigned char* data, std::uint64_t size) {
     SignatureCheck check;
     Bytes bytes{data, size};
     if (!LooksLikePe(data, size)) return check;
-    PeLayout layout;
+    DigestLayout layout;
     std::string error;
     check.state = SignatureState::Broken;
     if (!ReadLayout(bytes, &layout, &error)) {

@@ -4,6 +4,9 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
+
+struct ManifestResult;
 
 #include "sign.h"
 
@@ -37,22 +40,26 @@ struct BuildOptions {
 // Validates a manifest and, only when it has no fault, writes the package whole.
 int BuildFromManifest(const BuildOptions& options, std::FILE* out, std::FILE* err);
 
+// The package of `options.manifest` in memory, its faults and warnings on `err`. Returns 0, or
+// the exit code.
+int BuildPackageBytes(const BuildOptions& options, ManifestResult* manifest,
+                      std::vector<unsigned char>* bytes, std::FILE* err);
+
 // Writes a starting manifest (to `manifestPath`, or `out` when empty) with the files of
 // `newDir` that are missing from `oldDir` or differ from their copy there.
 int DiffReleases(const std::string& oldDir, const std::string& newDir,
                  const std::string& manifestPath, std::FILE* out, std::FILE* err);
 
 struct ProgramOptions {
-    std::string input;          // a manifest (.toml) or a package
-    std::string output;         // the patch program to write
-    std::string arch = "i686";  // i686: the product's 32-bit build; x86_64 for 64-bit Wine
-    std::string sourceDir;      // the update program's source tree
-    std::string buildDir;       // empty: SOURCE/build/patch-ARCH
+    std::string input;   // a manifest (.toml) or a package
+    std::string output;  // the patch program to write
+    std::string stub;    // the program without a package; empty: the installed one
     bool zopfli = false;
     bool progress = false;
     SignOptions sign;  // signed when sign.pkcs12 is set
 };
 
-// Builds the update program with the package (built from the manifest first, or verified) as
-// its RCDATA 1, checks that the program carries exactly that package, and writes it whole.
+// Writes the package (built from the manifest first, or verified) into a copy of the stub as
+// its RCDATA 1 with the manifest's execution level set, checks that the program carries
+// exactly that package, and writes it whole.
 int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err);

@@ -35,12 +35,12 @@ const char* const USAGE =
     "      program's Authenticode signature: the signer, and whether it still holds.\n"
     "  diff OLD_DIR NEW_DIR [-o MANIFEST]\n"
     "      Write a starting manifest with the files of NEW_DIR that are new or changed.\n"
-    "  program INPUT -o Patch.exe [--arch i686|x86_64] [--zopfli] [--source DIR]\n"
-    "          [--build-dir DIR]\n"
+    "  program INPUT -o Patch.exe [--stub FILE] [--zopfli]\n"
     "          [--sign KEY.p12 [--password-file FILE | --password-env VAR] [--timestamp URL]]\n"
-    "      Build the update program with INPUT (a manifest .toml, or a package) as its\n"
-    "      RCDATA 1, with mingw-w64. i686 (default) is the product's 32-bit build. The\n"
-    "      source tree defaults to the one tidepack was built from.\n"
+    "      Write INPUT (a manifest .toml, or a package) into a copy of the update program\n"
+    "      as its RCDATA 1, with the execution level its registryKey's root needs (the\n"
+    "      manifest's executionLevel, when given, instead). The update program is\n"
+    "      ../share/tidewell/Tidewell.exe beside tidepack unless --stub names another.\n"
     "      --sign signs it (Authenticode SHA-256, by osslsigncode) with the certificate and\n"
     "      key in KEY.p12, whose password is FILE's first line or VAR's value; --timestamp\n"
     "      adds a timestamp from that RFC 3161 server. list and verify name the signer.\n"
@@ -97,7 +97,6 @@ int main(int argc, char** argv) {
     ListOptions list;
     BuildOptions build;
     ProgramOptions program;
-    program.sourceDir = TIDEWELL_SOURCE_DIR;
     std::string output, error;
     std::vector<std::string> operands;
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -130,16 +129,8 @@ int main(int argc, char** argv) {
         } else if (command == "list" && TakeValue(args, &i, "--system-dir", &value, &error)) {
             list.systemDir = value;
             taken = true;
-        } else if (command == "program" && TakeValue(args, &i, "--arch", &value, &error)) {
-            if (error.empty() && value != "i686" && value != "x86_64")
-                error = "--arch is i686 or x86_64";
-            program.arch = value;
-            taken = true;
-        } else if (command == "program" && TakeValue(args, &i, "--source", &value, &error)) {
-            program.sourceDir = value;
-            taken = true;
-        } else if (command == "program" && TakeValue(args, &i, "--build-dir", &value, &error)) {
-            program.buildDir = value;
+        } else if (command == "program" && TakeValue(args, &i, "--stub", &value, &error)) {
+            program.stub = value;
             taken = true;
         } else if (command == "program" && TakeValue(args, &i, "--sign", &value, &error)) {
             program.sign.pkcs12 = value;

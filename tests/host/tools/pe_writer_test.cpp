@@ -1,0 +1,263 @@
+// Writing a package into real mingw programs: what must stay, what must change, and the stubs
+// that must be refused.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "pe_resource.h"
+#include "pe_writer.h"
+#include "test_support.h"
+#include "tidepack.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+std::vector<std::string> FixtureArchs() {
+    std::vector<std::string> archs;
+    for (const char* arch : {"i686", "x86_64"})
+        if (std::filesystem::exists(std::string(TIDEPACK_FIXTURES) + "/patch_" + arch + ".exe"))
+            archs.push_back(arch);
+    return archs;
+}
+
+Bytes Fixture(const std::string& arch) {
+    std::string bytes = ReadFile(std::string(TIDEPACK_FIXTURES) + "/patch_" + arch + ".exe");
+    return Bytes(bytes.begin(), bytes.end());
+}
+
+std::uint32_t Get32(const Bytes& bytes, std::uint64_t at) {
+    return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
+           static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+}
+
+void Set32(Bytes* bytes, std::uint64_t at, std::uint32_t value) {
+    for (int k = 0; k < 4; ++k) (*bytes)[at + k] = static_cast<unsigned char>(value >> (8 * k));
+}
+
+std::string KeyText(const PeResourceKey& key) {
+    return key.named ? std::string(key.name.begin(), key.name.end()) : std::to_string(key.id);
+}
+
+// Every resource by "type/name/language": its bytes and code page.
+std::map<std::string, std::string> Resources(const Bytes& image) {
+    PeLayout layout;
+    PeResourceTree tree;
+    std::string error;
+    std::map<std::string, std::string> resources;
+    if (!ReadPeLayout(image.data(), image.size(), &layout, &error) ||
+        !ReadPeResourceTree(image.data(), image.size(), layout, &tree, &error)) {
+        ADD_FAILURE() << error;
+        return resources;
+    }
+    for (const PeResourceType& type : tree.types)
+        for (const PeResourceName& name : type.names)
+            for (const PeResourceData& data : name.languages) {
+                EXPECT_EQ(0u, (data.offset - layout.sections[tree.section].rawOffset) % 8);
+                resources[KeyText(type.type) + "/" + KeyText(name.name) + "/" +
+                          KeyText(data.language)] =
+                    std::string(image.begin() + data.offset,
+                                image.begin() + data.offset + data.size) +
+                    " cp" + std::to_string(data.codePage);
+            }
+    return resources;
+}
+
+// The checksum as the format documents it: all 16-bit words added, the carries folded back
+// at the end, the checksum field counted as zero, plus the file's length.
+std::uint32_t Checksum(Bytes image, std::uint64_t field) {
+    Set32(&image, field, 0);
+    image.push_back(0);
+    std::uint64_t sum = 0;
+    for (std::size_t k = 0; k + 1 < image.size(); k += 2) sum += image[k] | image[k + 1] << 8;
+    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+    return static_cast<std::uint32_t>(sum + image.size() - 1);
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    std::size_t at = text.find(from);
+    EXPECT_NE(std::string::npos, at) << from;
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+TEST(PeWriter, KeepsEveryOtherResourceAndSetsPackageAndLevel) {
+    std::vector<std::string> archs = FixtureArchs();
+    if (archs.empty()) GTEST_SKIP() << "no mingw toolchain here to link a real program";
+    Bytes big(3 << 20);
+    for (std::size_t k = 0; k < big.size(); ++k)
+        big[k] = static_cast<unsigned char>(k * 7 + k / 251);
+    for (const std::string& arch : archs) {
+        // From the linked program a section is added (.reloc follows .rsrc); from the written
+        // one, whose resource section is last, it is replaced, here by a smaller one.
+        struct Row {
+            Bytes package;
+            std::string level, oldLevel;
+        } rows[] = {{big, "requireAdministrator", "highestAvailable"},
+                    {Bytes{'p', 'k', 'g'}, "asInvoker", "requireAdministrator"}};
+        Bytes stub = Fixture(arch);
+        for (const Row& row : rows) {
+            SCOPED_TRACE(arch + " " + row.level);
+            Bytes program, again;
+            std::string error;
+            ASSERT_EQ(1, WriteProgramResources(stub, row.package, row.level, &program, &error))
+                << error;
+            ASSERT_EQ(1, WriteProgramResources(stub, row.package, row.level, &again, &error));
+            EXPECT_TRUE(program == again);
+
+            std::map<std::string, std::string> expected = Resources(stub);
+            expected.erase("10/1/1041");
+            expected["10/1/1033"] = std::string(row.package.begin(), row.package.end()) + " cp0";
+            expected["24/1/0"] = Replaced(expected["24/1/0"], "level = '" + row.oldLevel + "'",
+                                          "level = '" + row.level + "'");
+            EXPECT_EQ(expected, Resources(program));
+
+            PeLayout layout;
+            ASSERT_EQ(1, ReadPeLayout(program.data(), program.size(), &layout, &error));
+            EXPECT_EQ(Checksum(program, layout.optional + 64),
+                      Get32(program, layout.optional + 64));
+            EXPECT_EQ(0u, layout.imageSize % layout.sectionAlignment);
+            for (const PeSection& section : layout.sections) {
+                EXPECT_LE(section.virtualAddress + section.virtualSize, layout.imageSize);
+                EXPECT_LE(section.rawOffset + section.rawSize, program.size());
+            }
+            stub = program;
+        }
+    }
+}
+
+TEST(PeWriter, RefusesStubsItCannotWriteSafely) {
+    std::vector<std::string> archs = FixtureArchs();
+    if (archs.empty()) GTEST_SKIP() << "no mingw toolchain here to link a real program";
+    // Offsets in the file of the resource root and of the first resource's data entry.
+    struct Places {
+        PeLayout layout;
+        std::uint64_t root, firstType, firstData;
+    };
+    struct Row {
+        const char* name;
+        std::function<void(Bytes&, const Places&)> damage;
+        const char* error;
+    } rows[] = {
+        {"signed",
+         [](Bytes& p, const Places& at) { Set32(&p, at.layout.directories + 4 * 8 + 4, 0x400); },
+         "signed"},
+        {"not a PE", [](Bytes& p, const Places&) { p[0] = 'X'; }, "not a PE32 or PE32+ program"},
+        {"ROM image magic", [](Bytes& p, const Places& at) { p[at.layout.optional] = 0x07; },
+         "not a PE32 or PE32+ program"},
+        {"entry count past the section",
+         [](Bytes& p, const Places& at) { p[at.root + 14] = p[at.root + 15] = 0xFF; },
+         "does not understand: a directory outside the resource section"},
+        {"a loop back to the root",
+         [](Bytes& p, const Places& at) { Set32(&p, at.firstType + 20, 0x80000000u); },
+         "does not understand: a directory reached twice"},
+        {"two levels only",
+         [](Bytes& p, const Places& at) {
+             Set32(&p, at.firstType + 20, Get32(p, at.firstType + 20) & 0x7FFFFFFF);
+         },
+         "does not understand"},
+        {"data past the section",
+         [](Bytes& p, const Places& at) { Set32(&p, at.firstData + 4, 0x10000000); },
+         "does not understand: resource data outside"},
+        {"file cut inside the resources",
+         [](Bytes& p, const Places& at) { p.resize(at.firstData + 8); },
+         "runs past the end of the file"},
+        {"no requestedExecutionLevel outside the comment",
+         [](Bytes& p, const Places&) {
+             std::string text(p.begin(), p.end());
+             std::size_t first = text.find("<requestedExecutionLevel");
+             p[text.find("<requestedExecutionLevel", first + 1) + 1] = 'X';
+         },
+         "no requestedExecutionLevel"},
+        {"an overlay", [](Bytes& p, const Places&) { p.push_back(1); }, "data after the last"},
+        {"no room for a section header",
+         [](Bytes& p, const Places& at) {
+             p[at.layout.sectionTable + 40 * at.layout.sections.size() + 1] = 1;
+         },
+         "no room in the headers"},
+    };
+    for (const std::string& arch : archs) {
+        Bytes stub = Fixture(arch);
+        Places at;
+        PeResourceTree tree;
+        std::string error;
+        ASSERT_EQ(1, ReadPeLayout(stub.data(), stub.size(), &at.layout, &error)) << error;
+        ASSERT_EQ(1, ReadPeResourceTree(stub.data(), stub.size(), at.layout, &tree, &error));
+        const PeSection& section = at.layout.sections[tree.section];
+        std::uint64_t base = section.rawOffset + tree.rva - section.virtualAddress;
+        at.root = base;
+        at.firstType = base + (Get32(stub, base + 20) & 0x7FFFFFFF);
+        std::uint64_t language = base + (Get32(stub, at.firstType + 20) & 0x7FFFFFFF);
+        at.firstData = base + Get32(stub, language + 20);
+        for (const Row& row : rows) {
+            SCOPED_TRACE(arch + ": " + row.name);
+            Bytes damaged = stub, program;
+            row.damage(damaged, at);
+            EXPECT_EQ(0, WriteProgramResources(damaged, {'p'}, "asInvoker", &program, &error));
+            EXPECT_NE(std::string::npos, error.find(row.error)) << error;
+        }
+    }
+}
+
+// The level follows the registry root unless the manifest names one; a manifest fault or a
+// program given as the package writes nothing.
+TEST(PeWriter, ProgramCommandChoosesTheLevel) {
+    std::vector<std::string> archs = FixtureArchs();
+    if (archs.empty()) GTEST_SKIP() << "no mingw toolchain here to link a real program";
+    TempDir dir;
+    WriteFile(dir / "tool.exe", "tool");
+    struct Row {
+        const char* root;
+        const char* line;   // an executionLevel line, or ""
+        const char* level;  // in the written manifest; null: refused with `error`
+        const char* error;
+    } rows[] = {
+        {"HKEY_LOCAL_MACHINE", "", "requireAdministrator", nullptr},
+        {"HKEY_CLASSES_ROOT", "", "requireAdministrator", nullptr},
+        {"HKEY_CURRENT_USER", "", "asInvoker", nullptr},
+        {"HKEY_LOCAL_MACHINE", "executionLevel = 'highestAvailable'\n", "highestAvailable",
+         nullptr},
+        {"HKEY_CURRENT_USER", "executionLevel = 'requireAdministrator'\n", "requireAdministrator",
+         nullptr},
+        {"HKEY_CURRENT_USER", "executionLevel = 'admin'\n", nullptr,
+         "m.toml:2:18: executionLevel must be"},
+    };
+    ProgramOptions options;
+    options.stub = std::string(TIDEPACK_FIXTURES) + "/patch_" + archs[0] + ".exe";
+    options.input = dir / "m.toml";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.root) + " " + row.line);
+        WriteFile(dir / "m.toml", std::string("codePage = 1252\n") + row.line +
+                                      "title = 'Example'\nversionText = '3.0'\n"
+                                      "registryKey = '" +
+                                      row.root +
+                                      "\\Software\\Example'\nvalueName = ''\n"
+                                      "defaultFolder = 'C:\\Example'\n[[file]]\nsource = "
+                                      "'tool.exe'\n");
+        options.output = dir / "Patch.exe";
+        std::filesystem::remove(options.output);
+        Output made =
+            Capture([&](std::FILE* o, std::FILE* e) { return MakeProgram(options, o, e); });
+        if (!row.level) {
+            EXPECT_EQ(EXIT_FAULT, made.code);
+            EXPECT_NE(std::string::npos, made.err.find(row.error)) << made.err;
+            EXPECT_FALSE(std::filesystem::exists(options.output));
+            continue;
+        }
+        ASSERT_EQ(0, made.code) << made.err;
+        std::string program = ReadFile(options.output);
+        PeResource manifest;
+        std::string error;
+        ASSERT_EQ(1, FindPeResource(reinterpret_cast<const unsigned char*>(program.data()),
+                                    program.size(), 24, 1, 0, &manifest, &error));
+        EXPECT_NE(std::string::npos, program.substr(manifest.offset, manifest.size)
+                                         .find(std::string("level = '") + row.level + "'"));
+    }
+
+    options.input = options.stub;
+    Output refused =
+        Capture([&](std::FILE* o, std::FILE* e) { return MakeProgram(options, o, e); });
+    EXPECT_EQ(EXIT_FAULT, refused.code);
+    EXPECT_NE(std::string::npos, refused.err.find("is a program, not a package")) << refused.err;
+}
+
+}  // namespace

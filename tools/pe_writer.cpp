@@ -1,0 +1,408 @@
+#include "pe_writer.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <list>
+
+#include "package/package.h"
+#include "pe_resource.h"
+
+namespace {
+
+constexpr std::uint32_t RT_MANIFEST = 24;
+constexpr std::uint32_t MANIFEST_ID = 1;
+constexpr std::uint32_t SECTION_HEADER_SIZE = 40;
+constexpr std::uint32_t SECURITY_DIRECTORY = 4;
+constexpr std::uint32_t RESOURCE_DIRECTORY = 2;
+constexpr std::uint32_t HIGH_BIT = 0x80000000u;
+// Initialized data, readable: what linkers give .rsrc.
+constexpr std::uint32_t RESOURCE_CHARACTERISTICS = 0x40000040u;
+// Far below the 4 GiB every offset and RVA must stay under.
+constexpr std::uint64_t LARGEST_PROGRAM = 0x7FFFFFFFu;
+
+void Put16(std::vector<unsigned char>* bytes, std::uint64_t at, std::uint32_t value) {
+    (*bytes)[at] = static_cast<unsigned char>(value);
+    (*bytes)[at + 1] = static_cast<unsigned char>(value >> 8);
+}
+
+void Put32(std::vector<unsigned char>* bytes, std::uint64_t at, std::uint32_t value) {
+    for (int k = 0; k < 4; ++k) (*bytes)[at + k] = static_cast<unsigned char>(value >> (8 * k));
+}
+
+std::uint64_t AlignUp(std::uint64_t value, std::uint64_t alignment) {
+    return (value + alignment - 1) / alignment * alignment;
+}
+
+bool PowerOfTwo(std::uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
+
+bool IsId(const PeResourceKey& key, std::uint32_t id) { return !key.named && key.id == id; }
+
+// Index at which an id entry `id` belongs among `entries`: after the named ones, in id order.
+template <typename Entry, typename KeyOf>
+std::size_t IdPlace(const std::vector<Entry>& entries, std::uint32_t id, KeyOf keyOf) {
+    std::size_t at = 0;
+    while (at < entries.size() && (keyOf(entries[at]).named || keyOf(entries[at]).id < id)) ++at;
+    return at;
+}
+
+// Sets the level attribute of the first requestedExecutionLevel element outside comments and
+// CDATA; every other byte stays. Returns 0 when there is no such element or attribute.
+int SetExecutionLevel(const std::string& xml, const std::string& level, std::string* out) {
+    const std::string element = "requestedExecutionLevel";
+    std::size_t at = 0;
+    for (;;) {
+        std::size_t open = xml.find('<', at);
+        if (open == std::string::npos) return 0;
+        for (const auto& [begin, end] :
+             {std::make_pair("<!--", "-->"), std::make_pair("<![CDATA[", "]]>")}) {
+            if (xml.compare(open, std::char_traits<char>::length(begin), begin) != 0) continue;
+            std::size_t close = xml.find(end, open);
+            if (close == std::string::npos) return 0;
+            open = std::string::npos;
+            at = close + 3;
+            break;
+        }
+        if (open == std::string::npos) continue;
+        std::size_t nameEnd = xml.find_first_of(" \t\r\n/>", open + 1);
+        if (nameEnd == std::string::npos) return 0;
+        std::string name = xml.substr(open + 1, nameEnd - open - 1);
+        std::size_t colon = name.rfind(':');  // a namespace prefix
+        if (name.substr(colon == std::string::npos ? 0 : colon + 1) != element) {
+            at = nameEnd;
+            continue;
+        }
+        // Its attributes, up to the end of the tag.
+        const char* blank = " \t\r\n";
+        std::size_t p = nameEnd;
+        for (;;) {
+            p = xml.find_first_not_of(blank, p);
+            if (p == std::string::npos || xml[p] == '/' || xml[p] == '>') return 0;
+            std::size_t attributeEnd = xml.find_first_of(" \t\r\n=/>", p);
+            if (attributeEnd == std::string::npos) return 0;
+            std::string attribute = xml.substr(p, attributeEnd - p);
+            p = xml.find_first_not_of(blank, attributeEnd);
+            if (p == std::string::npos || xml[p] != '=') return 0;
+            p = xml.find_first_not_of(blank, p + 1);
+            if (p == std::string::npos || (xml[p] != '"' && xml[p] != '\'')) return 0;
+            std::size_t valueEnd = xml.find(xml[p], p + 1);
+            if (valueEnd == std::string::npos) return 0;
+            if (attribute == "level") {
+                *out = xml.substr(0, p + 1) + level + xml.substr(valueEnd);
+                return 1;
+            }
+            p = valueEnd + 1;
+        }
+    }
+}
+
+// A resource as it goes into the new section: its bytes are the stub's, the package or a
+// rewritten manifest.
+struct Leaf {
+    PeResourceKey language;
+    const unsigned char* data;
+    std::size_t size;
+    std::uint32_t codePage, reserved;
+};
+
+struct Name {
+    PeResourceKey name;
+    std::vector<Leaf> languages;
+};
+
+struct Type {
+    PeResourceKey type;
+    std::vector<Name> names;
+};
+
+// The section's bytes for `types` at `rva`: every directory first (breadth first), then the
+// data entries, then the names, then the data, each piece 8-byte aligned as linkers place it.
+std::vector<unsigned char> LayOut(const std::vector<Type>& types, std::uint32_t rva) {
+    std::uint64_t directories = 16 + 8ull * types.size(), leaves = 0, strings = 0;
+    for (const Type& type : types) {
+        directories += 16 + 8ull * type.names.size();
+        for (const Name& name : type.names) {
+            directories += 16 + 8ull * name.languages.size();
+            leaves += name.languages.size();
+        }
+    }
+    auto stringSize = [](const PeResourceKey& key) {
+        return key.named ? 2 + 2 * static_cast<std::uint64_t>(key.name.size()) : 0;
+    };
+    for (const Type& type : types) {
+        strings += stringSize(type.type);
+        for (const Name& name : type.names) {
+            strings += stringSize(name.name);
+            for (const Leaf& leaf : name.languages) strings += stringSize(leaf.language);
+        }
+    }
+    std::uint64_t dataStart = AlignUp(directories + 16 * leaves + strings, 8), total = dataStart;
+    for (const Type& type : types)
+        for (const Name& name : type.names)
+            for (const Leaf& leaf : name.languages) total = AlignUp(total, 8) + leaf.size;
+
+    std::vector<unsigned char> bytes(total, 0);
+    std::uint64_t nextDirectory = 0, nextLeaf = directories, nextString = directories + 16 * leaves;
+    std::uint64_t nextData = dataStart;
+    auto key = [&](const PeResourceKey& k) -> std::uint32_t {
+        if (!k.named) return k.id;
+        std::uint64_t at = nextString;
+        Put16(&bytes, at, static_cast<std::uint32_t>(k.name.size()));
+        for (std::size_t c = 0; c < k.name.size(); ++c) Put16(&bytes, at + 2 + 2 * c, k.name[c]);
+        nextString += stringSize(k);
+        return HIGH_BIT | static_cast<std::uint32_t>(at);
+    };
+    // Header of a directory with `count` entries; gives where its entries go.
+    auto directory = [&](const auto& entries, auto keyOf) {
+        std::uint64_t at = nextDirectory;
+        std::uint32_t named = 0;
+        for (const auto& entry : entries) named += keyOf(entry).named ? 1 : 0;
+        Put16(&bytes, at + 12, named);
+        Put16(&bytes, at + 14, static_cast<std::uint32_t>(entries.size()) - named);
+        nextDirectory += 16 + 8ull * entries.size();
+        return at + 16;
+    };
+    auto typeKey = [](const Type& t) -> const PeResourceKey& { return t.type; };
+    auto nameKey = [](const Name& n) -> const PeResourceKey& { return n.name; };
+    auto languageKey = [](const Leaf& l) -> const PeResourceKey& { return l.language; };
+
+    std::uint64_t rootEntries = directory(types, typeKey);
+    std::vector<std::uint64_t> typeEntries;
+    for (std::size_t t = 0; t < types.size(); ++t) {
+        Put32(&bytes, rootEntries + 8 * t, key(types[t].type));
+        Put32(&bytes, rootEntries + 8 * t + 4,
+              HIGH_BIT | static_cast<std::uint32_t>(nextDirectory));
+        typeEntries.push_back(directory(types[t].names, nameKey));
+    }
+    for (std::size_t t = 0; t < types.size(); ++t) {
+        for (std::size_t n = 0; n < types[t].names.size(); ++n) {
+            const Name& name = types[t].names[n];
+            Put32(&bytes, typeEntries[t] + 8 * n, key(name.name));
+            Put32(&bytes, typeEntries[t] + 8 * n + 4,
+                  HIGH_BIT | static_cast<std::uint32_t>(nextDirectory));
+            std::uint64_t languageEntries = directory(name.languages, languageKey);
+            for (std::size_t l = 0; l < name.languages.size(); ++l) {
+                const Leaf& leaf = name.languages[l];
+                Put32(&bytes, languageEntries + 8 * l, key(leaf.language));
+                Put32(&bytes, languageEntries + 8 * l + 4, static_cast<std::uint32_t>(nextLeaf));
+                nextData = AlignUp(nextData, 8);
+                Put32(&bytes, nextLeaf, rva + static_cast<std::uint32_t>(nextData));
+                Put32(&bytes, nextLeaf + 4, static_cast<std::uint32_t>(leaf.size));
+                Put32(&bytes, nextLeaf + 8, leaf.codePage);
+                Put32(&bytes, nextLeaf + 12, leaf.reserved);
+                nextLeaf += 16;
+                if (leaf.size) std::copy(leaf.data, leaf.data + leaf.size, &bytes[nextData]);
+                nextData += leaf.size;
+            }
+        }
+    }
+    return bytes;
+}
+
+// The loader's checksum: 16-bit words summed with their carries folded back, then the length.
+std::uint32_t PeChecksum(const std::vector<unsigned char>& image) {
+    std::uint64_t sum = 0;
+    std::size_t even = image.size() & ~static_cast<std::size_t>(1);
+    for (std::size_t k = 0; k < even; k += 2) {
+        sum += image[k] | static_cast<std::uint32_t>(image[k + 1]) << 8;
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    if (even < image.size()) sum += image[even];
+    sum = (sum & 0xFFFF) + (sum >> 16);
+    sum = (sum & 0xFFFF) + (sum >> 16);
+    return static_cast<std::uint32_t>(sum + image.size());
+}
+
+}  // namespace
+
+int WriteProgramResources(const std::vector<unsigned char>& stub,
+                          const std::vector<unsigned char>& package,
+                          const std::string& executionLevel, std::vector<unsigned char>* program,
+                          std::string* error) {
+    if (executionLevel != "asInvoker" && executionLevel != "highestAvailable" &&
+        executionLevel != "requireAdministrator") {
+        *error = "unknown execution level '" + executionLevel + "'";
+        return 0;
+    }
+    const unsigned char* data = stub.empty() ? nullptr : stub.data();
+    PeLayout layout;
+    if (!ReadPeLayout(data, stub.size(), &layout, error)) {
+        *error = "not a PE32 or PE32+ program: " + *error;
+        return 0;
+    }
+    std::uint32_t rva, length;
+    if (PeDirectory(data, stub.size(), layout, SECURITY_DIRECTORY, &rva, &length) &&
+        (rva != 0 || length != 0)) {
+        *error = "the program is signed, and the signature would not survive; give it unsigned";
+        return 0;
+    }
+    if (!PowerOfTwo(layout.fileAlignment) || !PowerOfTwo(layout.sectionAlignment) ||
+        layout.fileAlignment > layout.sectionAlignment) {
+        *error =
+            "file and section alignment are not powers of two, the first not above the "
+            "second";
+        return 0;
+    }
+    if (layout.headersSize < layout.sectionTable + SECTION_HEADER_SIZE * layout.sections.size()) {
+        *error = "SizeOfHeaders does not cover the section table";
+        return 0;
+    }
+    // Everything past the last section's data would be cut off or left behind the new one.
+    std::uint64_t fileEnd = layout.headersSize;
+    for (const PeSection& section : layout.sections) {
+        if (section.rawSize == 0) continue;
+        std::uint64_t end = static_cast<std::uint64_t>(section.rawOffset) + section.rawSize;
+        if (end > stub.size()) {
+            *error = "a section's data runs past the end of the file";
+            return 0;
+        }
+        if (end > fileEnd) fileEnd = end;
+    }
+    if (fileEnd > stub.size()) {
+        *error = "the headers run past the end of the file";
+        return 0;
+    }
+    for (std::uint64_t k = fileEnd; k < stub.size(); ++k) {
+        if (stub[k] != 0) {
+            *error =
+                "data after the last section (symbols or an overlay); give a stripped program "
+                "without it";
+            return 0;
+        }
+    }
+
+    PeResourceTree tree;
+    if (!ReadPeResourceTree(data, stub.size(), layout, &tree, error)) {
+        *error = "a stub whose resources it does not understand: " + *error;
+        return 0;
+    }
+
+    // The new tree: the stub's, with RCDATA 1 holding only the package and the manifest set.
+    std::list<std::string> manifests;  // rewritten texts, which the leaves point into
+    bool manifestSet = false;
+    std::vector<Type> types;
+    for (const PeResourceType& type : tree.types) {
+        types.push_back(Type{type.type, {}});
+        for (const PeResourceName& name : type.names) {
+            types.back().names.push_back(Name{name.name, {}});
+            bool isManifest = IsId(type.type, RT_MANIFEST) && IsId(name.name, MANIFEST_ID);
+            for (const PeResourceData& resource : name.languages) {
+                Leaf leaf{resource.language, data + resource.offset, resource.size,
+                          resource.codePage, resource.reserved};
+                if (isManifest) {
+                    std::string text;
+                    if (!SetExecutionLevel(std::string(leaf.data, leaf.data + leaf.size),
+                                           executionLevel, &text)) {
+                        *error =
+                            "the stub's manifest (RT_MANIFEST 1) has no requestedExecutionLevel "
+                            "with a level attribute";
+                        return 0;
+                    }
+                    manifests.push_back(std::move(text));
+                    leaf.data = reinterpret_cast<const unsigned char*>(manifests.back().data());
+                    leaf.size = manifests.back().size();
+                    manifestSet = true;
+                }
+                types.back().names.back().languages.push_back(leaf);
+            }
+        }
+    }
+    if (!manifestSet) {
+        *error = "the stub has no manifest (RT_MANIFEST 1) to carry the execution level";
+        return 0;
+    }
+    auto typeKey = [](const Type& t) -> const PeResourceKey& { return t.type; };
+    auto nameKey = [](const Name& n) -> const PeResourceKey& { return n.name; };
+    std::size_t t = IdPlace(types, PACKAGE_RESOURCE_TYPE, typeKey);
+    if (t == types.size() || !IsId(types[t].type, PACKAGE_RESOURCE_TYPE))
+        types.insert(types.begin() + static_cast<long>(t),
+                     Type{PeResourceKey{false, PACKAGE_RESOURCE_TYPE, {}}, {}});
+    std::vector<Name>& names = types[t].names;
+    std::size_t n = IdPlace(names, PACKAGE_RESOURCE_ID, nameKey);
+    if (n == names.size() || !IsId(names[n].name, PACKAGE_RESOURCE_ID))
+        names.insert(names.begin() + static_cast<long>(n),
+                     Name{PeResourceKey{false, PACKAGE_RESOURCE_ID, {}}, {}});
+    names[n].languages = {Leaf{PeResourceKey{false, PACKAGE_RESOURCE_LANGUAGE, {}},
+                               package.empty() ? nullptr : package.data(), package.size(), 0, 0}};
+
+    // Where the section goes. The old one is replaced only when it is last in memory and in the
+    // file and holds nothing else; any other section may be named by RVAs in code or tables, so
+    // none is moved and the new section is added after them all, the old bytes left unused.
+    const PeSection& old = layout.sections[tree.section];
+    bool replace = old.virtualAddress == tree.rva && tree.size >= old.virtualSize;
+    std::uint64_t memoryEnd = AlignUp(layout.headersSize, layout.sectionAlignment);
+    for (std::size_t s = 0; s < layout.sections.size(); ++s) {
+        const PeSection& section = layout.sections[s];
+        std::uint64_t extent =
+            section.virtualSize > section.rawSize ? section.virtualSize : section.rawSize;
+        std::uint64_t end = AlignUp(section.virtualAddress + extent, layout.sectionAlignment);
+        if (end > memoryEnd) memoryEnd = end;
+        if (s == tree.section) continue;
+        if (section.virtualAddress >= old.virtualAddress) replace = false;
+        if (section.rawSize != 0 &&
+            static_cast<std::uint64_t>(section.rawOffset) + section.rawSize > old.rawOffset)
+            replace = false;
+    }
+    std::uint64_t sectionRva = replace ? old.virtualAddress : memoryEnd;
+    std::uint64_t sectionFile = replace ? old.rawOffset : AlignUp(fileEnd, layout.fileAlignment);
+    std::uint64_t header =
+        replace ? old.header
+                : layout.sectionTable + SECTION_HEADER_SIZE * std::uint64_t{layout.sections.size()};
+    if (!replace) {
+        std::uint64_t firstData = layout.headersSize;
+        for (const PeSection& section : layout.sections)
+            if (section.rawSize != 0 && section.rawOffset < firstData)
+                firstData = section.rawOffset;
+        bool free = layout.sections.size() < 0xFFFF && header + SECTION_HEADER_SIZE <= firstData;
+        for (std::uint64_t k = header; free && k < header + SECTION_HEADER_SIZE; ++k)
+            free = stub[k] == 0;
+        if (!free) {
+            *error = "no room in the headers for another section header";
+            return 0;
+        }
+    }
+    if (sectionRva > LARGEST_PROGRAM || sectionFile > LARGEST_PROGRAM ||
+        package.size() > LARGEST_PROGRAM) {
+        *error = "the program would be larger than 2 GiB";
+        return 0;
+    }
+    std::vector<unsigned char> section = LayOut(types, static_cast<std::uint32_t>(sectionRva));
+    std::uint64_t rawSize = AlignUp(section.size(), layout.fileAlignment);
+    std::uint64_t imageSize = AlignUp(sectionRva + section.size(), layout.sectionAlignment);
+    if (sectionFile + rawSize > LARGEST_PROGRAM || imageSize > LARGEST_PROGRAM) {
+        *error = "the program would be larger than 2 GiB";
+        return 0;
+    }
+
+    std::vector<unsigned char>& out = *program;
+    out.assign(stub.begin(),
+               stub.begin() + static_cast<long>(std::min<std::uint64_t>(sectionFile, stub.size())));
+    out.resize(sectionFile, 0);
+    out.insert(out.end(), section.begin(), section.end());
+    out.resize(sectionFile + rawSize, 0);
+
+    std::fill(out.begin() + static_cast<long>(header),
+              out.begin() + static_cast<long>(header + SECTION_HEADER_SIZE), 0);
+    const char name[8] = {'.', 'r', 's', 'r', 'c'};
+    std::copy(name, name + 8, out.begin() + static_cast<long>(header));
+    Put32(&out, header + 8, static_cast<std::uint32_t>(section.size()));
+    Put32(&out, header + 12, static_cast<std::uint32_t>(sectionRva));
+    Put32(&out, header + 16, static_cast<std::uint32_t>(rawSize));
+    Put32(&out, header + 20, static_cast<std::uint32_t>(sectionFile));
+    Put32(&out, header + 36, RESOURCE_CHARACTERISTICS);
+    if (!replace)
+        Put16(&out, layout.coff + 2, static_cast<std::uint32_t>(layout.sections.size() + 1));
+    std::int64_t initialized = static_cast<std::int64_t>(layout.initializedDataSize) +
+                               static_cast<std::int64_t>(rawSize) -
+                               (replace ? static_cast<std::int64_t>(old.rawSize) : 0);
+    Put32(&out, layout.optional + 8,
+          static_cast<std::uint32_t>(
+              initialized < 0 ? 0 : std::min<std::int64_t>(initialized, 0xFFFFFFFFu)));
+    Put32(&out, layout.optional + 56, static_cast<std::uint32_t>(imageSize));
+    Put32(&out, layout.directories + 8 * RESOURCE_DIRECTORY,
+          static_cast<std::uint32_t>(sectionRva));
+    Put32(&out, layout.directories + 8 * RESOURCE_DIRECTORY + 4,
+          static_cast<std::uint32_t>(section.size()));
+    Put32(&out, layout.optional + 64, 0);
+    Put32(&out, layout.optional + 64, PeChecksum(out));
+    return 1;
+}
