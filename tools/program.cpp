@@ -24,12 +24,18 @@ bool IsManifest(const std::string& path) {
     return extension == ".toml" || extension == ".TOML";
 }
 
-// The installed layout: bin/tidepack beside share/tidewell/Tidewell.exe.
+// Installed, bin/tidepack has share/tidewell/Tidewell.exe beside its folder; in a build folder
+// the program lies in share/tidewell/ beside tidepack itself.
 std::string InstalledStub() {
     std::error_code code;
     fs::path self = fs::read_symlink("/proc/self/exe", code);
     if (code) return "";
-    return (self.parent_path().parent_path() / "share" / "tidewell" / "Tidewell.exe").string();
+    fs::path relative = fs::path("share") / "tidewell" / "Tidewell.exe";
+    fs::path installed = self.parent_path().parent_path() / relative;
+    fs::path built = self.parent_path() / relative;
+    return (fs::is_regular_file(installed, code) || !fs::is_regular_file(built, code) ? installed
+                                                                                      : built)
+        .string();
 }
 
 // Writing under HKEY_LOCAL_MACHINE or HKEY_CLASSES_ROOT needs an administrator; a product
