@@ -74,7 +74,7 @@ int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err) {
         BuildOptions buildOptions;
         buildOptions.manifest = options.input;
         buildOptions.output = package.string();
-        buildOptions.zopfli = options.zopfli;
+        buildOptions.compression = options.zopfli ? Compression::Best : Compression::Libdeflate;
         buildOptions.progress = options.progress;
         int built = BuildFromManifest(buildOptions, out, err);
         if (built != 0) return built;
