@@ -1,16 +1,25 @@
 #include <zlib.h>
 #include <zopfli/zopfli.h>
 
+// The system's header by its full path: the Windows program's decompressor builds libdeflate
+// from another source tree, whose header must not stand in for the library linked here.
+#include TIDEPACK_LIBDEFLATE_H
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
+#include "codepage.h"
 #include "manifest.h"
 #include "package_file.h"
 #include "tidepack.h"
 
 namespace {
+
+constexpr int LIBDEFLATE_LEVEL = 12;
 
 // A zlib stream (RFC 1950) that zopfli searched harder for; every zlib inflates it.
 int ZopfliStream(const std::vector<unsigned char>& data, std::vector<unsigned char>* stream) {
@@ -25,27 +34,80 @@ int ZopfliStream(const std::vector<unsigned char>& data, std::vector<unsigned ch
     return 1;
 }
 
+int LibdeflateStream(libdeflate_compressor* compressor, const std::vector<unsigned char>& data,
+                     std::vector<unsigned char>* stream) {
+    stream->resize(libdeflate_zlib_compress_bound(compressor, data.size()));
+    std::size_t size = libdeflate_zlib_compress(compressor, data.data(), data.size(),
+                                                stream->data(), stream->size());
+    stream->resize(size);
+    return size > 0;
+}
+
+// The update program inflates with zlib: a stream counts only when zlib gives back exactly
+// `data` from all of it.
+bool InflatesTo(const std::vector<unsigned char>& stream, const std::vector<unsigned char>& data) {
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return false;
+    unsigned char piece[65536];
+    std::size_t produced = 0, offered = 0;
+    int result = Z_OK;
+    bool same = true;
+    while (same && result == Z_OK) {
+        if (z.avail_in == 0 && offered < stream.size()) {  // avail_in is 32-bit
+            std::size_t chunk = std::min<std::size_t>(stream.size() - offered, 1u << 30);
+            z.next_in = const_cast<unsigned char*>(stream.data() + offered);
+            z.avail_in = static_cast<uInt>(chunk);
+            offered += chunk;
+        }
+        z.next_out = piece;
+        z.avail_out = sizeof piece;
+        result = inflate(&z, Z_NO_FLUSH);
+        std::size_t got = sizeof piece - z.avail_out;
+        same = (result == Z_OK || result == Z_STREAM_END) && produced + got <= data.size() &&
+               (got == 0 || std::memcmp(piece, data.data() + produced, got) == 0);
+        produced += got;
+        if (result == Z_OK && got == 0 && z.avail_in == 0 && offered == stream.size()) break;
+    }
+    inflateEnd(&z);
+    return same && result == Z_STREAM_END && z.avail_in == 0 && offered == stream.size() &&
+           produced == data.size();
+}
+
 // Compresses every entry's data into its ready stream, on `threads` threads. Each thread takes
 // the next entry not yet taken; the streams depend only on the data, so the order in which the
 // threads finish changes nothing in the package. Returns 1 when every entry compressed.
-int CompressEntries(WriterPackage* package, const BuildOptions& options, std::FILE* err) {
+// Threads that fail record why in `failures`, one per entry, so the message names the file.
+int CompressEntries(WriterPackage* package, const BuildOptions& options,
+                    std::vector<std::string>* failures, std::FILE* err) {
     std::vector<WriterEntry>& entries = package->entries;
     std::atomic<std::size_t> next{0};
     std::atomic<std::uint64_t> doneBytes{0};
     std::atomic<std::size_t> doneEntries{0};
-    std::atomic<bool> failed{false};
     std::uint64_t totalBytes = 0;
     for (const WriterEntry& entry : entries) totalBytes += entry.data.size();
+    failures->assign(entries.size(), "");
 
     auto work = [&]() {
+        libdeflate_compressor* compressor = libdeflate_alloc_compressor(LIBDEFLATE_LEVEL);
         for (std::size_t i = next++; i < entries.size(); i = next++) {
             WriterEntry& entry = entries[i];
-            int ok = options.zopfli ? ZopfliStream(entry.data, &entry.stream)
-                                    : CompressStream(entry.data, Z_BEST_COMPRESSION, &entry.stream);
-            if (!ok) failed = true;
+            std::string& failure = (*failures)[i];
+            if (!compressor || !LibdeflateStream(compressor, entry.data, &entry.stream))
+                failure = "libdeflate could not compress it";
+            // On a tie libdeflate's stays, so the choice depends only on the data.
+            if (failure.empty() && options.compression == Compression::Best) {
+                std::vector<unsigned char> zopfli;
+                if (!ZopfliStream(entry.data, &zopfli))
+                    failure = "zopfli could not compress it";
+                else if (zopfli.size() < entry.stream.size())
+                    entry.stream.swap(zopfli);
+            }
+            if (failure.empty() && !InflatesTo(entry.stream, entry.data))
+                failure = "its stream does not inflate with zlib to exactly its bytes";
             doneBytes += entry.data.size();
             ++doneEntries;
         }
+        libdeflate_free_compressor(compressor);
     };
     unsigned count = options.threads ? options.threads : std::thread::hardware_concurrency();
     if (count == 0) count = 1;
@@ -67,13 +129,22 @@ int CompressEntries(WriterPackage* package, const BuildOptions& options, std::FI
     }
     for (std::thread& thread : threads) thread.join();
     if (shown) std::fprintf(err, "\r%60s\r", "");
-    return failed ? 0 : 1;
+    for (const std::string& failure : *failures)
+        if (!failure.empty()) return 0;
+    return 1;
 }
 
 }  // namespace
 
 int BuildPackageBytes(const BuildOptions& options, ManifestResult* manifest,
                       std::vector<unsigned char>* bytes, std::FILE* err) {
+    // The output (the package, or the program that will carry it) must not replace an input.
+    std::string error;
+    if (!CheckOutputPath(options.output, {options.manifest}, &error)) {
+        std::fprintf(err, "tidepack: %s: %s; nothing written\n", options.output.c_str(),
+                     error.c_str());
+        return EXIT_USAGE;
+    }
     int ok = LoadManifest(options.manifest, manifest);
     for (const std::string& warning : manifest->warnings)
         std::fprintf(err, "%s\n", warning.c_str());
@@ -83,11 +154,22 @@ int BuildPackageBytes(const BuildOptions& options, ManifestResult* manifest,
                      manifest->faults.size() == 1 ? "" : "s", options.manifest.c_str());
         return EXIT_FAULT;
     }
-    if (!CompressEntries(&manifest->package, options, err)) {
+    if (!CheckOutputPath(options.output, manifest->sources, &error)) {
+        std::fprintf(err, "tidepack: %s: %s; nothing written\n", options.output.c_str(),
+                     error.c_str());
+        return EXIT_USAGE;
+    }
+    std::vector<std::string> failures;
+    if (!CompressEntries(&manifest->package, options, &failures, err)) {
+        for (std::size_t i = 0; i < failures.size(); ++i)
+            if (!failures[i].empty())
+                std::fprintf(
+                    err, "tidepack: file %zu (%s): %s\n", i + 1,
+                    DecodeText(manifest->package.entries[i].fileName, manifest->codePage).c_str(),
+                    failures[i].c_str());
         std::fprintf(err, "tidepack: compression failed; nothing written\n");
         return EXIT_FAULT;
     }
-    std::string error;
     if (!BuildPackage(manifest->package, bytes, &error)) {
         std::fprintf(err, "tidepack: %s: %s; nothing written\n", options.manifest.c_str(),
                      error.c_str());

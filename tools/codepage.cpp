@@ -77,7 +77,11 @@ std::string CodePoint(const std::string& utf8) {
 }  // namespace
 
 int CodePageKnown(int codePage) {
-    if (codePage <= 0) return 0;
+    // Only a Windows ANSI code page can be a target machine's, and only these are ASCII with
+    // the lead bytes IsLeadByte knows.
+    bool ansi = codePage == 874 || codePage == 932 || codePage == 936 || codePage == 949 ||
+                codePage == 950 || (codePage >= 1250 && codePage <= 1258);
+    if (!ansi) return 0;
     Converter to(IconvName(codePage), "UTF-8");
     Converter from("UTF-8", IconvName(codePage));
     return to.ok() && from.ok();
@@ -152,4 +156,10 @@ std::string DecodeText(const std::string& bytes, int codePage) {
         }
     }
     return result;
+}
+
+bool IsLeadByte(int codePage, unsigned char byte) {
+    if (codePage == 932) return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    if (codePage == 936 || codePage == 949 || codePage == 950) return byte >= 0x81 && byte <= 0xFE;
+    return false;
 }

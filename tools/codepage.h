@@ -4,8 +4,12 @@
 
 #include <string>
 
-// 1 when iconv can convert between UTF-8 and Windows code page `codePage` (932, 1252, ...).
+// 1 when `codePage` is a Windows ANSI code page (874, 932, 936, 949, 950, 1250 to 1258) and
+// iconv can convert between it and UTF-8.
 int CodePageKnown(int codePage);
+
+// Whether `byte` begins a two-byte character in ANSI code page `codePage`.
+bool IsLeadByte(int codePage, unsigned char byte);
 
 // Converts UTF-8 `text` to `codePage`. Returns 1 with the bytes in `out`. Returns 0 with a
 // message in `error` naming the first character the code page cannot hold (or the first byte

@@ -71,10 +71,24 @@ int DiffReleases(const std::string& oldDir, const std::string& newDir,
     }
     std::vector<std::string> oldFiles, newFiles;
     std::string error;
+    if (!manifestPath.empty() && !CheckOutputPath(manifestPath, {}, &error)) {
+        std::fprintf(err, "tidepack: %s: %s; nothing written\n", manifestPath.c_str(),
+                     error.c_str());
+        return EXIT_USAGE;
+    }
     if (!RegularFiles(fs::u8path(oldDir), &oldFiles, &error) ||
         !RegularFiles(fs::u8path(newDir), &newFiles, &error)) {
         std::fprintf(err, "tidepack: %s\n", error.c_str());
         return EXIT_FAULT;
+    }
+    // The manifest must not take the place of a release's file.
+    std::vector<std::string> inputs;
+    for (const std::string& file : oldFiles) inputs.push_back((fs::u8path(oldDir) / file).string());
+    for (const std::string& file : newFiles) inputs.push_back((fs::u8path(newDir) / file).string());
+    if (!manifestPath.empty() && !CheckOutputPath(manifestPath, inputs, &error)) {
+        std::fprintf(err, "tidepack: %s: %s; nothing written\n", manifestPath.c_str(),
+                     error.c_str());
+        return EXIT_USAGE;
     }
     // Sources are written relative to the manifest's folder, where build looks for them.
     fs::path manifestFolder = fs::u8path(manifestPath).parent_path();

@@ -263,6 +263,7 @@ void ReadFiles(Reader& in, const toml::table& root, const fs::path& base, Writer
         const toml::node* nameNode = in.String(table, "fileName", false, where, &fileName);
         if (sourceNode) {
             fs::path sourcePath = base / fs::u8path(source);
+            in.result->sources.push_back(sourcePath.string());
             std::error_code code;
             std::string error;
             if (!fs::is_regular_file(sourcePath, code)) {
@@ -290,6 +291,15 @@ void ReadFiles(Reader& in, const toml::table& root, const fs::path& base, Writer
             in.Fault(folderAt, where + "folder '" + folder +
                                    "' begins with no known placeholder (<InstallDir>, "
                                    "<WindowsDir>, <SystemDir>)");
+            folderOk = false;
+        }
+        std::string fault;
+        if (nameOk && !(fault = NameFault(entry.fileName, in.codePage, true)).empty()) {
+            in.Fault(at, where + "fileName '" + fileName + "' " + fault);
+            nameOk = false;
+        }
+        if (folderOk && !(fault = NameFault(entry.folder, in.codePage, false)).empty()) {
+            in.Fault(folderAt, where + "folder '" + folder + "' " + fault);
             folderOk = false;
         }
         // The target as it would be where the registry names no install folder.
@@ -385,8 +395,8 @@ int LoadManifest(const std::string& path, ManifestResult* result) {
         codePageNode->as_integer()->get() > 65535 ||
         !CodePageKnown(static_cast<int>(codePageNode->as_integer()->get()))) {
         in.Fault(codePageNode,
-                 "codePage must be a Windows code page that iconv knows "
-                 "(e.g. 932 or 1252)");
+                 "codePage must be a Windows ANSI code page: 874, 932, 936, 949, 950 or "
+                 "1250 to 1258");
         return 0;
     }
     in.codePage = static_cast<int>(codePageNode->as_integer()->get());

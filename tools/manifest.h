@@ -14,6 +14,7 @@ struct ManifestResult {
     std::string executionLevel;         // empty: none given, it follows registryKey's root
     std::vector<std::string> faults;    // "manifest.toml:12:1: what is wrong", one per fault
     std::vector<std::string> warnings;  // things that build but may not do what was meant
+    std::vector<std::string> sources;   // the source files named, so no output replaces one
 };
 
 // Reads and validates the manifest at `path`. Source paths are taken relative to the

@@ -20,11 +20,24 @@ struct PackageFile {
 // program without the resource, a package file over 4 GiB).
 int LoadPackageFile(const std::string& path, PackageFile* file, std::string* error);
 
-// Reads a whole file. Returns 1; 0 with the reason in `error`.
-int ReadWholeFile(const std::string& path, std::vector<unsigned char>* bytes, std::string* error);
+// The most that list and verify read: a package's offsets are 32-bit, and the program around
+// one adds little.
+constexpr std::uint64_t INPUT_SIZE_LIMIT = (std::uint64_t{1} << 32) + (std::uint64_t{64} << 20);
 
-// Writes `bytes` to a new file beside `path` and renames it over `path`, so `path` is either
-// the whole new file or left as it was. Returns 1; 0 with the reason in `error`.
+// Reads a whole regular file of at most `limit` bytes; anything else is refused before it is
+// read. Returns 1; 0 with the reason in `error`.
+int ReadWholeFile(const std::string& path, std::vector<unsigned char>* bytes, std::string* error,
+                  std::uint64_t limit = INPUT_SIZE_LIMIT);
+
+// Whether `output` may be written: 1 when it does not exist or is a regular file that is none
+// of `inputs`; 0 with the reason in `error` for a symbolic link, a device, fifo or folder, or
+// one of the inputs under any name. Call it before the work that makes the output.
+int CheckOutputPath(const std::string& output, const std::vector<std::string>& inputs,
+                    std::string* error);
+
+// Writes `bytes` to a new file beside `path` that takes `path`'s place only when whole, so
+// `path` is either the whole new file or left as it was, and a kill leaves nothing behind
+// where the file system has O_TMPFILE. Returns 1; 0 with the reason in `error`.
 int WriteFileWhole(const std::string& path, const std::vector<unsigned char>& bytes,
                    std::string* error);
 
@@ -49,3 +62,7 @@ extern const char* const FILE_PLACEHOLDER_NAMES[3];
 // Index of the tag or placeholder `text` begins with (the program's prefix test), or -1.
 int ShortcutTagOf(const char* text);
 int FilePlaceholderOf(const char* text);
+
+// Why Windows cannot hold `text` (in `codePage`) where the program puts it: as a file name
+// (`oneName`), or as a folder (its placeholder, then the rest checked). "" when it can.
+std::string NameFault(const std::string& text, int codePage, bool oneName);

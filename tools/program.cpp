@@ -84,11 +84,15 @@ int SignWritten(const std::vector<unsigned char>& program, const ProgramOptions&
 int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err) {
     std::string stubPath = options.stub.empty() ? InstalledStub() : options.stub;
     std::error_code code;
-    if (options.stub.empty() && !fs::is_regular_file(fs::u8path(stubPath), code)) {
-        std::fprintf(err,
-                     "tidepack: no update program to write the package into at '%s'; give one "
-                     "with --stub FILE\n",
-                     stubPath.c_str());
+    // Before the package is built, which can take a while.
+    if (!fs::is_regular_file(fs::u8path(stubPath), code)) {
+        if (options.stub.empty())
+            std::fprintf(err,
+                         "tidepack: no update program to write the package into at '%s'; give "
+                         "one with --stub FILE\n",
+                         stubPath.c_str());
+        else
+            std::fprintf(err, "tidepack: --stub %s: no such program\n", stubPath.c_str());
         return EXIT_USAGE;
     }
 
@@ -98,7 +102,8 @@ int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err) {
     if (IsManifest(options.input)) {
         BuildOptions build;
         build.manifest = options.input;
-        build.zopfli = options.zopfli;
+        build.output = options.output;
+        build.compression = options.compression;
         build.progress = options.progress;
         ManifestResult manifest;
         int built = BuildPackageBytes(build, &manifest, &package, err);

@@ -29,10 +29,16 @@ int ListPackage(const ListOptions& options, std::FILE* out, std::FILE* err);
 // Checks every bound, stream, text and table of a package; names each fault with its offset.
 int VerifyPackage(const ListOptions& options, std::FILE* out, std::FILE* err);
 
+// What makes the streams; each is a zlib stream that zlib is seen to inflate before it is kept.
+enum class Compression {
+    Libdeflate,  // libdeflate at level 12
+    Best,        // per file the smaller of libdeflate's and zopfli's
+};
+
 struct BuildOptions {
     std::string manifest;
     std::string output;
-    bool zopfli = false;
+    Compression compression = Compression::Libdeflate;
     unsigned threads = 0;   // 0: one per core
     bool progress = false;  // a progress line on `err` for builds that take a while
 };
@@ -54,7 +60,7 @@ struct ProgramOptions {
     std::string input;   // a manifest (.toml) or a package
     std::string output;  // the patch program to write
     std::string stub;    // the program without a package; empty: the installed one
-    bool zopfli = false;
+    Compression compression = Compression::Libdeflate;  // for a manifest
     bool progress = false;
     SignOptions sign;  // signed when sign.pkcs12 is set
 };

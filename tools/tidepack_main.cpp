@@ -20,10 +20,12 @@ const char* const USAGE =
     "usage: tidepack COMMAND [OPTIONS] ...\n"
     "\n"
     "commands:\n"
-    "  build MANIFEST -o PACKAGE [--zopfli] [--threads N]\n"
+    "  build MANIFEST -o PACKAGE [--best] [--threads N]\n"
     "      Validate the manifest and build the package. Nothing is written when the manifest\n"
-    "      has a fault; the package appears whole or not at all. --zopfli makes smaller\n"
-    "      streams (slower); every zlib reads them.\n"
+    "      has a fault; the package appears whole or not at all. Streams are libdeflate's at\n"
+    "      level 12; --best also tries zopfli and keeps the smaller per file (much slower).\n"
+    "      Every stream is zlib's format and is checked to inflate with zlib. --zopfli is\n"
+    "      taken for --best.\n"
     "  list [--install-dir DIR] [--windows-dir DIR] [--system-dir DIR] [--codepage N] FILE\n"
     "      Print every record of a package, or of the package inside a built patch program,\n"
     "      with each file's target. Targets resolve against DIR (default: defaultFolder),\n"
@@ -35,7 +37,7 @@ const char* const USAGE =
     "      program's Authenticode signature: the signer, and whether it still holds.\n"
     "  diff OLD_DIR NEW_DIR [-o MANIFEST]\n"
     "      Write a starting manifest with the files of NEW_DIR that are new or changed.\n"
-    "  program INPUT -o Patch.exe [--stub FILE] [--zopfli]\n"
+    "  program INPUT -o Patch.exe [--stub FILE] [--best]\n"
     "          [--sign KEY.p12 [--password-file FILE | --password-env VAR] [--timestamp URL]]\n"
     "      Write INPUT (a manifest .toml, or a package) into a copy of the update program\n"
     "      as its RCDATA 1, with the execution level its registryKey's root needs (the\n"
@@ -116,7 +118,9 @@ int main(int argc, char** argv) {
             unsigned long number = 0;
             if (error.empty() &&
                 (!ParseNumber(value, 65535, &number) || !CodePageKnown(static_cast<int>(number))))
-                error = "--codepage needs a code page that iconv knows, such as 932 or 1252";
+                error =
+                    "--codepage needs a Windows ANSI code page: 874, 932, 936, 949, 950 or "
+                    "1250 to 1258";
             list.codePage = static_cast<int>(number);
             taken = true;
         } else if (command == "list" && TakeValue(args, &i, "--install-dir", &value, &error)) {
@@ -149,8 +153,14 @@ int main(int argc, char** argv) {
                     TakeValue(args, &i, "--output", &value, &error))) {
             output = value;
             taken = true;
-        } else if ((command == "build" || command == "program") && arg == "--zopfli") {
-            build.zopfli = program.zopfli = true;
+        } else if ((command == "build" || command == "program") &&
+                   (arg == "--best" || arg == "--zopfli")) {
+            // zopfli alone never beat --best; vendors' scripts may still pass --zopfli.
+            if (arg == "--zopfli")
+                std::fprintf(stderr,
+                             "tidepack: --zopfli is deprecated; it is taken for --best, which "
+                             "keeps zopfli's stream wherever it is the smaller\n");
+            build.compression = program.compression = Compression::Best;
             taken = true;
         } else if (command == "build" && TakeValue(args, &i, "--threads", &value, &error)) {
             unsigned long number = 0;

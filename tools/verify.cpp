@@ -1,6 +1,9 @@
 #include <zlib.h>
 
+#include <algorithm>
 #include <cinttypes>
+#include <map>
+#include <utility>
 
 #include "base/text.h"
 #include "codepage.h"
@@ -10,6 +13,42 @@
 #include "tidepack.h"
 
 namespace {
+
+// What zlib made of one stream, so that entries sharing it need not inflate it again.
+struct Inflated {
+    std::uint64_t produced = 0;  // more than `limit` only when the stream holds more
+    int result = Z_OK;
+    std::string message;
+    std::uint32_t left = 0;  // input not taken
+};
+
+// Inflates in pieces (a damaged size must not make us allocate gigabytes), stopping once more
+// than `limit` bytes came out.
+Inflated Inflate(const unsigned char* stream, std::uint32_t compressedSize, std::uint64_t limit) {
+    Inflated inflated;
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) {
+        inflated.result = Z_MEM_ERROR;
+        return inflated;
+    }
+    z.next_in = const_cast<unsigned char*>(stream);
+    z.avail_in = compressedSize;
+    unsigned char piece[65536];
+    for (;;) {
+        z.next_out = piece;
+        z.avail_out = sizeof piece;
+        inflated.result = inflate(&z, Z_NO_FLUSH);
+        inflated.produced += sizeof piece - z.avail_out;
+        if (inflated.produced > limit || inflated.result != Z_OK) break;
+        if (z.avail_in == 0 && z.avail_out != 0) break;  // all input taken, no end seen
+    }
+    inflated.message = z.msg ? z.msg : "data error";
+    inflated.left = z.avail_in;
+    inflateEnd(&z);
+    return inflated;
+}
+
+using StreamKey = std::pair<std::uint32_t, std::uint32_t>;  // streamOffset, compressedSize
 
 struct Verifier {
     const ListOptions& options;
@@ -46,46 +85,28 @@ struct Verifier {
         return field;
     }
 
-    // Inflates the stream in pieces (a damaged `size` must not make us allocate gigabytes) and
-    // checks that it ends exactly at `compressedSize` with exactly `size` bytes; zlib checks
-    // the Adler-32.
-    void Stream(const PackageEntry& entry, const unsigned char* stream, const std::string& where) {
-        z_stream z{};
-        if (inflateInit(&z) != Z_OK) {
-            Fault(entry.streamOffset, where + "zlib could not start");
-            return;
-        }
-        z.next_in = const_cast<unsigned char*>(stream);
-        z.avail_in = entry.compressedSize;
-        unsigned char piece[65536];
-        std::uint64_t produced = 0;
-        int result;
-        for (;;) {
-            z.next_out = piece;
-            z.avail_out = sizeof piece;
-            result = inflate(&z, Z_NO_FLUSH);
-            produced += sizeof piece - z.avail_out;
-            if (produced > entry.size || result != Z_OK) break;
-            if (z.avail_in == 0 && z.avail_out != 0) break;  // all input taken, no end seen
-        }
+    // Checks that the stream ends exactly at `compressedSize` with exactly `size` bytes; zlib
+    // checks the Adler-32.
+    void Stream(const PackageEntry& entry, const Inflated& inflated, const std::string& where) {
         std::string at = "stream at offset " + std::to_string(entry.streamOffset) + ": ";
-        if (produced > entry.size) {
+        if (inflated.result == Z_MEM_ERROR) {
+            Fault(entry.streamOffset, where + "zlib could not start");
+        } else if (inflated.produced > entry.size) {
             Fault(entry.streamOffset, where + at + "inflates to more than size " +
                                           std::to_string(entry.size) + " bytes");
-        } else if (result == Z_DATA_ERROR || result == Z_NEED_DICT) {
-            Fault(entry.streamOffset,
-                  where + at + "damaged: zlib says " + (z.msg ? z.msg : "data error"));
-        } else if (result != Z_STREAM_END) {
+        } else if (inflated.result == Z_DATA_ERROR || inflated.result == Z_NEED_DICT) {
+            Fault(entry.streamOffset, where + at + "damaged: zlib says " + inflated.message);
+        } else if (inflated.result != Z_STREAM_END) {
             Fault(entry.streamOffset, where + at + "ends before the zlib stream does (" +
                                           std::to_string(entry.compressedSize) + " bytes)");
-        } else if (produced != entry.size) {
-            Fault(entry.streamOffset, where + at + "inflates to " + std::to_string(produced) +
-                                          " bytes, not size " + std::to_string(entry.size));
-        } else if (z.avail_in != 0) {
-            Fault(entry.streamOffset, where + at + std::to_string(z.avail_in) +
+        } else if (inflated.produced != entry.size) {
+            Fault(entry.streamOffset, where + at + "inflates to " +
+                                          std::to_string(inflated.produced) + " bytes, not size " +
+                                          std::to_string(entry.size));
+        } else if (inflated.left != 0) {
+            Fault(entry.streamOffset, where + at + std::to_string(inflated.left) +
                                           " bytes follow the zlib stream inside compressedSize");
         }
-        inflateEnd(&z);
     }
 
     // A shortcut text: lines joined by CR LF, each "spec;arguments" with a known tag.
@@ -166,6 +187,37 @@ int VerifyPackage(const ListOptions& options, std::FILE* out, std::FILE* err) {
     if (tableEnd > image.size)
         check.Fault(HEADER_SIZE, "the table of " + std::to_string(count) +
                                      " entries reaches past the end of the package");
+    // Entries may share a stream: each is inflated once, as far as its largest size needs.
+    // Streams that overlap without being the same are never written by tidepack.
+    struct Shared {
+        std::uint32_t largestSize;
+        std::int32_t entry;  // the first that names it
+    };
+    std::map<StreamKey, Shared> shared;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const PackageEntry* entry;
+        const unsigned char* stream;
+        if (!GetPackageEntry(image, i, &entry)) break;
+        if (!GetEntryStream(image, *entry, &stream) || entry->compressedSize == 0) continue;
+        auto found =
+            shared.emplace(StreamKey{entry->streamOffset, entry->compressedSize}, Shared{0, i});
+        found.first->second.largestSize = std::max(found.first->second.largestSize, entry->size);
+    }
+    auto streamEnd = [](const StreamKey& key) { return std::uint64_t{key.first} + key.second; };
+    const std::pair<const StreamKey, Shared>* reaching = nullptr;  // the furthest end so far
+    for (const auto& stream : shared) {
+        const StreamKey& key = stream.first;
+        if (reaching && key.first < streamEnd(reaching->first))
+            check.Fault(HEADER_SIZE + std::uint64_t{ENTRY_SIZE} * stream.second.entry,
+                        "entry " + std::to_string(stream.second.entry) + ": stream at offset " +
+                            std::to_string(key.first) + ", " + std::to_string(key.second) +
+                            " bytes, overlaps entry " + std::to_string(reaching->second.entry) +
+                            "'s stream at offset " + std::to_string(reaching->first.first) + ", " +
+                            std::to_string(reaching->first.second) + " bytes");
+        if (!reaching || streamEnd(key) > streamEnd(reaching->first)) reaching = &stream;
+    }
+    std::map<StreamKey, Inflated> inflated;
+
     for (std::int32_t i = 0; i < count; ++i) {
         const PackageEntry* entry;
         if (!GetPackageEntry(image, i, &entry)) break;
@@ -180,8 +232,13 @@ int VerifyPackage(const ListOptions& options, std::FILE* out, std::FILE* err) {
         if (fileName)
             where = "entry " + std::to_string(i) + " (" + DecodeText(fileName, options.codePage) +
                     "): ";
+        std::string fault;
+        if (fileName && !(fault = NameFault(fileName, options.codePage, true)).empty())
+            check.Fault(at, where + "fileName " + fault);
         if (folder && FilePlaceholderOf(folder) < 0) {
             check.Fault(at, where + "folder begins with no file placeholder; the entry is skipped");
+        } else if (folder && !(fault = NameFault(folder, options.codePage, false)).empty()) {
+            check.Fault(at, where + "folder " + fault);
         } else if (fileName && folder) {
             char target[PATH_TEXT_SIZE];
             if (!ResolveTargetPath(fileName, folder, haveInstall ? installDir : nullptr, target))
@@ -202,7 +259,17 @@ int VerifyPackage(const ListOptions& options, std::FILE* out, std::FILE* err) {
         if (entry->compressedSize > 0 && entry->streamOffset < tableEnd)
             check.Fault(at, where + "stream at offset " + std::to_string(entry->streamOffset) +
                                 " overlaps the header or the entry table");
-        check.Stream(*entry, stream, where);
+        StreamKey key{entry->streamOffset, entry->compressedSize};
+        auto done = inflated.find(key);
+        if (done == inflated.end()) {
+            auto limit = shared.find(key);
+            done = inflated
+                       .emplace(key, Inflate(stream, entry->compressedSize,
+                                             limit == shared.end() ? entry->size
+                                                                   : limit->second.largestSize))
+                       .first;
+        }
+        check.Stream(*entry, done->second, where);
     }
 
     std::int32_t moveCount = 0;

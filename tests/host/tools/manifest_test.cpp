@@ -1,4 +1,4 @@
-// Building from a manifest: every validation fault, round trips, determinism, zopfli, diff.
+// Building from a manifest: every validation fault, round trips, determinism, --best, diff.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -41,6 +41,11 @@ Parts WithFiles(const std::string& files) {
     return parts;
 }
 
+// One file whose `key` is the TOML value `value`.
+std::function<void(Parts&)> Named(const std::string& key, const std::string& value) {
+    return [=](Parts& p) { p.files = "[[file]]\nsource = 'bin/tool.exe'\n" + key + " = " + value; };
+}
+
 std::string Repeat(const std::string& text, int times) {
     std::string all;
     for (int i = 0; i < times; ++i) all += text;
@@ -66,13 +71,13 @@ protected:
         WriteFile(dir / "bin/readme.txt", readme);
     }
 
-    Output Run(const std::string& manifest, const std::string& output, bool zopfli = false,
+    Output Run(const std::string& manifest, const std::string& output, bool best = false,
                unsigned threads = 0) {
         WriteFile(dir / "m.toml", manifest);
         BuildOptions options;
         options.manifest = dir / "m.toml";
         options.output = output;
-        options.zopfli = zopfli;
+        options.compression = best ? Compression::Best : Compression::Libdeflate;
         options.threads = threads;
         return Capture(
             [&](std::FILE* out, std::FILE* err) { return BuildFromManifest(options, out, err); });
@@ -152,6 +157,26 @@ TEST_F(Build, EachFaultIsNamedAndNothingIsWritten) {
          [](Parts& p) { p.apps = "[[runningApp]]\nwindowClass = ''\nmessage = 'm'\n"; },
          "windowClass is empty"},
         {"unknown code page", [](Parts& p) { p.codePage = "12345"; }, "codePage must be"},
+        {"EBCDIC code page", [](Parts& p) { p.codePage = "1047"; }, "codePage must be"},
+        {"folder climbing out", Named("folder", "'<InstallDir>\\..\\..\\Windows'"),
+         "folder '<InstallDir>\\..\\..\\Windows' climbs out of its folder with '..'"},
+        {"folder with forward slashes", Named("folder", "'<SystemDir>/../x'"), "climbs out"},
+        {"folder without a backslash", Named("folder", "'<InstallDir>2'"),
+         "goes on from its placeholder without a backslash"},
+        {"folder with a drive", Named("folder", "'<InstallDir>\\D:\\x'"), "holds ':'"},
+        {"folder name ending in a space", Named("folder", "'<InstallDir>\\Help \\x'"),
+         "has a name 'Help ' ending in a dot or space"},
+        {"file name with a folder", Named("fileName", "'..\\..\\Windows\\x.dll'"),
+         "fileName '..\\..\\Windows\\x.dll' holds a '\\' or '/'"},
+        {"file name with a drive", Named("fileName", "'C:x.dll'"), "holds ':'"},
+        {"file name with a control character", Named("fileName", "\"a\\u0001.exe\""),
+         "holds the control character \\x01"},
+        {"file name with a pipe", Named("fileName", "'a|b.exe'"), "holds '|'"},
+        {"file name with a question mark", Named("fileName", "'a?.exe'"), "holds '?'"},
+        {"file name ending in a dot", Named("fileName", "'tool.'"), "ending in a dot or space"},
+        {"device name with extension", Named("fileName", "'com1.txt'"),
+         "has the name 'COM1', which Windows keeps for a device"},
+        {"device name", Named("fileName", "'Nul'"), "has the name 'NUL'"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -242,23 +267,24 @@ TEST_F(Build, PackageHoldsWhatTheManifestSays) {
 }
 
 TEST_F(Build, SameInputsGiveTheSameBytes) {
-    for (bool zopfli : {false, true}) {
-        SCOPED_TRACE(zopfli ? "zopfli" : "zlib");
+    for (bool best : {false, true}) {
+        SCOPED_TRACE(best ? "best" : "libdeflate");
         std::string manifest = Manifest(WithFiles(ManyFiles(6, "")));
-        ASSERT_EQ(0, Run(manifest, dir / "a.pkg", zopfli, 1).code);
-        ASSERT_EQ(0, Run(manifest, dir / "b.pkg", zopfli, 4).code);
-        ASSERT_EQ(0, Run(manifest, dir / "c.pkg", zopfli, 0).code);
+        ASSERT_EQ(0, Run(manifest, dir / "a.pkg", best, 1).code);
+        ASSERT_EQ(0, Run(manifest, dir / "b.pkg", best, 4).code);
+        ASSERT_EQ(0, Run(manifest, dir / "c.pkg", best, 0).code);
         std::string a = ReadFile(dir / "a.pkg");
         EXPECT_EQ(a, ReadFile(dir / "b.pkg"));
         EXPECT_EQ(a, ReadFile(dir / "c.pkg"));
     }
 }
 
-TEST_F(Build, ZopfliStreamsAreSmallerAndInflateWithZlib) {
-    ASSERT_EQ(0, Run(Manifest(Parts()), dir / "zlib.pkg").code);
-    ASSERT_EQ(0, Run(Manifest(Parts()), dir / "zopfli.pkg", true).code);
-    EXPECT_LT(ReadFile(dir / "zopfli.pkg").size(), ReadFile(dir / "zlib.pkg").size());
-    Output verified = Verify(dir / "zopfli.pkg");  // inflates every stream with zlib
+// On these files zopfli's streams are smaller, so --best must have taken some.
+TEST_F(Build, BestStreamsAreSmallerAndInflateWithZlib) {
+    ASSERT_EQ(0, Run(Manifest(Parts()), dir / "libdeflate.pkg").code);
+    ASSERT_EQ(0, Run(Manifest(Parts()), dir / "best.pkg", true).code);
+    EXPECT_LT(ReadFile(dir / "best.pkg").size(), ReadFile(dir / "libdeflate.pkg").size());
+    Output verified = Verify(dir / "best.pkg");  // inflates every stream with zlib
     EXPECT_EQ(0, verified.code) << verified.err;
 }
 
@@ -271,15 +297,15 @@ TEST_F(Build, EmptySourceFileBuilds) {
 }
 
 TEST_F(Build, WarnsAboutCharactersWhoseSecondByteIsABackslash) {
-    // "ソ" is 0x83 0x5C in code page 932.
+    // "ソ" is 0x83 0x5C in code page 932, "ポ" 0x83 0x7C ('|'): both are allowed in a name.
     Output result =
-        Run(Manifest(WithFiles("[[file]]\nsource = 'bin/tool.exe'\nfileName = 'ソフト.exe'\n")),
+        Run(Manifest(WithFiles("[[file]]\nsource = 'bin/tool.exe'\nfileName = 'ソフトポ.exe'\n")),
             dir / "o.pkg");
-    EXPECT_EQ(0, result.code);
+    EXPECT_EQ(0, result.code) << result.err;
     EXPECT_NE(
         std::string::npos,
         result.err.find(
-            "warning: file 1 (ソフト.exe): fileName: in code page 932 'ソ' holds the byte 0x5C"))
+            "warning: file 1 (ソフトポ.exe): fileName: in code page 932 'ソ' holds the byte 0x5C"))
         << result.err;
 }
 

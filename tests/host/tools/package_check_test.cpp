@@ -111,6 +111,15 @@ TEST(Verify, FindsEachDamage) {
          "not a package: 2487 bytes is shorter than a package header"},
         {"registry key without root", [](std::string& p) { std::memcpy(&p[84], "Software", 8); },
          "registryKey begins with no root name"},
+        {"folder climbing out",
+         [](std::string& p) {
+             std::memcpy(&p[HEADER_SIZE + 2 * ENTRY_SIZE + 140], "<InstallDir>\\..", 16);
+         },
+         "entry 2 (b.txt): folder climbs out of its folder with '..'"},
+        {"streams overlapping",
+         [](std::string& p) { SetEntryField(&p, 1, OFFSET, EntryField(p, 0, OFFSET) + 1); },
+         "entry 1: stream at offset 15593, 15 bytes, overlaps entry 0's stream at offset 15592, "
+         "33"},
     };
     WriteFile(dir / "good.pkg", good);
     Output clean = Check(VerifyPackage, dir / "good.pkg");
@@ -126,6 +135,21 @@ TEST(Verify, FindsEachDamage) {
         EXPECT_NE(std::string::npos, result.err.find(row.fault)) << result.err;
         EXPECT_EQ("", result.out);
     }
+    // Entries may share one stream whole; each is still held to its own size.
+    std::string shared = good;
+    for (std::size_t field : {OFFSET, COMPRESSED, SIZE})
+        SetEntryField(&shared, 1, field, EntryField(good, 0, field));
+    WriteFile(dir / "shared.pkg", shared);
+    Output sharing = Check(VerifyPackage, dir / "shared.pkg");
+    EXPECT_EQ(0, sharing.code) << sharing.err;
+    SetEntryField(&shared, 1, SIZE, 3003);
+    WriteFile(dir / "shared.pkg", shared);
+    sharing = Check(VerifyPackage, dir / "shared.pkg");
+    EXPECT_NE(std::string::npos,
+              sharing.err.find("entry 1 (a.dll): stream at offset 15592: inflates to more than "
+                               "size 3003 bytes\n" +
+                               (dir / "shared.pkg") + ": 1 fault\n"))
+        << sharing.err;  // and nothing about entry 0
 }
 
 TEST(List, DamagedPackageIsListedAsFarAsItCanBeRead) {
@@ -190,11 +214,20 @@ Ran Tidepack(const TempDir& dir, const std::string& arguments) {
 TEST(CommandLine, Conventions) {
     TempDir dir;
     WriteFile(dir / "good.pkg", SamplePackage());
+    WriteFile(
+        dir / "m.toml",
+        "codePage = 1252\ntitle = 't'\nversionText = ''\nregistryKey = 'HKEY_CURRENT_USER\\X'\n"
+        "valueName = ''\ndefaultFolder = 'C:\\X'\n[[file]]\nsource = 'new/a.txt'\n");
+    WriteFile(dir / "new/a.txt", "a");
+    std::filesystem::create_directories(dir / "old");
+    std::filesystem::create_symlink(dir / "good.pkg", dir / "link.pkg");
+    std::filesystem::create_hard_link(dir / "new/a.txt", dir / "hard.txt");
+    const std::string m = dir / "m.toml";
     struct Row {
         std::string arguments;
         int code;
         const char* out;  // part of stdout
-        const char* err;  // part of stderr ("" for none at all)
+        std::string err;  // part of stderr ("" for none at all)
     } rows[] = {
         {"--help", 0, "usage: tidepack COMMAND", ""},
         {"list --help", 0, "usage: tidepack COMMAND", ""},
@@ -204,18 +237,31 @@ TEST(CommandLine, Conventions) {
         {"list", EXIT_USAGE, "", "list needs exactly one package or program"},
         {"list --frob " + (dir / "good.pkg"), EXIT_USAGE, "", "unknown option '--frob' for list"},
         {"list --codepage abc " + (dir / "good.pkg"), EXIT_USAGE, "",
-         "--codepage needs a code page that iconv knows"},
+         "--codepage needs a Windows ANSI code page"},
         {"list --codepage 77777 " + (dir / "good.pkg"), EXIT_USAGE, "",
-         "--codepage needs a code page"},
+         "--codepage needs a Windows ANSI code page"},
         {"verify --codepage=12345 " + (dir / "good.pkg"), EXIT_USAGE, "",
-         "--codepage needs a code page"},
+         "--codepage needs a Windows ANSI code page"},
+        {"verify --codepage 1047 " + (dir / "good.pkg"), EXIT_USAGE, "",  // EBCDIC, known to iconv
+         "--codepage needs a Windows ANSI code page"},
+        {"verify /dev/zero", EXIT_FAULT, "", "/dev/zero: not a regular file"},
+        {"list " + dir.path, EXIT_FAULT, "", ": a folder, not a file"},
+        {"build " + m + " -o /dev/null", EXIT_USAGE, "", "/dev/null: is a device, fifo or socket"},
+        {"build " + m + " -o " + (dir / "link.pkg"), EXIT_USAGE, "",
+         "link.pkg: is a symbolic link"},
+        {"build " + m + " -o " + m, EXIT_USAGE, "", "is the same file as the input"},
+        {"build " + m + " -o " + (dir / "hard.txt"), EXIT_USAGE, "",
+         "is the same file as the input " + (dir / "new/a.txt")},
+        {"diff " + (dir / "old") + " " + (dir / "new") + " -o " + (dir / "hard.txt"), EXIT_USAGE,
+         "", "is the same file as the input"},
         {"list --install-dir", EXIT_USAGE, "", "--install-dir needs a value"},
         {"build m.toml", EXIT_USAGE, "", "build needs -o PACKAGE"},
         {"build --zopfli", EXIT_USAGE, "", "build needs exactly one manifest"},
         {"diff onlyone", EXIT_USAGE, "", "diff needs OLD_DIR and NEW_DIR"},
         {"program m.toml", EXIT_USAGE, "", "program needs -o Patch.exe"},
         {"program m.toml -o P.exe --stub", EXIT_USAGE, "", "--stub needs a value"},
-        {"program m.toml -o P.exe", EXIT_USAGE, "", "give one with --stub FILE"},
+        {"program m.toml -o P.exe --stub missing.exe", EXIT_USAGE, "",
+         "--stub missing.exe: no such program"},
         {"build --threads 0 m.toml -o x", EXIT_USAGE, "",
          "--threads needs a number from 1 to 1024"},
         {"list --install-dir=D:\\\\X " + (dir / "good.pkg"), 0, "target   D:\\X\\tool.exe", ""},
@@ -227,11 +273,13 @@ TEST(CommandLine, Conventions) {
         Ran run = Tidepack(dir, row.arguments);
         EXPECT_EQ(row.code, run.code);
         EXPECT_NE(std::string::npos, run.out.find(row.out)) << run.out;
-        if (row.err[0] == '\0')
+        if (row.err.empty())
             EXPECT_EQ("", run.err);
         else
             EXPECT_NE(std::string::npos, run.err.find(row.err)) << run.err;
     }
+    EXPECT_EQ("a", ReadFile(dir / "new/a.txt"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.pkg"));
 }
 
 }  // namespace
