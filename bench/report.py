@@ -160,7 +160,7 @@ def main():
         if case not in cases:
             continue
         a = Apply(facts, case)
-        package = size.get(("package-level9", case))
+        package = size.get(("package-default", case))
         largest = cases[case].get("largest")
         if None in (package, largest, base["idle_peak"], a.peak):
             continue
@@ -177,18 +177,26 @@ def main():
                   "(product and the one large entry)",
                   "see the memory table", mem_ok))
 
-    # Size.
+    # Size, and the vendor's step.
     nsis_zlib = size.get(("nsis-zlib", "product"))
+    default = size.get(("package-default", "product"))
+    best = size.get(("package-best", "product"))
     level9 = size.get(("package-level9", "product"))
-    zopfli = size.get(("package-zopfli", "product"))
-    z_r = ratio(zopfli, nsis_zlib)
-    l_r = ratio(level9, nsis_zlib)
-    goals.append(("With --zopfli, package ≥ 2.5% smaller than the NSIS zlib installer",
-                  f"{mib(zopfli)} vs {mib(nsis_zlib)}: {rx(z_r)}",
-                  None if z_r is None else z_r <= 0.975))
-    goals.append(("At level 9, package no larger than the NSIS zlib installer",
-                  f"{mib(level9)} vs {mib(nsis_zlib)}: {rx(l_r)}",
-                  None if l_r is None else l_r <= 1.0))
+    d_r = ratio(default, nsis_zlib)
+    b_r = ratio(best, nsis_zlib)
+    goals.append(("Default package ≥ 1.5% smaller than the NSIS zlib installer",
+                  f"{mib(default)} vs {mib(nsis_zlib)}: {rx(d_r)}",
+                  None if d_r is None else d_r <= 0.985))
+    goals.append(("With --best, package ≥ 2.5% smaller than the NSIS zlib installer",
+                  f"{mib(best)} vs {mib(nsis_zlib)}: {rx(b_r)}",
+                  None if b_r is None else b_r <= 0.975))
+    program_time = median(build.get(("tidepack-program-signed", "product"), []))
+    makensis_time = median(build.get(("makensis-zlib", "product"), []))
+    p_r = ratio(program_time, makensis_time)
+    goals.append(("tidepack program, manifest to signed Patch.exe, no slower than makensis zlib",
+                  "n/a" if p_r is None else
+                  f"{program_time:.1f} s vs {makensis_time:.1f} s: {rx(p_r)}",
+                  None if p_r is None else p_r <= 1.0))
 
     # Linear cost.
     scale = sorted((c for c in cases if c.startswith("scale")), key=lambda c: int(c[5:]))
@@ -285,8 +293,12 @@ def main():
 
     w("## Package size, product corpus\n")
     w("| What | Size | / NSIS zlib |\n|---|---|---|")
-    rows = [("Package, tidepack level 9", level9), ("Package, tidepack --zopfli", zopfli),
-            ("Update program with the level-9 package", size.get(("program", "product"))),
+    rows = [("Package, tidepack (libdeflate level 12)", default),
+            ("Package, tidepack --best", best),
+            ("Package, zlib level 9 (the package writer)", level9),
+            ("Update program with the default package", size.get(("program", "product"))),
+            ("Signed Patch.exe from tidepack program", size.get(("patch-program-signed",
+                                                                  "product"))),
             ("Update program without a package", size.get(("program-nopackage", "-"))),
             ("NSIS installer, zlib", nsis_zlib), ("NSIS installer, lzma",
                                                    size.get(("nsis-lzma", "product"))),
@@ -300,18 +312,22 @@ def main():
     if kind_names:
         w("Where the bytes go (product corpus): each kind of file, its size and its streams "
           "in our package.\n")
-        w("| Kind | Bytes | Level 9 | --zopfli | zopfli / level 9 |\n|---|---|---|---|---|")
+        w("| Kind | Bytes | zlib level 9 | Default | --best | Default / level 9 |\n"
+          "|---|---|---|---|---|---|")
         for k in kind_names:
             size9, out9 = facts["kinds"].get(("level9", k), (0, None))
-            _, outz = facts["kinds"].get(("zopfli", k), (0, None))
-            w(f"| {k} | {mib(size9) if size9 else '–'} | {mib(out9)} | {mib(outz)} | "
-              f"{rx(ratio(outz, out9))} |")
+            _, outd = facts["kinds"].get(("default", k), (0, None))
+            _, outb = facts["kinds"].get(("best", k), (0, None))
+            w(f"| {k} | {mib(size9) if size9 else '–'} | {mib(out9)} | {mib(outd)} | "
+              f"{mib(outb)} | {rx(ratio(outd, out9))} |")
         w("")
 
     w("## Build time, product corpus (both cores)\n")
     w("| Tool | Time |\n|---|---|")
-    for (tool, case), label in [(("tidepack-level9", "product"), "tidepack build (level 9)"),
-                                (("tidepack-zopfli", "product"), "tidepack build --zopfli"),
+    for (tool, case), label in [(("tidepack-default", "product"), "tidepack build"),
+                                (("tidepack-best", "product"), "tidepack build --best"),
+                                (("tidepack-program-signed", "product"),
+                                 "tidepack program --sign (manifest → signed Patch.exe)"),
                                 (("makensis-zlib", "product"), "makensis, zlib"),
                                 (("makensis-lzma", "product"), "makensis, lzma")]:
         value = median(build.get((tool, case), []))

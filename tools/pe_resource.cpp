@@ -226,7 +226,7 @@ struct TreeReader {
             key->id = field;
             return true;
         }
-        std::uint32_t at = field & ~NAMED_FLAG, length, unit;
+        std::uint32_t at = field & ~NAMED_FLAG, length = 0, unit = 0;
         if (at >= limit || !Read16(bytes, base + at, &length) || length * 2ull + 2 > limit - at)
             return Fail("a name outside the resource section");
         for (std::uint32_t k = 0; k < length; ++k) {
@@ -245,7 +245,7 @@ struct TreeReader {
             !Read16(bytes, base + at + 14, &ids) || (named + ids) * 8ull > limit - at - 16)
             return Fail("a directory outside the resource section");
         for (std::uint32_t k = 0; k < named + ids; ++k) {
-            std::uint32_t name, target;
+            std::uint32_t name = 0, target = 0;
             Read32(bytes, base + at + 16 + 8ull * k, &name);
             Read32(bytes, base + at + 20 + 8ull * k, &target);
             if (((name & NAMED_FLAG) != 0) != (k < named))
