@@ -14,6 +14,9 @@ constexpr std::uint32_t MANIFEST_ID = 1;
 constexpr std::uint32_t SECTION_HEADER_SIZE = 40;
 constexpr std::uint32_t SECURITY_DIRECTORY = 4;
 constexpr std::uint32_t RESOURCE_DIRECTORY = 2;
+constexpr std::uint32_t RELOCATION_DIRECTORY = 5;
+constexpr std::uint32_t DISCARDABLE = 0x02000000u;
+constexpr std::uint32_t RELOCATION_PADDING = 0, RELOCATION_HIGHLOW = 3, RELOCATION_DIR64 = 10;
 constexpr std::uint32_t HIGH_BIT = 0x80000000u;
 // Initialized data, readable: what linkers give .rsrc.
 constexpr std::uint32_t RESOURCE_CHARACTERISTICS = 0x40000040u;
@@ -31,6 +34,13 @@ void Put32(std::vector<unsigned char>* bytes, std::uint64_t at, std::uint32_t va
 
 std::uint64_t AlignUp(std::uint64_t value, std::uint64_t alignment) {
     return (value + alignment - 1) / alignment * alignment;
+}
+
+// Little-endian, `width` bytes; the caller has checked they are there.
+std::uint64_t Get(const std::vector<unsigned char>& bytes, std::uint64_t at, int width) {
+    std::uint64_t value = 0;
+    for (int k = width - 1; k >= 0; --k) value = value << 8 | bytes[at + k];
+    return value;
 }
 
 bool PowerOfTwo(std::uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
@@ -212,6 +222,67 @@ std::uint32_t PeChecksum(const std::vector<unsigned char>& image) {
     return static_cast<std::uint32_t>(sum + image.size());
 }
 
+// File offset of `width` bytes at `rva` in one section's raw data.
+bool FileOffset(const PeLayout& layout, std::uint64_t rva, std::uint64_t width,
+                std::uint64_t* offset) {
+    for (const PeSection& section : layout.sections) {
+        std::uint64_t mapped = section.virtualSize != 0 && section.virtualSize < section.rawSize
+                                   ? section.virtualSize
+                                   : section.rawSize;
+        if (rva < section.virtualAddress || rva + width > section.virtualAddress + mapped) continue;
+        *offset = section.rawOffset + (rva - section.virtualAddress);
+        return true;
+    }
+    return false;
+}
+
+// Whether `relocations`, right after `resources` in memory, may move down to where `resources`
+// begins. Only directory 5 may name its address, and no relocation may patch either section or
+// hold an address inside them, for those would change under it. Anything unexpected: no.
+bool RelocationsMayMove(const std::vector<unsigned char>& stub, const PeLayout& layout,
+                        const PeSection& resources, const PeSection& relocations) {
+    std::uint32_t rva, length;
+    if (!PeDirectory(stub.data(), stub.size(), layout, RELOCATION_DIRECTORY, &rva, &length) ||
+        rva != relocations.virtualAddress || length == 0 || length != relocations.virtualSize ||
+        length > relocations.rawSize || !(Get(stub, relocations.header + 36, 4) & DISCARDABLE))
+        return false;
+    std::uint64_t begin = resources.virtualAddress;
+    std::uint64_t end = std::max<std::uint64_t>(
+        std::uint64_t{relocations.virtualAddress} + relocations.rawSize, layout.imageSize);
+    auto outside = [&](std::uint64_t at, std::uint64_t width) {
+        return at + width <= begin || at >= end;
+    };
+    for (std::uint32_t d = 0; d < layout.directoryCount; ++d) {
+        std::uint32_t other, otherLength;
+        // The certificate table's entry is a file offset, and a signed stub is refused anyway.
+        if (d == RESOURCE_DIRECTORY || d == RELOCATION_DIRECTORY || d == SECURITY_DIRECTORY)
+            continue;
+        if (!PeDirectory(stub.data(), stub.size(), layout, d, &other, &otherLength)) return false;
+        if (other != 0 && !outside(other, std::max<std::uint64_t>(otherLength, 1))) return false;
+    }
+    std::uint64_t imageBase =
+        layout.plus ? Get(stub, layout.optional + 24, 8) : Get(stub, layout.optional + 28, 4);
+    std::uint64_t at = relocations.rawOffset, stop = at + length;
+    while (at < stop) {
+        if (stop - at < 8) return false;
+        std::uint64_t page = Get(stub, at, 4), blockSize = Get(stub, at + 4, 4);
+        if (blockSize < 8 || blockSize % 2 != 0 || blockSize > stop - at) return false;
+        for (std::uint64_t e = at + 8; e < at + blockSize; e += 2) {
+            std::uint64_t entry = Get(stub, e, 2), type = entry >> 12,
+                          place = page + (entry & 0xFFF);
+            if (type == RELOCATION_PADDING) continue;
+            int width = type == RELOCATION_HIGHLOW ? 4 : type == RELOCATION_DIR64 ? 8 : 0;
+            std::uint64_t offset;
+            if (width == 0 || !outside(place, width) ||
+                !FileOffset(layout, place, width, &offset) ||
+                !outside(Get(stub, offset, width) - imageBase, 1))
+                return false;
+        }
+        at += blockSize;
+    }
+    return true;
+}
+
 }  // namespace
 
 int WriteProgramResources(const std::vector<unsigned char>& stub,
@@ -324,11 +395,16 @@ int WriteProgramResources(const std::vector<unsigned char>& stub,
     names[n].languages = {Leaf{PeResourceKey{false, PACKAGE_RESOURCE_LANGUAGE, {}},
                                package.empty() ? nullptr : package.data(), package.size(), 0, 0}};
 
-    // Where the section goes. The old one is replaced only when it is last in memory and in the
-    // file and holds nothing else; any other section may be named by RVAs in code or tables, so
-    // none is moved and the new section is added after them all, the old bytes left unused.
+    // Where the section goes. The old one is replaced when it is last in memory and in the file
+    // and holds nothing else. When only the relocations follow it, they take its place and the
+    // new section goes after them: only directory 5 names their address. In any other layout a
+    // section after it may be named by RVAs in code or tables, so none moves and the new section
+    // is added after them all, the old bytes left unused.
     const PeSection& old = layout.sections[tree.section];
-    bool replace = old.virtualAddress == tree.rva && tree.size >= old.virtualSize;
+    const std::size_t last = layout.sections.size() - 1;
+    const PeSection& relocations = layout.sections[last];
+    bool onlyResources = old.virtualAddress == tree.rva && tree.size >= old.virtualSize;
+    bool othersBefore = true, lastBefore = true;
     std::uint64_t memoryEnd = AlignUp(layout.headersSize, layout.sectionAlignment);
     for (std::size_t s = 0; s < layout.sections.size(); ++s) {
         const PeSection& section = layout.sections[s];
@@ -337,17 +413,35 @@ int WriteProgramResources(const std::vector<unsigned char>& stub,
         std::uint64_t end = AlignUp(section.virtualAddress + extent, layout.sectionAlignment);
         if (end > memoryEnd) memoryEnd = end;
         if (s == tree.section) continue;
-        if (section.virtualAddress >= old.virtualAddress) replace = false;
-        if (section.rawSize != 0 &&
-            static_cast<std::uint64_t>(section.rawOffset) + section.rawSize > old.rawOffset)
-            replace = false;
+        bool before =
+            section.virtualAddress < old.virtualAddress &&
+            (section.rawSize == 0 ||
+             static_cast<std::uint64_t>(section.rawOffset) + section.rawSize <= old.rawOffset);
+        if (s == last)
+            lastBefore = before;
+        else
+            othersBefore = othersBefore && before;
     }
+    bool replace = onlyResources && othersBefore && lastBefore;
+    // The table must stay in ascending RVA order: the relocations' header takes the old one's
+    // slot, the new section's header theirs.
+    bool move = onlyResources && othersBefore && !lastBefore && tree.section + 1 == last &&
+                relocations.virtualAddress > old.virtualAddress &&
+                relocations.rawOffset >= old.rawOffset &&
+                RelocationsMayMove(stub, layout, old, relocations);
+    std::uint64_t relocationsFile = AlignUp(old.rawOffset, layout.fileAlignment);
     std::uint64_t sectionRva = replace ? old.virtualAddress : memoryEnd;
     std::uint64_t sectionFile = replace ? old.rawOffset : AlignUp(fileEnd, layout.fileAlignment);
     std::uint64_t header =
         replace ? old.header
                 : layout.sectionTable + SECTION_HEADER_SIZE * std::uint64_t{layout.sections.size()};
-    if (!replace) {
+    if (move) {
+        std::uint64_t extent = std::max(relocations.virtualSize, relocations.rawSize);
+        sectionRva = AlignUp(old.virtualAddress + extent, layout.sectionAlignment);
+        sectionFile = AlignUp(relocationsFile + relocations.rawSize, layout.fileAlignment);
+        header = relocations.header;
+    }
+    if (!replace && !move) {
         std::uint64_t firstData = layout.headersSize;
         for (const PeSection& section : layout.sections)
             if (section.rawSize != 0 && section.rawOffset < firstData)
@@ -374,8 +468,20 @@ int WriteProgramResources(const std::vector<unsigned char>& stub,
     }
 
     std::vector<unsigned char>& out = *program;
+    std::uint64_t kept = move ? relocationsFile : sectionFile;
     out.assign(stub.begin(),
-               stub.begin() + static_cast<long>(std::min<std::uint64_t>(sectionFile, stub.size())));
+               stub.begin() + static_cast<long>(std::min<std::uint64_t>(kept, stub.size())));
+    out.resize(kept, 0);
+    if (move) {
+        auto from = stub.begin() + static_cast<long>(relocations.rawOffset);
+        out.insert(out.end(), from, from + static_cast<long>(relocations.rawSize));
+        std::copy(stub.begin() + static_cast<long>(relocations.header),
+                  stub.begin() + static_cast<long>(relocations.header + SECTION_HEADER_SIZE),
+                  out.begin() + static_cast<long>(old.header));
+        Put32(&out, old.header + 12, old.virtualAddress);
+        Put32(&out, old.header + 20, static_cast<std::uint32_t>(relocationsFile));
+        Put32(&out, layout.directories + 8 * RELOCATION_DIRECTORY, old.virtualAddress);
+    }
     out.resize(sectionFile, 0);
     out.insert(out.end(), section.begin(), section.end());
     out.resize(sectionFile + rawSize, 0);
@@ -389,11 +495,11 @@ int WriteProgramResources(const std::vector<unsigned char>& stub,
     Put32(&out, header + 16, static_cast<std::uint32_t>(rawSize));
     Put32(&out, header + 20, static_cast<std::uint32_t>(sectionFile));
     Put32(&out, header + 36, RESOURCE_CHARACTERISTICS);
-    if (!replace)
+    if (!replace && !move)
         Put16(&out, layout.coff + 2, static_cast<std::uint32_t>(layout.sections.size() + 1));
     std::int64_t initialized = static_cast<std::int64_t>(layout.initializedDataSize) +
                                static_cast<std::int64_t>(rawSize) -
-                               (replace ? static_cast<std::int64_t>(old.rawSize) : 0);
+                               (replace || move ? static_cast<std::int64_t>(old.rawSize) : 0);
     Put32(&out, layout.optional + 8,
           static_cast<std::uint32_t>(
               initialized < 0 ? 0 : std::min<std::int64_t>(initialized, 0xFFFFFFFFu)));

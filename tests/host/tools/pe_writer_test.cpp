@@ -63,6 +63,26 @@ std::map<std::string, std::string> Resources(const Bytes& image) {
     return resources;
 }
 
+// Every base relocation as (RVA, type), padding included, in stored order.
+std::vector<std::pair<std::uint32_t, std::uint32_t>> Relocations(const Bytes& image,
+                                                                 const PeLayout& layout) {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> entries;
+    std::uint32_t rva, length;
+    EXPECT_EQ(1, PeDirectory(image.data(), image.size(), layout, 5, &rva, &length));
+    for (const PeSection& section : layout.sections) {
+        if (section.virtualAddress != rva) continue;
+        for (std::uint64_t at = section.rawOffset; at < section.rawOffset + length;) {
+            std::uint32_t page = Get32(image, at), size = Get32(image, at + 4);
+            if (size < 8) return entries;
+            for (std::uint64_t e = at + 8; e < at + size; e += 2)
+                entries.emplace_back(page + (image[e] | (image[e + 1] & 0x0F) << 8),
+                                     image[e + 1] >> 4);
+            at += size;
+        }
+    }
+    return entries;
+}
+
 // The checksum as the format documents it: all 16-bit words added, the carries folded back
 // at the end, the checksum field counted as zero, plus the file's length.
 std::uint32_t Checksum(Bytes image, std::uint64_t field) {
@@ -87,18 +107,23 @@ TEST(PeWriter, KeepsEveryOtherResourceAndSetsPackageAndLevel) {
     for (std::size_t k = 0; k < big.size(); ++k)
         big[k] = static_cast<unsigned char>(k * 7 + k / 251);
     for (const std::string& arch : archs) {
-        // From the linked program a section is added (.reloc follows .rsrc); from the written
-        // one, whose resource section is last, it is replaced, here by a smaller one.
+        // From the linked program .reloc moves into the old .rsrc's place and the new one goes
+        // after it; from the written one, whose resource section is last, it is replaced, here
+        // by a smaller one.
         struct Row {
             Bytes package;
             std::string level, oldLevel;
         } rows[] = {{big, "requireAdministrator", "highestAvailable"},
                     {Bytes{'p', 'k', 'g'}, "asInvoker", "requireAdministrator"}};
         Bytes stub = Fixture(arch);
+        PeLayout linked;
+        std::string error;
+        ASSERT_EQ(1, ReadPeLayout(stub.data(), stub.size(), &linked, &error)) << error;
+        auto relocations = Relocations(stub, linked);
+        EXPECT_FALSE(relocations.empty());
         for (const Row& row : rows) {
             SCOPED_TRACE(arch + " " + row.level);
             Bytes program, again;
-            std::string error;
             ASSERT_EQ(1, WriteProgramResources(stub, row.package, row.level, &program, &error))
                 << error;
             ASSERT_EQ(1, WriteProgramResources(stub, row.package, row.level, &again, &error));
@@ -116,10 +141,14 @@ TEST(PeWriter, KeepsEveryOtherResourceAndSetsPackageAndLevel) {
             EXPECT_EQ(Checksum(program, layout.optional + 64),
                       Get32(program, layout.optional + 64));
             EXPECT_EQ(0u, layout.imageSize % layout.sectionAlignment);
+            std::string names;
             for (const PeSection& section : layout.sections) {
                 EXPECT_LE(section.virtualAddress + section.virtualSize, layout.imageSize);
                 EXPECT_LE(section.rawOffset + section.rawSize, program.size());
+                names += std::string(&program[section.header], &program[section.header + 8]);
             }
+            EXPECT_EQ(names.size() - 8, names.find(std::string(".rsrc\0\0\0", 8)));
+            EXPECT_EQ(relocations, Relocations(program, layout));
             stub = program;
         }
     }
@@ -169,9 +198,10 @@ TEST(PeWriter, RefusesStubsItCannotWriteSafely) {
          },
          "no requestedExecutionLevel"},
         {"an overlay", [](Bytes& p, const Places&) { p.push_back(1); }, "data after the last"},
-        {"no room for a section header",
+        {"no room for a section header, .reloc not discardable",
          [](Bytes& p, const Places& at) {
              p[at.layout.sectionTable + 40 * at.layout.sections.size() + 1] = 1;
+             p[at.layout.sections.back().header + 39] &= ~0x02;
          },
          "no room in the headers"},
     };
