@@ -3,31 +3,9 @@
 #include <cstring>
 #include <set>
 
+#include "bounded_bytes.h"
+
 namespace {
-
-// The file's bytes; every read goes through Read*, which refuse to leave them.
-struct Bytes {
-    const unsigned char* data;
-    std::uint64_t size;
-};
-
-bool Inside(const Bytes& bytes, std::uint64_t offset, std::uint64_t length) {
-    return offset <= bytes.size && length <= bytes.size - offset;
-}
-
-bool Read16(const Bytes& bytes, std::uint64_t offset, std::uint32_t* value) {
-    if (!Inside(bytes, offset, 2)) return false;
-    *value = bytes.data[offset] | static_cast<std::uint32_t>(bytes.data[offset + 1]) << 8;
-    return true;
-}
-
-bool Read32(const Bytes& bytes, std::uint64_t offset, std::uint32_t* value) {
-    if (!Inside(bytes, offset, 4)) return false;
-    *value = bytes.data[offset] | static_cast<std::uint32_t>(bytes.data[offset + 1]) << 8 |
-             static_cast<std::uint32_t>(bytes.data[offset + 2]) << 16 |
-             static_cast<std::uint32_t>(bytes.data[offset + 3]) << 24;
-    return true;
-}
 
 constexpr std::uint32_t DOS_LFANEW = 0x3C;
 constexpr std::uint32_t COFF_HEADER_SIZE = 20;

@@ -20,6 +20,7 @@
 #include <memory>
 #include <utility>
 
+#include "bounded_bytes.h"
 #include "package_file.h"
 #include "pe_resource.h"
 #include "tidepack.h"
@@ -37,28 +38,6 @@ constexpr std::uint32_t WIN_CERT_REVISION_2_0 = 0x0200;
 constexpr std::uint32_t WIN_CERT_TYPE_PKCS_SIGNED_DATA = 2;
 // osslsigncode reads at most 4095 bytes of a password.
 constexpr std::size_t PASSWORD_LIMIT = 4000;
-
-struct Bytes {
-    const unsigned char* data;
-    std::uint64_t size;
-};
-
-bool Inside(const Bytes& bytes, std::uint64_t offset, std::uint64_t length) {
-    return offset <= bytes.size && length <= bytes.size - offset;
-}
-
-bool Read16(const Bytes& bytes, std::uint64_t offset, std::uint32_t* value) {
-    if (!Inside(bytes, offset, 2)) return false;
-    *value = bytes.data[offset] | static_cast<std::uint32_t>(bytes.data[offset + 1]) << 8;
-    return true;
-}
-
-bool Read32(const Bytes& bytes, std::uint64_t offset, std::uint32_t* value) {
-    std::uint32_t low, high;
-    if (!Read16(bytes, offset, &low) || !Read16(bytes, offset + 2, &high)) return false;
-    *value = low | high << 16;
-    return true;
-}
 
 // What the Authenticode image digest skips or stops at.
 struct DigestLayout {
