@@ -1,0 +1,48 @@
+// A program as tidepack takes it: given as the stub to write a package into, or given to list
+// and verify, which read its resources and its signature. No read may leave the image, and a
+// program the writer accepts must carry the package and take another one the same way.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "pe_resource.h"
+#include "pe_writer.h"
+#include "sign.h"
+
+namespace {
+
+bool CarriesPackage(const std::vector<unsigned char>& program,
+                    const std::vector<unsigned char>& package) {
+    PeResource found;
+    std::string error;
+    return FindPeResource(program.data(), program.size(), 10, 1, 1033, &found, &error) &&
+           found.size == package.size() &&
+           std::memcmp(program.data() + found.offset, package.data(), package.size()) == 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // A copy of exactly `size` bytes, so that ASan sees every read past the end.
+    std::vector<unsigned char> stub(data, data + size);
+    PeResource found;
+    std::string error;
+    FindPeResource(stub.data(), stub.size(), 10, 1, 1033, &found, &error);
+    PeLayout layout;
+    if (ReadPeLayout(stub.data(), stub.size(), &layout, &error)) {
+        PeResourceTree tree;
+        ReadPeResourceTree(stub.data(), stub.size(), layout, &tree, &error);
+    }
+    CheckSignature(stub.data(), stub.size());
+
+    const std::vector<unsigned char> first(300, 0x5A), second(5000, 0xA5);
+    std::vector<unsigned char> program, again;
+    if (!WriteProgramResources(stub, first, "asInvoker", &program, &error)) return 0;
+    if (!CarriesPackage(program, first)) std::abort();
+    if (!WriteProgramResources(program, second, "requireAdministrator", &again, &error) ||
+        !CarriesPackage(again, second))
+        std::abort();
+    return 0;
+}
