@@ -115,13 +115,13 @@ bool IsRegistryKeyWellFormed(const std::string& key) {
     return false;
 }
 
-// The line's spec trimmed as the update program trims it: blanks, double quotes, semicolons.
-std::string TrimmedSpec(const std::string& line) {
-    std::string spec = line.substr(0, line.find(';'));
-    std::size_t first = spec.find_first_not_of(" \";");
+// The line's link path trimmed as the update program trims it: blanks, double quotes, semicolons.
+std::string TrimmedLinkPath(const std::string& line) {
+    std::string linkPath = line.substr(0, line.find(';'));
+    std::size_t first = linkPath.find_first_not_of(" \";");
     if (first == std::string::npos) return "";
-    std::size_t last = spec.find_last_not_of(" \";");
-    return spec.substr(first, last - first + 1);
+    std::size_t last = linkPath.find_last_not_of(" \";");
+    return linkPath.substr(first, last - first + 1);
 }
 
 std::string Lower(std::string text) {
@@ -208,8 +208,8 @@ void ReadShortcuts(Reader& in, const toml::table& table, const std::string& wher
             ok = false;
             continue;
         }
-        std::string spec = TrimmedSpec(line);
-        if (ShortcutTagOf(spec.c_str()) < 0) {
+        std::string linkPath = TrimmedLinkPath(line);
+        if (ShortcutTagOf(linkPath.c_str()) < 0) {
             in.Fault(lineNode, name + " '" + line +
                                    "' begins with no known tag (<ProgramMenu>, "
                                    "<Desktop>, <StartMenu>, <StartUpMenu>, <QuickLaunch>)");
@@ -223,9 +223,9 @@ void ReadShortcuts(Reader& in, const toml::table& table, const std::string& wher
             ok = false;
             continue;
         }
-        std::string specBytes = TrimmedSpec(bytes);
-        std::size_t slash = specBytes.rfind('\\');
-        std::size_t description = slash == std::string::npos ? 0 : specBytes.size() - slash - 1;
+        std::string linkPathBytes = TrimmedLinkPath(bytes);
+        std::size_t slash = linkPathBytes.rfind('\\');
+        std::size_t description = slash == std::string::npos ? 0 : linkPathBytes.size() - slash - 1;
         if (description >= DESCRIPTION_SIZE) {
             in.Fault(lineNode, name + ": the shortcut's name is " + std::to_string(description) +
                                    " bytes; at most " + std::to_string(DESCRIPTION_SIZE - 1) +

@@ -109,7 +109,7 @@ struct Verifier {
         }
     }
 
-    // A shortcut text: lines joined by CR LF, each "spec;arguments" with a known tag.
+    // A shortcut text: lines joined by CR LF, each "link path;arguments" with a known tag.
     void Shortcuts(const char* text, std::uint64_t offset, const std::string& where) {
         std::string all = text;
         int line = 0;
@@ -124,9 +124,9 @@ struct Verifier {
                                   "no semicolon, so the update program joins it to the next "
                                   "line or ignores it");
             } else {
-                std::string spec = one.substr(0, semicolon);
-                std::size_t first = spec.find_first_not_of(" \"");
-                if (first == std::string::npos || ShortcutTagOf(spec.c_str() + first) < 0)
+                std::string linkPath = one.substr(0, semicolon);
+                std::size_t first = linkPath.find_first_not_of(" \"");
+                if (first == std::string::npos || ShortcutTagOf(linkPath.c_str() + first) < 0)
                     Fault(offset, name + "'" + DecodeText(one, options.codePage) +
                                       "' begins with no known tag");
             }

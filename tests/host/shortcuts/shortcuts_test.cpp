@@ -87,7 +87,7 @@ TEST_F(Shortcuts, ParsesTheShortcutText) {
          1,
          {{desktop + "B.lnk", "", "B"}}},
         {"tabs are not trimmed", "\t<Desktop>\\A;", 1, {}},
-        {"CR LF before the semicolon stays in the spec",
+        {"CR LF before the semicolon stays in the link path",
          "<Desktop>\\A\r\n;",
          1,
          {{desktop + "A\r\n.lnk", "", "A\r\n"}}},
