@@ -46,31 +46,16 @@ int LibdeflateStream(libdeflate_compressor* compressor, const std::vector<unsign
 // The update program inflates with zlib: a stream counts only when zlib gives back exactly
 // `data` from all of it.
 bool InflatesTo(const std::vector<unsigned char>& stream, const std::vector<unsigned char>& data) {
-    z_stream z{};
-    if (inflateInit(&z) != Z_OK) return false;
-    unsigned char piece[65536];
-    std::size_t produced = 0, offered = 0;
-    int result = Z_OK;
+    std::uint64_t compared = 0;
     bool same = true;
-    while (same && result == Z_OK) {
-        if (z.avail_in == 0 && offered < stream.size()) {  // avail_in is 32-bit
-            std::size_t chunk = std::min<std::size_t>(stream.size() - offered, 1u << 30);
-            z.next_in = const_cast<unsigned char*>(stream.data() + offered);
-            z.avail_in = static_cast<uInt>(chunk);
-            offered += chunk;
-        }
-        z.next_out = piece;
-        z.avail_out = sizeof piece;
-        result = inflate(&z, Z_NO_FLUSH);
-        std::size_t got = sizeof piece - z.avail_out;
-        same = (result == Z_OK || result == Z_STREAM_END) && produced + got <= data.size() &&
-               (got == 0 || std::memcmp(piece, data.data() + produced, got) == 0);
-        produced += got;
-        if (result == Z_OK && got == 0 && z.avail_in == 0 && offered == stream.size()) break;
-    }
-    inflateEnd(&z);
-    return same && result == Z_STREAM_END && z.avail_in == 0 && offered == stream.size() &&
-           produced == data.size();
+    Inflated inflated = InflateInPieces(
+        stream.data(), stream.size(), data.size(), [&](const unsigned char* piece, std::size_t n) {
+            same = std::memcmp(piece, data.data() + compared, n) == 0;
+            compared += n;
+            return same;
+        });
+    return same && inflated.result == Z_STREAM_END && inflated.left == 0 &&
+           inflated.produced == data.size();
 }
 
 // Compresses every entry's data into its ready stream, on `threads` threads. Each thread takes

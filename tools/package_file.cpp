@@ -1,6 +1,7 @@
 #include "package_file.h"
 
 #include <fcntl.h>
+#include <zlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -157,7 +158,10 @@ int ReadWholeFile(const std::string& path, std::vector<unsigned char>* bytes, st
 }
 
 int LoadPackageFile(const std::string& path, PackageFile* file, std::string* error) {
-    if (!ReadWholeFile(path, &file->bytes, error)) return 0;
+    return ReadWholeFile(path, &file->bytes, error) && FindPackageInBytes(file, error);
+}
+
+int FindPackageInBytes(PackageFile* file, std::string* error) {
     file->origin.clear();
     const unsigned char* data = file->bytes.empty() ? nullptr : file->bytes.data();
     std::uint64_t size = file->bytes.size();
@@ -179,6 +183,39 @@ int LoadPackageFile(const std::string& path, PackageFile* file, std::string* err
     }
     file->image = PackageImage{data, static_cast<std::uint32_t>(size)};
     return 1;
+}
+
+Inflated InflateInPieces(const unsigned char* stream, std::uint64_t size, std::uint64_t limit,
+                         const std::function<bool(const unsigned char*, std::size_t)>& piece) {
+    Inflated inflated;
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) {
+        inflated.result = Z_MEM_ERROR;
+        return inflated;
+    }
+    std::uint64_t offered = 0;
+    unsigned char out[65536];
+    for (;;) {
+        if (z.avail_in == 0 && offered < size) {  // avail_in is 32-bit
+            std::uint64_t chunk = std::min<std::uint64_t>(size - offered, 1u << 30);
+            z.next_in = const_cast<unsigned char*>(stream + offered);
+            z.avail_in = static_cast<uInt>(chunk);
+            offered += chunk;
+        }
+        z.next_out = out;
+        z.avail_out = sizeof out;
+        inflated.result = inflate(&z, Z_NO_FLUSH);
+        std::size_t got = sizeof out - z.avail_out;
+        inflated.produced += got;
+        if (inflated.produced > limit) break;
+        if (piece && got != 0 && !piece(out, got)) break;
+        if (inflated.result != Z_OK) break;
+        if (z.avail_in == 0 && offered == size && z.avail_out != 0) break;  // no end seen
+    }
+    inflated.message = z.msg ? z.msg : "data error";
+    inflated.left = z.avail_in + (size - offered);
+    inflateEnd(&z);
+    return inflated;
 }
 
 int FieldText(const PackageImage& image, const char* field, std::size_t width, std::string* text,

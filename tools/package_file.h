@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,9 +21,26 @@ struct PackageFile {
 // program without the resource, a package file over 4 GiB).
 int LoadPackageFile(const std::string& path, PackageFile* file, std::string* error);
 
+// The same for a file's bytes already in `file->bytes`: sets `image` and `origin`.
+int FindPackageInBytes(PackageFile* file, std::string* error);
+
 // The most that list and verify read: a package's offsets are 32-bit, and the program around
 // one adds little.
 constexpr std::uint64_t INPUT_SIZE_LIMIT = (std::uint64_t{1} << 32) + (std::uint64_t{64} << 20);
+
+// What zlib made of one stream, inflated piece by piece.
+struct Inflated {
+    std::uint64_t produced = 0;  // more than the limit only when the stream holds more
+    int result = 0;              // zlib's last answer: Z_STREAM_END when the stream ended
+    std::string message;         // zlib's, when it found the stream damaged
+    std::uint64_t left = 0;      // input not taken
+};
+
+// Inflates `size` bytes of zlib stream in pieces (a damaged size must not make us allocate
+// gigabytes), stopping once more than `limit` bytes came out, when the input is all taken
+// without an end, or when `piece` (if given) returns false for the bytes just made.
+Inflated InflateInPieces(const unsigned char* stream, std::uint64_t size, std::uint64_t limit,
+                         const std::function<bool(const unsigned char*, std::size_t)>& piece = {});
 
 // Reads a whole regular file of at most `limit` bytes; anything else is refused before it is
 // read. Returns 1; 0 with the reason in `error`.

@@ -9,10 +9,8 @@ namespace {
 
 constexpr std::uint32_t DOS_LFANEW = 0x3C;
 constexpr std::uint32_t COFF_HEADER_SIZE = 20;
-constexpr std::uint32_t SECTION_HEADER_SIZE = 40;
 constexpr std::uint32_t PE32_MAGIC = 0x10B;
 constexpr std::uint32_t PE32_PLUS_MAGIC = 0x20B;
-constexpr std::uint32_t RESOURCE_DIRECTORY_INDEX = 2;
 constexpr std::uint32_t SUBDIRECTORY_FLAG = 0x80000000u;
 constexpr std::uint32_t NAMED_FLAG = 0x80000000u;
 
@@ -79,7 +77,7 @@ int FindPeResource(const unsigned char* data, std::uint64_t size, std::uint32_t 
     PeLayout layout;
     if (!ReadPeLayout(data, size, &layout, error)) return 0;
     std::uint32_t resourceRva, resourceSize;
-    if (!PeDirectory(data, size, layout, RESOURCE_DIRECTORY_INDEX, &resourceRva, &resourceSize) ||
+    if (!PeDirectory(data, size, layout, PE_RESOURCE_DIRECTORY, &resourceRva, &resourceSize) ||
         resourceRva == 0 || resourceSize == 0) {
         *error = "no resource directory";
         return 0;
@@ -158,7 +156,8 @@ int ReadPeLayout(const unsigned char* data, std::uint64_t size, PeLayout* layout
     layout->sections.clear();
     for (std::uint32_t s = 0; s < sectionCount; ++s) {
         PeSection section;
-        section.header = layout->sectionTable + static_cast<std::uint64_t>(s) * SECTION_HEADER_SIZE;
+        section.header =
+            layout->sectionTable + static_cast<std::uint64_t>(s) * PE_SECTION_HEADER_SIZE;
         if (!Read32(bytes, section.header + 8, &section.virtualSize) ||
             !Read32(bytes, section.header + 12, &section.virtualAddress) ||
             !Read32(bytes, section.header + 16, &section.rawSize) ||
@@ -257,7 +256,7 @@ struct TreeReader {
 int ReadPeResourceTree(const unsigned char* data, std::uint64_t size, const PeLayout& layout,
                        PeResourceTree* tree, std::string* error) {
     *tree = PeResourceTree{};
-    if (!PeDirectory(data, size, layout, RESOURCE_DIRECTORY_INDEX, &tree->rva, &tree->size) ||
+    if (!PeDirectory(data, size, layout, PE_RESOURCE_DIRECTORY, &tree->rva, &tree->size) ||
         tree->rva == 0 || tree->size == 0) {
         *error = "no resource directory";
         return 0;

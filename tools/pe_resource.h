@@ -7,6 +7,12 @@
 #include <string>
 #include <vector>
 
+// Fixed by the PE format: data directory indexes and the size of a section header.
+constexpr std::uint32_t PE_RESOURCE_DIRECTORY = 2;
+constexpr std::uint32_t PE_SECURITY_DIRECTORY = 4;
+constexpr std::uint32_t PE_RELOCATION_DIRECTORY = 5;
+constexpr std::uint32_t PE_SECTION_HEADER_SIZE = 40;
+
 struct PeResource {
     std::uint32_t offset;  // of the data in the file
     std::uint32_t size;

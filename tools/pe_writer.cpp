@@ -11,10 +11,6 @@ namespace {
 
 constexpr std::uint32_t RT_MANIFEST = 24;
 constexpr std::uint32_t MANIFEST_ID = 1;
-constexpr std::uint32_t SECTION_HEADER_SIZE = 40;
-constexpr std::uint32_t SECURITY_DIRECTORY = 4;
-constexpr std::uint32_t RESOURCE_DIRECTORY = 2;
-constexpr std::uint32_t RELOCATION_DIRECTORY = 5;
 constexpr std::uint32_t DISCARDABLE = 0x02000000u;
 constexpr std::uint32_t RELOCATION_PADDING = 0, RELOCATION_HIGHLOW = 3, RELOCATION_DIR64 = 10;
 constexpr std::uint32_t HIGH_BIT = 0x80000000u;
@@ -242,7 +238,7 @@ bool FileOffset(const PeLayout& layout, std::uint64_t rva, std::uint64_t width,
 bool RelocationsMayMove(const std::vector<unsigned char>& stub, const PeLayout& layout,
                         const PeSection& resources, const PeSection& relocations) {
     std::uint32_t rva, length;
-    if (!PeDirectory(stub.data(), stub.size(), layout, RELOCATION_DIRECTORY, &rva, &length) ||
+    if (!PeDirectory(stub.data(), stub.size(), layout, PE_RELOCATION_DIRECTORY, &rva, &length) ||
         rva != relocations.virtualAddress || length == 0 || length != relocations.virtualSize ||
         length > relocations.rawSize || !(Get(stub, relocations.header + 36, 4) & DISCARDABLE))
         return false;
@@ -255,7 +251,8 @@ bool RelocationsMayMove(const std::vector<unsigned char>& stub, const PeLayout& 
     for (std::uint32_t d = 0; d < layout.directoryCount; ++d) {
         std::uint32_t other, otherLength;
         // The certificate table's entry is a file offset, and a signed stub is refused anyway.
-        if (d == RESOURCE_DIRECTORY || d == RELOCATION_DIRECTORY || d == SECURITY_DIRECTORY)
+        if (d == PE_RESOURCE_DIRECTORY || d == PE_RELOCATION_DIRECTORY ||
+            d == PE_SECURITY_DIRECTORY)
             continue;
         if (!PeDirectory(stub.data(), stub.size(), layout, d, &other, &otherLength)) return false;
         if (other != 0 && !outside(other, std::max<std::uint64_t>(otherLength, 1))) return false;
@@ -301,7 +298,7 @@ int WriteProgramResources(const std::vector<unsigned char>& stub,
         return 0;
     }
     std::uint32_t rva, length;
-    if (PeDirectory(data, stub.size(), layout, SECURITY_DIRECTORY, &rva, &length) &&
+    if (PeDirectory(data, stub.size(), layout, PE_SECURITY_DIRECTORY, &rva, &length) &&
         (rva != 0 || length != 0)) {
         *error = "the program is signed, and the signature would not survive; give it unsigned";
         return 0;
@@ -313,7 +310,8 @@ int WriteProgramResources(const std::vector<unsigned char>& stub,
             "second";
         return 0;
     }
-    if (layout.headersSize < layout.sectionTable + SECTION_HEADER_SIZE * layout.sections.size()) {
+    if (layout.headersSize <
+        layout.sectionTable + PE_SECTION_HEADER_SIZE * layout.sections.size()) {
         *error = "SizeOfHeaders does not cover the section table";
         return 0;
     }
@@ -433,8 +431,9 @@ int WriteProgramResources(const std::vector<unsigned char>& stub,
     std::uint64_t sectionRva = replace ? old.virtualAddress : memoryEnd;
     std::uint64_t sectionFile = replace ? old.rawOffset : AlignUp(fileEnd, layout.fileAlignment);
     std::uint64_t header =
-        replace ? old.header
-                : layout.sectionTable + SECTION_HEADER_SIZE * std::uint64_t{layout.sections.size()};
+        replace
+            ? old.header
+            : layout.sectionTable + PE_SECTION_HEADER_SIZE * std::uint64_t{layout.sections.size()};
     if (move) {
         std::uint64_t extent = std::max(relocations.virtualSize, relocations.rawSize);
         sectionRva = AlignUp(old.virtualAddress + extent, layout.sectionAlignment);
@@ -446,8 +445,8 @@ int WriteProgramResources(const std::vector<unsigned char>& stub,
         for (const PeSection& section : layout.sections)
             if (section.rawSize != 0 && section.rawOffset < firstData)
                 firstData = section.rawOffset;
-        bool free = layout.sections.size() < 0xFFFF && header + SECTION_HEADER_SIZE <= firstData;
-        for (std::uint64_t k = header; free && k < header + SECTION_HEADER_SIZE; ++k)
+        bool free = layout.sections.size() < 0xFFFF && header + PE_SECTION_HEADER_SIZE <= firstData;
+        for (std::uint64_t k = header; free && k < header + PE_SECTION_HEADER_SIZE; ++k)
             free = stub[k] == 0;
         if (!free) {
             *error = "no room in the headers for another section header";
@@ -476,18 +475,18 @@ int WriteProgramResources(const std::vector<unsigned char>& stub,
         auto from = stub.begin() + static_cast<long>(relocations.rawOffset);
         out.insert(out.end(), from, from + static_cast<long>(relocations.rawSize));
         std::copy(stub.begin() + static_cast<long>(relocations.header),
-                  stub.begin() + static_cast<long>(relocations.header + SECTION_HEADER_SIZE),
+                  stub.begin() + static_cast<long>(relocations.header + PE_SECTION_HEADER_SIZE),
                   out.begin() + static_cast<long>(old.header));
         Put32(&out, old.header + 12, old.virtualAddress);
         Put32(&out, old.header + 20, static_cast<std::uint32_t>(relocationsFile));
-        Put32(&out, layout.directories + 8 * RELOCATION_DIRECTORY, old.virtualAddress);
+        Put32(&out, layout.directories + 8 * PE_RELOCATION_DIRECTORY, old.virtualAddress);
     }
     out.resize(sectionFile, 0);
     out.insert(out.end(), section.begin(), section.end());
     out.resize(sectionFile + rawSize, 0);
 
     std::fill(out.begin() + static_cast<long>(header),
-              out.begin() + static_cast<long>(header + SECTION_HEADER_SIZE), 0);
+              out.begin() + static_cast<long>(header + PE_SECTION_HEADER_SIZE), 0);
     const char name[8] = {'.', 'r', 's', 'r', 'c'};
     std::copy(name, name + 8, out.begin() + static_cast<long>(header));
     Put32(&out, header + 8, static_cast<std::uint32_t>(section.size()));
@@ -504,9 +503,9 @@ int WriteProgramResources(const std::vector<unsigned char>& stub,
           static_cast<std::uint32_t>(
               initialized < 0 ? 0 : std::min<std::int64_t>(initialized, 0xFFFFFFFFu)));
     Put32(&out, layout.optional + 56, static_cast<std::uint32_t>(imageSize));
-    Put32(&out, layout.directories + 8 * RESOURCE_DIRECTORY,
+    Put32(&out, layout.directories + 8 * PE_RESOURCE_DIRECTORY,
           static_cast<std::uint32_t>(sectionRva));
-    Put32(&out, layout.directories + 8 * RESOURCE_DIRECTORY + 4,
+    Put32(&out, layout.directories + 8 * PE_RESOURCE_DIRECTORY + 4,
           static_cast<std::uint32_t>(section.size()));
     Put32(&out, layout.optional + 64, 0);
     Put32(&out, layout.optional + 64, PeChecksum(out));

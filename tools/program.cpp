@@ -1,11 +1,8 @@
 // A ready patch program in one command: the package written into a prebuilt update program
 // (the stub) as RCDATA 1, language 1033, with the execution level its registry root needs.
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "base/text.h"
 #include "manifest.h"
@@ -49,36 +46,6 @@ std::string LevelForRegistryRoot(const std::vector<unsigned char>& package) {
     return "requireAdministrator";
 }
 
-// osslsigncode reads the program from a file: the unsigned one goes beside the output, private
-// to this user, and is gone whatever the signing's outcome.
-int SignWritten(const std::vector<unsigned char>& program, const ProgramOptions& options,
-                std::FILE* err, std::string* error) {
-    fs::path output = fs::u8path(options.output);
-    std::string pattern =
-        (output.parent_path().empty() ? fs::path(".") : output.parent_path()).string() +
-        "/.tidepack-unsigned-XXXXXX";
-    int fd = mkstemp(pattern.data());
-    if (fd < 0) {
-        *error = std::string("no room for the unsigned program: ") + std::strerror(errno);
-        return EXIT_FAULT;
-    }
-    bool written = true;
-    for (std::size_t done = 0; written && done < program.size();) {
-        ssize_t n = write(fd, program.data() + done, program.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        written = n > 0;
-        if (written) done += static_cast<std::size_t>(n);
-    }
-    written = close(fd) == 0 && written;
-    int result = EXIT_FAULT;
-    if (!written)
-        *error = std::string("the unsigned program was not written: ") + std::strerror(errno);
-    else
-        result = SignProgram(pattern, options.output, options.sign, err, error);
-    unlink(pattern.c_str());
-    return result;
-}
-
 }  // namespace
 
 int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err) {
@@ -96,9 +63,15 @@ int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err) {
         return EXIT_USAGE;
     }
 
+    std::string level, error;
+    if (!CheckOutputPath(options.output, {options.input, stubPath}, &error)) {
+        std::fprintf(err, "tidepack: %s: %s; nothing written\n", options.output.c_str(),
+                     error.c_str());
+        return EXIT_USAGE;
+    }
+
     // The package: built from the manifest, or taken as given once it verifies.
     std::vector<unsigned char> package;
-    std::string level, error;
     if (IsManifest(options.input)) {
         BuildOptions build;
         build.manifest = options.input;
@@ -110,11 +83,13 @@ int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err) {
         if (built != 0) return built;
         level = manifest.executionLevel;
     } else {
-        if (!ReadWholeFile(options.input, &package, &error)) {
+        // Read once: the bytes that verify are the bytes written into the program.
+        PackageFile file;
+        if (!ReadWholeFile(options.input, &file.bytes, &error)) {
             std::fprintf(err, "tidepack: %s: %s\n", options.input.c_str(), error.c_str());
             return EXIT_FAULT;
         }
-        if (LooksLikePe(package.data(), package.size())) {
+        if (LooksLikePe(file.bytes.data(), file.bytes.size())) {
             std::fprintf(err,
                          "tidepack: %s is a program, not a package; give the package file or "
                          "its manifest\n",
@@ -123,7 +98,12 @@ int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err) {
         }
         ListOptions check;
         check.path = options.input;
-        if (VerifyPackage(check, out, err) != 0) return EXIT_FAULT;
+        if (!FindPackageInBytes(&file, &error)) {
+            std::fprintf(err, "%s: %s\n", options.input.c_str(), error.c_str());
+            return EXIT_FAULT;
+        }
+        if (VerifyLoadedPackage(check, file, out, err) != 0) return EXIT_FAULT;
+        package = std::move(file.bytes);
     }
     if (level.empty()) level = LevelForRegistryRoot(package);
 
@@ -144,7 +124,7 @@ int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err) {
         return EXIT_FAULT;
     }
     if (!options.sign.pkcs12.empty()) {
-        if (SignWritten(program, options, err, &error) != 0) {
+        if (SignProgram(program, options.output, options.sign, err, &error) != 0) {
             std::fprintf(err, "tidepack: %s: %s\n", options.output.c_str(), error.c_str());
             return EXIT_FAULT;
         }

@@ -33,7 +33,6 @@ namespace {
 
 constexpr char SPC_INDIRECT_DATA[] = "1.3.6.1.4.1.311.2.1.4";
 constexpr char RFC3161_TIMESTAMP[] = "1.3.6.1.4.1.311.3.3.1";
-constexpr std::uint32_t SECURITY_DIRECTORY = 4;
 constexpr std::uint32_t WIN_CERT_REVISION_2_0 = 0x0200;
 constexpr std::uint32_t WIN_CERT_TYPE_PKCS_SIGNED_DATA = 2;
 // osslsigncode reads at most 4095 bytes of a password.
@@ -51,9 +50,9 @@ bool ReadLayout(const Bytes& bytes, DigestLayout* layout, std::string* error) {
     PeLayout pe;
     if (!ReadPeLayout(bytes.data, bytes.size, &pe, error)) return false;
     layout->checksum = pe.optional + 64;
-    if (PeDirectory(bytes.data, bytes.size, pe, SECURITY_DIRECTORY, &layout->tableOffset,
+    if (PeDirectory(bytes.data, bytes.size, pe, PE_SECURITY_DIRECTORY, &layout->tableOffset,
                     &layout->tableSize))
-        layout->securityEntry = pe.directories + 8 * SECURITY_DIRECTORY;
+        layout->securityEntry = pe.directories + 8 * PE_SECURITY_DIRECTORY;
     return true;
 }
 
@@ -342,15 +341,10 @@ int CheckSignOptions(const SignOptions& options, std::string* error) {
     return 0;
 }
 
-int SignProgram(const std::string& unsignedPath, const std::string& signedOutput,
+int SignProgram(const std::vector<unsigned char>& program, const std::string& signedOutput,
                 const SignOptions& options, std::FILE* err, std::string* error) {
-    std::vector<unsigned char> input;
-    if (!ReadWholeFile(unsignedPath, &input, error)) {
-        *error = unsignedPath + ": " + *error;
-        return EXIT_FAULT;
-    }
-    if (!LooksLikePe(input.empty() ? nullptr : input.data(), input.size())) {
-        *error = unsignedPath + ": not a PE image, so there is nothing to sign";
+    if (!LooksLikePe(program.empty() ? nullptr : program.data(), program.size())) {
+        *error = "not a PE image, so there is nothing to sign";
         return EXIT_FAULT;
     }
     if (!CheckSignOptions(options, error)) return EXIT_FAULT;
@@ -387,7 +381,8 @@ int SignProgram(const std::string& unsignedPath, const std::string& signedOutput
     if (!options.timestampUrl.empty())
         arguments.insert(arguments.end(), {"-ts", options.timestampUrl});
 
-    // osslsigncode refuses an existing output, so it writes into a fresh folder beside ours.
+    // osslsigncode reads and writes files, and refuses an existing output: both go into a
+    // fresh folder beside ours, private to this user.
     fs::path target = fs::u8path(signedOutput);
     fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
     std::string pattern = (folder / ("." + target.filename().string() + ".sign-XXXXXX")).string();
@@ -398,9 +393,11 @@ int SignProgram(const std::string& unsignedPath, const std::string& signedOutput
         return EXIT_FAULT;
     }
     scratch.folder = name.data();
+    std::string unsignedTemp = scratch.folder + "/unsigned.exe";
     std::string signedTemp = scratch.folder + "/signed.exe";
     std::string log = scratch.folder + "/osslsigncode.log";
-    arguments.insert(arguments.end(), {"-in", unsignedPath, "-out", signedTemp});
+    if (!WriteFileWhole(unsignedTemp, program, error)) return EXIT_FAULT;
+    arguments.insert(arguments.end(), {"-in", unsignedTemp, "-out", signedTemp});
 
     int spawnError = 0;
     int code = Run(arguments, scratch.passwordPipe, log, options.passwordEnv, &spawnError);
@@ -418,7 +415,7 @@ int SignProgram(const std::string& unsignedPath, const std::string& signedOutput
         else if (said.find("Failed to extract PKCS#12") != std::string::npos)
             *error = options.pkcs12 + " is not a PKCS#12 file";
         else
-            *error = "osslsigncode could not sign " + unsignedPath + " (exit status " +
+            *error = "osslsigncode could not sign the program (exit status " +
                      std::to_string(code) + ")";
         return EXIT_FAULT;
     }
@@ -434,12 +431,10 @@ int SignProgram(const std::string& unsignedPath, const std::string& signedOutput
                  (check.reason.empty() ? std::string("no signature in it") : check.reason);
         return EXIT_FAULT;
     }
-    struct stat mode;
     int fd = open(signedTemp.c_str(), O_RDONLY | O_CLOEXEC);
     bool synced = fd >= 0 && fsync(fd) == 0;
     if (fd >= 0) close(fd);
-    if (!synced || stat(unsignedPath.c_str(), &mode) != 0 ||
-        chmod(signedTemp.c_str(), mode.st_mode & 0777) != 0 ||
+    if (!synced || chmod(signedTemp.c_str(), 0755) != 0 ||
         std::rename(signedTemp.c_str(), target.c_str()) != 0) {
         *error = signedOutput + ": " + std::strerror(errno);
         return EXIT_FAULT;

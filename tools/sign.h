@@ -19,11 +19,11 @@ struct SignOptions {
 // osslsigncode is on PATH. Returns 1; 0 with the reason in `error`.
 int CheckSignOptions(const SignOptions& options, std::string* error);
 
-// Signs the program at `unsignedPath` with Authenticode SHA-256 through osslsigncode and, once
-// the signature holds by CheckSignature, puts it at `signedOutput` (may be the same path) whole.
+// Signs `program` with Authenticode SHA-256 through osslsigncode and, once the signature holds
+// by CheckSignature, puts it at `signedOutput` whole, executable.
 // Returns 0; else EXIT_FAULT with the reason in `error`, osslsigncode's messages on `err`, and
 // `signedOutput` left as it was.
-int SignProgram(const std::string& unsignedPath, const std::string& signedOutput,
+int SignProgram(const std::vector<unsigned char>& program, const std::string& signedOutput,
                 const SignOptions& options, std::FILE* err, std::string* error);
 
 enum class SignatureState {

@@ -10,6 +10,8 @@ struct ManifestResult;
 
 #include "sign.h"
 
+struct PackageFile;
+
 constexpr int EXIT_FAULT = 1;
 constexpr int EXIT_USAGE = 2;
 
@@ -28,6 +30,10 @@ int ListPackage(const ListOptions& options, std::FILE* out, std::FILE* err);
 
 // Checks every bound, stream, text and table of a package; names each fault with its offset.
 int VerifyPackage(const ListOptions& options, std::FILE* out, std::FILE* err);
+
+// The same for a package already read (`options.path` names it in the messages).
+int VerifyLoadedPackage(const ListOptions& options, const PackageFile& file, std::FILE* out,
+                        std::FILE* err);
 
 // What makes the streams; each is a zlib stream that zlib is seen to inflate before it is kept.
 enum class Compression {

@@ -14,40 +14,6 @@
 
 namespace {
 
-// What zlib made of one stream, so that entries sharing it need not inflate it again.
-struct Inflated {
-    std::uint64_t produced = 0;  // more than `limit` only when the stream holds more
-    int result = Z_OK;
-    std::string message;
-    std::uint32_t left = 0;  // input not taken
-};
-
-// Inflates in pieces (a damaged size must not make us allocate gigabytes), stopping once more
-// than `limit` bytes came out.
-Inflated Inflate(const unsigned char* stream, std::uint32_t compressedSize, std::uint64_t limit) {
-    Inflated inflated;
-    z_stream z{};
-    if (inflateInit(&z) != Z_OK) {
-        inflated.result = Z_MEM_ERROR;
-        return inflated;
-    }
-    z.next_in = const_cast<unsigned char*>(stream);
-    z.avail_in = compressedSize;
-    unsigned char piece[65536];
-    for (;;) {
-        z.next_out = piece;
-        z.avail_out = sizeof piece;
-        inflated.result = inflate(&z, Z_NO_FLUSH);
-        inflated.produced += sizeof piece - z.avail_out;
-        if (inflated.produced > limit || inflated.result != Z_OK) break;
-        if (z.avail_in == 0 && z.avail_out != 0) break;  // all input taken, no end seen
-    }
-    inflated.message = z.msg ? z.msg : "data error";
-    inflated.left = z.avail_in;
-    inflateEnd(&z);
-    return inflated;
-}
-
 using StreamKey = std::pair<std::uint32_t, std::uint32_t>;  // streamOffset, compressedSize
 
 struct Verifier {
@@ -144,6 +110,11 @@ int VerifyPackage(const ListOptions& options, std::FILE* out, std::FILE* err) {
         std::fprintf(err, "%s: %s\n", options.path.c_str(), error.c_str());
         return EXIT_FAULT;
     }
+    return VerifyLoadedPackage(options, file, out, err);
+}
+
+int VerifyLoadedPackage(const ListOptions& options, const PackageFile& file, std::FILE* out,
+                        std::FILE* err) {
     const PackageImage& image = file.image;
     Verifier check{options, image, err};
     check.faults += ReportSignature(options.path, file.bytes, false, out, err);
@@ -264,9 +235,10 @@ int VerifyPackage(const ListOptions& options, std::FILE* out, std::FILE* err) {
         if (done == inflated.end()) {
             auto limit = shared.find(key);
             done = inflated
-                       .emplace(key, Inflate(stream, entry->compressedSize,
-                                             limit == shared.end() ? entry->size
-                                                                   : limit->second.largestSize))
+                       .emplace(key,
+                                InflateInPieces(stream, entry->compressedSize,
+                                                limit == shared.end() ? entry->size
+                                                                      : limit->second.largestSize))
                        .first;
         }
         check.Stream(*entry, done->second, where);

@@ -43,7 +43,7 @@ TEST(Sign, SignedProgramHoldsUntilItsPackageChanges) {
     std::uint32_t shorter = get32(rawSize) - 16;
     ASSERT_LT(shorter, 1u << 24);
     for (int k = 0; k < 4; ++k) bytes[rawSize + k] = static_cast<char>(shorter >> 8 * k);
-    WriteFile(dir / "Unsigned.exe", bytes);
+    const std::vector<unsigned char> unsignedProgram(bytes.begin(), bytes.end());
 
     // The right password through the environment, which reaches osslsigncode by a pipe.
     setenv("TIDEPACK_TEST_PASSWORD", "pa ss", 1);
@@ -52,7 +52,7 @@ TEST(Sign, SignedProgramHoldsUntilItsPackageChanges) {
     options.passwordEnv = "TIDEPACK_TEST_PASSWORD";
     std::string error;
     Output signing = Capture([&](std::FILE*, std::FILE* err) {
-        return SignProgram(dir / "Unsigned.exe", dir / "Patch.exe", options, err, &error);
+        return SignProgram(unsignedProgram, dir / "Patch.exe", options, err, &error);
     });
     ASSERT_EQ(0, signing.code) << error << signing.err;
 
@@ -98,7 +98,7 @@ TEST(Sign, SignedProgramHoldsUntilItsPackageChanges) {
     options.passwordEnv.clear();
     options.passwordFile = dir / "wrong";
     Output refused = Capture([&](std::FILE*, std::FILE* err) {
-        return SignProgram(dir / "Unsigned.exe", dir / "Refused.exe", options, err, &error);
+        return SignProgram(unsignedProgram, dir / "Refused.exe", options, err, &error);
     });
     EXPECT_EQ(EXIT_FAULT, refused.code);
     EXPECT_NE(std::string::npos, error.find("wrong password")) << error;
