@@ -469,8 +469,9 @@ std::string SigningFault(const SignOptions& options, const RunResult& run) {
     std::string secret = token ? "PIN" : "password";
     std::string given =
         token ? "--pin-file FILE or --pin-env VAR" : "--password-file FILE or --password-env VAR";
-    bool none = options.passwordFile.empty() &&
-                (options.passwordEnv.empty() || !*std::getenv(options.passwordEnv.c_str()));
+    const char* value =
+        options.passwordEnv.empty() ? nullptr : std::getenv(options.passwordEnv.c_str());
+    bool none = options.passwordFile.empty() && (!value || !*value);
     if (run.spawnError == ENOENT)
         return "osslsigncode is not installed (Debian package osslsigncode)";
     if (run.spawnError != 0)
