@@ -337,7 +337,8 @@ RunResult Run(const RunSpec& spec) {
     // What it printed last, without waiting for what it left running in the background.
     if (source.fd >= 0 && fcntl(source.fd, F_SETFL, O_NONBLOCK) == 0) {
         ssize_t got;
-        while ((got = read(source.fd, piece, sizeof piece)) > 0) take(got);
+        // Bounded: something it left behind may go on writing.
+        for (int k = 0; k < 256 && (got = read(source.fd, piece, sizeof piece)) > 0; ++k) take(got);
     }
     close(ends[0]);
     if (foreground) {

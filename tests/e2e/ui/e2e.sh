@@ -480,8 +480,9 @@ case_installed_tidepack() {
     fi
     rm -rf "$TW_BIN/vendor"
     mkdir -p "$work" "$tools"
-    deb=$(ls "$TW_HOST_BUILD"/tidepack_*.deb 2>/dev/null | head -n1)
-    if [ -n "$deb" ]; then
+    # The package only when it was made from the tidepack built last.
+    deb=$(ls -t "$TW_HOST_BUILD"/tidepack_*.deb 2>/dev/null | head -n1)
+    if [ -n "$deb" ] && [ "$deb" -nt "$TW_HOST_BUILD/tidepack" ]; then
         dpkg-deb -x "$deb" "$prefix" || { fail "unpack $deb"; return; }
         prefix=$prefix/usr
     else
