@@ -1,5 +1,5 @@
-// Authenticode signatures of patch programs: made by osslsigncode, checked with libcrypto alone,
-// so that list and verify need no signing tool.
+// Authenticode signatures of patch programs: made by osslsigncode or the vendor's own signing
+// command, checked with libcrypto alone, so that list and verify need no signing tool.
 #pragma once
 
 #include <cstdint>
