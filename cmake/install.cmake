@@ -40,5 +40,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 # The run-time libraries tidepack links, as dpkg-shlibdeps finds them; signing is optional.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS osslsigncode)
+# For keys on tokens and HSMs (--sign-pkcs11).
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS libengine-pkcs11-openssl)
 set(CPACK_STRIP_FILES bin/tidepack)
 include(CPack)

@@ -123,9 +123,11 @@ int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err) {
         std::fprintf(err, "tidepack: the written program does not carry the package as RCDATA 1\n");
         return EXIT_FAULT;
     }
-    if (!options.sign.pkcs12.empty()) {
-        if (SignProgram(program, options.output, options.sign, err, &error) != 0) {
-            std::fprintf(err, "tidepack: %s: %s\n", options.output.c_str(), error.c_str());
+    std::string signer;
+    if (options.sign.Signs()) {
+        if (SignProgram(program, options.output, options.sign, err, &signer, &error) != 0) {
+            std::fprintf(err, "tidepack: %s: %s; nothing written\n", options.output.c_str(),
+                         error.c_str());
             return EXIT_FAULT;
         }
     } else if (!WriteFileWhole(options.output, program, &error)) {
@@ -140,8 +142,7 @@ int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err) {
                  "execution level %s\n",
                  options.output.c_str(), program.size(), stubPath.c_str(), package.size(),
                  level.c_str());
-    if (!options.sign.pkcs12.empty())
-        std::fprintf(out, "%s: signed with %s\n", options.output.c_str(),
-                     options.sign.pkcs12.c_str());
+    if (options.sign.Signs())
+        std::fprintf(out, "%s: signed by %s\n", options.output.c_str(), signer.c_str());
     return 0;
 }

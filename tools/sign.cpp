@@ -1,18 +1,23 @@
 #include "sign.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
+#include <openssl/pem.h>
 #include <openssl/pkcs7.h>
 #include <openssl/x509.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +38,9 @@ namespace {
 
 constexpr char SPC_INDIRECT_DATA[] = "1.3.6.1.4.1.311.2.1.4";
 constexpr char RFC3161_TIMESTAMP[] = "1.3.6.1.4.1.311.3.3.1";
+constexpr char SPC_NESTED_SIGNATURE[] = "1.3.6.1.4.1.311.2.4.1";
+// Nested signatures read at most, so a crafted table cannot make the check recurse deeply.
+constexpr std::size_t NESTED_LIMIT = 16;
 constexpr std::uint32_t WIN_CERT_REVISION_2_0 = 0x0200;
 constexpr std::uint32_t WIN_CERT_TYPE_PKCS_SIGNED_DATA = 2;
 // osslsigncode reads at most 4095 bytes of a password.
@@ -57,10 +65,12 @@ bool ReadLayout(const Bytes& bytes, DigestLayout* layout, std::string* error) {
 }
 
 // The image digest: the file in order up to the certificate table, without CheckSum and the
-// security entry. Hashing by sections instead would leave out the gaps between them, which the
-// mingw-linked program has and osslsigncode (like Windows in practice) hashes.
+// security entry, then `padding` zero bytes. Hashing by sections instead would leave out the
+// gaps between them, which the mingw-linked program has and osslsigncode (like Windows in
+// practice) hashes.
 bool ImageDigest(const Bytes& bytes, const DigestLayout& layout, const EVP_MD* md,
-                 std::vector<unsigned char>* digest, std::string* error) {
+                 std::vector<unsigned char>* digest, std::string* error,
+                 std::uint64_t padding = 0) {
     if (layout.tableOffset < layout.securityEntry + 8) {
         *error = "the certificate table at offset " + std::to_string(layout.tableOffset) +
                  " lies inside the PE headers";
@@ -78,6 +88,8 @@ bool ImageDigest(const Bytes& bytes, const DigestLayout& layout, const EVP_MD* m
     for (const auto& range : ranges)
         ok = ok && EVP_DigestUpdate(context.get(), bytes.data + range.first,
                                     range.second - range.first) == 1;
+    const unsigned char zeros[8] = {};
+    ok = ok && padding < sizeof zeros && EVP_DigestUpdate(context.get(), zeros, padding) == 1;
     if (!ok || EVP_DigestFinal_ex(context.get(), value, &length) != 1) {
         *error = "libcrypto could not compute the image digest";
         return false;
@@ -102,9 +114,10 @@ bool IsObject(const ASN1_OBJECT* object, const char* oid) {
     return OBJ_obj2txt(text, sizeof text, object, 1) > 0 && std::strcmp(text, oid) == 0;
 }
 
-// The signature inside the certificate table: whose it is, and whether it holds.
+// A signature in the certificate table: whose it is, and whether it holds. Those nested in it
+// go to `nested`, each after the one it is nested in.
 void CheckPkcs7(const Bytes& bytes, const DigestLayout& layout, const unsigned char* der,
-                long length, SignatureCheck* check) {
+                long length, SignatureCheck* check, std::vector<SignatureCheck>* nested) {
     auto broken = [check](const std::string& reason) {
         check->state = SignatureState::Broken;
         check->reason = reason;
@@ -130,10 +143,26 @@ void CheckPkcs7(const Bytes& bytes, const DigestLayout& layout, const unsigned c
                       " signers, not one");
     PKCS7_SIGNER_INFO* info = sk_PKCS7_SIGNER_INFO_value(infos, 0);
     for (int k = 0; k < sk_X509_ATTRIBUTE_num(info->unauth_attr); ++k) {
-        const ASN1_OBJECT* type =
-            X509_ATTRIBUTE_get0_object(sk_X509_ATTRIBUTE_value(info->unauth_attr, k));
+        X509_ATTRIBUTE* attribute = sk_X509_ATTRIBUTE_value(info->unauth_attr, k);
+        const ASN1_OBJECT* type = X509_ATTRIBUTE_get0_object(attribute);
         if (OBJ_obj2nid(type) == NID_pkcs9_countersignature || IsObject(type, RFC3161_TIMESTAMP))
             check->timestamped = true;
+        if (!IsObject(type, SPC_NESTED_SIGNATURE)) continue;
+        // Outside what this signer signed: each nested signature stands on its own.
+        for (int v = 0; v < X509_ATTRIBUTE_count(attribute) && nested->size() < NESTED_LIMIT; ++v) {
+            const ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, v);
+            SignatureCheck inner;
+            std::size_t at = nested->size();
+            nested->emplace_back();
+            if (value && value->type == V_ASN1_SEQUENCE) {
+                CheckPkcs7(bytes, layout, value->value.sequence->data,
+                           value->value.sequence->length, &inner, nested);
+            } else {
+                inner.state = SignatureState::Broken;
+                inner.reason = "a nested signature is not a PKCS#7 signature";
+            }
+            (*nested)[at] = std::move(inner);
+        }
     }
 
     // SpcIndirectDataContent: SEQUENCE { SpcAttributeTypeAndOptionalValue, DigestInfo }. The
@@ -161,6 +190,9 @@ void CheckPkcs7(const Bytes& bytes, const DigestLayout& layout, const unsigned c
     const EVP_MD* md = EVP_get_digestbyobj(object);
     if (!md) return broken("the image digest's algorithm is not one libcrypto knows");
     check->digest = OBJ_nid2sn(EVP_MD_get_type(md));
+    check->imageDigest.assign(
+        ASN1_STRING_get0_data(signedDigest),
+        ASN1_STRING_get0_data(signedDigest) + ASN1_STRING_length(signedDigest));
 
     std::vector<unsigned char> digest;
     std::string error;
@@ -198,37 +230,276 @@ struct Scratch {
     }
 };
 
-// Runs `arguments` without a shell: stdin from `input` (/dev/null when -1), stdout and stderr
-// into `log`, the environment without the variable `hidden`. Returns the exit code, or -1 with
-// errno's value in `*spawnError` when it could not start.
-int Run(const std::vector<std::string>& arguments, int input, const std::string& log,
-        const std::string& hidden, int* spawnError) {
+struct RunResult {
+    int status = -1;  // the exit status; -1 when it did not exit by itself
+    int signal = 0;   // the signal that ended it
+    bool timedOut = false;
+    int spawnError = 0;  // errno's value when it could not start
+    std::string output;  // stdout and stderr as one, its last MiB
+};
+
+struct RunSpec {
+    std::vector<std::string> arguments;
+    int input = -1;         // stdin; -1: tidepack's own when `terminal`, else /dev/null
+    bool terminal = false;  // may ask on tidepack's terminal, for a PIN
+    std::string hidden;     // an environment variable it does not get
+    unsigned timeoutSeconds = 300;
+    std::FILE* echo = nullptr;  // its output passes through here as it comes
+};
+
+using Clock = std::chrono::steady_clock;
+
+// Runs `spec.arguments` without a shell in a process group of its own, which is stopped whole
+// when it runs out of time. On a terminal that group is in the foreground meanwhile, so that it
+// can ask for a PIN and Ctrl-C reaches it.
+RunResult Run(const RunSpec& spec) {
+    RunResult result;
     std::vector<char*> argv;
-    for (const std::string& argument : arguments)
+    for (const std::string& argument : spec.arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     std::vector<char*> environment;
+    std::string hidden = spec.hidden + "=";
     for (char** variable = environ; *variable; ++variable)
-        if (hidden.empty() || std::strncmp(*variable, (hidden + "=").c_str(), hidden.size() + 1))
+        if (spec.hidden.empty() || std::strncmp(*variable, hidden.c_str(), hidden.size()))
             environment.push_back(*variable);
     environment.push_back(nullptr);
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+        result.spawnError = errno;
+        return result;
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    if (input >= 0)
-        posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
-    else
+    posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], STDERR_FILENO);
+    if (spec.input >= 0)
+        posix_spawn_file_actions_adddup2(&actions, spec.input, STDIN_FILENO);
+    else if (!spec.terminal)
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
     pid_t pid;
-    *spawnError = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environment.data());
+    result.spawnError =
+        posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environment.data());
     posix_spawn_file_actions_destroy(&actions);
-    if (*spawnError != 0) return -1;
-    int status;
-    while (waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    posix_spawnattr_destroy(&attributes);
+    close(ends[1]);
+    if (result.spawnError != 0) {
+        close(ends[0]);
+        return result;
+    }
+    bool foreground = spec.terminal && isatty(STDIN_FILENO) && tcgetpgrp(STDIN_FILENO) == getpgrp();
+    if (foreground) {
+        tcsetpgrp(STDIN_FILENO, pid);
+        kill(-pid, SIGCONT);  // in case it read the terminal before it was given it
+    }
+
+    auto deadline = Clock::now() + std::chrono::seconds(spec.timeoutSeconds);
+    pollfd source{ends[0], POLLIN, 0};
+    int status = 0;
+    bool exited = false;
+    char piece[4096];
+    auto take = [&](ssize_t got) {
+        if (spec.echo) {
+            std::fwrite(piece, 1, static_cast<std::size_t>(got), spec.echo);
+            std::fflush(spec.echo);
+        }
+        result.output.append(piece, static_cast<std::size_t>(got));
+        if (result.output.size() > (2u << 20))
+            result.output.erase(0, result.output.size() - (1u << 20));
+    };
+    while (!exited) {
+        // After end of file it may still run; poll then only waits.
+        poll(&source, 1, 100);
+        if (source.fd >= 0 && source.revents) {
+            ssize_t got = read(source.fd, piece, sizeof piece);
+            if (got > 0)
+                take(got);
+            else if (got == 0 || errno != EINTR)
+                source.fd = -1;
+        }
+        exited = waitpid(pid, &status, WNOHANG) == pid;
+        if (!exited && Clock::now() >= deadline) {
+            result.timedOut = true;
+            kill(-pid, SIGTERM);
+            for (int k = 0; k < 20 && !exited; ++k) {
+                usleep(100000);
+                exited = waitpid(pid, &status, WNOHANG) == pid;
+            }
+            kill(-pid, SIGKILL);
+            if (!exited) waitpid(pid, &status, 0);
+            exited = true;
+        }
+    }
+    // What it printed last, without waiting for what it left running in the background.
+    if (source.fd >= 0 && fcntl(source.fd, F_SETFL, O_NONBLOCK) == 0) {
+        ssize_t got;
+        // Bounded: something it left behind may go on writing.
+        for (int k = 0; k < 256 && (got = read(source.fd, piece, sizeof piece)) > 0; ++k) take(got);
+    }
+    close(ends[0]);
+    if (foreground) {
+        // Taking the terminal back from the background would otherwise stop tidepack.
+        struct sigaction ignore {
+        }, previous{};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGTTOU, &ignore, &previous);
+        tcsetpgrp(STDIN_FILENO, getpgrp());
+        sigaction(SIGTTOU, &previous, nullptr);
+    }
+    if (!result.timedOut && WIFEXITED(status)) result.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    return result;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = std::min(text.find('\n', start), text.size());
+        std::string line = text.substr(start, end - start);
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        if (!line.empty()) lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+// The last `count` lines of `text`, quoted, for an error that must stay one line.
+std::string LastLines(const std::string& text, std::size_t count) {
+    std::vector<std::string> lines = Lines(text);
+    if (lines.empty()) return "it printed nothing";
+    std::string said = lines.size() > count ? "its last lines: " : "it printed: ";
+    for (std::size_t k = lines.size() > count ? lines.size() - count : 0; k < lines.size(); ++k)
+        said += (said.back() == ' ' ? "\"" : " / \"") + lines[k] + "\"";
+    return said;
+}
+
+// osslsigncode's own last line: not its "Failed", nor libcrypto's error queue after it
+// ("40C0...:error:1180...:PKCS12 routines:...").
+std::string OwnLastLine(const std::string& text) {
+    std::vector<std::string> lines = Lines(text);
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+        std::size_t colon = line->find(":error:");
+        bool queue = colon != std::string::npos && colon > 0 &&
+                     line->find_first_not_of("0123456789ABCDEFabcdef") == colon;
+        if (!queue && *line != "Failed") return *line;
+    }
+    return "";
+}
+
+// `command` with %1 as `path` quoted for the shell and %% as %.
+std::string ExpandCommand(const std::string& command, const std::string& path) {
+    std::string quoted = "'";
+    for (char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    quoted += "'";
+    std::string result;
+    for (std::size_t k = 0; k < command.size(); ++k) {
+        if (command[k] == '%' && k + 1 < command.size() && command[k + 1] == '1') {
+            result += quoted;
+            ++k;
+        } else if (command[k] == '%' && k + 1 < command.size() && command[k + 1] == '%') {
+            result += '%';
+            ++k;
+        } else {
+            result += command[k];
+        }
+    }
+    return result;
+}
+
+bool OnPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string folders = path ? path : "";
+    for (std::size_t start = 0; start <= folders.size();) {
+        std::size_t end = std::min(folders.find(':', start), folders.size());
+        std::string folder = end > start ? folders.substr(start, end - start) : ".";
+        if (access((folder + "/" + name).c_str(), X_OK) == 0) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// libcrypto's engine folder holds the PKCS#11 engine that osslsigncode loads.
+std::string Pkcs11Engine() {
+    std::string text = OpenSSL_version(OPENSSL_ENGINES_DIR);  // ENGINESDIR: "/usr/lib/..."
+    std::size_t open = text.find('"'), close = text.rfind('"');
+    if (open == std::string::npos || close <= open) return "";
+    return text.substr(open + 1, close - open - 1) + "/pkcs11.so";
+}
+
+// The names of the certificates in a PEM chain; empty when it holds none.
+std::vector<std::string> ChainSubjects(const std::string& path) {
+    std::vector<std::string> subjects;
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_file(path.c_str(), "r"), BIO_free);
+    while (bio) {
+        std::unique_ptr<X509, decltype(&X509_free)> certificate(
+            PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr), X509_free);
+        if (!certificate) break;
+        subjects.push_back(NameText(X509_get_subject_name(certificate.get())));
+    }
+    ERR_clear_error();
+    return subjects;
+}
+
+// The Authenticode digest a signature of `program` must carry: the unsigned image padded with
+// zeros to 8 bytes, as signing tools pad it before the certificate table.
+bool ProgramDigest(const std::vector<unsigned char>& program, const std::string& algorithm,
+                   std::vector<unsigned char>* digest, std::string* error) {
+    Bytes bytes{program.data(), program.size()};
+    DigestLayout layout;
+    const EVP_MD* md = EVP_get_digestbyname(algorithm.c_str());
+    if (!ReadLayout(bytes, &layout, error)) return false;
+    if (!md || layout.securityEntry == 0) {
+        *error = "cannot compute the " + algorithm + " image digest of the program";
+        return false;
+    }
+    layout.tableOffset = static_cast<std::uint32_t>(program.size());
+    return ImageDigest(bytes, layout, md, digest, error, (8 - program.size() % 8) % 8);
+}
+
+// One line for why osslsigncode failed, from what it printed.
+std::string SigningFault(const SignOptions& options, const RunResult& run) {
+    const std::string& said = run.output;
+    auto has = [&said](const char* text) { return said.find(text) != std::string::npos; };
+    bool token = !options.pkcs11Module.empty();
+    std::string key = token ? "the token's key " + options.keyUri : options.pkcs12;
+    std::string secret = token ? "PIN" : "password";
+    std::string given =
+        token ? "--pin-file FILE or --pin-env VAR" : "--password-file FILE or --password-env VAR";
+    const char* value =
+        options.passwordEnv.empty() ? nullptr : std::getenv(options.passwordEnv.c_str());
+    bool none = options.passwordFile.empty() && (!value || !*value);
+    if (run.spawnError == ENOENT)
+        return "osslsigncode is not installed (Debian package osslsigncode)";
+    if (run.spawnError != 0)
+        return std::string("cannot run osslsigncode: ") + std::strerror(run.spawnError);
+    if (run.timedOut)
+        return "osslsigncode did not finish within " + std::to_string(options.timeoutSeconds) +
+               " s (--sign-timeout); stopped it";
+    if (has("No PIN code was entered") ||
+        ((has("mac verify failure") || has("PIN incorrect")) && none))
+        return "no " + secret + " given for " + key + "; give it with " + given;
+    if (has("mac verify failure") || has("PIN incorrect")) return "wrong " + secret + " for " + key;
+    if (has("PIN locked")) return "the token's PIN is locked; its security officer can unlock it";
+    if (has("Failed to extract PKCS#12") ||
+        (has("Failed to parse PKCS#12") && !has("Wrong password")))
+        return options.pkcs12 + " is not a PKCS#12 file";
+    if (has("private key was not found") || has("object not found"))
+        return "no private key at " + options.keyUri +
+               " on the token (p11tool --list-all or pkcs11-tool -O lists what it holds)";
+    if (!options.timestampUrl.empty() && (has("HTTP failure") || has("Failed to get data from")))
+        return "the timestamp server " + options.timestampUrl + " could not be reached";
+    if (!options.timestampUrl.empty() && has("timestamping failed"))
+        return "the timestamp server " + options.timestampUrl + " gave no timestamp";
+    std::string last = OwnLastLine(said);
+    std::string status = run.signal ? "ended by signal " + std::to_string(run.signal)
+                                    : "exit status " + std::to_string(run.status);
+    return "osslsigncode could not sign the program (" + status + ")" +
+           (last.empty() ? "" : ": " + last);
 }
 
 }  // namespace
@@ -267,9 +538,13 @@ SignatureCheck CheckSignature(const unsigned char* data, std::uint64_t size) {
         std::snprintf(kind, sizeof kind, " (revision 0x%04X, type %u)", revision, type);
         check.reason =
             "the certificate table's first entry is not a PKCS#7 signature" + std::string(kind);
+    } else if (std::any_of(data + std::min<std::uint64_t>(
+                                      layout.tableOffset + (length + 7ull) / 8 * 8, tableEnd),
+                           data + tableEnd, [](unsigned char b) { return b != 0; })) {
+        check.reason = "the certificate table holds a second entry, which Windows does not check";
     } else {
         CheckPkcs7(bytes, layout, data + layout.tableOffset + 8, static_cast<long>(length - 8),
-                   &check);
+                   &check, &check.nested);
     }
     ERR_clear_error();
     return check;
@@ -277,41 +552,55 @@ SignatureCheck CheckSignature(const unsigned char* data, std::uint64_t size) {
 
 int ReportSignature(const std::string& path, const std::vector<unsigned char>& bytes, bool listing,
                     std::FILE* out, std::FILE* err) {
-    SignatureCheck check = CheckSignature(bytes.empty() ? nullptr : bytes.data(), bytes.size());
-    if (check.state == SignatureState::NotProgram) return 0;
-    if (check.state == SignatureState::Unsigned) {
+    SignatureCheck outer = CheckSignature(bytes.empty() ? nullptr : bytes.data(), bytes.size());
+    if (outer.state == SignatureState::NotProgram) return 0;
+    if (outer.state == SignatureState::Unsigned) {
         std::fprintf(out, listing ? "signature      not signed\n" : "%s: not signed\n",
                      path.c_str());
         return 0;
     }
-    std::string how = "Authenticode " + check.digest;
-    if (check.timestamped) how += ", timestamp not checked";
-    how += check.selfSigned ? "; self-signed certificate, chain not checked"
-                            : "; certificate chain not checked";
-    bool holds = check.state == SignatureState::Holds;
-    if (listing) {
-        if (holds)
-            std::fprintf(out, "signature      holds (%s)\n", how.c_str());
-        else
-            std::fprintf(out, "signature      BROKEN: %s\n", check.reason.c_str());
-        if (!check.subject.empty())
-            std::fprintf(out, "signer         %s\nissuer         %s\n", check.subject.c_str(),
-                         check.issuer.c_str());
-        if (!holds)
-            std::fprintf(err, "tidepack: %s: the signature is broken: %s\n", path.c_str(),
-                         check.reason.c_str());
-    } else if (holds) {
-        std::fprintf(out, "%s: signature holds: signer %s; issuer %s (%s)\n", path.c_str(),
-                     check.subject.c_str(), check.issuer.c_str(), how.c_str());
-    } else {
-        std::fprintf(err, "%s: signature BROKEN: %s%s%s\n", path.c_str(), check.reason.c_str(),
-                     check.subject.empty() ? "" : "; signer ", check.subject.c_str());
+    std::vector<const SignatureCheck*> all = {&outer};
+    for (const SignatureCheck& nested : outer.nested) all.push_back(&nested);
+    int broken = 0;
+    for (std::size_t k = 0; k < all.size(); ++k) {
+        const SignatureCheck& check = *all[k];
+        std::string how = (k > 0 ? "nested; Authenticode " : "Authenticode ") + check.digest;
+        if (check.timestamped) how += ", timestamp not checked";
+        how += check.selfSigned ? "; self-signed certificate, chain not checked"
+                                : "; certificate chain not checked";
+        bool holds = check.state == SignatureState::Holds;
+        broken += holds ? 0 : 1;
+        // The outer one keeps its plain name; nested ones are numbered from 2.
+        std::string number = k > 0 ? " " + std::to_string(k + 1) : "";
+        std::string name = (k > 0 ? "nested signature" : "signature") + number;
+        if (listing) {
+            std::string label = "signature" + number;
+            label.resize(std::max<std::size_t>(label.size() + 1, 15), ' ');
+            if (holds)
+                std::fprintf(out, "%sholds (%s)\n", label.c_str(), how.c_str());
+            else
+                std::fprintf(out, "%sBROKEN: %s\n", label.c_str(), check.reason.c_str());
+            if (!check.subject.empty())
+                std::fprintf(out, "signer         %s\nissuer         %s\n", check.subject.c_str(),
+                             check.issuer.c_str());
+            if (!holds)
+                std::fprintf(err, "tidepack: %s: the %s is broken: %s\n", path.c_str(),
+                             name.c_str(), check.reason.c_str());
+        } else if (holds) {
+            std::fprintf(out, "%s: %s holds: signer %s; issuer %s (%s)\n", path.c_str(),
+                         name.c_str(), check.subject.c_str(), check.issuer.c_str(), how.c_str());
+        } else {
+            std::fprintf(err, "%s: %s BROKEN: %s%s%s\n", path.c_str(), name.c_str(),
+                         check.reason.c_str(), check.subject.empty() ? "" : "; signer ",
+                         check.subject.c_str());
+        }
     }
-    return holds ? 0 : 1;
+    return broken > 0 ? 1 : 0;
 }
 
 int CheckSignOptions(const SignOptions& options, std::string* error) {
-    for (const std::string& file : {options.pkcs12, options.passwordFile}) {
+    for (const std::string& file :
+         {options.pkcs12, options.passwordFile, options.pkcs11Module, options.certChain}) {
         if (!file.empty() && access(file.c_str(), R_OK) != 0) {
             *error = file + ": " + std::strerror(errno);
             return 0;
@@ -329,106 +618,182 @@ int CheckSignOptions(const SignOptions& options, std::string* error) {
             return 0;
         }
     }
-    const char* path = std::getenv("PATH");
-    std::string folders = path ? path : "";
-    for (std::size_t start = 0; start <= folders.size();) {
-        std::size_t end = std::min(folders.find(':', start), folders.size());
-        std::string folder = end > start ? folders.substr(start, end - start) : ".";
-        if (access((folder + "/osslsigncode").c_str(), X_OK) == 0) return 1;
-        start = end + 1;
+    if (!options.command.empty()) {
+        if (ExpandCommand(options.command, "") == ExpandCommand(options.command, "x")) {
+            *error = "the signing command has no %1 where the program's path goes";
+            return 0;
+        }
+        return 1;
     }
-    *error = "osslsigncode is not installed (Debian package osslsigncode)";
-    return 0;
+    if (!options.pkcs11Module.empty()) {
+        if (options.keyUri.compare(0, 7, "pkcs11:") != 0) {
+            *error =
+                "--key needs the token's key as a pkcs11: URI (p11tool --list-all or "
+                "pkcs11-tool -O shows it)";
+            return 0;
+        }
+        // Another process could read it there, as it could any argument.
+        if (options.keyUri.find("pin-value=") != std::string::npos) {
+            *error = "the key's URI holds the PIN; give it with --pin-file or --pin-env instead";
+            return 0;
+        }
+        if (ChainSubjects(options.certChain).empty()) {
+            *error = options.certChain +
+                     ": no PEM certificate in it (--cert takes the signer's "
+                     "certificate chain as PEM)";
+            return 0;
+        }
+        std::string engine = Pkcs11Engine();
+        if (access(engine.c_str(), R_OK) != 0) {
+            *error = "the OpenSSL PKCS#11 engine is not installed at " + engine +
+                     " (Debian package libengine-pkcs11-openssl)";
+            return 0;
+        }
+    }
+    if (!OnPath("osslsigncode")) {
+        *error = "osslsigncode is not installed (Debian package osslsigncode)";
+        return 0;
+    }
+    return 1;
 }
 
 int SignProgram(const std::vector<unsigned char>& program, const std::string& signedOutput,
-                const SignOptions& options, std::FILE* err, std::string* error) {
+                const SignOptions& options, std::FILE* err, std::string* signer,
+                std::string* error) {
     if (!LooksLikePe(program.empty() ? nullptr : program.data(), program.size())) {
         *error = "not a PE image, so there is nothing to sign";
         return EXIT_FAULT;
     }
     if (!CheckSignOptions(options, error)) return EXIT_FAULT;
 
+    // Both files live in a fresh folder beside the output, private to this user: osslsigncode
+    // refuses an existing output, and a signing command must not see others' files.
     Scratch scratch;
-    std::vector<std::string> arguments = {"osslsigncode", "sign", "-pkcs12",
-                                          options.pkcs12, "-h",   "sha256"};
-    // The password reaches osslsigncode as a file it reads, never on its command line: the
-    // given file, or a pipe on its stdin holding the variable's value.
-    if (!options.passwordFile.empty()) {
-        arguments.insert(arguments.end(), {"-readpass", options.passwordFile});
-    } else if (!options.passwordEnv.empty()) {
-        const char* password = std::getenv(options.passwordEnv.c_str());
-        std::size_t length = std::strlen(password);
-        int ends[2];
-        if (length > 0) {
-            if (pipe2(ends, O_CLOEXEC) != 0) {
-                *error = std::string("cannot make a pipe: ") + std::strerror(errno);
-                return EXIT_FAULT;
-            }
-            scratch.passwordPipe = ends[0];
-            // Far below the pipe's capacity, so this cannot block.
-            bool written = write(ends[1], password, length) == static_cast<ssize_t>(length);
-            close(ends[1]);
-            if (!written) {
-                *error = std::string("cannot pass the password: ") + std::strerror(errno);
-                return EXIT_FAULT;
-            }
-            arguments.insert(arguments.end(), {"-readpass", "/dev/stdin"});
-        }
-    }
-    if (!options.description.empty())
-        arguments.insert(arguments.end(), {"-n", options.description});
-    if (!options.timestampUrl.empty())
-        arguments.insert(arguments.end(), {"-ts", options.timestampUrl});
-
-    // osslsigncode reads and writes files, and refuses an existing output: both go into a
-    // fresh folder beside ours, private to this user.
     fs::path target = fs::u8path(signedOutput);
-    fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+    // Absolute, for a command that changes its folder before it signs.
+    std::error_code code;
+    fs::path folder = fs::absolute(target, code).parent_path();
     std::string pattern = (folder / ("." + target.filename().string() + ".sign-XXXXXX")).string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
-    if (!mkdtemp(name.data())) {
-        *error = "cannot create a folder in " + folder.string() + ": " + std::strerror(errno);
+    if (code || !mkdtemp(name.data())) {
+        *error = "cannot create a folder in " + folder.string() + ": " +
+                 (code ? code.message() : std::strerror(errno));
         return EXIT_FAULT;
     }
     scratch.folder = name.data();
-    std::string unsignedTemp = scratch.folder + "/unsigned.exe";
-    std::string signedTemp = scratch.folder + "/signed.exe";
-    std::string log = scratch.folder + "/osslsigncode.log";
+    // A signing service may show the file's name, so it keeps the output's.
+    std::string unsignedTemp =
+        scratch.folder + "/" +
+        (options.command.empty() ? std::string("unsigned.exe") : target.filename().string());
+    std::string signedTemp =
+        options.command.empty() ? scratch.folder + "/signed.exe" : unsignedTemp;
     if (!WriteFileWhole(unsignedTemp, program, error)) return EXIT_FAULT;
-    arguments.insert(arguments.end(), {"-in", unsignedTemp, "-out", signedTemp});
 
-    int spawnError = 0;
-    int code = Run(arguments, scratch.passwordPipe, log, options.passwordEnv, &spawnError);
-    if (code != 0) {
-        std::vector<unsigned char> messages;
-        std::string said;
-        if (ReadWholeFile(log, &messages, error)) said.assign(messages.begin(), messages.end());
-        std::fputs(said.c_str(), err);
-        if (spawnError == ENOENT)
-            *error = "osslsigncode is not installed (Debian package osslsigncode)";
-        else if (spawnError != 0)
-            *error = std::string("cannot run osslsigncode: ") + std::strerror(spawnError);
-        else if (said.find("mac verify failure") != std::string::npos)
-            *error = "wrong password for " + options.pkcs12;
-        else if (said.find("Failed to extract PKCS#12") != std::string::npos)
-            *error = options.pkcs12 + " is not a PKCS#12 file";
-        else
-            *error = "osslsigncode could not sign the program (exit status " +
-                     std::to_string(code) + ")";
-        return EXIT_FAULT;
+    RunSpec spec;
+    spec.timeoutSeconds = options.timeoutSeconds;
+    std::string ran;  // for errors after the command: how it ended and what it said
+    if (!options.command.empty()) {
+        spec.arguments = {"/bin/sh", "-c", ExpandCommand(options.command, unsignedTemp)};
+        spec.terminal = true;
+        spec.echo = err;
+        RunResult run = Run(spec);
+        ran = LastLines(run.output, 3);
+        if (run.spawnError != 0) {
+            *error = std::string("cannot run /bin/sh: ") + std::strerror(run.spawnError);
+        } else if (run.timedOut) {
+            *error = "the signing command did not finish within " +
+                     std::to_string(options.timeoutSeconds) +
+                     " s (--sign-timeout) and was stopped; " + ran;
+        } else if (run.signal != 0) {
+            *error = "the signing command was ended by signal " + std::to_string(run.signal) +
+                     "; " + ran;
+        } else if (run.status != 0) {
+            *error = "the signing command failed with exit status " + std::to_string(run.status) +
+                     "; " + ran;
+        }
+        if (!error->empty()) return EXIT_FAULT;
+        ran = " (the signing command exited with status 0; " + ran + ")";
+    } else {
+        spec.arguments = {"osslsigncode", "sign"};
+        if (!options.pkcs12.empty()) {
+            spec.arguments.insert(spec.arguments.end(), {"-pkcs12", options.pkcs12});
+        } else {
+            spec.arguments.insert(
+                spec.arguments.end(),
+                {"-pkcs11engine", Pkcs11Engine(), "-pkcs11module", options.pkcs11Module, "-certs",
+                 options.certChain, "-key", options.keyUri});
+            spec.terminal = options.passwordFile.empty() && options.passwordEnv.empty();
+        }
+        spec.arguments.insert(spec.arguments.end(), {"-h", "sha256"});
+        // The password or PIN reaches osslsigncode as a file it reads, never on its command
+        // line: the given file, or a pipe on its stdin holding the variable's value.
+        // osslsigncode passes it on to the engine as the token's PIN.
+        if (!options.passwordFile.empty()) {
+            spec.arguments.insert(spec.arguments.end(), {"-readpass", options.passwordFile});
+        } else if (!options.passwordEnv.empty()) {
+            const char* password = std::getenv(options.passwordEnv.c_str());
+            std::size_t length = std::strlen(password);
+            int ends[2];
+            if (length > 0) {
+                if (pipe2(ends, O_CLOEXEC) != 0) {
+                    *error = std::string("cannot make a pipe: ") + std::strerror(errno);
+                    return EXIT_FAULT;
+                }
+                scratch.passwordPipe = ends[0];
+                // Far below the pipe's capacity, so this cannot block.
+                bool written = write(ends[1], password, length) == static_cast<ssize_t>(length);
+                close(ends[1]);
+                if (!written) {
+                    *error = std::string("cannot pass the password: ") + std::strerror(errno);
+                    return EXIT_FAULT;
+                }
+                spec.arguments.insert(spec.arguments.end(), {"-readpass", "/dev/stdin"});
+                spec.input = scratch.passwordPipe;
+            }
+            spec.hidden = options.passwordEnv;
+        }
+        if (!options.description.empty())
+            spec.arguments.insert(spec.arguments.end(), {"-n", options.description});
+        if (!options.timestampUrl.empty())
+            spec.arguments.insert(spec.arguments.end(), {"-ts", options.timestampUrl});
+        spec.arguments.insert(spec.arguments.end(), {"-in", unsignedTemp, "-out", signedTemp});
+        spec.echo = options.verbose ? err : nullptr;
+        RunResult run = Run(spec);
+        if (run.spawnError != 0 || run.timedOut || run.signal != 0 || run.status != 0) {
+            *error = SigningFault(options, run);
+            return EXIT_FAULT;
+        }
     }
 
     std::vector<unsigned char> result;
     if (!ReadWholeFile(signedTemp, &result, error)) {
-        *error = "osslsigncode's output: " + *error;
+        *error = "the signed program: " + *error + ran;
         return EXIT_FAULT;
     }
     SignatureCheck check = CheckSignature(result.empty() ? nullptr : result.data(), result.size());
-    if (check.state != SignatureState::Holds) {
-        *error = "the program osslsigncode signed does not check out: " +
-                 (check.reason.empty() ? std::string("no signature in it") : check.reason);
+    if (check.state == SignatureState::Unsigned || check.state == SignatureState::NotProgram) {
+        *error = "the program carries no signature after signing" + ran;
+        return EXIT_FAULT;
+    }
+    std::vector<const SignatureCheck*> all = {&check};
+    for (const SignatureCheck& nested : check.nested) all.push_back(&nested);
+    for (const SignatureCheck* one : all) {
+        if (one->state != SignatureState::Holds) {
+            *error = "the signed program's " +
+                     std::string(one == &check ? "signature" : "nested signature") +
+                     " does not hold: " + one->reason + ran;
+            return EXIT_FAULT;
+        }
+    }
+    // A signature holds for the file it is in: that file must be the program tidepack made.
+    std::vector<unsigned char> digest;
+    if (!ProgramDigest(program, check.digest, &digest, error)) return EXIT_FAULT;
+    if (digest != check.imageDigest) {
+        *error = "the signed program is not the one tidepack wrote: its signed " + check.digest +
+                 " image digest differs, so the signing command changed the program or signed "
+                 "another file" +
+                 ran;
         return EXIT_FAULT;
     }
     int fd = open(signedTemp.c_str(), O_RDONLY | O_CLOEXEC);
@@ -439,5 +804,8 @@ int SignProgram(const std::vector<unsigned char>& program, const std::string& si
         *error = signedOutput + ": " + std::strerror(errno);
         return EXIT_FAULT;
     }
+    *signer = check.subject;
+    for (const SignatureCheck& nested : check.nested)
+        if (nested.subject != check.subject) *signer += " and " + nested.subject;
     return 0;
 }

@@ -1,5 +1,5 @@
-// Authenticode signatures of patch programs: made by osslsigncode, checked with libcrypto alone,
-// so that list and verify need no signing tool.
+// Authenticode signatures of patch programs: made by osslsigncode or the vendor's own signing
+// command, checked with libcrypto alone, so that list and verify need no signing tool.
 #pragma once
 
 #include <cstdint>
@@ -8,23 +8,35 @@
 #include <vector>
 
 struct SignOptions {
-    std::string pkcs12;        // certificate and private key; empty: the program is not signed
-    std::string passwordFile;  // the key's password is this file's first line,
-    std::string passwordEnv;   // or this environment variable's value
-    std::string timestampUrl;  // an RFC 3161 time-stamp server; empty: no timestamp
-    std::string description;   // the signed content's name, shown when Windows asks to run it
+    // One route, or none: the program is not signed.
+    std::string pkcs12;             // a certificate and private key in a file,
+    std::string pkcs11Module;       // a key on a token or HSM, through this PKCS#11 module,
+    std::string command;            // or the vendor's own command, run through the shell on %1
+    std::string passwordFile;       // the key's password or the token's PIN is this file's first
+    std::string passwordEnv;        // line, or this environment variable's value
+    std::string keyUri;             // the token's key, a pkcs11: URI
+    std::string certChain;          // the signer's certificate chain as PEM, for the token's key
+    std::string timestampUrl;       // an RFC 3161 time-stamp server; empty: no timestamp
+    std::string description;        // the signed content's name, shown when Windows asks to run it
+    unsigned timeoutSeconds = 300;  // a token may wait for its PIN to be typed
+    bool verbose = false;           // osslsigncode's own messages on `err`
+    bool Signs() const { return !(pkcs12 + pkcs11Module + command).empty(); }
 };
 
-// What can be checked before a build: the files can be read, the variable is set and
-// osslsigncode is on PATH. Returns 1; 0 with the reason in `error`.
+// What can be checked before a build: the files can be read, the variable is set, the URI
+// carries no PIN, and osslsigncode (and the PKCS#11 engine) are installed.
+// Returns 1; 0 with the reason in `error`.
 int CheckSignOptions(const SignOptions& options, std::string* error);
 
-// Signs `program` with Authenticode SHA-256 through osslsigncode and, once the signature holds
-// by CheckSignature, puts it at `signedOutput` whole, executable.
-// Returns 0; else EXIT_FAULT with the reason in `error`, osslsigncode's messages on `err`, and
-// `signedOutput` left as it was.
+// Signs `program` by the route `options` names: Authenticode SHA-256 through osslsigncode, or
+// the vendor's command on a private copy. Once every signature holds by CheckSignature and
+// the signed image digest is that of `program`, puts the result at `signedOutput` whole,
+// executable, and names the signer in `signer`.
+// Returns 0; else EXIT_FAULT with one line of reason in `error`, the command's output (or with
+// `verbose`, osslsigncode's) on `err`, and `signedOutput` left as it was.
 int SignProgram(const std::vector<unsigned char>& program, const std::string& signedOutput,
-                const SignOptions& options, std::FILE* err, std::string* error);
+                const SignOptions& options, std::FILE* err, std::string* signer,
+                std::string* error);
 
 enum class SignatureState {
     NotProgram,  // not a PE image: nothing to say
@@ -40,14 +52,18 @@ struct SignatureCheck {
     std::string issuer;
     std::string digest;  // the image digest's algorithm, such as SHA256
     bool selfSigned = false;
-    bool timestamped = false;  // a timestamp is there; it is not checked
+    bool timestamped = false;                // a timestamp is there; it is not checked
+    std::vector<unsigned char> imageDigest;  // the signed one, when it could be read
+    std::vector<SignatureCheck> nested;  // those inside this one (signtool /as, -nest), in order
 };
 
-// Checks the first Authenticode signature of a PE image. Every offset is checked against `size`.
+// Checks the Authenticode signature of a PE image and those nested in it. Every offset is
+// checked against `size`.
 SignatureCheck CheckSignature(const unsigned char* data, std::uint64_t size);
 
-// The signature of `bytes` for list (`listing`: aligned lines) or verify (lines led by `path`):
-// nothing for a package file, "not signed", or the signer and whether the signature holds. A
-// broken one is also named on `err`. Returns 1 when it is broken, else 0.
+// The signatures of `bytes` for list (`listing`: aligned lines) or verify (lines led by `path`):
+// nothing for a package file, "not signed", or for each signature, nested ones too, the signer
+// and whether it holds. A broken one is also named on `err`. Returns 1 when one is broken,
+// else 0.
 int ReportSignature(const std::string& path, const std::vector<unsigned char>& bytes, bool listing,
                     std::FILE* out, std::FILE* err);

@@ -68,7 +68,7 @@ struct ProgramOptions {
     std::string stub;    // the program without a package; empty: the installed one
     Compression compression = Compression::Libdeflate;  // for a manifest
     bool progress = false;
-    SignOptions sign;  // signed when sign.pkcs12 is set
+    SignOptions sign;  // signed when it names a route
 };
 
 // Writes the package (built from the manifest first, or verified) into a copy of the stub as

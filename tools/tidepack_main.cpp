@@ -37,15 +37,27 @@ const char* const USAGE =
     "      program's Authenticode signature: the signer, and whether it still holds.\n"
     "  diff OLD_DIR NEW_DIR [-o MANIFEST]\n"
     "      Write a starting manifest with the files of NEW_DIR that are new or changed.\n"
-    "  program INPUT -o Patch.exe [--stub FILE] [--best]\n"
-    "          [--sign KEY.p12 [--password-file FILE | --password-env VAR] [--timestamp URL]]\n"
+    "  program INPUT -o Patch.exe [--stub FILE] [--best] [SIGNING]\n"
     "      Write INPUT (a manifest .toml, or a package) into a copy of the update program\n"
     "      as its RCDATA 1, with the execution level its registryKey's root needs (the\n"
     "      manifest's executionLevel, when given, instead). The update program is\n"
     "      ../share/tidewell/Tidewell.exe beside tidepack unless --stub names another.\n"
-    "      --sign signs it (Authenticode SHA-256, by osslsigncode) with the certificate and\n"
-    "      key in KEY.p12, whose password is FILE's first line or VAR's value; --timestamp\n"
-    "      adds a timestamp from that RFC 3161 server. list and verify name the signer.\n"
+    "      SIGNING, one of:\n"
+    "        --sign KEY.p12 [--password-file FILE | --password-env VAR] [--timestamp URL]\n"
+    "          Authenticode SHA-256 by osslsigncode with the certificate and key in KEY.p12,\n"
+    "          whose password is FILE's first line or VAR's value.\n"
+    "        --sign-pkcs11 MODULE --key 'pkcs11:...' --cert CHAIN.pem\n"
+    "                     [--pin-file FILE | --pin-env VAR] [--timestamp URL]\n"
+    "          The same with a key on a token or HSM, through its PKCS#11 MODULE and\n"
+    "          OpenSSL's PKCS#11 engine; CHAIN.pem holds the signer's certificate chain.\n"
+    "        --sign-command 'CMD ... %1'\n"
+    "          Runs CMD through the shell with %1 as the program's path (%% for a %),\n"
+    "          expecting it signed in place.\n"
+    "      --timestamp adds a timestamp from that RFC 3161 server. The password or PIN is\n"
+    "      never put on a command line. Signing is stopped after --sign-timeout seconds\n"
+    "      (default 300). The signed program is checked: every signature holds, over the\n"
+    "      program tidepack wrote. --verbose shows osslsigncode's own messages. list and\n"
+    "      verify name each signer.\n"
     "\n"
     "  --help       this text\n"
     "  --version    tidepack's version\n"
@@ -101,6 +113,7 @@ int main(int argc, char** argv) {
     ProgramOptions program;
     std::string output, error;
     std::vector<std::string> operands;
+    bool passwordGiven = false, pinGiven = false, timeoutGiven = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
         std::string value;
@@ -139,14 +152,41 @@ int main(int argc, char** argv) {
         } else if (command == "program" && TakeValue(args, &i, "--sign", &value, &error)) {
             program.sign.pkcs12 = value;
             taken = true;
-        } else if (command == "program" && TakeValue(args, &i, "--password-file", &value, &error)) {
+        } else if (command == "program" && TakeValue(args, &i, "--sign-pkcs11", &value, &error)) {
+            program.sign.pkcs11Module = value;
+            taken = true;
+        } else if (command == "program" && TakeValue(args, &i, "--sign-command", &value, &error)) {
+            program.sign.command = value;
+            taken = true;
+        } else if (command == "program" && TakeValue(args, &i, "--key", &value, &error)) {
+            program.sign.keyUri = value;
+            taken = true;
+        } else if (command == "program" && TakeValue(args, &i, "--cert", &value, &error)) {
+            program.sign.certChain = value;
+            taken = true;
+        } else if (command == "program" &&
+                   (TakeValue(args, &i, "--password-file", &value, &error) ||
+                    TakeValue(args, &i, "--pin-file", &value, &error))) {
+            (arg.compare(0, 5, "--pin") == 0 ? pinGiven : passwordGiven) = true;
             program.sign.passwordFile = value;
             taken = true;
-        } else if (command == "program" && TakeValue(args, &i, "--password-env", &value, &error)) {
+        } else if (command == "program" && (TakeValue(args, &i, "--password-env", &value, &error) ||
+                                            TakeValue(args, &i, "--pin-env", &value, &error))) {
+            (arg.compare(0, 5, "--pin") == 0 ? pinGiven : passwordGiven) = true;
             program.sign.passwordEnv = value;
             taken = true;
         } else if (command == "program" && TakeValue(args, &i, "--timestamp", &value, &error)) {
             program.sign.timestampUrl = value;
+            taken = true;
+        } else if (command == "program" && TakeValue(args, &i, "--sign-timeout", &value, &error)) {
+            unsigned long number = 0;
+            if (error.empty() && !ParseNumber(value, 86400, &number))
+                error = "--sign-timeout needs a number of seconds from 1 to 86400";
+            program.sign.timeoutSeconds = static_cast<unsigned>(number);
+            timeoutGiven = true;
+            taken = true;
+        } else if (command == "program" && arg == "--verbose") {
+            program.sign.verbose = true;
             taken = true;
         } else if ((command == "build" || command == "diff" || command == "program") &&
                    (TakeValue(args, &i, "-o", &value, &error) ||
@@ -194,12 +234,28 @@ int main(int argc, char** argv) {
         if (operands.size() != 1) return Usage("program needs exactly one manifest or package");
         if (output.empty()) return Usage("program needs -o Patch.exe");
         const SignOptions& sign = program.sign;
-        if (sign.pkcs12.empty() &&
-            !(sign.passwordFile + sign.passwordEnv + sign.timestampUrl).empty())
-            return Usage("--password-file, --password-env and --timestamp go with --sign");
+        bool keyFile = !sign.pkcs12.empty(), token = !sign.pkcs11Module.empty();
+        if (keyFile + token + !sign.command.empty() > 1)
+            return Usage("sign with one of --sign, --sign-pkcs11 and --sign-command");
+        if (!keyFile && passwordGiven)
+            return Usage("--password-file and --password-env go with --sign");
+        if (!token && (pinGiven || !(sign.keyUri + sign.certChain).empty()))
+            return Usage("--key, --cert, --pin-file and --pin-env go with --sign-pkcs11");
+        if (!keyFile && !token && !sign.timestampUrl.empty())
+            return Usage(
+                "--timestamp goes with --sign or --sign-pkcs11; a signing command "
+                "timestamps by itself");
+        if (!sign.Signs() && (timeoutGiven || sign.verbose))
+            return Usage("--sign-timeout and --verbose go with a signing option");
+        if (token && (sign.keyUri.empty() || sign.certChain.empty()))
+            return Usage("--sign-pkcs11 needs --key 'pkcs11:...' and --cert CHAIN.pem");
         if (!sign.passwordFile.empty() && !sign.passwordEnv.empty())
-            return Usage("give the password with --password-file or --password-env, not both");
-        if (!sign.pkcs12.empty() && !CheckSignOptions(sign, &error)) {
+            return Usage(std::string("give the ") +
+                         (pinGiven ? "PIN with --pin-file or --pin-env"
+                                   : "password with --password-file "
+                                     "or --password-env") +
+                         ", not both");
+        if (sign.Signs() && !CheckSignOptions(sign, &error)) {
             std::fprintf(stderr, "tidepack: %s\n", error.c_str());
             return EXIT_FAULT;
         }

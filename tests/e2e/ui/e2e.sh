@@ -467,18 +467,27 @@ case_japanese_western_codepage() {
     expect_product_updated "$dir"
 }
 
-# A vendor's machine: tidepack installed into a prefix and run with no compiler and no CMake on
-# PATH makes a manifest from two releases, a package, and a signed patch program from them (the
-# same bytes twice before signing); that program applies the update here.
+# A vendor's machine: tidepack installed from its Debian package (or a host build's install) and
+# run with no compiler and no CMake on PATH makes a manifest from two releases, a package, and
+# a patch program from them (the same bytes twice before signing), signed with a key on a
+# PKCS#11 token (SoftHSM2, in a folder of its own), by a signing command, and with a key file;
+# the program signed on the token applies the update here.
 case_installed_tidepack() {
-    local prefix=$TW_BIN/vendor/prefix work=$TW_BIN/vendor/work tools=$TW_BIN/vendor/bin
+    local prefix=$TW_BIN/vendor/prefix work=$TW_BIN/vendor/work tools=$TW_BIN/vendor/bin deb
     if [ ! -x "$TW_HOST_BUILD/tidepack" ]; then
         echo "SKIP: no host build of tidepack at $TW_HOST_BUILD (scripts/test makes one first)"
         exit 77
     fi
     rm -rf "$TW_BIN/vendor"
     mkdir -p "$work" "$tools"
-    cmake --install "$TW_HOST_BUILD" --prefix "$prefix" >/dev/null || { fail "install"; return; }
+    # The package only when it was made from the tidepack built last.
+    deb=$(ls -t "$TW_HOST_BUILD"/tidepack_*.deb 2>/dev/null | head -n1)
+    if [ -n "$deb" ] && [ "$deb" -nt "$TW_HOST_BUILD/tidepack" ]; then
+        dpkg-deb -x "$deb" "$prefix" || { fail "unpack $deb"; return; }
+        prefix=$prefix/usr
+    else
+        cmake --install "$TW_HOST_BUILD" --prefix "$prefix" >/dev/null || { fail "install"; return; }
+    fi
     ln -s "$(command -v osslsigncode)" "$tools/osslsigncode"
     vendor() { (cd "$work" && PATH=$prefix/bin:$tools "$@"); }
     vendor /bin/sh -c 'command -v cc gcc g++ cmake windres i686-w64-mingw32-gcc' &&
@@ -507,14 +516,36 @@ case_installed_tidepack() {
     # Every resource of the shipped program, the package, and asInvoker for HKEY_CURRENT_USER.
     python3 "$TW_SOURCE/tests/e2e/ui/check_resources.py" "$work/Patch-unsigned.exe" asInvoker \
         "$work/patch.pkg" >/dev/null || fail "resources of the patch program"
-    vendor tidepack program patch.toml -o Patch.exe "${stub[@]}" --sign vendor.p12 \
-        --password-file password || fail "signed program"
-    local report
-    report=$(vendor tidepack verify --codepage 1252 Patch.exe 2>&1) || fail "verify: $report"
-    case $report in
-        *"Tidewell E2E Vendor"*) echo "ok: verify names the signer" ;;
-        *) fail "verify does not name the signer: $report" ;;
-    esac
+
+    # The same key on a token: SoftHSM2 keeps its tokens in the folder its configuration names.
+    export SOFTHSM2_CONF=$work/softhsm2.conf
+    local module=/usr/lib/softhsm/libsofthsm2.so uri='pkcs11:token=vendor;object=signer'
+    mkdir -p "$work/tokens"
+    printf 'directories.tokendir = %s\nobjectstore.backend = file\n' "$work/tokens" >"$SOFTHSM2_CONF"
+    softhsm2-util --init-token --free --label vendor --so-pin 5678 --pin 1234 >/dev/null &&
+        softhsm2-util --import "$work/key.pem" --token vendor --label signer --id 01 \
+            --pin 1234 >/dev/null || { fail "SoftHSM2 token (Debian package softhsm2)"; return; }
+    printf '1234\n' >"$work/pin"
+    vendor tidepack program patch.toml -o Patch.exe "${stub[@]}" --sign-pkcs11 "$module" \
+        --key "$uri" --cert cert.pem --pin-file pin || fail "program signed on the token"
+    # A vendor's signing script, here osslsigncode with the token's key.
+    printf '%s\n' '#!/bin/sh' "osslsigncode sign -pkcs11module $module -certs cert.pem \\" \
+        "    -key '$uri' -readpass pin -h sha256 -in \"\$1\" -out \"\$1.signed\" &&" \
+        '    exec /bin/mv "$1.signed" "$1"' >"$work/sign.sh"
+    vendor tidepack program patch.pkg -o Patch-command.exe "${stub[@]}" \
+        --sign-command '/bin/sh sign.sh %1' || fail "program signed by a command"
+    vendor tidepack program patch.pkg -o Patch-keyfile.exe "${stub[@]}" --sign vendor.p12 \
+        --password-file password || fail "program signed with a key file"
+    local exe report
+    for exe in Patch.exe Patch-command.exe Patch-keyfile.exe; do
+        osslsigncode verify -CAfile "$work/cert.pem" -in "$work/$exe" >/dev/null 2>&1 ||
+            fail "osslsigncode verify refuses $exe"
+        report=$(vendor tidepack verify --codepage 1252 "$exe" 2>&1) || fail "verify: $report"
+        case $report in
+            *"signature holds: signer CN=Tidewell E2E Vendor"*) echo "ok: $exe names its signer" ;;
+            *) fail "verify does not name the signer of $exe: $report" ;;
+        esac
+    done
 
     install_english
     apply_english "$work/Patch.exe"

@@ -1,9 +1,10 @@
-// Signing a real mingw program with a throwaway certificate through osslsigncode, and the
-// signature's check after one byte of the package changes.
+// Signing a real mingw program with a throwaway certificate through osslsigncode, directly and
+// through a signing command, and the signatures' check after one byte changes.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 #include "package_file.h"
 #include "sign.h"
@@ -16,43 +17,61 @@ bool Runs(const std::string& command) {
     return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-TEST(Sign, SignedProgramHoldsUntilItsPackageChanges) {
-    std::string fixture = std::string(TIDEPACK_FIXTURES) + "/patch_i686.exe";
-    if (!std::filesystem::exists(fixture)) GTEST_SKIP() << "no mingw toolchain to link a program";
-    if (!Runs("osslsigncode --version") || !Runs("openssl version"))
-        GTEST_SKIP() << "osslsigncode or openssl is not installed";
-    TempDir dir;
-    WriteFile(dir / "password", "pa ss\n");
-    ASSERT_TRUE(Runs("cd " + dir.path +
-                     " && openssl req -x509 -newkey rsa:2048 -nodes -days 2 -keyout key.pem"
-                     " -out cert.pem -subj '/CN=Tidewell Test Signer'"
-                     " && openssl pkcs12 -export -inkey key.pem -in cert.pem -out key.p12"
-                     " -passout file:password"));
+std::uint32_t Get32(const std::string& bytes, std::size_t at) {
+    std::uint32_t value = 0;
+    for (int k = 0; k < 4; ++k)
+        value |= std::uint32_t{static_cast<unsigned char>(bytes[at + k])} << 8 * k;
+    return value;
+}
 
-    // A gap after the first section's raw data, as the linked update program has after .rsrc:
-    // the digest covers it as osslsigncode does, or no signature of that program would hold.
-    std::string bytes = ReadFile(fixture);
-    auto get32 = [&bytes](std::size_t at) {
-        std::uint32_t value = 0;
-        for (int k = 0; k < 4; ++k)
-            value |= std::uint32_t{static_cast<unsigned char>(bytes[at + k])} << 8 * k;
-        return value;
-    };
+// A throwaway certificate and key (key.p12, password "pa ss" in the file password) and the
+// linked test program, with a gap after the first section's raw data as the update program
+// has after .rsrc: the digest covers it as osslsigncode does, or no signature would hold.
+struct Signing {
+    TempDir dir;
+    std::string bytes;
+    std::vector<unsigned char> program;
+    std::string skip;  // why the tests cannot run here
+    Signing() {
+        std::string fixture = std::string(TIDEPACK_FIXTURES) + "/patch_i686.exe";
+        if (!std::filesystem::exists(fixture)) skip = "no mingw toolchain to link a program";
+        if (!Runs("osslsigncode --version") || !Runs("openssl version"))
+            skip = "osslsigncode or openssl is not installed";
+        if (!skip.empty()) return;
+        WriteFile(dir / "password", "pa ss\n");
+        if (!Runs("cd " + dir.path +
+                  " && openssl req -x509 -newkey rsa:2048 -nodes -days 2 -keyout key.pem"
+                  " -out cert.pem -subj '/CN=Tidewell Test Signer'"
+                  " && openssl pkcs12 -export -inkey key.pem -in cert.pem -out key.p12"
+                  " -passout file:password"))
+            skip = "openssl could not make a certificate";
+        bytes = ReadFile(fixture);
+        std::size_t optional = Get32(bytes, 0x3C) + 24;
+        std::size_t rawSize = optional + (Get32(bytes, optional - 4) & 0xFFFF) + 16;
+        std::uint32_t shorter = Get32(bytes, rawSize) - 16;
+        EXPECT_LT(shorter, 1u << 24);
+        for (int k = 0; k < 4; ++k) bytes[rawSize + k] = static_cast<char>(shorter >> 8 * k);
+        program.assign(bytes.begin(), bytes.end());
+    }
+};
+
+TEST(Sign, SignedProgramHoldsUntilItsPackageChanges) {
+    Signing setup;
+    if (!setup.skip.empty()) GTEST_SKIP() << setup.skip;
+    TempDir& dir = setup.dir;
+    std::string& bytes = setup.bytes;
+    auto get32 = [&bytes](std::size_t at) { return Get32(bytes, at); };
     std::size_t optional = get32(0x3C) + 24;
-    std::size_t rawSize = optional + (get32(optional - 4) & 0xFFFF) + 16;  // the first section's
-    std::uint32_t shorter = get32(rawSize) - 16;
-    ASSERT_LT(shorter, 1u << 24);
-    for (int k = 0; k < 4; ++k) bytes[rawSize + k] = static_cast<char>(shorter >> 8 * k);
-    const std::vector<unsigned char> unsignedProgram(bytes.begin(), bytes.end());
+    const std::vector<unsigned char>& unsignedProgram = setup.program;
 
     // The right password through the environment, which reaches osslsigncode by a pipe.
     setenv("TIDEPACK_TEST_PASSWORD", "pa ss", 1);
     SignOptions options;
     options.pkcs12 = dir / "key.p12";
     options.passwordEnv = "TIDEPACK_TEST_PASSWORD";
-    std::string error;
+    std::string error, signer;
     Output signing = Capture([&](std::FILE*, std::FILE* err) {
-        return SignProgram(unsignedProgram, dir / "Patch.exe", options, err, &error);
+        return SignProgram(unsignedProgram, dir / "Patch.exe", options, err, &signer, &error);
     });
     ASSERT_EQ(0, signing.code) << error << signing.err;
 
@@ -92,19 +111,110 @@ TEST(Sign, SignedProgramHoldsUntilItsPackageChanges) {
         CheckSignature(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
     EXPECT_EQ(SignatureState::Broken, damaged.state);
     EXPECT_NE(std::string::npos, damaged.reason.find("does not fit")) << damaged.reason;
+}
 
-    // A wrong password: a clear reason and no file left behind.
-    WriteFile(dir / "wrong", "not it\n");
-    options.passwordEnv.clear();
-    options.passwordFile = dir / "wrong";
-    Output refused = Capture([&](std::FILE*, std::FILE* err) {
-        return SignProgram(unsignedProgram, dir / "Refused.exe", options, err, &error);
+// A signing command that nests a second signature in the first is taken, both reported; a
+// flipped byte inside the nested one fails verify while the outer one still holds.
+TEST(Sign, NestedSignaturesEachReported) {
+    Signing setup;
+    if (!setup.skip.empty()) GTEST_SKIP() << setup.skip;
+    TempDir& dir = setup.dir;
+    std::string sign =
+        "osslsigncode sign -pkcs12 " + dir / "key.p12" + " -readpass " + dir / "password";
+    SignOptions options;
+    options.command = sign + " -h sha256 -in %1 -out %1.1 >/dev/null && " + sign +
+                      " -nest -h sha512 -in %1.1 -out %1.2 >/dev/null && mv %1.2 %1";
+    std::string error, signer;
+    Output signing = Capture([&](std::FILE*, std::FILE* err) {
+        return SignProgram(setup.program, dir / "Patch.exe", options, err, &signer, &error);
     });
-    EXPECT_EQ(EXIT_FAULT, refused.code);
-    EXPECT_NE(std::string::npos, error.find("wrong password")) << error;
-    for (const auto& left : std::filesystem::directory_iterator(dir.path))
-        EXPECT_EQ(std::string::npos, left.path().filename().string().find("Refused"))
-            << left.path();
+    ASSERT_EQ(0, signing.code) << error << signing.err;
+
+    ListOptions program;
+    program.path = dir / "Patch.exe";
+    auto verify = [&] {
+        return Capture(
+            [&](std::FILE* out, std::FILE* err) { return VerifyPackage(program, out, err); });
+    };
+    Output both = verify();
+    EXPECT_NE(std::string::npos, both.out.find("nested signature 2 holds: signer CN=Tidewell"))
+        << both.out;
+    EXPECT_NE(std::string::npos, both.out.find("nested; Authenticode SHA512")) << both.out;
+
+    // The nested signature ends the certificate table's entry, its signature value last.
+    std::string bytes = ReadFile(program.path);
+    std::size_t optional = Get32(bytes, 0x3C) + 24;
+    std::uint32_t table = Get32(bytes, optional + 96 + 4 * 8);
+    bytes[table + Get32(bytes, table) - 100] ^= 1;
+    WriteFile(program.path, bytes);
+    Output flipped = verify();
+    EXPECT_NE(std::string::npos, flipped.out.find("Patch.exe: signature holds")) << flipped.out;
+    EXPECT_NE(std::string::npos, flipped.err.find("nested signature 2 BROKEN")) << flipped.err;
+    Output listed =
+        Capture([&](std::FILE* out, std::FILE* err) { return ListPackage(program, out, err); });
+    EXPECT_EQ(EXIT_FAULT, listed.code) << listed.out;
+}
+
+// Every signing that goes wrong: one line naming the cause, and nothing at the output path.
+TEST(Sign, RefusedSigningLeavesNothing) {
+    Signing setup;
+    if (!setup.skip.empty()) GTEST_SKIP() << setup.skip;
+    TempDir& dir = setup.dir;
+    WriteFile(dir / "wrong", "not it\n");
+    WriteFile(dir / "empty", "");
+    std::string sign = "osslsigncode sign -pkcs12 " + dir / "key.p12" + " -readpass " +
+                       dir / "password" + " -h sha256";
+    struct Row {
+        const char* name;
+        std::function<void(SignOptions&)> set;
+        const char* want;
+    } rows[] = {
+        {"key file, no password", [](SignOptions&) {}, "no password given for"},
+        {"key file, wrong password", [&](SignOptions& o) { o.passwordFile = dir / "wrong"; },
+         "wrong password for"},
+        {"timestamp server unreachable",
+         [&](SignOptions& o) {
+             o.passwordFile = dir / "password";
+             o.timestampUrl = "http://127.0.0.1:9/";
+         },
+         "the timestamp server http://127.0.0.1:9/ could not be reached"},
+        {"other: osslsigncode's last line", [&](SignOptions& o) { o.passwordFile = dir / "empty"; },
+         "could not sign the program (exit status 255): Failed to read password from file"},
+        {"command fails", [](SignOptions& o) { o.command = "echo token gone >&2; exit 3 # %1"; },
+         "failed with exit status 3; it printed: \"token gone\""},
+        {"command signs another file",
+         [&](SignOptions& o) { o.command = "cp %1 %1.x && " + sign + " -in %1.x -out %1.y"; },
+         "carries no signature after signing"},
+        {"command changes a byte first",
+         [&](SignOptions& o) {
+             o.command = "printf X | dd of=%1 bs=1 seek=600 conv=notrunc 2>/dev/null && " + sign +
+                         " -in %1 -out %1.y && mv %1.y %1";
+         },
+         "not the one tidepack wrote"},
+        {"command runs out of time",
+         [](SignOptions& o) {
+             o.command = "sleep 20 & sleep 20 # %1";
+             o.timeoutSeconds = 1;
+         },
+         "did not finish within 1 s"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SignOptions options;
+        options.pkcs12 = dir / "key.p12";
+        row.set(options);
+        if (!options.command.empty()) options.pkcs12.clear();
+        std::string error, signer;
+        Output refused = Capture([&](std::FILE*, std::FILE* err) {
+            return SignProgram(setup.program, dir / "Refused.exe", options, err, &signer, &error);
+        });
+        EXPECT_EQ(EXIT_FAULT, refused.code);
+        EXPECT_NE(std::string::npos, error.find(row.want)) << error;
+        EXPECT_EQ(std::string::npos, error.find('\n')) << error;
+        for (const auto& left : std::filesystem::directory_iterator(dir.path))
+            EXPECT_EQ(std::string::npos, left.path().filename().string().find("Refused"))
+                << left.path();
+    }
 }
 
 }  // namespace
