@@ -168,8 +168,8 @@ int DiffReleases(const std::string& oldDir, const std::string& newDir,
                 ": the update program creates no folders, so the files\n"
                 "# in it are only written where it already exists.";
         std::fprintf(err,
-                     "tidepack: warning: %s is a new folder: the update program creates no "
-                     "folders, so its %s reach only machines where it exists\n",
+                     "tidepack: warning: %s is a new folder; the update program creates no "
+                     "folders, so it writes the %s in it only where the folder exists\n",
                      Comment(folder).c_str(), Count(count, "file").c_str());
     }
     if (!newFolders.empty()) text += "\n";
