@@ -93,8 +93,9 @@ struct Reader {
     }
 
     // Every key of `table` must be one of `known`; a misspelt key would otherwise be lost.
+    // `table` is `root` itself, or one of its [[`array`]] tables.
     void CheckKeys(const toml::table& table, std::initializer_list<const char*> known,
-                   const std::string& where, const toml::table* root = nullptr) {
+                   const std::string& where, const toml::table& root, const char* array) {
         for (const auto& [key, node] : table) {
             std::string name(key.str());
             const char* nearest = nullptr;
@@ -109,11 +110,11 @@ struct Reader {
             if (best == 0 && name == nearest) continue;
             bool header = false;
             for (const char* candidate : HEADER_KEYS) header = header || name == candidate;
-            if (root && header) {
+            if (&table != &root && header) {
                 Fault(&node, where + "'" + name +
-                                 "' belongs to the header, but TOML puts every key after a "
-                                 "[[table]] line into that table: move it above the first one");
-                explained.insert({root, name});
+                                 "' belongs to the header, but TOML puts every key after a [[" +
+                                 array + "]] line into that table: move it above the first [[");
+                explained.insert({&root, name});
             } else if (nearest) {
                 Fault(&node, where + "unknown key '" + name + "'; did you mean '" + nearest + "'?");
                 explained.insert({&table, nearest});
@@ -508,7 +509,7 @@ void CheckAllKeys(Reader& in, const toml::table& root) {
     in.CheckKeys(root,
                  {"codePage", "title", "versionText", "registryKey", "valueName", "defaultFolder",
                   "subFolder", "executionLevel", "runningApp", "file", "move"},
-                 "");
+                 "", root, nullptr);
     struct Kind {
         const char* key;
         const char* where;
@@ -525,7 +526,7 @@ void CheckAllKeys(Reader& in, const toml::table& root) {
         if (!array || !array->is_array_of_tables()) continue;
         for (std::size_t i = 0; i < array->size(); ++i)
             in.CheckKeys(*array->get(i)->as_table(), kind.known,
-                         kind.where + std::to_string(i + 1) + ": ", &root);
+                         kind.where + std::to_string(i + 1) + ": ", root, kind.key);
     }
 }
 

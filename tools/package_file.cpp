@@ -69,7 +69,7 @@ std::string NameFault(const std::string& text, int codePage, NameKind kind) {
     std::size_t start = 0;  // where the names begin, after a drive or UNC root
     if (kind == NameKind::Absolute) {
         bool drive = bytes.size() >= 3 && std::isalpha(static_cast<unsigned char>(bytes[0])) &&
-                     bytes[1] == ':' && bytes[2] == '\\';
+                     bytes[1] == ':' && (bytes[2] == '\\' || bytes[2] == '/');
         bool unc = bytes.compare(0, 2, "\\\\") == 0;
         if (!drive && !unc)
             return "is not a full path: it must begin with a drive (C:\\) or a network share "

@@ -154,7 +154,8 @@ TEST_F(Build, EachFaultIsNamedAndNothingIsWritten) {
              p.version = "";
              p.files = "[[file]]\nsource = 'bin/tool.exe'\nversionText = '2.1'\n";
          },
-         "file 1: 'versionText' belongs to the header, but TOML puts every key after a"},
+         "file 1: 'versionText' belongs to the header, but TOML puts every key after a [[file]] "
+         "line into that table: move it above the first [["},
         {"empty title", [](Parts& p) { p.title = "''"; }, "m.toml:2:9: title is empty"},
         {"empty defaultFolder", [](Parts& p) { p.defaultFolder = "''"; }, "defaultFolder is empty"},
         {"relative defaultFolder", [](Parts& p) { p.defaultFolder = "'Example'"; },
