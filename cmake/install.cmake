@@ -4,6 +4,13 @@
 include(GNUInstallDirs)
 
 install(TARGETS tidepack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/deb/copyright
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tidepack)
+
+# The manual page tools/ makes from tidepack --help.
+if(TIDEWELL_HELP2MAN)
+    install(FILES ${CMAKE_BINARY_DIR}/tidepack.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 
 # Beside tidepack in the build folder too (share/tidewell/), where it looks as in a prefix.
 set(shipped_program ${CMAKE_BINARY_DIR}/share/tidewell/Tidewell.exe)

@@ -175,9 +175,9 @@ int BuildFromManifest(const BuildOptions& options, std::FILE* out, std::FILE* er
     }
     std::uint64_t data = 0;
     for (const WriterEntry& entry : manifest.package.entries) data += entry.data.size();
-    std::fprintf(out, "%s: %zu files (%llu bytes) in a package of %zu bytes, %zu shortcut moves\n",
-                 options.output.c_str(), manifest.package.entries.size(),
+    std::fprintf(out, "%s: %s (%llu bytes) in a package of %zu bytes, %s\n", options.output.c_str(),
+                 Count(manifest.package.entries.size(), "file").c_str(),
                  static_cast<unsigned long long>(data), bytes.size(),
-                 manifest.package.moves.size());
+                 Count(manifest.package.moves.size(), "shortcut move").c_str());
     return 0;
 }

@@ -87,16 +87,14 @@ int CodePageKnown(int codePage) {
     return to.ok() && from.ok();
 }
 
-int EncodeText(const std::string& text, int codePage, std::string* out, std::string* error,
-               std::string* backslashChars) {
+int EncodeText(const std::string& text, int codePage, std::string* out, std::string* error) {
     out->clear();
     Converter converter(IconvName(codePage), "UTF-8");
     if (!converter.ok()) {
         *error = "code page " + std::to_string(codePage) + " is not known to iconv";
         return 0;
     }
-    // One character at a time, so the one that fails can be named and the multi-byte forms
-    // that hold a 0x5C byte can be found.
+    // One character at a time, so the one that fails can be named.
     std::size_t position = 0;
     while (position < text.size()) {
         unsigned char lead = static_cast<unsigned char>(text[position]);
@@ -117,9 +115,6 @@ int EncodeText(const std::string& text, int codePage, std::string* out, std::str
                          : "text is not valid UTF-8 near byte " + std::to_string(position);
             return 0;
         }
-        if (backslashChars && bytes.size() > 1 && bytes.find('\\') != std::string::npos &&
-            backslashChars->find(character) == std::string::npos)
-            *backslashChars += character;
         *out += bytes;
         position += length;
     }

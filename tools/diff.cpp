@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 
 #include "codepage.h"
@@ -61,7 +62,7 @@ std::string Comment(const std::string& text) { return DecodeText(text, 65001); }
 }  // namespace
 
 int DiffReleases(const std::string& oldDir, const std::string& newDir,
-                 const std::string& manifestPath, std::FILE* out, std::FILE* err) {
+                 const std::string& manifestPath, bool force, std::FILE* out, std::FILE* err) {
     std::error_code code;
     for (const std::string& dir : {oldDir, newDir}) {
         if (!fs::is_directory(fs::u8path(dir), code)) {
@@ -90,6 +91,14 @@ int DiffReleases(const std::string& oldDir, const std::string& newDir,
                      error.c_str());
         return EXIT_USAGE;
     }
+    // The manifest there is most likely the last release's, edited by hand.
+    if (!manifestPath.empty() && !force && fs::exists(fs::u8path(manifestPath), code)) {
+        std::fprintf(err,
+                     "tidepack: %s already exists; nothing written (--force replaces it, or "
+                     "name another file)\n",
+                     manifestPath.c_str());
+        return EXIT_FAULT;
+    }
     // Sources are written relative to the manifest's folder, where build looks for them.
     fs::path manifestFolder = fs::u8path(manifestPath).parent_path();
     fs::path manifestDir =
@@ -103,7 +112,7 @@ int DiffReleases(const std::string& oldDir, const std::string& newDir,
 
     std::string body;
     int listed = 0, unchanged = 0, faults = 0;
-    std::set<std::string> newFolders;
+    std::map<std::string, int> newFolders;  // folders the old release lacks: their files
     for (const std::string& file : newFiles) {
         fs::path newPath = fs::u8path(newDir) / file;
         bool isNew = oldSet.count(file) == 0;
@@ -124,7 +133,7 @@ int DiffReleases(const std::string& oldDir, const std::string& newDir,
         std::string folder = "<InstallDir>";
         for (const fs::path& part : parent) folder += "\\" + part.string();
         if (!parent.empty() && oldFolders.count(parent.generic_string()) == 0)
-            newFolders.insert(parent.generic_string());
+            ++newFolders[parent.generic_string()];
         body += isNew ? "\n# new\n" : "\n# changed\n";
         body += "[[file]]\n";
         body += "source = " + TomlString(source) + "\n";
@@ -138,20 +147,31 @@ int DiffReleases(const std::string& oldDir, const std::string& newDir,
     text += "# Starting manifest written by tidepack diff.\n";
     text += "#   old release: " + Comment(oldDir) + "\n";
     text += "#   new release: " + Comment(newDir) + "\n";
-    text += "# " + std::to_string(listed) + " files new or changed; " + std::to_string(unchanged) +
-            " unchanged files left out.\n";
-    text += "# Fill in the header, then check each file's folder, flags and shortcuts.\n\n";
-    text += "codePage = 932\n";
-    text += "title = ''\n";
-    text += "versionText = ''\n";
-    text += "registryKey = ''  # e.g. 'HKEY_LOCAL_MACHINE\\Software\\Maker\\Product'\n";
-    text += "valueName = ''\n";
-    text += "defaultFolder = ''\n";
+    text += "# " + Count(listed, "file") + " new or changed; " +
+            Count(unchanged, "unchanged file") + " left out.\n";
+    text += "# Fill in the header: build refuses the empty texts below until they are given.\n";
+    text += "# Then check each file's folder, flags and shortcuts.\n\n";
+    text += "codePage = 932                 # ANSI code page of the target machines\n";
+    text += "title = ''                     # the product's name, shown by the dialog\n";
+    text += "versionText = ''               # the version this update brings\n";
+    text +=
+        "registryKey = ''               # e.g. 'HKEY_LOCAL_MACHINE\\Software\\Maker\\Product'\n";
+    text +=
+        "valueName = ''                 # its value that holds the install folder; '' is "
+        "the default value\n";
+    text +=
+        "defaultFolder = ''             # e.g. 'C:\\Program Files\\Product', where the "
+        "registry names none\n";
     text += "subFolder = ''\n";
-    for (const std::string& folder : newFolders)
+    for (const auto& [folder, count] : newFolders) {
         text += "\n# New folder " + Comment(folder) +
                 ": the update program creates no folders, so the files\n"
                 "# in it are only written where it already exists.";
+        std::fprintf(err,
+                     "tidepack: warning: %s is a new folder; the update program creates no "
+                     "folders, so it writes the %s in it only where the folder exists\n",
+                     Comment(folder).c_str(), Count(count, "file").c_str());
+    }
     if (!newFolders.empty()) text += "\n";
     text += body;
     std::vector<std::string> removed;
@@ -170,8 +190,8 @@ int DiffReleases(const std::string& oldDir, const std::string& newDir,
         std::fprintf(err, "tidepack: %s: %s\n", manifestPath.c_str(), error.c_str());
         return EXIT_FAULT;
     } else {
-        std::fprintf(out, "%s: %d files new or changed, %d unchanged\n", manifestPath.c_str(),
-                     listed, unchanged);
+        std::fprintf(out, "%s: %s new or changed, %d unchanged\n", manifestPath.c_str(),
+                     Count(listed, "file").c_str(), unchanged);
     }
     return faults ? EXIT_FAULT : 0;
 }

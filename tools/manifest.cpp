@@ -3,8 +3,13 @@
 #define TOML_EXCEPTIONS 0
 #include <toml++/toml.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <set>
 
 #include "base/text.h"
@@ -18,10 +23,37 @@ namespace {
 
 constexpr std::size_t SHORTCUT_TEXT_MAX = SHORTCUT_TEXT_SIZE - 1;  // 4095 bytes and a NUL
 
+const char* const HEADER_KEYS[] = {"codePage",  "title",         "versionText", "registryKey",
+                                   "valueName", "defaultFolder", "subFolder",   "executionLevel"};
+
+// Edits (insert, delete, change, swap two neighbours) from `a` to `b`, letters in either case
+// alike.
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+    auto lower = [](char c) {
+        return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    };
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i)
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            std::size_t change = lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + change});
+            if (i > 1 && j > 1 && lower(a[i - 1]) == lower(b[j - 2]) &&
+                lower(a[i - 2]) == lower(b[j - 1]))
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    return d[a.size()][b.size()];
+}
+
 struct Reader {
     std::string path;
     int codePage = 0;
     ManifestResult* result;
+    std::vector<std::string> lines;  // the file's lines, to see how a string was quoted
+    // Keys already explained by an unknown key's fault (a misspelling, a header key that TOML
+    // put into a table), so that they are not also reported missing.
+    std::set<std::pair<const toml::table*, std::string>> explained;
 
     std::string Where(const toml::node* node) const {
         if (!node || node->source().begin.line == 0) return path;
@@ -29,8 +61,31 @@ struct Reader {
                std::to_string(node->source().begin.column);
     }
 
+    // Whether the string at `node` was written in double quotes, where a backslash begins an
+    // escape. toml++ counts columns in characters.
+    bool DoubleQuoted(const toml::node* node) const {
+        if (!node || !node->is_string()) return false;
+        std::size_t line = node->source().begin.line, column = node->source().begin.column;
+        if (line == 0 || line > lines.size() || column == 0) return false;
+        const std::string& text = lines[line - 1];
+        std::size_t at = 0;
+        for (std::size_t k = 1; k < column && at < text.size(); ++k) do
+                ++at;
+            while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80);
+        return at < text.size() && text[at] == '"';
+    }
+
     void Fault(const toml::node* node, const std::string& what) {
-        result->faults.push_back(Where(node) + ": " + what);
+        std::string hint;
+        if (DoubleQuoted(node)) {
+            const std::string& text = node->as_string()->get();
+            for (unsigned char c : text)
+                if (c < 0x20)
+                    hint =
+                        " (in double quotes a backslash begins an escape: use single "
+                        "quotes for Windows paths)";
+        }
+        result->faults.push_back(Where(node) + ": " + what + hint);
     }
 
     void Warn(const toml::node* node, const std::string& what) {
@@ -38,12 +93,34 @@ struct Reader {
     }
 
     // Every key of `table` must be one of `known`; a misspelt key would otherwise be lost.
+    // `table` is `root` itself, or one of its [[`array`]] tables.
     void CheckKeys(const toml::table& table, std::initializer_list<const char*> known,
-                   const std::string& where) {
+                   const std::string& where, const toml::table& root, const char* array) {
         for (const auto& [key, node] : table) {
-            bool found = false;
-            for (const char* name : known) found = found || key.str() == name;
-            if (!found) Fault(&node, where + "unknown key '" + std::string(key.str()) + "'");
+            std::string name(key.str());
+            const char* nearest = nullptr;
+            std::size_t best = 3;
+            for (const char* candidate : known) {
+                std::size_t distance = EditDistance(name, candidate);
+                if (distance < best && distance * 3 <= std::strlen(candidate)) {
+                    best = distance;
+                    nearest = candidate;
+                }
+            }
+            if (best == 0 && name == nearest) continue;
+            bool header = false;
+            for (const char* candidate : HEADER_KEYS) header = header || name == candidate;
+            if (&table != &root && header) {
+                Fault(&node, where + "'" + name +
+                                 "' belongs to the header, but TOML puts every key after a [[" +
+                                 array + "]] line into that table: move it above the first [[");
+                explained.insert({&root, name});
+            } else if (nearest) {
+                Fault(&node, where + "unknown key '" + name + "'; did you mean '" + nearest + "'?");
+                explained.insert({&table, nearest});
+            } else {
+                Fault(&node, where + "unknown key '" + name + "'");
+            }
         }
     }
 
@@ -52,7 +129,8 @@ struct Reader {
                              const std::string& where, std::string* text) {
         const toml::node* node = table.get(key);
         if (!node) {
-            if (required) Fault(&table, where + "missing key '" + key + "'");
+            if (required && !explained.count({&table, key}))
+                Fault(&table, where + "missing key '" + key + "'");
             return nullptr;
         }
         if (!node->is_string()) {
@@ -76,12 +154,12 @@ struct Reader {
     // Converts a text to the code page and checks it fits `width` bytes with its NUL.
     bool Encode(const toml::node* node, const std::string& text, std::size_t width,
                 const std::string& name, std::string* bytes) {
-        std::string error, backslashChars;
+        std::string error;
         if (text.find('\0') != std::string::npos) {
             Fault(node, name + " holds a NUL character");
             return false;
         }
-        if (!EncodeText(text, codePage, bytes, &error, &backslashChars)) {
+        if (!EncodeText(text, codePage, bytes, &error)) {
             Fault(node, name + ": " + error);
             return false;
         }
@@ -91,10 +169,28 @@ struct Reader {
                             std::to_string(width - 1));
             return false;
         }
-        if (!backslashChars.empty())
-            Warn(node, name + ": in code page " + std::to_string(codePage) + " '" + backslashChars +
-                           "' holds the byte 0x5C, which the update program takes for a backslash");
         return true;
+    }
+
+    // A text the program shows or looks up as it stands: no control characters.
+    bool Plain(const toml::node* node, const std::string& text, const std::string& name) {
+        for (unsigned char c : text)
+            if (c < 0x20 || c == 0x7F) {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "\\x%02X", c);
+                Fault(node, name + " holds the control character " + hex);
+                return false;
+            }
+        return true;
+    }
+
+    // A path or name field, converted: Windows must be able to hold it where it goes.
+    bool Name(const toml::node* node, const std::string& bytes, NameKind kind,
+              const std::string& name) {
+        std::string fault = NameFault(bytes, codePage, kind);
+        if (fault.empty()) return true;
+        Fault(node, name + " '" + DecodeText(bytes, codePage) + "' " + fault);
+        return false;
     }
 
     const toml::array* Tables(const toml::table& root, const char* key) {
@@ -136,19 +232,35 @@ void ReadHeader(Reader& in, const toml::table& root, WriterPackage* package) {
         std::size_t width;
         std::string* target;
         bool required;
+        bool empty;     // may be empty
+        NameKind kind;  // File: not a path, only without control characters
     } fields[] = {
-        {"title", sizeof(PackageHeader::title), &package->title, true},
-        {"versionText", sizeof(PackageHeader::versionText), &package->versionText, true},
-        {"registryKey", sizeof(PackageHeader::registryKey), &package->registryKey, true},
-        {"valueName", sizeof(PackageHeader::valueName), &package->valueName, true},
-        {"defaultFolder", sizeof(PackageHeader::defaultFolder), &package->defaultFolder, true},
-        {"subFolder", sizeof(PackageHeader::subFolder), &package->subFolder, false},
+        {"title", sizeof(PackageHeader::title), &package->title, true, false, NameKind::File},
+        {"versionText", sizeof(PackageHeader::versionText), &package->versionText, true, false,
+         NameKind::File},
+        {"registryKey", sizeof(PackageHeader::registryKey), &package->registryKey, true, true,
+         NameKind::File},
+        {"valueName", sizeof(PackageHeader::valueName), &package->valueName, true, true,
+         NameKind::File},
+        {"defaultFolder", sizeof(PackageHeader::defaultFolder), &package->defaultFolder, true,
+         false, NameKind::Absolute},
+        {"subFolder", sizeof(PackageHeader::subFolder), &package->subFolder, false, true,
+         NameKind::Relative},
     };
     for (const Field& field : fields) {
         std::string text;
         const toml::node* node = in.String(root, field.key, field.required, "", &text);
-        if (node) in.Encode(node, text, field.width, field.key, field.target);
-        if (node && std::string(field.key) == "registryKey" && !IsRegistryKeyWellFormed(text))
+        if (!node) continue;
+        if (text.empty() && !field.empty) {
+            in.Fault(node, std::string(field.key) + " is empty; fill it in");
+            continue;
+        }
+        if (!in.Encode(node, text, field.width, field.key, field.target)) continue;
+        if (field.kind == NameKind::File)
+            in.Plain(node, text, field.key);
+        else if (!text.empty())
+            in.Name(node, *field.target, field.kind, field.key);
+        if (std::string(field.key) == "registryKey" && !IsRegistryKeyWellFormed(text))
             in.Fault(node,
                      "registryKey must begin with HKEY_LOCAL_MACHINE\\, HKEY_CURRENT_USER\\ "
                      "or HKEY_CLASSES_ROOT\\ and then the key's path");
@@ -165,21 +277,60 @@ void ReadRunningApps(Reader& in, const toml::table& root, WriterPackage* package
     for (std::size_t k = 0; k < apps->size(); ++k) {
         const toml::table& table = *apps->get(k)->as_table();
         std::string where = "runningApp " + std::to_string(k + 1) + ": ";
-        in.CheckKeys(table, {"windowClass", "message"}, where);
         WriterRunningApp app;
         std::string windowClass, message;
         const toml::node* classNode = in.String(table, "windowClass", true, where, &windowClass);
         const toml::node* messageNode = in.String(table, "message", true, where, &message);
         if (classNode && windowClass.empty())
             in.Fault(classNode, where + "windowClass is empty; such a record matches no window");
-        if (classNode)
-            in.Encode(classNode, windowClass, sizeof(RunningAppRecord::windowClass),
-                      where + "windowClass", &app.windowClass);
+        if (classNode && in.Encode(classNode, windowClass, sizeof(RunningAppRecord::windowClass),
+                                   where + "windowClass", &app.windowClass))
+            in.Plain(classNode, windowClass, where + "windowClass");
         if (messageNode)
             in.Encode(messageNode, message, sizeof(RunningAppRecord::message), where + "message",
                       &app.message);
         if (k < RUNNING_APP_COUNT) package->runningApps.push_back(app);
     }
+}
+
+// Position of the last backslash in code-page `bytes`, stepping by character as the update
+// program does, or npos.
+std::size_t LastSeparator(const std::string& bytes, int codePage) {
+    std::size_t last = std::string::npos;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (IsLeadByte(codePage, static_cast<unsigned char>(bytes[i])))
+            ++i;
+        else if (bytes[i] == '\\')
+            last = i;
+    }
+    return last;
+}
+
+// A shortcut's place: a tag, then its folders and name, to which the program adds ".lnk".
+// `bytes` is `text` in the code page. Returns the length of the name in bytes, or -1 after a
+// fault.
+long CheckLinkPath(Reader& in, const toml::node* node, const std::string& text,
+                   const std::string& bytes, const std::string& name) {
+    if (ShortcutTagOf(bytes.c_str()) < 0) {
+        in.Fault(node, name + " '" + text +
+                           "' begins with no known tag (<ProgramMenu>, <Desktop>, <StartMenu>, "
+                           "<StartUpMenu>, <QuickLaunch>)");
+        return -1;
+    }
+    if (!in.Name(node, bytes, NameKind::Shortcut, name)) return -1;
+    std::size_t slash = LastSeparator(bytes, in.codePage);
+    std::size_t length = slash == std::string::npos ? 0 : bytes.size() - slash - 1;
+    if (length == 0) {
+        in.Fault(node, name + " '" + text + "' names no shortcut after its tag and folders");
+        return -1;
+    }
+    if (length >= 4 && Lower(bytes.substr(bytes.size() - 4)) == ".lnk") {
+        in.Fault(node, name + " '" + text +
+                           "' ends in '.lnk'; the update program adds '.lnk' itself, so leave "
+                           "it out");
+        return -1;
+    }
+    return static_cast<long>(length);
 }
 
 // The shortcut lines of one file, joined by CR LF as the package holds them.
@@ -208,25 +359,21 @@ void ReadShortcuts(Reader& in, const toml::table& table, const std::string& wher
             ok = false;
             continue;
         }
-        std::string linkPath = TrimmedLinkPath(line);
-        if (ShortcutTagOf(linkPath.c_str()) < 0) {
-            in.Fault(lineNode, name + " '" + line +
-                                   "' begins with no known tag (<ProgramMenu>, "
-                                   "<Desktop>, <StartMenu>, <StartUpMenu>, <QuickLaunch>)");
-            ok = false;
-            continue;
-        }
         // Without a semicolon the update program would join the line to the next one.
         if (line.find(';') == std::string::npos) line += ";";
-        std::string bytes, error;
+        std::string bytes;
         if (!in.Encode(lineNode, line, SHORTCUT_TEXT_SIZE, name, &bytes)) {
             ok = false;
             continue;
         }
         std::string linkPathBytes = TrimmedLinkPath(bytes);
-        std::size_t slash = linkPathBytes.rfind('\\');
-        std::size_t description = slash == std::string::npos ? 0 : linkPathBytes.size() - slash - 1;
-        if (description >= DESCRIPTION_SIZE) {
+        long description = CheckLinkPath(in, lineNode, TrimmedLinkPath(line), linkPathBytes, name);
+        if (description < 0 ||
+            !in.Plain(lineNode, line.substr(line.find(';') + 1), name + ": the arguments")) {
+            ok = false;
+            continue;
+        }
+        if (static_cast<std::size_t>(description) >= DESCRIPTION_SIZE) {
             in.Fault(lineNode, name + ": the shortcut's name is " + std::to_string(description) +
                                    " bytes; at most " + std::to_string(DESCRIPTION_SIZE - 1) +
                                    " fit its description");
@@ -249,13 +396,10 @@ void ReadFiles(Reader& in, const toml::table& root, const fs::path& base, Writer
     if (!files) return;
     int runAfter = 0;
     const toml::node* seventeenth = nullptr;
-    std::set<std::string> targets;
+    std::map<std::string, std::string> targets;  // lower-case target: the file that has it
     for (std::size_t i = 0; i < files->size(); ++i) {
         const toml::table& table = *files->get(i)->as_table();
         std::string where = "file " + std::to_string(i + 1) + ": ";
-        in.CheckKeys(table,
-                     {"source", "folder", "fileName", "alwaysReplace", "runAfter", "shortcuts"},
-                     where);
         WriterEntry entry;
         std::string source, folder = "<InstallDir>", fileName;
         const toml::node* sourceNode = in.String(table, "source", true, where, &source);
@@ -293,15 +437,8 @@ void ReadFiles(Reader& in, const toml::table& root, const fs::path& base, Writer
                                    "<WindowsDir>, <SystemDir>)");
             folderOk = false;
         }
-        std::string fault;
-        if (nameOk && !(fault = NameFault(entry.fileName, in.codePage, true)).empty()) {
-            in.Fault(at, where + "fileName '" + fileName + "' " + fault);
-            nameOk = false;
-        }
-        if (folderOk && !(fault = NameFault(entry.folder, in.codePage, false)).empty()) {
-            in.Fault(folderAt, where + "folder '" + folder + "' " + fault);
-            folderOk = false;
-        }
+        nameOk = nameOk && in.Name(at, entry.fileName, NameKind::File, where + "fileName");
+        folderOk = folderOk && in.Name(folderAt, entry.folder, NameKind::Folder, where + "folder");
         // The target as it would be where the registry names no install folder.
         if (nameOk && folderOk) {
             char target[PATH_TEXT_SIZE];
@@ -313,9 +450,12 @@ void ReadFiles(Reader& in, const toml::table& root, const fs::path& base, Writer
                                        "the target composed against defaultFolder would be "
                                        "over " +
                                        std::to_string(PATH_TEXT_SIZE - 1) + " characters");
-            } else if (!targets.insert(Lower(target)).second) {
-                in.Fault(at, where + "another file has the same target " +
-                                 DecodeText(target, in.codePage));
+            } else {
+                auto [other, fresh] = targets.emplace(Lower(target), where);
+                if (!fresh)
+                    in.Fault(at, where + "the same target as " +
+                                     other->second.substr(0, other->second.size() - 2) + ", " +
+                                     DecodeText(target, in.codePage));
             }
         }
         if (in.Bool(table, "alwaysReplace", where)) entry.flags |= ENTRY_ALWAYS_REPLACE;
@@ -343,16 +483,13 @@ void ReadMoves(Reader& in, const toml::table& root, WriterPackage* package) {
     for (std::size_t r = 0; r < moves->size(); ++r) {
         const toml::table& table = *moves->get(r)->as_table();
         std::string where = "move " + std::to_string(r + 1) + ": ";
-        in.CheckKeys(table, {"from", "to"}, where);
         WriterMove move;
         std::string from, to;
         const toml::node* fromNode = in.String(table, "from", true, where, &from);
         const toml::node* toNode = in.String(table, "to", true, where, &to);
         if (fromNode &&
-            in.Encode(fromNode, from, sizeof(ShortcutMoveRecord::from), where + "from",
-                      &move.from) &&
-            ShortcutTagOf(move.from.c_str()) < 0)
-            in.Fault(fromNode, where + "from '" + from + "' begins with no known tag");
+            in.Encode(fromNode, from, sizeof(ShortcutMoveRecord::from), where + "from", &move.from))
+            CheckLinkPath(in, fromNode, from, move.from, where + "from");
         // The update program deletes the shortcut when `to` does not resolve; only an empty
         // `to` says so on purpose.
         if (toNode &&
@@ -360,7 +497,36 @@ void ReadMoves(Reader& in, const toml::table& root, WriterPackage* package) {
             !move.to.empty() && ShortcutTagOf(move.to.c_str()) < 0)
             in.Fault(toNode,
                      where + "to '" + to + "' begins with no known tag (leave it empty to delete)");
+        else if (toNode && !move.to.empty())
+            CheckLinkPath(in, toNode, to, move.to, where + "to");
         package->moves.push_back(move);
+    }
+}
+
+// Keys are checked before any is read, so that a key explained as misspelt or misplaced is
+// not also reported missing.
+void CheckAllKeys(Reader& in, const toml::table& root) {
+    in.CheckKeys(root,
+                 {"codePage", "title", "versionText", "registryKey", "valueName", "defaultFolder",
+                  "subFolder", "executionLevel", "runningApp", "file", "move"},
+                 "", root, nullptr);
+    struct Kind {
+        const char* key;
+        const char* where;
+        std::initializer_list<const char*> known;
+    } kinds[] = {
+        {"runningApp", "runningApp ", {"windowClass", "message"}},
+        {"file",
+         "file ",
+         {"source", "folder", "fileName", "alwaysReplace", "runAfter", "shortcuts"}},
+        {"move", "move ", {"from", "to"}},
+    };
+    for (const Kind& kind : kinds) {
+        const toml::array* array = root.get(kind.key) ? root.get(kind.key)->as_array() : nullptr;
+        if (!array || !array->is_array_of_tables()) continue;
+        for (std::size_t i = 0; i < array->size(); ++i)
+            in.CheckKeys(*array->get(i)->as_table(), kind.known,
+                         kind.where + std::to_string(i + 1) + ": ", root, kind.key);
     }
 }
 
@@ -368,7 +534,7 @@ void ReadMoves(Reader& in, const toml::table& root, WriterPackage* package) {
 
 int LoadManifest(const std::string& path, ManifestResult* result) {
     *result = ManifestResult{};
-    Reader in{path, 0, result};
+    Reader in{path, 0, result, {}, {}};
     toml::parse_result parsed = toml::parse_file(path);
     if (!parsed) {
         const toml::parse_error& error = parsed.error();
@@ -376,19 +542,24 @@ int LoadManifest(const std::string& path, ManifestResult* result) {
         if (error.source().begin.line != 0)
             where += ":" + std::to_string(error.source().begin.line) + ":" +
                      std::to_string(error.source().begin.column);
-        result->faults.push_back(where + ": " + std::string(error.description()));
+        std::string what(error.description());
+        if (what.find("escape") != std::string::npos)
+            what +=
+                " (in double quotes a backslash begins an escape: use single quotes for "
+                "Windows paths)";
+        result->faults.push_back(where + ": " + what);
         return 0;
     }
+    std::ifstream file(fs::u8path(path), std::ios::binary);
+    for (std::string line; std::getline(file, line);) in.lines.push_back(line);
     const toml::table& root = parsed.table();
-    in.CheckKeys(root,
-                 {"codePage", "title", "versionText", "registryKey", "valueName", "defaultFolder",
-                  "subFolder", "executionLevel", "runningApp", "file", "move"},
-                 "");
+    CheckAllKeys(in, root);
     const toml::node* codePageNode = root.get("codePage");
     if (!codePageNode) {
-        in.Fault(&root,
-                 "missing key 'codePage' (the ANSI code page of the target machines, "
-                 "e.g. 932 or 1252)");
+        if (!in.explained.count({&root, "codePage"}))
+            in.Fault(&root,
+                     "missing key 'codePage' (the ANSI code page of the target machines, "
+                     "e.g. 932 or 1252)");
         return 0;
     }
     if (!codePageNode->is_integer() || codePageNode->as_integer()->get() <= 0 ||
@@ -438,4 +609,14 @@ std::string TomlString(const std::string& text) {
         }
     }
     return quoted + "\"";
+}
+
+bool IsManifestText(const unsigned char* bytes, std::size_t size) {
+    std::string_view text(reinterpret_cast<const char*>(bytes), size);
+    if (text.find('\0') != std::string_view::npos) return false;
+    toml::parse_result parsed = toml::parse(text);
+    if (!parsed) return false;
+    for (const char* key : {"codePage", "title", "file", "runningApp", "move"})
+        if (parsed.table().contains(key)) return true;
+    return false;
 }

@@ -13,6 +13,7 @@
 
 #include "base/text.h"
 #include "codepage.h"
+#include "manifest.h"
 #include "pe_resource.h"
 #include "rules/rules_seam.h"
 
@@ -55,14 +56,39 @@ int GetSystemFolder(char* folder) {
     return TextCopy(folder, PATH_TEXT_SIZE, g_systemFolder.c_str());
 }
 
-std::string NameFault(const std::string& text, int codePage, bool oneName) {
-    int placeholder = oneName ? -1 : FilePlaceholderOf(text.c_str());
-    std::string bytes =
-        placeholder < 0 ? text : text.substr(std::strlen(FILE_PLACEHOLDER_NAMES[placeholder]));
+std::string NameFault(const std::string& text, int codePage, NameKind kind) {
+    std::string bytes = text;
+    if (kind == NameKind::Folder || kind == NameKind::Shortcut) {
+        int k = kind == NameKind::Folder ? FilePlaceholderOf(text.c_str())
+                                         : ShortcutTagOf(text.c_str());
+        const char* name = k < 0                      ? ""
+                           : kind == NameKind::Folder ? FILE_PLACEHOLDER_NAMES[k]
+                                                      : SHORTCUT_TAG_NAMES[k];
+        bytes = text.substr(std::strlen(name));
+    }
+    std::size_t start = 0;  // where the names begin, after a drive or UNC root
+    if (kind == NameKind::Absolute) {
+        bool drive = bytes.size() >= 3 && std::isalpha(static_cast<unsigned char>(bytes[0])) &&
+                     bytes[1] == ':' && (bytes[2] == '\\' || bytes[2] == '/');
+        bool unc = bytes.compare(0, 2, "\\\\") == 0;
+        if (!drive && !unc)
+            return "is not a full path: it must begin with a drive (C:\\) or a network share "
+                   "(\\\\server\\share)";
+        start = 3;
+        if (unc) {
+            std::size_t server = bytes.find('\\', 2);
+            start = server == std::string::npos ? server : bytes.find('\\', server + 1);
+            if (start == std::string::npos) start = bytes.size();
+            if (server == std::string::npos || server == 2 || start == server + 1)
+                return "names no share: a network folder is \\\\server\\share\\folder";
+        }
+        if (bytes.find_first_not_of('\\', start) == std::string::npos)
+            return "names the root of a drive or share, not the product's folder";
+    }
     // Split where Windows splits: a single-byte '\\' or '/', never the second byte of a
     // character.
     std::vector<std::string> parts(1);
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
+    for (std::size_t i = start; i < bytes.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(bytes[i]);
         if (IsLeadByte(codePage, c) && i + 1 < bytes.size()) {
             parts.back() += bytes.substr(i++, 2);
@@ -77,16 +103,25 @@ std::string NameFault(const std::string& text, int codePage, bool oneName) {
         if (c != 0 && std::strchr("\"|*?<>", c))
             return std::string("holds '") + static_cast<char>(c) +
                    "', which Windows does not allow";
+        // The program makes a shortcut's folders at its backslashes only.
+        if (c == '/' && kind == NameKind::Shortcut)
+            return "holds '/'; put '\\' between a shortcut's folders";
         if (c == '\\' || c == '/') {
-            if (oneName) return "holds a '\\' or '/'; a file's folders belong in its folder";
-            if (i == 0) continue;
+            if (kind == NameKind::File)
+                return "holds a '\\' or '/'; a file's folders belong in its folder";
+            if (kind == NameKind::Relative && i == 0)
+                return "begins with a '\\' or '/'; it is appended after one";
+            if (i == start) continue;
             parts.emplace_back();
             continue;
         }
         parts.back() += static_cast<char>(c);
     }
-    if (!oneName && !bytes.empty() && bytes[0] != '\\' && bytes[0] != '/')
-        return "goes on from its placeholder without a backslash, into another folder";
+    if ((kind == NameKind::Folder || kind == NameKind::Shortcut) && !bytes.empty() &&
+        bytes[0] != '\\' && bytes[0] != '/')
+        return kind == NameKind::Folder
+                   ? "goes on from its placeholder without a backslash, into another folder"
+                   : "goes on from its tag without a backslash, into another folder";
     static const char* const DEVICES[] = {"CON", "PRN", "AUX", "NUL"};
     for (const std::string& part : parts) {
         if (part.empty()) continue;
@@ -179,6 +214,12 @@ int FindPackageInBytes(PackageFile* file, std::string* error) {
     }
     if (size > 0xFFFFFFFFu) {
         *error = "larger than 4 GiB, more than a package can be";
+        return 0;
+    }
+    if (IsManifestText(data, size)) {
+        *error =
+            "a manifest, not a package: 'tidepack build MANIFEST -o PACKAGE' makes the "
+            "package from it";
         return 0;
     }
     file->image = PackageImage{data, static_cast<std::uint32_t>(size)};
@@ -356,4 +397,11 @@ int WriteFileWhole(const std::string& path, const std::vector<unsigned char>& by
     }
     if (!ok) std::remove(name.data());
     return ok ? 1 : 0;
+}
+
+std::string Count(std::uint64_t count, const std::string& singular, const std::string& plural) {
+    return std::to_string(count) + " " +
+           (count == 1       ? singular
+            : plural.empty() ? singular + "s"
+                             : plural);
 }

@@ -81,6 +81,15 @@ extern const char* const FILE_PLACEHOLDER_NAMES[3];
 int ShortcutTagOf(const char* text);
 int FilePlaceholderOf(const char* text);
 
-// Why Windows cannot hold `text` (in `codePage`) where the program puts it: as a file name
-// (`oneName`), or as a folder (its placeholder, then the rest checked). "" when it can.
-std::string NameFault(const std::string& text, int codePage, bool oneName);
+// What a text names, for NameFault: one file name; a placeholder then its folders; a full
+// folder (a drive or UNC root, then folders); folders appended after a backslash; a shortcut
+// tag then its folders and name.
+enum class NameKind { File, Folder, Absolute, Relative, Shortcut };
+
+// Why Windows cannot hold `text` (in `codePage`) where the program puts it as a `kind`: control
+// characters, characters Windows refuses, '..', device names, a name ending in a dot or space,
+// a missing separator after a placeholder or tag. "" when it can.
+std::string NameFault(const std::string& text, int codePage, NameKind kind);
+
+// "1 file", "2 files"; `plural` for irregular ones.
+std::string Count(std::uint64_t count, const std::string& singular, const std::string& plural = "");

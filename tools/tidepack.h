@@ -58,9 +58,10 @@ int BuildPackageBytes(const BuildOptions& options, ManifestResult* manifest,
                       std::vector<unsigned char>* bytes, std::FILE* err);
 
 // Writes a starting manifest (to `manifestPath`, or `out` when empty) with the files of
-// `newDir` that are missing from `oldDir` or differ from their copy there.
+// `newDir` that are missing from `oldDir` or differ from their copy there. An existing
+// `manifestPath` is replaced only when `force` is set.
 int DiffReleases(const std::string& oldDir, const std::string& newDir,
-                 const std::string& manifestPath, std::FILE* out, std::FILE* err);
+                 const std::string& manifestPath, bool force, std::FILE* out, std::FILE* err);
 
 struct ProgramOptions {
     std::string input;   // a manifest (.toml) or a package

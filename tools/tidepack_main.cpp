@@ -35,8 +35,9 @@ const char* const USAGE =
     "  verify [--codepage N] FILE\n"
     "      Check every bound, stream, text and table of a package or patch program, and a\n"
     "      program's Authenticode signature: the signer, and whether it still holds.\n"
-    "  diff OLD_DIR NEW_DIR [-o MANIFEST]\n"
+    "  diff OLD_DIR NEW_DIR [-o MANIFEST [--force]]\n"
     "      Write a starting manifest with the files of NEW_DIR that are new or changed.\n"
+    "      An existing MANIFEST is replaced only with --force.\n"
     "  program INPUT -o Patch.exe [--stub FILE] [--best] [SIGNING]\n"
     "      Write INPUT (a manifest .toml, or a package) into a copy of the update program\n"
     "      as its RCDATA 1, with the execution level its registryKey's root needs (the\n"
@@ -112,6 +113,7 @@ int main(int argc, char** argv) {
     BuildOptions build;
     ProgramOptions program;
     std::string output, error;
+    bool force = false;
     std::vector<std::string> operands;
     bool passwordGiven = false, pinGiven = false, timeoutGiven = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -202,6 +204,9 @@ int main(int argc, char** argv) {
                              "keeps zopfli's stream wherever it is the smaller\n");
             build.compression = program.compression = Compression::Best;
             taken = true;
+        } else if (command == "diff" && arg == "--force") {
+            force = true;
+            taken = true;
         } else if (command == "build" && TakeValue(args, &i, "--threads", &value, &error)) {
             unsigned long number = 0;
             if (error.empty() && !ParseNumber(value, 1024, &number))
@@ -266,7 +271,8 @@ int main(int argc, char** argv) {
     }
     if (command == "diff") {
         if (operands.size() != 2) return Usage("diff needs OLD_DIR and NEW_DIR");
-        return DiffReleases(operands[0], operands[1], output, stdout, stderr);
+        if (force && output.empty()) return Usage("--force goes with -o MANIFEST");
+        return DiffReleases(operands[0], operands[1], output, force, stdout, stderr);
     }
     return Usage("unknown command '" + command + "'");
 }

@@ -204,11 +204,12 @@ int VerifyLoadedPackage(const ListOptions& options, const PackageFile& file, std
             where = "entry " + std::to_string(i) + " (" + DecodeText(fileName, options.codePage) +
                     "): ";
         std::string fault;
-        if (fileName && !(fault = NameFault(fileName, options.codePage, true)).empty())
+        if (fileName && !(fault = NameFault(fileName, options.codePage, NameKind::File)).empty())
             check.Fault(at, where + "fileName " + fault);
         if (folder && FilePlaceholderOf(folder) < 0) {
             check.Fault(at, where + "folder begins with no file placeholder; the entry is skipped");
-        } else if (folder && !(fault = NameFault(folder, options.codePage, false)).empty()) {
+        } else if (folder &&
+                   !(fault = NameFault(folder, options.codePage, NameKind::Folder)).empty()) {
             check.Fault(at, where + "folder " + fault);
         } else if (fileName && folder) {
             char target[PATH_TEXT_SIZE];
@@ -294,9 +295,9 @@ int VerifyLoadedPackage(const ListOptions& options, const PackageFile& file, std
                      check.faults == 1 ? "" : "s");
         return EXIT_FAULT;
     }
-    std::fprintf(out,
-                 "%s: ok: %" PRId32 " entries, %" PRId32 " shortcut moves, %" PRIu32 " bytes%s%s\n",
-                 options.path.c_str(), count > 0 ? count : 0, moveCount > 0 ? moveCount : 0,
-                 image.size, file.origin.empty() ? "" : " in ", file.origin.c_str());
+    std::fprintf(out, "%s: ok: %s, %s, %" PRIu32 " bytes%s%s\n", options.path.c_str(),
+                 Count(count > 0 ? count : 0, "entry", "entries").c_str(),
+                 Count(moveCount > 0 ? moveCount : 0, "shortcut move").c_str(), image.size,
+                 file.origin.empty() ? "" : " in ", file.origin.c_str());
     return 0;
 }

@@ -216,9 +216,10 @@ TEST(CommandLine, Conventions) {
     WriteFile(dir / "good.pkg", SamplePackage());
     WriteFile(
         dir / "m.toml",
-        "codePage = 1252\ntitle = 't'\nversionText = ''\nregistryKey = 'HKEY_CURRENT_USER\\X'\n"
+        "codePage = 1252\ntitle = 't'\nversionText = '1'\nregistryKey = 'HKEY_CURRENT_USER\\X'\n"
         "valueName = ''\ndefaultFolder = 'C:\\X'\n[[file]]\nsource = 'new/a.txt'\n");
     WriteFile(dir / "new/a.txt", "a");
+    WriteFile(dir / "again.toml", "an older manifest");
     std::filesystem::create_directories(dir / "old");
     std::filesystem::create_symlink(dir / "good.pkg", dir / "link.pkg");
     std::filesystem::create_hard_link(dir / "new/a.txt", dir / "hard.txt");
@@ -265,7 +266,13 @@ TEST(CommandLine, Conventions) {
         {"build --threads 0 m.toml -o x", EXIT_USAGE, "",
          "--threads needs a number from 1 to 1024"},
         {"list --install-dir=D:\\\\X " + (dir / "good.pkg"), 0, "target   D:\\X\\tool.exe", ""},
-        {"verify " + (dir / "good.pkg"), 0, ": ok: 3 entries, 1 shortcut moves", ""},
+        {"verify " + (dir / "good.pkg"), 0, ": ok: 3 entries, 1 shortcut move,", ""},
+        {"verify " + m, EXIT_FAULT, "",
+         "a manifest, not a package: 'tidepack build MANIFEST -o PACKAGE' makes the package"},
+        {"diff " + (dir / "old") + " " + (dir / "new") + " -o " + m, EXIT_FAULT, "",
+         "m.toml already exists; nothing written (--force replaces it"},
+        {"diff " + (dir / "old") + " " + (dir / "new") + " -o " + (dir / "again.toml") + " --force",
+         0, "again.toml: 1 file new or changed, 0 unchanged", ""},
         {"verify " + (dir / "missing.pkg"), EXIT_FAULT, "", "missing.pkg: No such file"},
     };
     for (const Row& row : rows) {
@@ -279,6 +286,7 @@ TEST(CommandLine, Conventions) {
             EXPECT_NE(std::string::npos, run.err.find(row.err)) << run.err;
     }
     EXPECT_EQ("a", ReadFile(dir / "new/a.txt"));
+    EXPECT_NE(std::string::npos, ReadFile(m).find("versionText = '1'"));
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.pkg"));
 }
 
