@@ -143,12 +143,12 @@ def main():
                   f"{ms(product.tidewell)} vs {ms(product.floor)}: {rx(t_f)}",
                   None if t_f is None else t_f <= 1.5))
 
-    # The inflater trial: the program inflates with zlib; libdeflate would be worth taking only
-    # for a cut of 10% or more (and only if it took exactly zlib's streams, which it does not).
-    libdeflate_apply = fig(runs[("product", "tidewell-libdeflate")], "apply_ms")
-    cut = ratio(libdeflate_apply, product.tidewell)
+    # The inflater trial: the program inflates with libdeflate, which is worth its leniency
+    # (README, "The inflater") only while it cuts the apply by 10% or more against zlib.
+    zlib_apply = fig(runs[("product", "tidewell-zlib")], "apply_ms")
+    cut = ratio(product.tidewell, zlib_apply)
     goals.append(("libdeflate cuts the product corpus's apply by ≥ 10% against zlib",
-                  f"{ms(libdeflate_apply)} vs {ms(product.tidewell)} with zlib: "
+                  f"{ms(product.tidewell)} vs {ms(zlib_apply)} with zlib: "
                   + ("n/a" if cut is None else f"{(1 - cut) * 100:.0f}% less"),
                   None if cut is None else cut <= 0.90))
 

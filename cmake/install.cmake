@@ -50,4 +50,17 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS osslsigncode)
 # For keys on tokens and HSMs (--sign-pkcs11).
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS libengine-pkcs11-openssl)
 set(CPACK_STRIP_FILES bin/tidepack)
+# The same commit packs to the same bytes: the .deb's file times are SOURCE_DATE_EPOCH when the
+# one who runs cpack sets it, else the time of the commit built.
+execute_process(COMMAND git -C ${PROJECT_SOURCE_DIR} log -1 --format=%ct
+                OUTPUT_VARIABLE commit_time OUTPUT_STRIP_TRAILING_WHITESPACE
+                RESULT_VARIABLE git_failed ERROR_QUIET)
+if(NOT git_failed AND commit_time MATCHES "^[0-9]+$")
+    set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/cpack-source-date.cmake)
+    file(WRITE ${CPACK_PROJECT_CONFIG_FILE}
+         "if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})\n"
+         "    set(ENV{SOURCE_DATE_EPOCH} ${commit_time})\n"
+         "endif()\n")
+endif()
 include(CPack)
+

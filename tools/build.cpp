@@ -43,8 +43,8 @@ int LibdeflateStream(libdeflate_compressor* compressor, const std::vector<unsign
     return size > 0;
 }
 
-// The update program inflates with zlib: a stream counts only when zlib gives back exactly
-// `data` from all of it.
+// A stream counts only when zlib, the stricter of the update program's two inflaters, gives
+// back exactly `data` from all of it.
 bool InflatesTo(const std::vector<unsigned char>& stream, const std::vector<unsigned char>& data) {
     std::uint64_t compared = 0;
     bool same = true;

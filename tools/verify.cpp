@@ -1,4 +1,6 @@
 #include <zlib.h>
+// The system's header by its full path, as in build.cpp.
+#include TIDEPACK_LIBDEFLATE_H
 
 #include <algorithm>
 #include <cinttypes>
@@ -15,6 +17,21 @@
 namespace {
 
 using StreamKey = std::pair<std::uint32_t, std::uint32_t>;  // streamOffset, compressedSize
+
+// Whether libdeflate, which the update program inflates with, makes exactly `size` bytes of the
+// stream with its Adler-32 right. No stream inflates more than 1,032 times its length, so a
+// larger size is refused before it is allocated.
+bool LibdeflateTakes(const unsigned char* stream, std::uint32_t compressedSize,
+                     std::uint32_t size) {
+    if (size > std::uint64_t{compressedSize} * 1032) return false;
+    libdeflate_decompressor* decompressor = libdeflate_alloc_decompressor();
+    if (!decompressor) return false;
+    std::vector<unsigned char> out(size);
+    bool takes = libdeflate_zlib_decompress(decompressor, stream, compressedSize, out.data(), size,
+                                            nullptr) == LIBDEFLATE_SUCCESS;
+    libdeflate_free_decompressor(decompressor);
+    return takes;
+}
 
 struct Verifier {
     const ListOptions& options;
@@ -52,14 +69,21 @@ struct Verifier {
     }
 
     // Checks that the stream ends exactly at `compressedSize` with exactly `size` bytes; zlib
-    // checks the Adler-32.
-    void Stream(const PackageEntry& entry, const Inflated& inflated, const std::string& where) {
+    // checks the Adler-32. A stream zlib refuses and the update program would take is named
+    // as such, so that no package ships that the two read differently.
+    void Stream(const PackageEntry& entry, const unsigned char* stream, const Inflated& inflated,
+                const std::string& where) {
         std::string at = "stream at offset " + std::to_string(entry.streamOffset) + ": ";
         if (inflated.result == Z_MEM_ERROR) {
             Fault(entry.streamOffset, where + "zlib could not start");
         } else if (inflated.produced > entry.size) {
             Fault(entry.streamOffset, where + at + "inflates to more than size " +
                                           std::to_string(entry.size) + " bytes");
+        } else if ((inflated.result == Z_DATA_ERROR || inflated.result == Z_NEED_DICT) &&
+                   LibdeflateTakes(stream, entry.compressedSize, entry.size)) {
+            Fault(entry.streamOffset,
+                  where + at +
+                      "accepted by the update program, refused by zlib: " + inflated.message);
         } else if (inflated.result == Z_DATA_ERROR || inflated.result == Z_NEED_DICT) {
             Fault(entry.streamOffset, where + at + "damaged: zlib says " + inflated.message);
         } else if (inflated.result != Z_STREAM_END) {
@@ -242,7 +266,7 @@ int VerifyLoadedPackage(const ListOptions& options, const PackageFile& file, std
                                                                       : limit->second.largestSize))
                        .first;
         }
-        check.Stream(*entry, done->second, where);
+        check.Stream(*entry, stream, done->second, where);
     }
 
     std::int32_t moveCount = 0;

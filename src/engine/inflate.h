@@ -1,7 +1,7 @@
 // Inflating one entry's stream, whole, into a buffer of exactly its size. Two builds exist:
-// zlib's uncompress (the default) and libdeflate's decompressor (CMake:
-// TIDEWELL_INFLATER=libdeflate; about twice zlib's speed on whole buffers, but it also takes a
-// stream whose one-codeword Huffman code uses its unused codeword, which zlib refuses).
+// libdeflate's decompressor (the default; about twice zlib's speed on whole buffers) and zlib's
+// uncompress (CMake: TIDEWELL_INFLATER=zlib). libdeflate also takes a few kinds of stream that
+// zlib refuses and no compressor writes; README, "The inflater", names them.
 #pragma once
 
 #include <cstdint>

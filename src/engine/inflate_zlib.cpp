@@ -12,7 +12,10 @@ void CloseInflater(Inflater*) {}
 
 int InflateZlibStream(Inflater*, const unsigned char* stream, std::uint32_t compressedSize,
                       unsigned char* out, std::uint32_t size) {
-    uLongf length = size;
-    if (uncompress(out, &length, stream, compressedSize) != Z_OK) return 0;
+    // Given no room, uncompress inflates into a byte of its own and reports a stream of one
+    // byte as empty; one byte of room of ours tells the two apart.
+    unsigned char spare;
+    uLongf length = size == 0 ? 1 : size;
+    if (uncompress(size == 0 ? &spare : out, &length, stream, compressedSize) != Z_OK) return 0;
     return length == size;
 }

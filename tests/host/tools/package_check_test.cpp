@@ -72,6 +72,16 @@ TEST(Verify, FindsEachDamage) {
              p[EntryField(p, 1, OFFSET) + EntryField(p, 1, COMPRESSED) - 1] ^= 1;
          },
          "entry 1 (a.dll): stream at offset 15625: damaged: zlib says incorrect data check"},
+        {"only libdeflate takes it",
+         [](std::string& p) {
+             // A fixed block: 'x', then length symbol 286 (258 for libdeflate) at distance 1.
+             const char stream[] = "\x78\x01\xab\x18\x03\x00\xab\x66\x79\x69";
+             std::memcpy(&p[EntryField(p, 1, OFFSET)], stream, 10);
+             SetEntryField(&p, 1, COMPRESSED, 10);
+             SetEntryField(&p, 1, SIZE, 259);
+         },
+         "entry 1 (a.dll): stream at offset 15625: accepted by the update program, refused by "
+         "zlib: invalid literal/length code"},
         {"size one more", [](std::string& p) { SetEntryField(&p, 0, SIZE, 3005); },
          "inflates to 3004 bytes, not size 3005"},
         {"size one less", [](std::string& p) { SetEntryField(&p, 0, SIZE, 3003); },
