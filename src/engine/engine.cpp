@@ -130,7 +130,11 @@ void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunF
         }
         if (entry.flags & ENTRY_RUN_AFTER) AddRunAfter(runAfter, targetPath);
         const char* shortcutText = PackageText(image, entry.shortcutText);
-        if (shortcutText && shortcutText[0] != '\0') ApplyShortcutSpecs(shortcutText, targetPath);
+        if (shortcutText && shortcutText[0] != '\0') {
+            // The shortcut is made to the file in its place.
+            FinishReplaces();
+            ApplyShortcutSpecs(shortcutText, targetPath);
+        }
     }
     FreeEntryBuffer(buffer);
 }
@@ -190,6 +194,7 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
     }
 
     if (folders.inflater) CloseInflater(folders.inflater);
+    FinishReplaces();
 
     for (int k = 0; k < runAfter.count; ++k) RunAndWait(runAfter.paths[k].text);
     FreeRunAfterList(&runAfter);

@@ -63,8 +63,13 @@ void ReleaseTempFile(void* held);
 // it was or a complete copy of the data, never missing or partial, also after a power cut, and
 // nothing else is left in the target's folder (a copy that cannot be removed is removed at the
 // next restart). The new file keeps the installed one's hidden and system attributes and its
-// explicit permissions. 1 when the target was replaced.
+// explicit permissions. The step may finish after the call returns: FinishReplaces waits for
+// it, and a later step on the same path (InstalledFileExists, ReplaceTargetFile) waits for it
+// itself. 1 when the data was staged beside the target to replace it; 0 when the installed
+// file stays for certain.
 int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target, RetryBudget* retry);
+// Returns when every replace started has finished.
+void FinishReplaces();
 
 // --- memory for one entry's data
 

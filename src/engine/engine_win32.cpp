@@ -121,6 +121,9 @@ int WaitToRetry(DWORD error, RetryBudget* retry) {
     return 1;
 }
 
+// Defined with the replaces in flight, below.
+void WaitForReplaceOf(const char* target);
+
 // The last unique number tried, shared by every name this process makes.
 LONG g_unique = 0;
 
@@ -232,6 +235,7 @@ int WriteTempFile(const char* folder, const void* data, std::uint32_t size, char
 }
 
 int InstalledFileExists(const char* path) {
+    WaitForReplaceOf(path);
     if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return 1;
     // Any other failure (no access, say) leaves the question to the version rule.
     DWORD error = GetLastError();
@@ -258,6 +262,104 @@ void* HoldTempFile(const char* path, const void* data, std::uint32_t size, Retry
 
 void ReleaseTempFile(void* held) { CloseHandle(static_cast<HANDLE>(held)); }
 
+namespace {
+
+// Flushing a staged copy waits for the disk. The flushes of several copies, overlapping one
+// another and the next entries' inflating and writing, cost far less than one after another;
+// each rename still follows its own copy's flush. So up to REPLACES_IN_FLIGHT replaces are
+// finished on the thread pool while the run goes on.
+constexpr LONG REPLACES_IN_FLIGHT = 8;
+
+struct Replace {
+    volatile LONG busy;  // set by the run's thread, cleared by the pool thread that finishes it
+    HANDLE file;         // the staged copy, written whole, still open for writing
+    char staged[PATH_TEXT_SIZE];
+    char target[PATH_TEXT_SIZE];
+    RetryBudget retry;  // what the entry's earlier steps left of its budget
+};
+
+// Only the run's worker thread starts replaces and waits for them.
+Replace g_replaces[REPLACES_IN_FLIGHT];
+HANDLE g_freeReplaces = nullptr;  // a semaphore: how many of g_replaces are free
+
+// Removes a staged copy that did not take the target's place.
+void RemoveStaged(const char* staged, RetryBudget* retry) {
+    while (!DeleteFileA(staged)) {
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) return;
+        if (!WaitToRetry(error, retry)) {
+            // Still held: gone at the next restart rather than left in the product's folder.
+            MoveFileExA(staged, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+            return;
+        }
+    }
+}
+
+// Flushes, closes and renames the staged copy over the target; on failure removes the copy.
+void CompleteReplace(HANDLE file, const char* staged, const char* target, RetryBudget* retry) {
+    int ready = 1;
+#ifndef TIDEWELL_BENCH_NO_FLUSH
+    // The data must be on the disk before the rename is: NTFS may commit the rename first, and
+    // a power cut would then leave a target of the right size full of zeros.
+    ready = FlushFileBuffers(file);
+#endif
+    ready = CloseHandle(file) && ready;
+    // The staged copy counts as well: a scanner opens a file the moment it is closed.
+    while (ready &&
+           !MoveFileExA(staged, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        ready = WaitToRetry(GetLastError(), retry);
+    if (!ready) RemoveStaged(staged, retry);
+}
+
+DWORD WINAPI CompleteOnPool(LPVOID parameter) {
+    Replace* replace = static_cast<Replace*>(parameter);
+    CompleteReplace(replace->file, replace->staged, replace->target, &replace->retry);
+    InterlockedExchange(&replace->busy, 0);
+    ReleaseSemaphore(g_freeReplaces, 1, nullptr);
+    return 0;
+}
+
+// Returns once no replace of `target` is in flight, so that entries sharing a target keep
+// their order. An unfinished replace of another target is not waited for.
+void WaitForReplaceOf(const char* target) {
+    for (const Replace& replace : g_replaces) {
+        if (replace.busy && lstrcmpiA(replace.target, target) == 0) {
+            FinishReplaces();
+            return;
+        }
+    }
+}
+
+// Hands the written staged copy to the pool; finishes it here when it cannot.
+void StartCompleteReplace(HANDLE file, const char* staged, const char* target, RetryBudget* retry) {
+    if (!g_freeReplaces)
+        g_freeReplaces = CreateSemaphoreA(nullptr, REPLACES_IN_FLIGHT, REPLACES_IN_FLIGHT, nullptr);
+    if (g_freeReplaces && WaitForSingleObject(g_freeReplaces, INFINITE) == WAIT_OBJECT_0) {
+        for (Replace& replace : g_replaces) {
+            if (replace.busy) continue;
+            replace.busy = 1;
+            replace.file = file;
+            lstrcpynA(replace.staged, staged, PATH_TEXT_SIZE);
+            lstrcpynA(replace.target, target, PATH_TEXT_SIZE);
+            replace.retry = *retry;
+            if (QueueUserWorkItem(CompleteOnPool, &replace, WT_EXECUTELONGFUNCTION)) return;
+            replace.busy = 0;
+            break;
+        }
+        ReleaseSemaphore(g_freeReplaces, 1, nullptr);
+    }
+    CompleteReplace(file, staged, target, retry);
+}
+
+}  // namespace
+
+void FinishReplaces() {
+    if (!g_freeReplaces) return;
+    // Every slot taken back means every replace handed off has finished.
+    for (LONG i = 0; i < REPLACES_IN_FLIGHT; ++i) WaitForSingleObject(g_freeReplaces, INFINITE);
+    ReleaseSemaphore(g_freeReplaces, REPLACES_IN_FLIGHT, nullptr);
+}
+
 int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target,
                       RetryBudget* retry) {
     // The new copy is made beside the target, so that the rename over it stays on one volume
@@ -267,6 +369,7 @@ int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target,
     char* lastBackslash = const_cast<char*>(FindLastBackslash(folder));
     if (!lastBackslash) return 0;
     lastBackslash[1] = '\0';
+    WaitForReplaceOf(target);
 
     // Windows refuses to delete or overwrite a read-only file; the rename must not be the
     // one way around that (Wine's rename allows it).
@@ -293,33 +396,13 @@ int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target,
     if (ready && security)
         ready = SetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, security);
     if (security && security != room) LocalFree(security);
-#ifndef TIDEWELL_BENCH_NO_FLUSH
-    // The data must be on the disk before the rename is: NTFS may commit the rename first, and
-    // a power cut would then leave a target of the right size full of zeros.
-    if (ready) ready = FlushFileBuffers(file);
-#endif
-    ready = CloseHandle(file) && ready;
-
-    if (ready) {
-        // The staged copy counts as well: a scanner opens a file the moment it is closed.
-        while (!MoveFileExA(staged, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            if (!WaitToRetry(GetLastError(), retry)) {
-                ready = 0;
-                break;
-            }
-        }
-        if (ready) return 1;
+    if (!ready) {
+        CloseHandle(file);
+        RemoveStaged(staged, retry);
+        return 0;
     }
-    while (!DeleteFileA(staged)) {
-        DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND) break;
-        if (!WaitToRetry(error, retry)) {
-            // Still held: gone at the next restart rather than left in the product's folder.
-            MoveFileExA(staged, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-            break;
-        }
-    }
-    return 0;
+    StartCompleteReplace(file, staged, target, retry);
+    return 1;
 }
 
 // --- memory

@@ -159,6 +159,8 @@ int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target, 
     return 1;
 }
 
+void FinishReplaces() { Record("FinishReplaces"); }
+
 void* AllocEntryBuffer(std::size_t bytes) {
     bool fails = State().failingAllocs.count(bytes) > 0;
     Record("Alloc " + std::to_string(bytes) + (fails ? " FAIL" : ""));

@@ -120,9 +120,11 @@ TEST_F(Engine, OneEntryRunsEveryStepInOrder) {
                        "IsNewerOrSame " + temp + " > " + target,
                        "Release",
                        "Replace " + target,
+                       "FinishReplaces",
                        "Shortcuts <Desktop>\\Tool; > " + target,
                        "Free",
                        "SetProgress 100",
+                       "FinishReplaces",
                        "RunAndWait " + target,
                        "Move <Desktop>\\Old > <ProgramMenu>\\New",
                        "FreeResource"},
@@ -434,7 +436,8 @@ TEST_F(Engine, NoEntriesStillAsksForBothFolders) {
 
         ASSERT_EQ(1, Run(bytes));
 
-        EXPECT_EQ(Concat({{"ResolveInstallDir", "GetTempPath", "FreeResource"}, kCompletion}),
+        EXPECT_EQ(Concat({{"ResolveInstallDir", "GetTempPath", "FinishReplaces", "FreeResource"},
+                          kCompletion}),
                   Calls(AllCalls().begin() + 11, AllCalls().end()))
             << "no entry, and no move table, since it is found behind the last entry";
     }
