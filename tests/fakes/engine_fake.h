@@ -8,8 +8,8 @@
 //   "LoadResource", "LockResource", "SizeofResource", "FreeResource", "GetTempPath",
 //   "GetTempFileName <name or FAIL>", "Write <path> <size> [FAIL]", "Hold <path> [FAIL]",
 //   "Release", "Replace <target> [FAIL]", "FinishReplaces", "Alloc <bytes> [FAIL]", "Free",
-//   "RunAndWait <path>", "ResolveInstallDir", "ResolveTargetPath <fileName>|<folder>", "IsNewerOrSame <new> >
-//   <installed>", "Shortcuts <text> > <target>", "Move <from> > <to>"
+//   "RunAndWait <path>", "ResolveInstallDir", "ResolveTargetPath <fileName>|<folder>",
+//   "IsNewerOrSame <new> > <installed>", "Shortcuts <text> > <target>", "Move <from> > <to>"
 #pragma once
 
 #include <cstdint>

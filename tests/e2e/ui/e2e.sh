@@ -686,7 +686,7 @@ is_hidden() {
 }
 
 # Update to Finish on the English product with a file held from another process; prints the
-# seconds from Update to done.
+# milliseconds from Update to done.
 apply_english_holding() {  # FILE MS
     start_program "$TW_ENGLISH_EXE"
     driver find >/dev/null || { fail "no dialog"; return; }
@@ -711,8 +711,11 @@ case_held_files() {
     apply_english_holding Notes.exe 1200
     wait "$holder_pid"
     expect_product_updated "$ENGLISH_DIR"
-    is_hidden "$win_dir\readme.txt" && echo "ok: the replaced readme.txt is still hidden" ||
+    if is_hidden "$win_dir\readme.txt"; then
+        echo "ok: the replaced readme.txt is still hidden"
+    else
         fail "the replaced readme.txt is no longer hidden"
+    fi
 
     install_english
     apply_english_holding notecore.dll 30000
