@@ -185,14 +185,14 @@ int HoldsExactly(HANDLE file, const void* data, std::uint32_t size) {
     }
 }
 
-// The attributes the installed file keeps when it is replaced; read-only is refused earlier.
-constexpr DWORD KEPT_ATTRIBUTES =
-    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+// The attributes the installed file keeps, the ones CreateFileA takes for a new file;
+// read-only is refused earlier.
+constexpr DWORD KEPT_ATTRIBUTES = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
-// The installed file's security descriptor (its DACL) in `descriptor`, when it has any entry
-// of its own or is protected from its folder's; null when it only inherits what the staged
-// copy beside it inherits anyway. A descriptor larger than `room` is put in a block of its own,
-// to be freed with LocalFree when it is not `room`.
+// The installed file's security descriptor (its DACL) when it has an entry of its own or is
+// protected from its folder's; null when it only inherits what the staged copy beside it
+// inherits anyway. It is read into `room` when it fits, else into a block of its own, to be
+// freed with LocalFree when it is not `room`.
 PSECURITY_DESCRIPTOR ExplicitSecurity(const char* target, void* room, DWORD roomSize) {
     PSECURITY_DESCRIPTOR descriptor = room;
     DWORD needed = 0;
