@@ -287,7 +287,7 @@ def main():
         if case not in cases or with_flush is None or without is None:
             continue
         entries = cases[case]["entries"]
-        flush_rows.append(f"| {case} ({entries:,} entries) | {ms(with_flush)} | {ms(without)} | "
+        flush_rows.append(f"| {case} ({entries:,} {'entry' if entries == 1 else 'entries'}) | {ms(with_flush)} | {ms(without)} | "
                           f"{(with_flush - without) / entries:.2f} ms | "
                           f"{rx(ratio(with_flush, without))} |")
     if flush_rows:
