@@ -278,6 +278,26 @@ def main():
           f"{mib(big.peak)} |")
     w("")
 
+    # What the flush of each staged copy before its rename costs: the same package applied by
+    # a build without it, in the same rounds.
+    flush_rows = []
+    for case in ["product"] + scale + ["big"]:
+        with_flush = fig(runs[(case, "tidewell")], "apply_ms")
+        without = fig(runs[(case, "tidewell-noflush")], "apply_ms")
+        if case not in cases or with_flush is None or without is None:
+            continue
+        entries = cases[case]["entries"]
+        flush_rows.append(f"| {case} ({entries:,} {'entry' if entries == 1 else 'entries'}) | {ms(with_flush)} | {ms(without)} | "
+                          f"{(with_flush - without) / entries:.2f} ms | "
+                          f"{rx(ratio(with_flush, without))} |")
+    if flush_rows:
+        w("## What the flush before each rename costs (medians, same rounds)\n")
+        w("The update program against a build of it that does not flush the staged copy before "
+          "renaming it over the target (`-DTIDEWELL_BENCH_NO_FLUSH=ON`, never shipped).\n")
+        w("| Case | Apply | Without the flush | Flush per entry | Ratio |\n|---|---|---|---|---|")
+        w("\n".join(flush_rows))
+        w("")
+
     w("## Peak memory (read from outside: the process's peak working set, i.e. the kernel's "
       "high-water mark of its resident set)\n")
     w(f"Empty Wine program (a console program that only waits): {mib(base['idle_peak'])}; "

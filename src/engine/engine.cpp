@@ -115,20 +115,26 @@ void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunF
         // lies in a folder that processes without the run's rights can write to. The version
         // rule still reads that file, held unchangeable and checked against the data.
         char tempFile[PATH_TEXT_SIZE];
+        RetryBudget retry;
+        StartRetryBudget(&retry);
         if (inflated && folders.tempFolder &&
-            WriteTempFile(folders.tempFolder, buffer, entry.size, tempFile)) {
+            WriteTempFile(folders.tempFolder, buffer, entry.size, tempFile, &retry)) {
             // Without an installed file the rule replaces whatever the packaged copy says.
             int replace = 1;
             if (!(entry.flags & ENTRY_ALWAYS_REPLACE) && InstalledFileExists(targetPath)) {
-                void* held = HoldTempFile(tempFile, buffer, entry.size);
+                void* held = HoldTempFile(tempFile, buffer, entry.size, &retry);
                 replace = held && IsNewerOrSame(tempFile, targetPath);
                 if (held) ReleaseTempFile(held);
             }
-            if (replace) ReplaceTargetFile(buffer, entry.size, targetPath);
+            if (replace) ReplaceTargetFile(buffer, entry.size, targetPath, &retry);
         }
         if (entry.flags & ENTRY_RUN_AFTER) AddRunAfter(runAfter, targetPath);
         const char* shortcutText = PackageText(image, entry.shortcutText);
-        if (shortcutText && shortcutText[0] != '\0') ApplyShortcutSpecs(shortcutText, targetPath);
+        if (shortcutText && shortcutText[0] != '\0') {
+            // The shortcut is made to the file in its place.
+            FinishReplaces();
+            ApplyShortcutSpecs(shortcutText, targetPath);
+        }
     }
     FreeEntryBuffer(buffer);
 }
@@ -188,6 +194,7 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
     }
 
     if (folders.inflater) CloseInflater(folders.inflater);
+    FinishReplaces();
 
     for (int k = 0; k < runAfter.count; ++k) RunAndWait(runAfter.paths[k].text);
     FreeRunAfterList(&runAfter);

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/retry.h"
+
 // --- the dialog (an HWND); on a missing window every operation does nothing
 
 void EnableUpdateButton(void* dialog, int enable);
@@ -35,6 +37,10 @@ std::uint32_t PackageResourceSize(void* found);
 void FreePackageResource(void* loaded);
 
 // --- files
+//
+// The steps that create, hold, rename or delete a file try again, drawing on `retry` (one budget
+// per entry), while Windows answers that another process holds the file (a sharing or lock
+// violation, or access denied); any other answer, or the budget spent, counts as a failure.
 
 // Fills `folder` (PATH_TEXT_SIZE bytes) with the user's temporary folder. 1 on success.
 int GetTempFolder(char* folder);
@@ -43,19 +49,27 @@ int GetTempFolder(char* folder);
 // name goes into `name` (PATH_TEXT_SIZE bytes). The file is made new: a file or link that
 // another process put under a name is never opened. 1 only when every byte was written; 0
 // otherwise (a partly written file may remain).
-int WriteTempFile(const char* folder, const void* data, std::uint32_t size, char* name);
+int WriteTempFile(const char* folder, const void* data, std::uint32_t size, char* name,
+                  RetryBudget* retry);
 // 0 only when there is no file at `path` (it or its folder is missing): the version rule's
 // answer is then known without reading anything.
 int InstalledFileExists(const char* path);
 // Keeps the written file at `path` from being changed until ReleaseTempFile, while readers
 // may still open it, and checks that it holds exactly `size` bytes of `data`. The held file,
 // or null when it could not be held or was changed since it was written.
-void* HoldTempFile(const char* path, const void* data, std::uint32_t size);
+void* HoldTempFile(const char* path, const void* data, std::uint32_t size, RetryBudget* retry);
 void ReleaseTempFile(void* held);
 // Puts `size` bytes of `data` at `target` in one step: afterwards `target` is either the file
-// it was or a complete copy of the data, never missing or partial, and nothing else is left in
-// the target's folder. 1 when the target was replaced.
-int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target);
+// it was or a complete copy of the data, never missing or partial, also after a power cut, and
+// nothing else is left in the target's folder (a copy that cannot be removed is removed at the
+// next restart). The new file keeps the installed one's hidden and system attributes and its
+// explicit permissions. The step may finish after the call returns: FinishReplaces waits for
+// it, and a later step on the same path (InstalledFileExists, ReplaceTargetFile) waits for it
+// itself. 1 when the data was staged beside the target to replace it; 0 when the installed
+// file stays for certain.
+int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target, RetryBudget* retry);
+// Returns when every replace started has finished.
+void FinishReplaces();
 
 // --- memory for one entry's data
 

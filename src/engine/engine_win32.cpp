@@ -108,13 +108,30 @@ int GetTempFolder(char* folder) {
 
 namespace {
 
+// 1 when the step that failed with `error` is worth trying again: another process (a virus
+// scanner, the indexer, a backup agent) may hold the file for a moment. The wait is taken
+// from the entry's budget; 0 when the failure is of another kind or the time is spent.
+int WaitToRetry(DWORD error, RetryBudget* retry) {
+    if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION &&
+        error != ERROR_ACCESS_DENIED)
+        return 0;
+    DWORD delay = NextRetryDelay(retry);
+    if (delay == 0) return 0;
+    Sleep(delay);
+    return 1;
+}
+
+// Defined with the replaces in flight, below.
+void WaitForReplaceOf(const char* target);
+
 // The last unique number tried, shared by every name this process makes.
 LONG g_unique = 0;
 
 // Creates a new file "<folder><prefix><hex>.tmp", as GetTempFileNameA does with 0 for its unique
 // number, and keeps it open for writing: no second open, no link followed (CREATE_NEW refuses
 // any name that exists, links included). The handle, or INVALID_HANDLE_VALUE.
-HANDLE CreateUniqueFile(const char* folder, const char* prefix, DWORD share, char* name) {
+HANDLE CreateUniqueFile(const char* folder, const char* prefix, DWORD access, DWORD share,
+                        DWORD attributes, char* name, RetryBudget* retry) {
     // Started from the clock, as GetTempFileNameA starts, so that runs seldom meet.
     InterlockedCompareExchange(&g_unique, static_cast<LONG>(GetTickCount() & 0xFFFF), 0);
     for (int attempt = 0; attempt < 0x10000; ++attempt) {
@@ -122,11 +139,14 @@ HANDLE CreateUniqueFile(const char* folder, const char* prefix, DWORD share, cha
         if (unique == 0) continue;
         if (!TextFormat(name, PATH_TEXT_SIZE, "%s%s%X.tmp", folder, prefix, unique))
             return INVALID_HANDLE_VALUE;
-        HANDLE file = CreateFileA(name, GENERIC_WRITE, share, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileA(name, access, share, nullptr, CREATE_NEW, attributes, nullptr);
         if (file != INVALID_HANDLE_VALUE) return file;
         DWORD error = GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+        // A name still held by a file being deleted answers "access denied": the next name
+        // is tried after the wait.
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS &&
+            !WaitToRetry(error, retry))
+            break;
     }
     name[0] = '\0';
     return INVALID_HANDLE_VALUE;
@@ -165,26 +185,72 @@ int HoldsExactly(HANDLE file, const void* data, std::uint32_t size) {
     }
 }
 
+// The attributes the installed file keeps, the ones CreateFileA takes for a new file;
+// read-only is refused earlier.
+constexpr DWORD KEPT_ATTRIBUTES = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+// The installed file's security descriptor (its DACL) when it has an entry of its own or is
+// protected from its folder's; null when it only inherits what the staged copy beside it
+// inherits anyway. It is read into `room` when it fits, else into a block of its own, to be
+// freed with LocalFree when it is not `room`.
+PSECURITY_DESCRIPTOR ExplicitSecurity(const char* target, void* room, DWORD roomSize) {
+    PSECURITY_DESCRIPTOR descriptor = room;
+    DWORD needed = 0;
+    if (!GetFileSecurityA(target, DACL_SECURITY_INFORMATION, descriptor, roomSize, &needed)) {
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0) return nullptr;
+        descriptor = LocalAlloc(LMEM_FIXED, needed);
+        if (!descriptor) return nullptr;
+        if (!GetFileSecurityA(target, DACL_SECURITY_INFORMATION, descriptor, needed, &needed)) {
+            LocalFree(descriptor);
+            return nullptr;
+        }
+    }
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL acl = nullptr;
+    int own = 0;
+    if (GetSecurityDescriptorControl(descriptor, &control, &revision) &&
+        GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted) && present) {
+        // No DACL at all (everyone has every right) is the installer's choice too.
+        own = (control & SE_DACL_PROTECTED) != 0 || !acl;
+        for (DWORD i = 0; !own && i < acl->AceCount; ++i) {
+            ACE_HEADER* ace = nullptr;
+            own =
+                !GetAce(acl, i, reinterpret_cast<void**>(&ace)) || !(ace->AceFlags & INHERITED_ACE);
+        }
+    }
+    if (own) return descriptor;
+    if (descriptor != room) LocalFree(descriptor);
+    return nullptr;
+}
+
 }  // namespace
 
-int WriteTempFile(const char* folder, const void* data, std::uint32_t size, char* name) {
-    HANDLE file = CreateUniqueFile(folder, "vq", FILE_SHARE_READ, name);
+int WriteTempFile(const char* folder, const void* data, std::uint32_t size, char* name,
+                  RetryBudget* retry) {
+    HANDLE file = CreateUniqueFile(folder, "vq", GENERIC_WRITE, FILE_SHARE_READ,
+                                   FILE_ATTRIBUTE_NORMAL, name, retry);
     return file != INVALID_HANDLE_VALUE && WriteAndClose(file, data, size);
 }
 
 int InstalledFileExists(const char* path) {
+    WaitForReplaceOf(path);
     if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return 1;
     // Any other failure (no access, say) leaves the question to the version rule.
     DWORD error = GetLastError();
     return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
-void* HoldTempFile(const char* path, const void* data, std::uint32_t size) {
+void* HoldTempFile(const char* path, const void* data, std::uint32_t size, RetryBudget* retry) {
     // Read access shared for reading only: the version reader can still open the file, while
     // nobody can write, rename or delete it until it is released. The check then reads what
-    // the rule will read.
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    // the rule will read. A scanner looking at the file just written is waited for.
+    HANDLE file;
+    do {
+        file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    } while (file == INVALID_HANDLE_VALUE && WaitToRetry(GetLastError(), retry));
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     BY_HANDLE_FILE_INFORMATION info;
     if (IsPlainFile(file, &info) && info.nFileSizeHigh == 0 && info.nFileSizeLow == size &&
@@ -196,7 +262,106 @@ void* HoldTempFile(const char* path, const void* data, std::uint32_t size) {
 
 void ReleaseTempFile(void* held) { CloseHandle(static_cast<HANDLE>(held)); }
 
-int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target) {
+namespace {
+
+// Flushing a staged copy waits for the disk. The flushes of several copies, overlapping one
+// another and the next entries' inflating and writing, cost far less than one after another;
+// each rename still follows its own copy's flush. So up to REPLACES_IN_FLIGHT replaces are
+// finished on the thread pool while the run goes on.
+constexpr LONG REPLACES_IN_FLIGHT = 8;
+
+struct Replace {
+    volatile LONG busy;  // set by the run's thread, cleared by the pool thread that finishes it
+    HANDLE file;         // the staged copy, written whole, still open for writing
+    char staged[PATH_TEXT_SIZE];
+    char target[PATH_TEXT_SIZE];
+    RetryBudget retry;  // what the entry's earlier steps left of its budget
+};
+
+// Only the run's worker thread starts replaces and waits for them.
+Replace g_replaces[REPLACES_IN_FLIGHT];
+HANDLE g_freeReplaces = nullptr;  // a semaphore: how many of g_replaces are free
+
+// Removes a staged copy that did not take the target's place.
+void RemoveStaged(const char* staged, RetryBudget* retry) {
+    while (!DeleteFileA(staged)) {
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) return;
+        if (!WaitToRetry(error, retry)) {
+            // Still held: gone at the next restart rather than left in the product's folder.
+            MoveFileExA(staged, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+            return;
+        }
+    }
+}
+
+// Flushes, closes and renames the staged copy over the target; on failure removes the copy.
+void CompleteReplace(HANDLE file, const char* staged, const char* target, RetryBudget* retry) {
+    int ready = 1;
+#ifndef TIDEWELL_BENCH_NO_FLUSH
+    // The data must be on the disk before the rename is: NTFS may commit the rename first, and
+    // a power cut would then leave a target of the right size full of zeros.
+    ready = FlushFileBuffers(file);
+#endif
+    ready = CloseHandle(file) && ready;
+    // The staged copy counts as well: a scanner opens a file the moment it is closed.
+    while (ready &&
+           !MoveFileExA(staged, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        ready = WaitToRetry(GetLastError(), retry);
+    if (!ready) RemoveStaged(staged, retry);
+}
+
+DWORD WINAPI CompleteOnPool(LPVOID parameter) {
+    Replace* replace = static_cast<Replace*>(parameter);
+    CompleteReplace(replace->file, replace->staged, replace->target, &replace->retry);
+    InterlockedExchange(&replace->busy, 0);
+    ReleaseSemaphore(g_freeReplaces, 1, nullptr);
+    return 0;
+}
+
+// Returns once no replace of `target` is in flight, so that entries sharing a target keep
+// their order. An unfinished replace of another target is not waited for.
+void WaitForReplaceOf(const char* target) {
+    for (const Replace& replace : g_replaces) {
+        if (replace.busy && lstrcmpiA(replace.target, target) == 0) {
+            FinishReplaces();
+            return;
+        }
+    }
+}
+
+// Hands the written staged copy to the pool; finishes it here when it cannot.
+void StartCompleteReplace(HANDLE file, const char* staged, const char* target, RetryBudget* retry) {
+    if (!g_freeReplaces)
+        g_freeReplaces = CreateSemaphoreA(nullptr, REPLACES_IN_FLIGHT, REPLACES_IN_FLIGHT, nullptr);
+    if (g_freeReplaces && WaitForSingleObject(g_freeReplaces, INFINITE) == WAIT_OBJECT_0) {
+        for (Replace& replace : g_replaces) {
+            if (replace.busy) continue;
+            replace.busy = 1;
+            replace.file = file;
+            lstrcpynA(replace.staged, staged, PATH_TEXT_SIZE);
+            lstrcpynA(replace.target, target, PATH_TEXT_SIZE);
+            replace.retry = *retry;
+            if (QueueUserWorkItem(CompleteOnPool, &replace, WT_EXECUTELONGFUNCTION)) return;
+            replace.busy = 0;
+            break;
+        }
+        ReleaseSemaphore(g_freeReplaces, 1, nullptr);
+    }
+    CompleteReplace(file, staged, target, retry);
+}
+
+}  // namespace
+
+void FinishReplaces() {
+    if (!g_freeReplaces) return;
+    // Every slot taken back means every replace handed off has finished.
+    for (LONG i = 0; i < REPLACES_IN_FLIGHT; ++i) WaitForSingleObject(g_freeReplaces, INFINITE);
+    ReleaseSemaphore(g_freeReplaces, REPLACES_IN_FLIGHT, nullptr);
+}
+
+int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target,
+                      RetryBudget* retry) {
     // The new copy is made beside the target, so that the rename over it stays on one volume
     // and is a single step: a failed write or a process ended half-way never touches the target.
     char folder[PATH_TEXT_SIZE];
@@ -204,20 +369,40 @@ int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target) 
     char* lastBackslash = const_cast<char*>(FindLastBackslash(folder));
     if (!lastBackslash) return 0;
     lastBackslash[1] = '\0';
+    WaitForReplaceOf(target);
 
     // Windows refuses to delete or overwrite a read-only file; the rename must not be the
     // one way around that (Wine's rename allows it).
     DWORD attributes = GetFileAttributesA(target);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return 0;
 
+    // What Windows kept on the installed file goes onto the copy before it takes its place:
+    // the rename would otherwise leave the new file with the folder's defaults.
+    DWORD keep = attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes & KEPT_ATTRIBUTES;
+    // DWORD-aligned, as a security descriptor must be.
+    DWORD room[256];
+    PSECURITY_DESCRIPTOR security = attributes == INVALID_FILE_ATTRIBUTES
+                                        ? nullptr
+                                        : ExplicitSecurity(target, room, sizeof room);
+
     char staged[PATH_TEXT_SIZE];
-    HANDLE file = CreateUniqueFile(folder, "twn", 0, staged);
-    if (file == INVALID_HANDLE_VALUE) return 0;
-    if (WriteAndClose(file, data, size) &&
-        MoveFileExA(staged, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return 1;
-    DeleteFileA(staged);
-    return 0;
+    HANDLE file = CreateUniqueFile(folder, "twn", GENERIC_WRITE | WRITE_DAC, 0,
+                                   keep ? keep : FILE_ATTRIBUTE_NORMAL, staged, retry);
+    if (file == INVALID_HANDLE_VALUE) {
+        if (security && security != room) LocalFree(security);
+        return 0;
+    }
+    int ready = WriteAll(file, data, size);
+    if (ready && security)
+        ready = SetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, security);
+    if (security && security != room) LocalFree(security);
+    if (!ready) {
+        CloseHandle(file);
+        RemoveStaged(staged, retry);
+        return 0;
+    }
+    StartCompleteReplace(file, staged, target, retry);
+    return 1;
 }
 
 // --- memory

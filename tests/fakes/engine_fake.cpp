@@ -110,7 +110,8 @@ int GetTempFolder(char* folder) {
 }
 
 // Recorded as the two steps the real one takes: naming the new file, then writing it.
-int WriteTempFile(const char* folder, const void* data, std::uint32_t size, char* name) {
+int WriteTempFile(const char* folder, const void* data, std::uint32_t size, char* name,
+                  RetryBudget*) {
     if (State().tempFileFails) {
         Record("GetTempFileName FAIL");
         return 0;
@@ -135,7 +136,7 @@ int InstalledFileExists(const char* path) {
     return State().missingTargets.count(path) == 0;
 }
 
-void* HoldTempFile(const char* path, const void* data, std::uint32_t size) {
+void* HoldTempFile(const char* path, const void* data, std::uint32_t size, RetryBudget*) {
     const unsigned char* bytes = static_cast<const unsigned char*>(data);
     bool same = State().files[path] == std::vector<unsigned char>(bytes, bytes + size);
     Record(std::string("Hold ") + path + (same ? "" : " FAIL"));
@@ -149,7 +150,7 @@ void ReleaseTempFile(void*) {
     --State().tempFilesHeld;
 }
 
-int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target) {
+int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target, RetryBudget*) {
     bool fails = State().failingReplaces.count(target) > 0;
     Record(std::string("Replace ") + target + (fails ? " FAIL" : ""));
     if (fails) return 0;
@@ -157,6 +158,8 @@ int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target) 
     State().files[target].assign(bytes, bytes + size);
     return 1;
 }
+
+void FinishReplaces() { Record("FinishReplaces"); }
 
 void* AllocEntryBuffer(std::size_t bytes) {
     bool fails = State().failingAllocs.count(bytes) > 0;

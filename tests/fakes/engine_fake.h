@@ -7,9 +7,9 @@
 //   <n>", "MessageBox <message>|<caption>", "FinishText", "FindWindow <class>", "FindResource",
 //   "LoadResource", "LockResource", "SizeofResource", "FreeResource", "GetTempPath",
 //   "GetTempFileName <name or FAIL>", "Write <path> <size> [FAIL]", "Hold <path> [FAIL]",
-//   "Release", "Replace <target> [FAIL]", "Alloc <bytes> [FAIL]", "Free", "RunAndWait <path>",
-//   "ResolveInstallDir", "ResolveTargetPath <fileName>|<folder>", "IsNewerOrSame <new> >
-//   <installed>", "Shortcuts <text> > <target>", "Move <from> > <to>"
+//   "Release", "Replace <target> [FAIL]", "FinishReplaces", "Alloc <bytes> [FAIL]", "Free",
+//   "RunAndWait <path>", "ResolveInstallDir", "ResolveTargetPath <fileName>|<folder>",
+//   "IsNewerOrSame <new> > <installed>", "Shortcuts <text> > <target>", "Move <from> > <to>"
 #pragma once
 
 #include <cstdint>

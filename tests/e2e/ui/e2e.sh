@@ -696,6 +696,68 @@ case_end_mid_run() {
     rm -rf "$dir"
 }
 
+# hold_file WINDOWS_PATH MS: another process (uidriver, as a virus scanner would) keeps the file
+# open for MS ms without write or delete sharing; returns once it is open, holder_pid set.
+hold_file() {
+    local marker=$TW_BIN/hold-$$.txt i
+    rm -f "$marker"
+    "$WINE_RUN" "$TW_DRIVER" hold "$1" "$2" >"$marker" 2>&1 &
+    holder_pid=$!
+    started+=("$holder_pid")
+    for ((i = 0; i < 200; i++)); do
+        grep -q held "$marker" 2>/dev/null && return 0
+        sleep 0.05
+    done
+    fail "$1 could not be held"
+}
+
+# is_hidden WINDOWS_PATH: 0 when Windows sees the file as hidden.
+is_hidden() {
+    "$WINE" cmd /c attrib "$1" 2>/dev/null | tr -d '\r' | grep -q '^[A-Z ]*H'
+}
+
+# Update to Finish on the English product with a file held from another process; prints the
+# milliseconds from Update to done.
+apply_english_holding() {  # FILE MS
+    start_program "$TW_ENGLISH_EXE"
+    driver find >/dev/null || { fail "no dialog"; return; }
+    hold_file "C:\\tidewell-e2e\\Shiosai Notes\\$1" "$2"
+    local start
+    start=$(date +%s%N)
+    driver click 1000 >/dev/null
+    driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not reach done"
+    echo "Update to done with $1 held: $((($(date +%s%N) - start) / 1000000)) ms"
+    driver click 1000 >/dev/null
+    finish_program
+    expect "exit code" 0 "$program_code"
+}
+
+# A file that a scanner holds for a moment is replaced once it is let go, and keeps its hidden
+# attribute; a file held for the whole run stays the installed one, with no staged copy left.
+case_held_files() {
+    local win_dir='C:\tidewell-e2e\Shiosai Notes'
+    install_english
+    "$WINE" cmd /c attrib +h "$win_dir\readme.txt" >/dev/null 2>&1
+    is_hidden "$win_dir\readme.txt" || fail "readme.txt could not be made hidden"
+    apply_english_holding Notes.exe 1200
+    wait "$holder_pid"
+    expect_product_updated "$ENGLISH_DIR"
+    if is_hidden "$win_dir\readme.txt"; then
+        echo "ok: the replaced readme.txt is still hidden"
+    else
+        fail "the replaced readme.txt is no longer hidden"
+    fi
+
+    install_english
+    apply_english_holding notecore.dll 30000
+    kill "$holder_pid" 2>/dev/null
+    wait "$holder_pid" 2>/dev/null
+    expect_same_file "notecore.dll held throughout stays 2.0" "$TW_DEMO_OLD/notecore.dll" \
+        "$ENGLISH_DIR/notecore.dll"
+    expect_same_file "Notes.exe is 2.1" "$TW_DEMO_NEW/Notes.exe" "$ENGLISH_DIR/Notes.exe"
+    expect "staged copies left" "" "$(cd "$ENGLISH_DIR" && ls -- twn* 2>/dev/null)"
+}
+
 prepare_prefix
 if ! declare -F "case_$case_name" >/dev/null; then
     echo "unknown case $case_name"

@@ -19,6 +19,8 @@
 //   uidriver gone [MS]              wait until no update dialog is left
 //   uidriver windows CLASS          number of top-level windows of CLASS
 //   uidriver close-class CLASS [MS] close every top-level window of CLASS and wait for them
+//   uidriver hold FILE MS           keep FILE open for MS ms as a virus scanner does (reading,
+//                                   no write or delete sharing); print "held" once it is open
 //
 // Texts are read as Unicode and printed in UTF-8, with a backslash, CR and LF written as \\, \r and
 // \n. Exit code 0 on success, 1 when a wait timed out or nothing was found, 2 on bad usage.
@@ -224,6 +226,16 @@ int Run(int argc, char** argv) {
         DWORD process = 0;
         GetWindowThreadProcessId(dialog, &process);
         std::printf("%lu\n", static_cast<unsigned long>(process));
+        return 0;
+    }
+    if (action == "hold" && argc >= 4) {
+        HANDLE file = CreateFileA(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return 1;
+        std::printf("held\n");
+        std::fflush(stdout);
+        Sleep(WaitArgument(argc, argv, 3));
+        CloseHandle(file);
         return 0;
     }
     if (action == "count") {

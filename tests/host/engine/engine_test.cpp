@@ -6,6 +6,7 @@
 
 #include "engine/engine.h"
 #include "engine/globals.h"
+#include "engine/retry.h"
 #include "fakes/engine_fake.h"
 #include "package/package.h"
 #include "package/package_writer.h"
@@ -119,9 +120,11 @@ TEST_F(Engine, OneEntryRunsEveryStepInOrder) {
                        "IsNewerOrSame " + temp + " > " + target,
                        "Release",
                        "Replace " + target,
+                       "FinishReplaces",
                        "Shortcuts <Desktop>\\Tool; > " + target,
                        "Free",
                        "SetProgress 100",
+                       "FinishReplaces",
                        "RunAndWait " + target,
                        "Move <Desktop>\\Old > <ProgramMenu>\\New",
                        "FreeResource"},
@@ -433,7 +436,8 @@ TEST_F(Engine, NoEntriesStillAsksForBothFolders) {
 
         ASSERT_EQ(1, Run(bytes));
 
-        EXPECT_EQ(Concat({{"ResolveInstallDir", "GetTempPath", "FreeResource"}, kCompletion}),
+        EXPECT_EQ(Concat({{"ResolveInstallDir", "GetTempPath", "FinishReplaces", "FreeResource"},
+                          kCompletion}),
                   Calls(AllCalls().begin() + 11, AllCalls().end()))
             << "no entry, and no move table, since it is found behind the last entry";
     }
@@ -558,6 +562,26 @@ TEST(Progress, DivisorIsTheTotalRoundedOnceToFloat) {
     EXPECT_EQ(0, ProgressPosition(123, ProgressDivisor(0)));
     EXPECT_EQ(33, ProgressPosition(1, ProgressDivisor(3)));
     EXPECT_EQ(100, ProgressPosition(16777217, ProgressDivisor(16777217)));
+}
+
+// A file held for good costs each entry the budget once, no more; a file let go at once is
+// tried again within milliseconds.
+TEST(Retry, WaitsDoubleUpToACapAndStopAtTheBudget) {
+    RetryBudget budget;
+    StartRetryBudget(&budget);
+    std::vector<std::uint32_t> waits;
+    std::uint32_t total = 0;
+    for (std::uint32_t wait; (wait = NextRetryDelay(&budget)) != 0 && waits.size() < 100;) {
+        waits.push_back(wait);
+        total += wait;
+    }
+    ASSERT_GE(waits.size(), 6u);
+    EXPECT_EQ((std::vector<std::uint32_t>{15, 30, 60, 120, 240, 400}),
+              std::vector<std::uint32_t>(waits.begin(), waits.begin() + 6));
+    EXPECT_EQ(RETRY_BUDGET_MS, total);
+    EXPECT_EQ(0u, NextRetryDelay(&budget)) << "spent stays spent";
+    StartRetryBudget(&budget);
+    EXPECT_EQ(15u, NextRetryDelay(&budget)) << "the next entry starts afresh";
 }
 
 }  // namespace
