@@ -14,7 +14,8 @@ bool IsLeadByte(int codePage, unsigned char byte);
 // Converts UTF-8 `text` to `codePage`. Returns 1 with the bytes in `out`. Returns 0 with a
 // message in `error` naming the first character the code page cannot hold (or the first byte
 // that is not UTF-8). When `backslashChars` is given, it receives the characters whose
-// multi-byte form holds the byte 0x5C, which the update program takes for a backslash.
+// multi-byte form holds the byte 0x5C, which the update program reads as a backslash on a
+// system whose ANSI code page is another.
 int EncodeText(const std::string& text, int codePage, std::string* out, std::string* error,
                std::string* backslashChars = nullptr);
 

@@ -4,6 +4,7 @@
 #include <toml++/toml.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <set>
 
@@ -93,7 +94,9 @@ struct Reader {
         }
         if (!backslashChars.empty())
             Warn(node, name + ": in code page " + std::to_string(codePage) + " '" + backslashChars +
-                           "' holds the byte 0x5C, which the update program takes for a backslash");
+                           "' holds the byte 0x5C: the update program reads it as part of its "
+                           "character where Windows' ANSI code page is " +
+                           std::to_string(codePage) + ", as a backslash where it is another");
         return true;
     }
 
@@ -224,8 +227,8 @@ void ReadShortcuts(Reader& in, const toml::table& table, const std::string& wher
             continue;
         }
         std::string linkPathBytes = TrimmedLinkPath(bytes);
-        std::size_t slash = linkPathBytes.rfind('\\');
-        std::size_t description = slash == std::string::npos ? 0 : linkPathBytes.size() - slash - 1;
+        const char* slash = FindLastBackslash(linkPathBytes.c_str());
+        std::size_t description = slash ? std::strlen(slash + 1) : 0;
         if (description >= DESCRIPTION_SIZE) {
             in.Fault(lineNode, name + ": the shortcut's name is " + std::to_string(description) +
                                    " bytes; at most " + std::to_string(DESCRIPTION_SIZE - 1) +
@@ -401,6 +404,7 @@ int LoadManifest(const std::string& path, ManifestResult* result) {
     }
     in.codePage = static_cast<int>(codePageNode->as_integer()->get());
     result->codePage = in.codePage;
+    SetPlatformCodePage(in.codePage);
 
     std::string level;
     if (const toml::node* node = in.String(root, "executionLevel", false, "", &level)) {
