@@ -665,6 +665,58 @@ case_end_mid_run() {
     rm -rf "$dir"
 }
 
+# Under code page 932, folder and file names whose last byte is 0x5C (表, ソ): the files land in
+# the install folder 予定表, not beside it; the shortcut to 表示.exe is made in the folder ソフト
+# and no other, starts in 予定表 and is described as 表示.
+case_japanese_folders() {
+    local dir="$E2E_DIR/予定表" reg=$TW_BIN/e2e-japanese-folders.reg links
+    rm -rf "$E2E_DIR"/予定*
+    mkdir -p "$dir"
+    echo "1.0" >"$dir/表示.exe"
+    find "$C_DRIVE" -type d -name 'Tidewell E2E' -path '*Programs*' -exec rm -rf {} + 2>/dev/null
+    {
+        printf '\xff\xfe'
+        printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
+            '[HKEY_CURRENT_USER\Software\Tidewell E2E\Yoteihyo]' \
+            '"InstallDir"="C:\\tidewell-e2e\\予定表"' '' | iconv -f UTF-8 -t UTF-16LE
+    } >"$reg"
+    "$WINE" regedit /S "$reg" || { fail "registry key not written"; return; }
+
+    export LANG=ja_JP.UTF-8
+    apply_english "$TW_BIN/Tidewell-japanese-folders.exe"
+    expect_same_file "表示.exe replaced inside 予定表" <("$TW_MAKE_PACKAGE" --generate 4096 hyouji) \
+        "$dir/表示.exe"
+    expect "names beside the install folder" "予定表" "$(cd "$E2E_DIR" && ls -d 予定*)"
+
+    links=$(find "$C_DRIVE" -path '*Programs/Tidewell E2E' -type d | head -1)
+    expect "what the shortcut made" $'ソフト\nソフト/表示.lnk' \
+        "$(cd "$links" 2>/dev/null && find . -mindepth 1 | sed 's|^\./||' | sort)"
+    # The link's working folder and description, from its string data (MS-SHLLINK).
+    expect "working folder and description" $'C:\\tidewell-e2e\\予定表\n表示' \
+        "$(python3 -c '
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+flags = struct.unpack_from("<I", data, 0x14)[0]
+at = 0x4C
+if flags & 0x01:
+    at += 2 + struct.unpack_from("<H", data, at)[0]
+if flags & 0x02:
+    at += struct.unpack_from("<I", data, at)[0]
+width = 2 if flags & 0x80 else 1
+texts = {}
+for bit in (0x04, 0x08, 0x10, 0x20, 0x40):
+    if flags & bit:
+        count = struct.unpack_from("<H", data, at)[0]
+        raw = data[at + 2:at + 2 + count * width]
+        texts[bit] = raw.decode("utf-16-le" if width == 2 else "cp932")
+        at += 2 + count * width
+print(texts.get(0x10, ""))
+print(texts.get(0x04, ""))
+' "$links/ソフト/表示.lnk" 2>&1)"
+    rm -rf "$dir"
+    find "$C_DRIVE" -type d -name 'Tidewell E2E' -path '*Programs*' -exec rm -rf {} + 2>/dev/null
+}
+
 prepare_prefix
 if ! declare -F "case_$case_name" >/dev/null; then
     echo "unknown case $case_name"
