@@ -1,7 +1,6 @@
 #include "base/system_dll_win32.h"
 
 #include "base/system_dll.h"
-
 #include "base/text.h"
 
 namespace {
