@@ -691,28 +691,17 @@ case_japanese_folders() {
     links=$(find "$C_DRIVE" -path '*Programs/Tidewell E2E' -type d | head -1)
     expect "what the shortcut made" $'ソフト\nソフト/表示.lnk' \
         "$(cd "$links" 2>/dev/null && find . -mindepth 1 | sed 's|^\./||' | sort)"
-    # The link's working folder and description, from its string data (MS-SHLLINK).
-    expect "working folder and description" $'C:\\tidewell-e2e\\予定表\n表示' \
-        "$(python3 -c '
-import struct, sys
-data = open(sys.argv[1], "rb").read()
-flags = struct.unpack_from("<I", data, 0x14)[0]
-at = 0x4C
-if flags & 0x01:
-    at += 2 + struct.unpack_from("<H", data, at)[0]
-if flags & 0x02:
-    at += struct.unpack_from("<I", data, at)[0]
-width = 2 if flags & 0x80 else 1
-texts = {}
-for bit in (0x04, 0x08, 0x10, 0x20, 0x40):
-    if flags & bit:
-        count = struct.unpack_from("<H", data, at)[0]
-        raw = data[at + 2:at + 2 + count * width]
-        texts[bit] = raw.decode("utf-16-le" if width == 2 else "cp932")
-        at += 2 + count * width
-print(texts.get(0x10, ""))
-print(texts.get(0x04, ""))
-' "$links/ソフト/表示.lnk" 2>&1)"
+    # Its working folder and description: each a counted UTF-16 string in the link (MS-SHLLINK;
+    # Wine counts the terminating NUL too).
+    local text
+    for text in 'C:\tidewell-e2e\予定表' 表示; do
+        PYTHONUTF8=1 python3 -c 'import struct, sys
+text, data = sys.argv[2], open(sys.argv[1], "rb").read()
+sys.exit(all(struct.pack("<H", n) + text.encode("utf-16-le") not in data
+             for n in (len(text), len(text) + 1)))' \
+            "$links/ソフト/表示.lnk" "$text" && echo "ok: the shortcut holds '$text'" ||
+            fail "the shortcut does not hold '$text'"
+    done
     rm -rf "$dir"
     find "$C_DRIVE" -type d -name 'Tidewell E2E' -path '*Programs*' -exec rm -rf {} + 2>/dev/null
 }
