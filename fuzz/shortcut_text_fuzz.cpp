@@ -2,7 +2,8 @@
 // line becomes at most one shortcut, and no path, working folder or description may leave its
 // buffer, whatever the text and whatever folders the machine has.
 //
-// Input: a byte choosing the Windows release, a byte choosing the machine's folders, then
+// Input: a byte choosing the Windows release (its top bit the ANSI code page, 932 or 1252), a
+// byte choosing the machine's folders, then
 // NUL-separated parts: the target path, the shortcut text, a move's `from`, its `to`, and the
 // raw data of the user's "AppData" value.
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include "base/text.h"
 #include "fakes/registry_fake.h"
 #include "fakes/shell_fake.h"
+#include "fakes/system_fake.h"
 #include "shortcuts/shell_folders.h"
 #include "shortcuts/shortcuts.h"
 
@@ -54,6 +56,7 @@ void SetUpMachine(std::uint8_t release, std::uint8_t folders, const std::string&
     FakeRegistryReset();
     const Release& r = RELEASES[release % (sizeof RELEASES / sizeof RELEASES[0])];
     FakeShellSetVersion(r.succeeded, r.major, r.minor, r.platform);
+    FakeSystemSetCodePage(release & 0x80 ? 932 : 1252);
     // Bits 0-3: whether each special folder exists; bit 4: the desktop's path is near the
     // 259-character limit; bit 5: the default user's Quick Launch value is set; bit 6: the
     // user's shell-folder key exists without an "AppData" value.

@@ -2,8 +2,8 @@
 // value, and every entry's target from its file name and folder, as the apply run asks for
 // them. No path may leave its 260-byte buffer, and a path that is given must be terminated.
 //
-// Input: a byte of choices, two bytes giving the length n of the registry value, n bytes of
-// that value's raw data, then the package image.
+// Input: a byte of choices (among them the ANSI code page, 932 or 1252), two bytes giving the
+// length n of the registry value, n bytes of that value's raw data, then the package image.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +14,7 @@
 #include "base/text.h"
 #include "fakes/registry_fake.h"
 #include "fakes/rules_fake.h"
+#include "fakes/system_fake.h"
 #include "package/package.h"
 #include "rules/targets.h"
 
@@ -54,6 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!GetPackageHeader(image, &header)) return 0;
 
     FakeRegistryReset();
+    FakeSystemSetCodePage(choices & 8 ? 932 : 1252);
     if (choices & 1)
         FakeSetWindowsFolders(nullptr, nullptr);
     else if (choices & 2)

@@ -60,6 +60,7 @@ int ListPackage(const ListOptions& options, std::FILE* out, std::FILE* err) {
         return EXIT_USAGE;
     }
     SetPlatformFolders(windowsDir, systemDir);
+    SetPlatformCodePage(options.codePage);
 
     const PackageImage& image = file.image;
     Lister list{options, image, out, err};

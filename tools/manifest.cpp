@@ -572,6 +572,7 @@ int LoadManifest(const std::string& path, ManifestResult* result) {
     }
     in.codePage = static_cast<int>(codePageNode->as_integer()->get());
     result->codePage = in.codePage;
+    SetPlatformCodePage(in.codePage);
 
     std::string level;
     if (const toml::node* node = in.String(root, "executionLevel", false, "", &level)) {

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <new>
 
+#include "base/code_page.h"
 #include "base/text.h"
 #include "codepage.h"
 #include "manifest.h"
@@ -23,6 +24,7 @@ namespace {
 
 std::string g_windowsFolder = "C:\\WINDOWS";
 std::string g_systemFolder = "C:\\WINDOWS\\system32";
+int g_codePage = 932;
 
 }  // namespace
 
@@ -55,6 +57,10 @@ int GetWindowsFolder(char* folder) {
 int GetSystemFolder(char* folder) {
     return TextCopy(folder, PATH_TEXT_SIZE, g_systemFolder.c_str());
 }
+
+void SetPlatformCodePage(int codePage) { g_codePage = codePage; }
+
+int IsAnsiLeadByte(unsigned char byte) { return IsLeadByte(g_codePage, byte) ? 1 : 0; }
 
 std::string NameFault(const std::string& text, int codePage, NameKind kind) {
     std::string bytes = text;

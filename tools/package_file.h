@@ -74,6 +74,10 @@ std::uint64_t FieldOffset(const PackageImage& image, const void* field);
 // machines' code page: C:\WINDOWS and C:\WINDOWS\system32 unless set.
 void SetPlatformFolders(const std::string& windowsFolder, const std::string& systemFolder);
 
+// The target machines' ANSI code page, whose lead bytes the rules' path splitting steps over
+// (IsAnsiLeadByte): 932 unless set.
+void SetPlatformCodePage(int codePage);
+
 // The shortcut and file placeholders, for checks of what a package or manifest names.
 extern const char* const SHORTCUT_TAG_NAMES[5];
 extern const char* const FILE_PLACEHOLDER_NAMES[3];

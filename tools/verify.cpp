@@ -141,6 +141,7 @@ int VerifyLoadedPackage(const ListOptions& options, const PackageFile& file, std
                         std::FILE* err) {
     const PackageImage& image = file.image;
     Verifier check{options, image, err};
+    SetPlatformCodePage(options.codePage);
     check.faults += ReportSignature(options.path, file.bytes, false, out, err);
     const PackageHeader* header;
     if (!GetPackageHeader(image, &header)) {

@@ -1,5 +1,6 @@
 #include "base/system_dll_win32.h"
 
+#include "base/system_dll.h"
 #include "base/text.h"
 
 namespace {
@@ -12,16 +13,17 @@ using SetDllDirectoryProc = BOOL(WINAPI*)(LPCSTR);
 
 }  // namespace
 
-void RestrictDllSearch() {
+int RestrictDllSearch() {
     // kernel32 is always loaded and is a KnownDLL: looking it up cannot load anything.
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    if (!kernel) return;
+    if (!kernel) return 0;
     auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesProc>(
         reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-    if (setDefault && setDefault(SEARCH_SYSTEM32)) return;
+    if (setDefault && setDefault(SEARCH_SYSTEM32)) return 1;
     auto setDirectory = reinterpret_cast<SetDllDirectoryProc>(
         reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryA")));
     if (setDirectory) setDirectory("");
+    return 0;
 }
 
 HMODULE LoadSystemDll(const char* name) {
@@ -39,3 +41,5 @@ FARPROC GetSystemDllProc(const char* name, const char* procName) {
     HMODULE module = LoadSystemDll(name);
     return module ? GetProcAddress(module, procName) : nullptr;
 }
+
+int LoadSystemDllByPath(const char* name) { return LoadSystemDll(name) ? 1 : 0; }

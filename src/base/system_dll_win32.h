@@ -8,7 +8,8 @@
 // Limits every later DLL search of the process to the system folder: through
 // SetDefaultDllDirectories where Windows has it (Vista and 7 with KB2533623, 8 and later),
 // else SetDllDirectoryA("") takes at least the current folder out of the search. Call it first.
-void RestrictDllSearch();
+// Returns 1 when every search is limited; on 0, give PreloadSystemDlls (system_dll.h) the 0.
+int RestrictDllSearch();
 
 // The system folder's `name` (for example "version.dll"), loaded for the rest of the process;
 // null when it cannot be loaded. Each call adds a reference: callers keep what they resolve.

@@ -61,5 +61,3 @@ int BeginsWithName(const char* text, const char* name) {
     }
     return 1;
 }
-
-const char* FindLastBackslash(const char* text) { return std::strrchr(text, '\\'); }

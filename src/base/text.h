@@ -40,6 +40,15 @@ std::size_t TextLength(const char* text, std::size_t limit);
 // A text shorter than the name never begins with it.
 int BeginsWithName(const char* text, const char* name);
 
-// Last byte 0x5C in `text`, or null. A 0x5C byte counts as a backslash wherever it stands,
-// also as the second byte of a double-byte character.
+// Path separators, found by stepping through `text` one character at a time in the system's
+// ANSI code page: in code pages 932, 936 and 950 the second byte of many characters (ソ, 表, 十)
+// is 0x5C, and such a byte is part of its character, never a backslash.
+
+// The first backslash of `text`, or null.
+const char* FindBackslash(const char* text);
+
+// The last backslash of `text`, or null.
 const char* FindLastBackslash(const char* text);
+
+// Removes one backslash that ends `text`; a drive root such as C:\ becomes C:.
+void DropTrailingBackslash(char* text);

@@ -50,8 +50,7 @@ int ResolveTargetPath(const char* fileName, const char* folder, const char* inst
     if (!FillBaseFolder(placeholder->base, installDir, base)) return 0;
     base[PATH_TEXT_SIZE - 1] = '\0';
     // One backslash only: a drive root C:\ becomes C:, so that the separator below is the only one.
-    std::size_t length = std::strlen(base);
-    if (length > 0 && base[length - 1] == '\\') base[length - 1] = '\0';
+    DropTrailingBackslash(base);
 
     const char* rest = folder + std::strlen(placeholder->name);
     char path[PATH_TEXT_SIZE];

@@ -134,7 +134,7 @@ ShortcutPlace ResolveShortcutPlace(const char* shortcutSpec, char* path) {
     // The lookups promise a terminated text; never trust that past the buffer.
     std::size_t length = TextLength(working, PATH_TEXT_SIZE);
     if (length == PATH_TEXT_SIZE) return SHORTCUT_PLACE_TOO_LONG;
-    if (length > 0 && working[length - 1] == '\\') working[length - 1] = '\0';
+    DropTrailingBackslash(working);
     if (!TextAppend(working, sizeof working, shortcutSpec + std::strlen(tag->name)) ||
         !TextAppend(working, sizeof working, ".lnk"))
         return SHORTCUT_PLACE_TOO_LONG;

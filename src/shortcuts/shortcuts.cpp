@@ -63,7 +63,8 @@ int ApplyShortcutSpecs(const char* shortcutText, const char* targetPath) {
     return 1;
 }
 
-int CreateShortcutFromSpec(const char* shortcutSpec, const char* arguments, const char* targetPath) {
+int CreateShortcutFromSpec(const char* shortcutSpec, const char* arguments,
+                           const char* targetPath) {
     char linkPath[PATH_TEXT_SIZE] = {};
     char workingDir[PATH_TEXT_SIZE] = {};
     char description[DESCRIPTION_SIZE] = {};
@@ -93,7 +94,7 @@ int CreateShortcut(const char* targetPath, const char* arguments, const char* li
 int CreateFolderChain(const char* folder) {
     if (ShortcutFolderOpens(folder)) return 1;
     char prefix[1024];
-    for (const char* cut = std::strchr(folder, '\\'); cut; cut = std::strchr(cut + 1, '\\')) {
+    for (const char* cut = FindBackslash(folder); cut; cut = FindBackslash(cut + 1)) {
         std::size_t length = static_cast<std::size_t>(cut - folder);
         if (length >= sizeof prefix) break;
         std::memset(prefix, 0, sizeof prefix);

@@ -1,6 +1,7 @@
 // The program's entry: one copy at a time, the dialog, exit code 0 on every path.
 #include <windows.h>
 
+#include "base/system_dll.h"
 #include "base/system_dll_win32.h"
 #include "engine/globals.h"
 #include "resource.h"
@@ -27,9 +28,10 @@ static void RegisterCommonControls() {
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    RestrictDllSearch();
+    int searchLimited = RestrictDllSearch();
     // The command line and the show state are not looked at: the package decides everything.
     if (!CheckSingleInstance()) return 0;
+    PreloadSystemDlls(searchLimited);
     RegisterCommonControls();
     g_instance = instance;
     g_done = 0;

@@ -6,8 +6,8 @@
   Windows XP SP3 has: a Win32 function counts when the SDK headers declare it for Windows XP
   (_WIN32_WINNT 0x0501), a C run-time function when it is in MSVCRT_XP below;
 - it carries no debug section, no time stamp and a correct PE checksum;
-- it is Terminal-Server-aware and runs from the swap file when started from removable or
-  network media.
+- it is Terminal-Server-aware, large-address-aware and runs from the swap file when started
+  from removable or network media.
 
 Usage: check_release.py EXE C_COMPILER
 """
@@ -35,7 +35,7 @@ MSVCRT_XP = {
     "wcslen",
 }
 
-REMOVABLE_RUN_FROM_SWAP, NET_RUN_FROM_SWAP = 0x0400, 0x0800
+LARGE_ADDRESS_AWARE, REMOVABLE_RUN_FROM_SWAP, NET_RUN_FROM_SWAP = 0x0020, 0x0400, 0x0800
 TERMINAL_SERVER_AWARE = 0x8000
 
 failures = []
@@ -103,6 +103,7 @@ def main():
           "checksum %#x, want %#x" % (pe.OPTIONAL_HEADER.CheckSum, pe.generate_checksum()))
     swap = REMOVABLE_RUN_FROM_SWAP | NET_RUN_FROM_SWAP
     check(pe.FILE_HEADER.Characteristics & swap == swap, "not marked to run from swap")
+    check(pe.FILE_HEADER.Characteristics & LARGE_ADDRESS_AWARE, "not large-address-aware")
     check(pe.OPTIONAL_HEADER.DllCharacteristics & TERMINAL_SERVER_AWARE,
           "not Terminal-Server-aware")
     subsystem = (pe.OPTIONAL_HEADER.MajorSubsystemVersion,

@@ -758,6 +758,47 @@ case_held_files() {
     expect "staged copies left" "" "$(cd "$ENGLISH_DIR" && ls -- twn* 2>/dev/null)"
 }
 
+# Under code page 932, folder and file names whose last byte is 0x5C (表, ソ): the files land in
+# the install folder 予定表, not beside it; the shortcut to 表示.exe is made in the folder ソフト
+# and no other, starts in 予定表 and is described as 表示.
+case_japanese_folders() {
+    local dir="$E2E_DIR/予定表" reg=$TW_BIN/e2e-japanese-folders.reg links
+    rm -rf "$E2E_DIR"/予定*
+    mkdir -p "$dir"
+    echo "1.0" >"$dir/表示.exe"
+    find "$C_DRIVE" -type d -name 'Tidewell E2E' -path '*Programs*' -exec rm -rf {} + 2>/dev/null
+    {
+        printf '\xff\xfe'
+        printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
+            '[HKEY_CURRENT_USER\Software\Tidewell E2E\Yoteihyo]' \
+            '"InstallDir"="C:\\tidewell-e2e\\予定表"' '' | iconv -f UTF-8 -t UTF-16LE
+    } >"$reg"
+    "$WINE" regedit /S "$reg" || { fail "registry key not written"; return; }
+
+    export LANG=ja_JP.UTF-8
+    apply_english "$TW_BIN/Tidewell-japanese-folders.exe"
+    expect_same_file "表示.exe replaced inside 予定表" <("$TW_MAKE_PACKAGE" --generate 4096 hyouji) \
+        "$dir/表示.exe"
+    expect "names beside the install folder" "予定表" "$(cd "$E2E_DIR" && ls -d 予定*)"
+
+    links=$(find "$C_DRIVE" -path '*Programs/Tidewell E2E' -type d | head -1)
+    expect "what the shortcut made" $'ソフト\nソフト/表示.lnk' \
+        "$(cd "$links" 2>/dev/null && find . -mindepth 1 | sed 's|^\./||' | sort)"
+    # Its working folder and description: each a counted UTF-16 string in the link (MS-SHLLINK;
+    # Wine counts the terminating NUL too).
+    local text
+    for text in 'C:\tidewell-e2e\予定表' 表示; do
+        PYTHONUTF8=1 python3 -c 'import struct, sys
+text, data = sys.argv[2], open(sys.argv[1], "rb").read()
+sys.exit(all(struct.pack("<H", n) + text.encode("utf-16-le") not in data
+             for n in (len(text), len(text) + 1)))' \
+            "$links/ソフト/表示.lnk" "$text" && echo "ok: the shortcut holds '$text'" ||
+            fail "the shortcut does not hold '$text'"
+    done
+    rm -rf "$dir"
+    find "$C_DRIVE" -type d -name 'Tidewell E2E' -path '*Programs*' -exec rm -rf {} + 2>/dev/null
+}
+
 prepare_prefix
 if ! declare -F "case_$case_name" >/dev/null; then
     echo "unknown case $case_name"

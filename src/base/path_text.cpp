@@ -1,0 +1,34 @@
+// Kept apart from text.cpp: only what splits paths needs the code page, so only programs that
+// do link a stand-in for it.
+#include "base/code_page.h"
+#include "base/text.h"
+
+namespace {
+
+// The character after the one at `text`. A lead byte followed by the terminator stands alone,
+// as Windows reads it.
+const char* NextCharacter(const char* text) {
+    if (IsAnsiLeadByte(static_cast<unsigned char>(*text)) && text[1] != '\0') return text + 2;
+    return text + 1;
+}
+
+}  // namespace
+
+const char* FindBackslash(const char* text) {
+    for (; *text != '\0'; text = NextCharacter(text))
+        if (*text == '\\') return text;
+    return nullptr;
+}
+
+const char* FindLastBackslash(const char* text) {
+    const char* last = nullptr;
+    // A backslash is one byte, so the byte after it always begins a character.
+    for (const char* found = FindBackslash(text); found; found = FindBackslash(found + 1))
+        last = found;
+    return last;
+}
+
+void DropTrailingBackslash(char* text) {
+    char* last = const_cast<char*>(FindLastBackslash(text));
+    if (last && last[1] == '\0') *last = '\0';
+}
