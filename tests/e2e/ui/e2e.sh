@@ -636,7 +636,7 @@ case_end_mid_run() {
     driver find >/dev/null || { fail "no dialog"; return; }
     driver click 1000 >/dev/null
     local at
-    at=$(driver close-at 20 60000) || fail "the bar never reached 20"
+    at=$(driver close-at 20 60) || fail "the bar never reached 20"
     echo "closed at progress $at"
     finish_program 30
     expect "exit code after closing mid-run" 0 "$program_code"
