@@ -7,15 +7,17 @@
 # when the case passed, 1 when it failed, 77 when there is no X server to show windows on.
 set -uo pipefail
 case_name=$1
+. "$TW_SOURCE/scripts/common.sh"
+use_lane_display
 
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
     echo "SKIP: no usable X display (DISPLAY='${DISPLAY:-}'); scripts/test starts Xvfb"
     exit 77
 fi
 
-export WINEPREFIX=$TW_BUILD/wineprefix
+WINEPREFIX=$(lane_prefix "$TW_BUILD")
+export WINEPREFIX
 export WINEDEBUG=-all
-. "$TW_SOURCE/scripts/common.sh"
 export WINEDLLOVERRIDES=$TIDEWELL_WINEDLLOVERRIDES
 export LANG=en_US.UTF-8  # the English dialog unless a case says otherwise
 # The Wine loader that matches the programs under test, for reg and regedit.
@@ -130,7 +132,7 @@ prepare_prefix() {
         flock 9
         [ -f "$WINEPREFIX/.tidewell-e2e-ready" ] && exit 0
         driver count >/dev/null  # makes the prefix if it is new
-        local reg=$TW_BIN/e2e-prefix.reg
+        local reg=$WINEPREFIX.e2e.reg
         {
             printf '\xff\xfe'
             printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
