@@ -209,7 +209,7 @@ english_run() {
     expect_dialog focus 1000
     [ $# -eq 0 ] && screenshot english-ready
     driver click 1000 >/dev/null
-    driver wait cancel.enabled 0 60 >/dev/null || fail "the run did not reach done"
+    driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not reach done"
     read_dialog
     expect_dialog update "&Finish"
     expect_dialog update.enabled 1
@@ -242,7 +242,7 @@ case_running_app() {
     driver find >/dev/null || { fail "no dialog"; return; }
     driver click 1000 >/dev/null
     local box
-    box=$(driver msgbox 30) || fail "no message box"
+    box=$(driver msgbox 30000) || fail "no message box"
     expect "message box caption" "caption=Shiosai Notes" "$(sed -n 1p <<<"$box")"
     expect "message box text" "text=Shiosai Notes is running. Close it, then click Update again." \
         "$(sed -n 2p <<<"$box")"
@@ -250,7 +250,7 @@ case_running_app() {
     expect_dialog update.enabled 0
     expect_product_untouched "$ENGLISH_DIR"
     driver msgbox-ok >/dev/null || fail "message box not answered"
-    driver wait update.enabled 1 30 >/dev/null || fail "Update not enabled again"
+    driver wait update.enabled 1 30000 >/dev/null || fail "Update not enabled again"
     read_dialog
     expect_dialog update "&Update"
     expect_dialog cancel.enabled 1
@@ -260,7 +260,7 @@ case_running_app() {
     driver close-class ShiosaiNotesMain >/dev/null || fail "Shiosai Notes did not close"
     wait "$notes_pid" 2>/dev/null
     driver click 1000 >/dev/null
-    driver wait cancel.enabled 0 60 >/dev/null || fail "the second press did not reach done"
+    driver wait cancel.enabled 0 60000 >/dev/null || fail "the second press did not reach done"
     read_dialog
     expect_dialog update "&Finish"
     expect_dialog progress 100
@@ -276,7 +276,7 @@ case_double_press() {
     start_program "$TW_ENGLISH_EXE"
     driver find >/dev/null || { fail "no dialog"; return; }
     driver command 1000 3 >/dev/null
-    driver wait cancel.enabled 0 60 >/dev/null || fail "the run did not reach done"
+    driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not reach done"
     sleep 3  # room for any second run to show itself
     read_dialog
     expect_dialog update "&Finish"
@@ -295,7 +295,7 @@ case_no_package() {
     expect_dialog explain 'The Vellumstone Patch Wizard will allow you to update to %s, To continue, click Update.'
     expect_dialog range 0-100
     driver click 1000 >/dev/null
-    driver wait cancel.enabled 0 30 >/dev/null || fail "Update did not lead to done"
+    driver wait cancel.enabled 0 30000 >/dev/null || fail "Update did not lead to done"
     read_dialog
     expect_dialog update "&Finish"
     expect_dialog progress 100
@@ -316,7 +316,7 @@ case_ends_in_done() {
     start_program "$TW_ENGLISH_EXE"
     driver find >/dev/null || { fail "no dialog"; return; }
     driver click 1000 >/dev/null
-    driver wait cancel.enabled 0 60 >/dev/null || fail "the run did not reach done"
+    driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not reach done"
     driver close >/dev/null  # the close box in done
     finish_program
     expect "exit code after the close box in done" 0 "$program_code"
@@ -357,7 +357,7 @@ apply_english() {
     start_program "${1:-$TW_ENGLISH_EXE}"
     driver find >/dev/null || { fail "no dialog"; return; }
     driver click 1000 >/dev/null
-    driver wait cancel.enabled 0 60 >/dev/null || fail "the run did not reach done"
+    driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not reach done"
     driver click 1000 >/dev/null
     finish_program
     expect "exit code" 0 "$program_code"
@@ -460,7 +460,7 @@ case_japanese_western_codepage() {
     expect_dialog cancel "キャンセル(&C)"
     screenshot japanese-cp1252-ready
     driver click 1000 >/dev/null
-    driver wait cancel.enabled 0 60 >/dev/null || fail "the run did not reach done"
+    driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not reach done"
     read_dialog
     expect_dialog update "終了(&F)"
     driver click 1000 >/dev/null
@@ -605,7 +605,7 @@ case_japanese() {
     expect_dialog progress 0
     screenshot japanese-ready
     driver click 1000 >/dev/null
-    driver wait cancel.enabled 0 60 >/dev/null || fail "the run did not reach done"
+    driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not reach done"
     read_dialog
     expect_dialog update "終了(&F)"
     expect_dialog progress 100
@@ -638,7 +638,7 @@ case_end_mid_run() {
     driver find >/dev/null || { fail "no dialog"; return; }
     driver click 1000 >/dev/null
     local at
-    at=$(driver close-at 20 60) || fail "the bar never reached 20"
+    at=$(driver close-at 20 60000) || fail "the bar never reached 20"
     echo "closed at progress $at"
     finish_program 30
     expect "exit code after closing mid-run" 0 "$program_code"

@@ -2,23 +2,23 @@
 // states of its buttons and its bar, presses its buttons, and reads and answers its message
 // box. One action per run; the end-to-end scripts and scripts/demo call it under Wine.
 //
-//   uidriver find [S]               wait for the dialog (at most S seconds); print its process id
+//   uidriver find [MS]              wait for the dialog (at most MS ms); print its process id
 //   uidriver count                  number of update dialogs on the screen
 //   uidriver show                   every value below as KEY=VALUE lines
 //   uidriver get KEY                one value: caption welcome explain update update.enabled
 //                                   cancel cancel.enabled progress range focus rect msgbox
-//   uidriver wait KEY VALUE [S]     until KEY reads VALUE
-//   uidriver wait-min KEY N [S]     until the number KEY reads at least N
+//   uidriver wait KEY VALUE [MS]    until KEY reads VALUE
+//   uidriver wait-min KEY N [MS]    until the number KEY reads at least N
 //   uidriver click ID               press the button ID (BM_CLICK)
 //   uidriver command ID [TIMES]     post WM_COMMAND ID to the dialog, TIMES in a row
 //   uidriver escape                 the Escape key, through the dialog's own keyboard handling
 //   uidriver close                  the close box (WM_SYSCOMMAND SC_CLOSE)
-//   uidriver close-at N [S]         the close box as soon as the bar reads at least N
-//   uidriver msgbox [S]             wait for the dialog's message box; print caption= and text=
+//   uidriver close-at N [MS]        the close box as soon as the bar reads at least N
+//   uidriver msgbox [MS]            wait for the dialog's message box; print caption= and text=
 //   uidriver msgbox-ok              press the message box's OK
-//   uidriver gone [S]               wait until no update dialog is left
+//   uidriver gone [MS]              wait until no update dialog is left
 //   uidriver windows CLASS          number of top-level windows of CLASS
-//   uidriver close-class CLASS [S]  close every top-level window of CLASS and wait for them
+//   uidriver close-class CLASS [MS] close every top-level window of CLASS and wait for them
 //
 // Texts are read as Unicode and printed in UTF-8, with a backslash, CR and LF written as \\, \r and
 // \n. Exit code 0 on success, 1 when a wait timed out or nothing was found, 2 on bad usage.
@@ -184,9 +184,8 @@ const char* const KEYS[] = {"caption",        "welcome", "explain",        "upda
                             "update.enabled", "cancel",  "cancel.enabled", "progress",
                             "range",          "focus",   "rect",           "msgbox"};
 
-// A wait's limit is given in seconds.
 DWORD WaitArgument(int argc, char** argv, int index) {
-    return argc > index ? static_cast<DWORD>(std::strtoul(argv[index], nullptr, 10)) * 1000
+    return argc > index ? static_cast<DWORD>(std::strtoul(argv[index], nullptr, 10))
                         : DEFAULT_WAIT_MS;
 }
 
