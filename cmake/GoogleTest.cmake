@@ -18,7 +18,7 @@ include(GoogleTest)
 
 # tidewell_add_test(NAME SOURCES... LIBS ...): one GoogleTest program, registered with CTest.
 # On the host each case is a CTest test of its own. A Windows test program runs whole, as one
-# CTest test, since every Wine start costs seconds.
+# CTest test, since every Wine start costs seconds, in a Wine lane (see scripts/common.sh).
 function(tidewell_add_test name)
     cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
@@ -26,7 +26,8 @@ function(tidewell_add_test name)
     if(WIN32)
         target_link_options(${name} PRIVATE -mconsole)
         add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
-        set_tests_properties(${name} PROPERTIES LABELS "${TIDEWELL_TIER}" TIMEOUT 600)
+        set_tests_properties(${name} PROPERTIES LABELS "${TIDEWELL_TIER}" TIMEOUT 600
+                                                RESOURCE_GROUPS wine_lanes:1)
     else()
         gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
                              PROPERTIES LABELS "${TIDEWELL_TIER}")

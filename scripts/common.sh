@@ -13,6 +13,33 @@ wine_preset() {
     if /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; then echo win32; else echo win64; fi
 }
 
+# The Wine tests take a lane each (the CTest resource wine_lanes): scripts/test runs them in
+# two lanes at once, each with a Wine prefix and an X server of its own, so no two tests at a
+# time share a single-instance mutex, a registry or a screen. Without scripts/test's lanes
+# (tests/wine_lanes.json has one) they run one at a time in the build folder's prefix on the
+# DISPLAY given.
+wine_lane() {
+    local lane=${CTEST_RESOURCE_GROUP_0_WINE_LANES:-}  # id:N,slots:1
+    lane=${lane#id:}
+    echo "${lane%%,*}"
+}
+
+# lane_prefix BUILD_FOLDER: the Wine prefix of this test's lane.
+lane_prefix() {
+    local lane
+    lane=$(wine_lane)
+    if [ -z "$lane" ] || [ "$lane" = 0 ]; then echo "$1/wineprefix"; else echo "$1/wineprefix-lane$lane"; fi
+}
+
+# Sets DISPLAY to this test's lane's X server, where scripts/test gave each lane one
+# (TIDEWELL_LANE_DISPLAYS, lane 0's first).
+use_lane_display() {
+    local lane displays
+    lane=$(wine_lane)
+    read -ra displays <<<"${TIDEWELL_LANE_DISPLAYS:-}"
+    if [ -n "$lane" ] && [ -n "${displays[$lane]:-}" ]; then export DISPLAY=${displays[$lane]}; fi
+}
+
 # Starts an X server of our own for the windows under test, unless one is given.
 start_xvfb() {
     if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return; fi

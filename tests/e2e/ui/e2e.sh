@@ -7,15 +7,17 @@
 # when the case passed, 1 when it failed, 77 when there is no X server to show windows on.
 set -uo pipefail
 case_name=$1
+. "$TW_SOURCE/scripts/common.sh"
+use_lane_display
 
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
     echo "SKIP: no usable X display (DISPLAY='${DISPLAY:-}'); scripts/test starts Xvfb"
     exit 77
 fi
 
-export WINEPREFIX=$TW_BUILD/wineprefix
+WINEPREFIX=$(lane_prefix "$TW_BUILD")
+export WINEPREFIX
 export WINEDEBUG=-all
-. "$TW_SOURCE/scripts/common.sh"
 export WINEDLLOVERRIDES=$TIDEWELL_WINEDLLOVERRIDES
 export LANG=en_US.UTF-8  # the English dialog unless a case says otherwise
 # The Wine loader that matches the programs under test, for reg and regedit.
@@ -130,7 +132,7 @@ prepare_prefix() {
         flock 9
         [ -f "$WINEPREFIX/.tidewell-e2e-ready" ] && exit 0
         driver count >/dev/null  # makes the prefix if it is new
-        local reg=$TW_BIN/e2e-prefix.reg
+        local reg=$WINEPREFIX.e2e.reg
         {
             printf '\xff\xfe'
             printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
@@ -207,7 +209,7 @@ english_run() {
     expect_dialog focus 1000
     [ $# -eq 0 ] && screenshot english-ready
     driver click 1000 >/dev/null
-    driver wait cancel.enabled 0 60 >/dev/null || fail "the run did not reach done"
+    driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not reach done"
     read_dialog
     expect_dialog update "&Finish"
     expect_dialog update.enabled 1
@@ -240,7 +242,7 @@ case_running_app() {
     driver find >/dev/null || { fail "no dialog"; return; }
     driver click 1000 >/dev/null
     local box
-    box=$(driver msgbox 30) || fail "no message box"
+    box=$(driver msgbox 30000) || fail "no message box"
     expect "message box caption" "caption=Shiosai Notes" "$(sed -n 1p <<<"$box")"
     expect "message box text" "text=Shiosai Notes is running. Close it, then click Update again." \
         "$(sed -n 2p <<<"$box")"
@@ -248,7 +250,7 @@ case_running_app() {
     expect_dialog update.enabled 0
     expect_product_untouched "$ENGLISH_DIR"
     driver msgbox-ok >/dev/null || fail "message box not answered"
-    driver wait update.enabled 1 30 >/dev/null || fail "Update not enabled again"
+    driver wait update.enabled 1 30000 >/dev/null || fail "Update not enabled again"
     read_dialog
     expect_dialog update "&Update"
     expect_dialog cancel.enabled 1
@@ -258,7 +260,7 @@ case_running_app() {
     driver close-class ShiosaiNotesMain >/dev/null || fail "Shiosai Notes did not close"
     wait "$notes_pid" 2>/dev/null
     driver click 1000 >/dev/null
-    driver wait cancel.enabled 0 60 >/dev/null || fail "the second press did not reach done"
+    driver wait cancel.enabled 0 60000 >/dev/null || fail "the second press did not reach done"
     read_dialog
     expect_dialog update "&Finish"
     expect_dialog progress 100
@@ -274,7 +276,7 @@ case_double_press() {
     start_program "$TW_ENGLISH_EXE"
     driver find >/dev/null || { fail "no dialog"; return; }
     driver command 1000 3 >/dev/null
-    driver wait cancel.enabled 0 60 >/dev/null || fail "the run did not reach done"
+    driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not reach done"
     sleep 3  # room for any second run to show itself
     read_dialog
     expect_dialog update "&Finish"
@@ -293,7 +295,7 @@ case_no_package() {
     expect_dialog explain 'The Vellumstone Patch Wizard will allow you to update to %s, To continue, click Update.'
     expect_dialog range 0-100
     driver click 1000 >/dev/null
-    driver wait cancel.enabled 0 30 >/dev/null || fail "Update did not lead to done"
+    driver wait cancel.enabled 0 30000 >/dev/null || fail "Update did not lead to done"
     read_dialog
     expect_dialog update "&Finish"
     expect_dialog progress 100
@@ -314,7 +316,7 @@ case_ends_in_done() {
     start_program "$TW_ENGLISH_EXE"
     driver find >/dev/null || { fail "no dialog"; return; }
     driver click 1000 >/dev/null
-    driver wait cancel.enabled 0 60 >/dev/null || fail "the run did not reach done"
+    driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not reach done"
     driver close >/dev/null  # the close box in done
     finish_program
     expect "exit code after the close box in done" 0 "$program_code"
@@ -355,7 +357,7 @@ apply_english() {
     start_program "${1:-$TW_ENGLISH_EXE}"
     driver find >/dev/null || { fail "no dialog"; return; }
     driver click 1000 >/dev/null
-    driver wait cancel.enabled 0 60 >/dev/null || fail "the run did not reach done"
+    driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not reach done"
     driver click 1000 >/dev/null
     finish_program
     expect "exit code" 0 "$program_code"
@@ -458,7 +460,7 @@ case_japanese_western_codepage() {
     expect_dialog cancel "キャンセル(&C)"
     screenshot japanese-cp1252-ready
     driver click 1000 >/dev/null
-    driver wait cancel.enabled 0 60 >/dev/null || fail "the run did not reach done"
+    driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not reach done"
     read_dialog
     expect_dialog update "終了(&F)"
     driver click 1000 >/dev/null
@@ -634,7 +636,7 @@ case_japanese() {
     expect_dialog progress 0
     screenshot japanese-ready
     driver click 1000 >/dev/null
-    driver wait cancel.enabled 0 60 >/dev/null || fail "the run did not reach done"
+    driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not reach done"
     read_dialog
     expect_dialog update "終了(&F)"
     expect_dialog progress 100
