@@ -17,6 +17,15 @@ bool Runs(const std::string& command) {
     return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
 }
 
+Output Verify(const ListOptions& program) {
+    return Capture(
+        [&](std::FILE* out, std::FILE* err) { return VerifyPackage(program, out, err); });
+}
+
+Output List(const ListOptions& program) {
+    return Capture([&](std::FILE* out, std::FILE* err) { return ListPackage(program, out, err); });
+}
+
 std::uint32_t Get32(const std::string& bytes, std::size_t at) {
     std::uint32_t value = 0;
     for (int k = 0; k < 4; ++k)
@@ -78,29 +87,21 @@ TEST(Sign, SignedProgramHoldsUntilItsPackageChanges) {
     // verify exits 1 for the fixture's own package faults, so list's exit status tells.
     ListOptions program;
     program.path = dir / "Patch.exe";
-    auto verify = [&] {
-        return Capture(
-            [&](std::FILE* out, std::FILE* err) { return VerifyPackage(program, out, err); });
-    };
-    auto list = [&] {
-        return Capture(
-            [&](std::FILE* out, std::FILE* err) { return ListPackage(program, out, err); });
-    };
-    Output good = verify();
+    Output good = Verify(program);
     EXPECT_NE(std::string::npos, good.out.find("signature holds: signer CN=Tidewell Test Signer"))
         << good.out;
     EXPECT_NE(std::string::npos, good.out.find("self-signed certificate")) << good.out;
-    EXPECT_EQ(0, list().code);
+    EXPECT_EQ(0, List(program).code);
 
     PackageFile file;
     ASSERT_EQ(1, LoadPackageFile(program.path, &file, &error)) << error;
     bytes = ReadFile(program.path);
     bytes[file.image.data - file.bytes.data() + file.image.size / 2] ^= 1;
     WriteFile(program.path, bytes);
-    Output changed = verify();
+    Output changed = Verify(program);
     EXPECT_NE(std::string::npos, changed.err.find("signature BROKEN: changed after signing"))
         << changed.err;
-    Output listed = list();
+    Output listed = List(program);
     EXPECT_EQ(EXIT_FAULT, listed.code);
     EXPECT_NE(std::string::npos, listed.out.find("signature      BROKEN")) << listed.out;
 
@@ -132,11 +133,7 @@ TEST(Sign, NestedSignaturesEachReported) {
 
     ListOptions program;
     program.path = dir / "Patch.exe";
-    auto verify = [&] {
-        return Capture(
-            [&](std::FILE* out, std::FILE* err) { return VerifyPackage(program, out, err); });
-    };
-    Output both = verify();
+    Output both = Verify(program);
     EXPECT_NE(std::string::npos, both.out.find("nested signature 2 holds: signer CN=Tidewell"))
         << both.out;
     EXPECT_NE(std::string::npos, both.out.find("nested; Authenticode SHA512")) << both.out;
@@ -147,11 +144,10 @@ TEST(Sign, NestedSignaturesEachReported) {
     std::uint32_t table = Get32(bytes, optional + 96 + 4 * 8);
     bytes[table + Get32(bytes, table) - 100] ^= 1;
     WriteFile(program.path, bytes);
-    Output flipped = verify();
+    Output flipped = Verify(program);
     EXPECT_NE(std::string::npos, flipped.out.find("Patch.exe: signature holds")) << flipped.out;
     EXPECT_NE(std::string::npos, flipped.err.find("nested signature 2 BROKEN")) << flipped.err;
-    Output listed =
-        Capture([&](std::FILE* out, std::FILE* err) { return ListPackage(program, out, err); });
+    Output listed = List(program);
     EXPECT_EQ(EXIT_FAULT, listed.code) << listed.out;
 }
 
