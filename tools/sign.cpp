@@ -238,7 +238,7 @@ struct RunResult {
     std::string output;  // stdout and stderr as one, its last MiB
 };
 
-struct RunSpec {
+struct Command {
     std::vector<std::string> arguments;
     int input = -1;         // stdin; -1: tidepack's own when `terminal`, else /dev/null
     bool terminal = false;  // may ask on tidepack's terminal, for a PIN
@@ -249,19 +249,19 @@ struct RunSpec {
 
 using Clock = std::chrono::steady_clock;
 
-// Runs `spec.arguments` without a shell in a process group of its own, which is stopped whole
+// Runs `command.arguments` without a shell in a process group of its own, which is stopped whole
 // when it runs out of time. On a terminal that group is in the foreground meanwhile, so that it
 // can ask for a PIN and Ctrl-C reaches it.
-RunResult Run(const RunSpec& spec) {
+RunResult Run(const Command& command) {
     RunResult result;
     std::vector<char*> argv;
-    for (const std::string& argument : spec.arguments)
+    for (const std::string& argument : command.arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     std::vector<char*> environment;
-    std::string hidden = spec.hidden + "=";
+    std::string hidden = command.hidden + "=";
     for (char** variable = environ; *variable; ++variable)
-        if (spec.hidden.empty() || std::strncmp(*variable, hidden.c_str(), hidden.size()))
+        if (command.hidden.empty() || std::strncmp(*variable, hidden.c_str(), hidden.size()))
             environment.push_back(*variable);
     environment.push_back(nullptr);
     int ends[2];
@@ -273,9 +273,9 @@ RunResult Run(const RunSpec& spec) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, ends[1], STDERR_FILENO);
-    if (spec.input >= 0)
-        posix_spawn_file_actions_adddup2(&actions, spec.input, STDIN_FILENO);
-    else if (!spec.terminal)
+    if (command.input >= 0)
+        posix_spawn_file_actions_adddup2(&actions, command.input, STDIN_FILENO);
+    else if (!command.terminal)
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
@@ -291,21 +291,22 @@ RunResult Run(const RunSpec& spec) {
         close(ends[0]);
         return result;
     }
-    bool foreground = spec.terminal && isatty(STDIN_FILENO) && tcgetpgrp(STDIN_FILENO) == getpgrp();
+    bool foreground =
+        command.terminal && isatty(STDIN_FILENO) && tcgetpgrp(STDIN_FILENO) == getpgrp();
     if (foreground) {
         tcsetpgrp(STDIN_FILENO, pid);
         kill(-pid, SIGCONT);  // in case it read the terminal before it was given it
     }
 
-    auto deadline = Clock::now() + std::chrono::seconds(spec.timeoutSeconds);
+    auto deadline = Clock::now() + std::chrono::seconds(command.timeoutSeconds);
     pollfd source{ends[0], POLLIN, 0};
     int status = 0;
     bool exited = false;
     char piece[4096];
     auto take = [&](ssize_t got) {
-        if (spec.echo) {
-            std::fwrite(piece, 1, static_cast<std::size_t>(got), spec.echo);
-            std::fflush(spec.echo);
+        if (command.echo) {
+            std::fwrite(piece, 1, static_cast<std::size_t>(got), command.echo);
+            std::fflush(command.echo);
         }
         result.output.append(piece, static_cast<std::size_t>(got));
         if (result.output.size() > (2u << 20))
@@ -690,14 +691,14 @@ int SignProgram(const std::vector<unsigned char>& program, const std::string& si
         options.command.empty() ? scratch.folder + "/signed.exe" : unsignedTemp;
     if (!WriteFileWhole(unsignedTemp, program, error)) return EXIT_FAULT;
 
-    RunSpec spec;
-    spec.timeoutSeconds = options.timeoutSeconds;
+    Command command;
+    command.timeoutSeconds = options.timeoutSeconds;
     std::string ran;  // for errors after the command: how it ended and what it said
     if (!options.command.empty()) {
-        spec.arguments = {"/bin/sh", "-c", ExpandCommand(options.command, unsignedTemp)};
-        spec.terminal = true;
-        spec.echo = err;
-        RunResult run = Run(spec);
+        command.arguments = {"/bin/sh", "-c", ExpandCommand(options.command, unsignedTemp)};
+        command.terminal = true;
+        command.echo = err;
+        RunResult run = Run(command);
         ran = LastLines(run.output, 3);
         if (run.spawnError != 0) {
             *error = std::string("cannot run /bin/sh: ") + std::strerror(run.spawnError);
@@ -715,22 +716,22 @@ int SignProgram(const std::vector<unsigned char>& program, const std::string& si
         if (!error->empty()) return EXIT_FAULT;
         ran = " (the signing command exited with status 0; " + ran + ")";
     } else {
-        spec.arguments = {"osslsigncode", "sign"};
+        command.arguments = {"osslsigncode", "sign"};
         if (!options.pkcs12.empty()) {
-            spec.arguments.insert(spec.arguments.end(), {"-pkcs12", options.pkcs12});
+            command.arguments.insert(command.arguments.end(), {"-pkcs12", options.pkcs12});
         } else {
-            spec.arguments.insert(
-                spec.arguments.end(),
+            command.arguments.insert(
+                command.arguments.end(),
                 {"-pkcs11engine", Pkcs11Engine(), "-pkcs11module", options.pkcs11Module, "-certs",
                  options.certChain, "-key", options.keyUri});
-            spec.terminal = options.passwordFile.empty() && options.passwordEnv.empty();
+            command.terminal = options.passwordFile.empty() && options.passwordEnv.empty();
         }
-        spec.arguments.insert(spec.arguments.end(), {"-h", "sha256"});
+        command.arguments.insert(command.arguments.end(), {"-h", "sha256"});
         // The password or PIN reaches osslsigncode as a file it reads, never on its command
         // line: the given file, or a pipe on its stdin holding the variable's value.
         // osslsigncode passes it on to the engine as the token's PIN.
         if (!options.passwordFile.empty()) {
-            spec.arguments.insert(spec.arguments.end(), {"-readpass", options.passwordFile});
+            command.arguments.insert(command.arguments.end(), {"-readpass", options.passwordFile});
         } else if (!options.passwordEnv.empty()) {
             const char* password = std::getenv(options.passwordEnv.c_str());
             std::size_t length = std::strlen(password);
@@ -748,18 +749,19 @@ int SignProgram(const std::vector<unsigned char>& program, const std::string& si
                     *error = std::string("cannot pass the password: ") + std::strerror(errno);
                     return EXIT_FAULT;
                 }
-                spec.arguments.insert(spec.arguments.end(), {"-readpass", "/dev/stdin"});
-                spec.input = scratch.passwordPipe;
+                command.arguments.insert(command.arguments.end(), {"-readpass", "/dev/stdin"});
+                command.input = scratch.passwordPipe;
             }
-            spec.hidden = options.passwordEnv;
+            command.hidden = options.passwordEnv;
         }
         if (!options.description.empty())
-            spec.arguments.insert(spec.arguments.end(), {"-n", options.description});
+            command.arguments.insert(command.arguments.end(), {"-n", options.description});
         if (!options.timestampUrl.empty())
-            spec.arguments.insert(spec.arguments.end(), {"-ts", options.timestampUrl});
-        spec.arguments.insert(spec.arguments.end(), {"-in", unsignedTemp, "-out", signedTemp});
-        spec.echo = options.verbose ? err : nullptr;
-        RunResult run = Run(spec);
+            command.arguments.insert(command.arguments.end(), {"-ts", options.timestampUrl});
+        command.arguments.insert(command.arguments.end(),
+                                 {"-in", unsignedTemp, "-out", signedTemp});
+        command.echo = options.verbose ? err : nullptr;
+        RunResult run = Run(command);
         if (run.spawnError != 0 || run.timedOut || run.signal != 0 || run.status != 0) {
             *error = SigningFault(options, run);
             return EXIT_FAULT;
