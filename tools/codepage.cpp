@@ -78,7 +78,7 @@ std::string CodePoint(const std::string& utf8) {
 
 int CodePageKnown(int codePage) {
     // Only a Windows ANSI code page can be a target machine's, and only these are ASCII with
-    // the lead bytes IsLeadByte knows.
+    // the lead bytes IsLeadByteOf knows.
     bool ansi = codePage == 874 || codePage == 932 || codePage == 936 || codePage == 949 ||
                 codePage == 950 || (codePage >= 1250 && codePage <= 1258);
     if (!ansi) return 0;
@@ -151,10 +151,4 @@ std::string DecodeText(const std::string& bytes, int codePage) {
         }
     }
     return result;
-}
-
-bool IsLeadByte(int codePage, unsigned char byte) {
-    if (codePage == 932) return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-    if (codePage == 936 || codePage == 949 || codePage == 950) return byte >= 0x81 && byte <= 0xFE;
-    return false;
 }

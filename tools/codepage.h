@@ -8,9 +8,6 @@
 // iconv can convert between it and UTF-8.
 int CodePageKnown(int codePage);
 
-// Whether `byte` begins a two-byte character in ANSI code page `codePage`.
-bool IsLeadByte(int codePage, unsigned char byte);
-
 // Converts UTF-8 `text` to `codePage`. Returns 1 with the bytes in `out`. Returns 0 with a
 // message in `error` naming the first character the code page cannot hold (or the first byte
 // that is not UTF-8).

@@ -293,19 +293,6 @@ void ReadRunningApps(Reader& in, const toml::table& root, WriterPackage* package
     }
 }
 
-// Position of the last backslash in code-page `bytes`, stepping by character as the update
-// program does, or npos.
-std::size_t LastSeparator(const std::string& bytes, int codePage) {
-    std::size_t last = std::string::npos;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (IsLeadByte(codePage, static_cast<unsigned char>(bytes[i])))
-            ++i;
-        else if (bytes[i] == '\\')
-            last = i;
-    }
-    return last;
-}
-
 // A shortcut's place: a tag, then its folders and name, to which the program adds ".lnk".
 // `bytes` is `text` in the code page. Returns the length of the name in bytes, or -1 after a
 // fault.
@@ -318,8 +305,9 @@ long CheckLinkPath(Reader& in, const toml::node* node, const std::string& text,
         return -1;
     }
     if (!in.Name(node, bytes, NameKind::Shortcut, name)) return -1;
-    std::size_t slash = LastSeparator(bytes, in.codePage);
-    std::size_t length = slash == std::string::npos ? 0 : bytes.size() - slash - 1;
+    // Split as the update program splits it, by character in the manifest's code page.
+    const char* slash = FindLastBackslash(bytes.c_str());
+    std::size_t length = slash ? std::strlen(slash + 1) : 0;
     if (length == 0) {
         in.Fault(node, name + " '" + text + "' names no shortcut after its tag and folders");
         return -1;

@@ -60,7 +60,7 @@ int GetSystemFolder(char* folder) {
 
 void SetPlatformCodePage(int codePage) { g_codePage = codePage; }
 
-int IsAnsiLeadByte(unsigned char byte) { return IsLeadByte(g_codePage, byte) ? 1 : 0; }
+int IsAnsiLeadByte(unsigned char byte) { return IsLeadByteOf(g_codePage, byte); }
 
 std::string NameFault(const std::string& text, int codePage, NameKind kind) {
     std::string bytes = text;
@@ -96,7 +96,7 @@ std::string NameFault(const std::string& text, int codePage, NameKind kind) {
     std::vector<std::string> parts(1);
     for (std::size_t i = start; i < bytes.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(bytes[i]);
-        if (IsLeadByte(codePage, c) && i + 1 < bytes.size()) {
+        if (IsLeadByteOf(codePage, c) && i + 1 < bytes.size()) {
             parts.back() += bytes.substr(i++, 2);
             continue;
         }

@@ -5,3 +5,8 @@
 
 // 1 when `byte` begins a double-byte character in the system's ANSI code page.
 int IsAnsiLeadByte(unsigned char byte);
+
+// 1 when `byte` begins a double-byte character in `codePage`, as Windows' tables have it for
+// its double-byte ANSI code pages (932, 936, 949, 950); 0 for every other code page. For the
+// stand-ins of IsAnsiLeadByte.
+int IsLeadByteOf(unsigned codePage, unsigned char byte);

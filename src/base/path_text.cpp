@@ -14,6 +14,19 @@ const char* NextCharacter(const char* text) {
 
 }  // namespace
 
+int IsLeadByteOf(unsigned codePage, unsigned char byte) {
+    switch (codePage) {
+        case 932:  // Shift JIS: the single-byte katakana 0xA1-0xDF lie between the two ranges
+            return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+        case 936:
+        case 949:
+        case 950:
+            return byte >= 0x81 && byte <= 0xFE;
+        default:
+            return 0;
+    }
+}
+
 const char* FindBackslash(const char* text) {
     for (; *text != '\0'; text = NextCharacter(text))
         if (*text == '\\') return text;

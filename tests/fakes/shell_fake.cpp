@@ -4,7 +4,6 @@
 #include <cstring>
 #include <map>
 
-#include "base/code_page.h"
 #include "base/text.h"
 
 namespace {
@@ -16,14 +15,8 @@ std::string Fold(std::string text) {
 
 // Windows reads a path by characters of the ANSI code page: a second byte 0x5C is no separator.
 std::string ParentOf(const std::string& path) {
-    std::size_t cut = std::string::npos;
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        if (IsAnsiLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size())
-            ++i;
-        else if (path[i] == '\\')
-            cut = i;
-    }
-    return cut == std::string::npos ? std::string() : path.substr(0, cut);
+    const char* cut = FindLastBackslash(path.c_str());
+    return cut ? path.substr(0, static_cast<std::size_t>(cut - path.c_str())) : std::string();
 }
 
 struct Shell {

@@ -15,18 +15,7 @@ std::vector<std::string> g_dllLoads;
 
 void FakeSystemSetCodePage(unsigned codePage) { g_codePage = codePage; }
 
-int IsAnsiLeadByte(unsigned char byte) {
-    switch (g_codePage) {
-        case 932:  // Shift JIS: the single-byte katakana 0xA1-0xDF lie between the two ranges
-            return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-        case 936:
-        case 949:
-        case 950:
-            return byte >= 0x81 && byte <= 0xFE;
-        default:
-            return 0;
-    }
-}
+int IsAnsiLeadByte(unsigned char byte) { return IsLeadByteOf(g_codePage, byte); }
 
 void FakeSystemResetDlls(const std::vector<std::string>& missing) {
     g_missingDlls = missing;

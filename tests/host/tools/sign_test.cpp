@@ -62,6 +62,14 @@ struct Signing {
         for (int k = 0; k < 4; ++k) bytes[rawSize + k] = static_cast<char>(shorter >> 8 * k);
         program.assign(bytes.begin(), bytes.end());
     }
+
+    // Signs the program into `name` in the folder; the fault, if any, in `error`.
+    Output Sign(const SignOptions& options, const std::string& name, std::string* error) {
+        std::string signer;
+        return Capture([&](std::FILE*, std::FILE* err) {
+            return SignProgram(program, dir / name, options, err, &signer, error);
+        });
+    }
 };
 
 TEST(Sign, SignedProgramHoldsUntilItsPackageChanges) {
@@ -71,17 +79,14 @@ TEST(Sign, SignedProgramHoldsUntilItsPackageChanges) {
     std::string& bytes = setup.bytes;
     auto get32 = [&bytes](std::size_t at) { return Get32(bytes, at); };
     std::size_t optional = get32(0x3C) + 24;
-    const std::vector<unsigned char>& unsignedProgram = setup.program;
 
     // The right password through the environment, which reaches osslsigncode by a pipe.
     setenv("TIDEPACK_TEST_PASSWORD", "pa ss", 1);
     SignOptions options;
     options.pkcs12 = dir / "key.p12";
     options.passwordEnv = "TIDEPACK_TEST_PASSWORD";
-    std::string error, signer;
-    Output signing = Capture([&](std::FILE*, std::FILE* err) {
-        return SignProgram(unsignedProgram, dir / "Patch.exe", options, err, &signer, &error);
-    });
+    std::string error;
+    Output signing = setup.Sign(options, "Patch.exe", &error);
     ASSERT_EQ(0, signing.code) << error << signing.err;
 
     // verify exits 1 for the fixture's own package faults, so list's exit status tells.
@@ -125,10 +130,8 @@ TEST(Sign, NestedSignaturesEachReported) {
     SignOptions options;
     options.command = sign + " -h sha256 -in %1 -out %1.1 >/dev/null && " + sign +
                       " -nest -h sha512 -in %1.1 -out %1.2 >/dev/null && mv %1.2 %1";
-    std::string error, signer;
-    Output signing = Capture([&](std::FILE*, std::FILE* err) {
-        return SignProgram(setup.program, dir / "Patch.exe", options, err, &signer, &error);
-    });
+    std::string error;
+    Output signing = setup.Sign(options, "Patch.exe", &error);
     ASSERT_EQ(0, signing.code) << error << signing.err;
 
     ListOptions program;
@@ -200,10 +203,8 @@ TEST(Sign, RefusedSigningLeavesNothing) {
         options.pkcs12 = dir / "key.p12";
         row.set(options);
         if (!options.command.empty()) options.pkcs12.clear();
-        std::string error, signer;
-        Output refused = Capture([&](std::FILE*, std::FILE* err) {
-            return SignProgram(setup.program, dir / "Refused.exe", options, err, &signer, &error);
-        });
+        std::string error;
+        Output refused = setup.Sign(options, "Refused.exe", &error);
         EXPECT_EQ(EXIT_FAULT, refused.code);
         EXPECT_NE(std::string::npos, error.find(row.want)) << error;
         EXPECT_EQ(std::string::npos, error.find('\n')) << error;
