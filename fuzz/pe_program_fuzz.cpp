@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "pe_resource.h"
-#include "pe_writer.h"
-#include "sign.h"
+#include "program/pe_resource.h"
+#include "program/pe_writer.h"
+#include "signing/sign.h"
 
 namespace {
 

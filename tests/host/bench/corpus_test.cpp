@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "corpus.h"
-#include "manifest.h"
+#include "authoring/manifest.h"
 #include "package/package.h"
 
 namespace {

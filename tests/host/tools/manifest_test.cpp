@@ -4,11 +4,11 @@
 
 #include <cstring>
 
-#include "codepage.h"
-#include "manifest.h"
+#include "authoring/code_page.h"
+#include "authoring/manifest.h"
 #include "package/package.h"
 #include "test_support.h"
-#include "tidepack.h"
+#include "commands/tidepack.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "package/package.h"
 #include "package/package_writer.h"
 #include "test_support.h"
-#include "tidepack.h"
+#include "commands/tidepack.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 
 #include <cstring>
 
-#include "package_file.h"
-#include "pe_resource.h"
+#include "authoring/package_file.h"
+#include "program/pe_resource.h"
 #include "test_support.h"
-#include "tidepack.h"
+#include "commands/tidepack.h"
 
 namespace {
 

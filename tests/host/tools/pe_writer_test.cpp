@@ -4,10 +4,10 @@
 
 #include <map>
 
-#include "pe_resource.h"
-#include "pe_writer.h"
+#include "program/pe_resource.h"
+#include "program/pe_writer.h"
 #include "test_support.h"
-#include "tidepack.h"
+#include "commands/tidepack.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <functional>
 
-#include "package_file.h"
-#include "sign.h"
+#include "authoring/package_file.h"
+#include "signing/sign.h"
 #include "test_support.h"
-#include "tidepack.h"
+#include "commands/tidepack.h"
 
 namespace {
 

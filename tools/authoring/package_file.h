@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "package/package.h"
+#include "system/files.h"
 
 struct PackageFile {
     std::vector<unsigned char> bytes;  // the whole file
@@ -24,10 +25,6 @@ int LoadPackageFile(const std::string& path, PackageFile* file, std::string* err
 // The same for a file's bytes already in `file->bytes`: sets `image` and `origin`.
 int FindPackageInBytes(PackageFile* file, std::string* error);
 
-// The most that list and verify read: a package's offsets are 32-bit, and the program around
-// one adds little.
-constexpr std::uint64_t INPUT_SIZE_LIMIT = (std::uint64_t{1} << 32) + (std::uint64_t{64} << 20);
-
 // What zlib made of one stream, inflated piece by piece.
 struct Inflated {
     std::uint64_t produced = 0;  // more than the limit only when the stream holds more
@@ -41,23 +38,6 @@ struct Inflated {
 // without an end, or when `piece` (if given) returns false for the bytes just made.
 Inflated InflateInPieces(const unsigned char* stream, std::uint64_t size, std::uint64_t limit,
                          const std::function<bool(const unsigned char*, std::size_t)>& piece = {});
-
-// Reads a whole regular file of at most `limit` bytes; anything else is refused before it is
-// read. Returns 1; 0 with the reason in `error`.
-int ReadWholeFile(const std::string& path, std::vector<unsigned char>* bytes, std::string* error,
-                  std::uint64_t limit = INPUT_SIZE_LIMIT);
-
-// Whether `output` may be written: 1 when it does not exist or is a regular file that is none
-// of `inputs`; 0 with the reason in `error` for a symbolic link, a device, fifo or folder, or
-// one of the inputs under any name. Call it before the work that makes the output.
-int CheckOutputPath(const std::string& output, const std::vector<std::string>& inputs,
-                    std::string* error);
-
-// Writes `bytes` to a new file beside `path` that takes `path`'s place only when whole, so
-// `path` is either the whole new file or left as it was, and a kill leaves nothing behind
-// where the file system has O_TMPFILE. Returns 1; 0 with the reason in `error`.
-int WriteFileWhole(const std::string& path, const std::vector<unsigned char>& bytes,
-                   std::string* error);
 
 // A text field of the image: 1 with the text up to its NUL in `text` and whether that NUL lies
 // inside the field's `width` in `*inField`; 0 when the text runs to the end of the image.

@@ -5,12 +5,13 @@
 #include <utility>
 
 #include "base/text.h"
-#include "manifest.h"
-#include "package_file.h"
-#include "pe_resource.h"
-#include "pe_writer.h"
-#include "sign.h"
-#include "tidepack.h"
+#include "authoring/manifest.h"
+#include "authoring/package_file.h"
+#include "program/pe_resource.h"
+#include "program/pe_writer.h"
+#include "signing/sign.h"
+#include "commands/tidepack.h"
+#include "system/files.h"
 
 namespace fs = std::filesystem;
 
@@ -25,14 +26,14 @@ bool IsManifest(const std::string& path) {
 // the program lies in share/tidewell/ beside tidepack itself.
 std::string InstalledStub() {
     std::error_code code;
-    fs::path self = fs::read_symlink("/proc/self/exe", code);
-    if (code) return "";
+    fs::path self = fs::u8path(ToolPath());
+    if (self.empty()) return "";
     fs::path relative = fs::path("share") / "tidewell" / "Tidewell.exe";
     fs::path installed = self.parent_path().parent_path() / relative;
     fs::path built = self.parent_path() / relative;
     return (fs::is_regular_file(installed, code) || !fs::is_regular_file(built, code) ? installed
                                                                                       : built)
-        .string();
+        .u8string();
 }
 
 // Writing under HKEY_LOCAL_MACHINE or HKEY_CLASSES_ROOT needs an administrator; a product

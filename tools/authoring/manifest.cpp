@@ -1,4 +1,4 @@
-#include "manifest.h"
+#include "authoring/manifest.h"
 
 #define TOML_EXCEPTIONS 0
 #include <toml++/toml.h>
@@ -13,8 +13,8 @@
 #include <set>
 
 #include "base/text.h"
-#include "codepage.h"
-#include "package_file.h"
+#include "authoring/code_page.h"
+#include "authoring/package_file.h"
 #include "rules/targets.h"
 
 namespace fs = std::filesystem;

@@ -1,11 +1,11 @@
-#include "pe_writer.h"
+#include "program/pe_writer.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <list>
 
 #include "package/package.h"
-#include "pe_resource.h"
+#include "program/pe_resource.h"
 
 namespace {
 

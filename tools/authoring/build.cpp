@@ -12,10 +12,10 @@
 #include <cstring>
 #include <thread>
 
-#include "codepage.h"
-#include "manifest.h"
-#include "package_file.h"
-#include "tidepack.h"
+#include "authoring/code_page.h"
+#include "authoring/manifest.h"
+#include "authoring/package_file.h"
+#include "commands/tidepack.h"
 
 namespace {
 

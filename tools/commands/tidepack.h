@@ -8,7 +8,7 @@
 
 struct ManifestResult;
 
-#include "sign.h"
+#include "signing/sign.h"
 
 struct PackageFile;
 

@@ -1,5 +1,4 @@
 // tidepack: builds, lists and verifies patch packages for the update program.
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -7,8 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "codepage.h"
-#include "tidepack.h"
+#include "authoring/code_page.h"
+#include "commands/tidepack.h"
+#include "system/files.h"
 
 #ifndef TIDEPACK_VERSION
 #define TIDEPACK_VERSION "0"
@@ -232,7 +232,7 @@ int main(int argc, char** argv) {
         if (output.empty()) return Usage("build needs -o PACKAGE");
         build.manifest = operands[0];
         build.output = output;
-        build.progress = isatty(STDERR_FILENO) != 0;
+        build.progress = ErrorsToTerminal();
         return BuildFromManifest(build, stdout, stderr);
     }
     if (command == "program") {
@@ -266,7 +266,7 @@ int main(int argc, char** argv) {
         }
         program.input = operands[0];
         program.output = output;
-        program.progress = isatty(STDERR_FILENO) != 0;
+        program.progress = ErrorsToTerminal();
         return MakeProgram(program, stdout, stderr);
     }
     if (command == "diff") {

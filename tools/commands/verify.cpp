@@ -8,11 +8,11 @@
 #include <utility>
 
 #include "base/text.h"
-#include "codepage.h"
-#include "package_file.h"
+#include "authoring/code_page.h"
+#include "authoring/package_file.h"
 #include "rules/targets.h"
-#include "sign.h"
-#include "tidepack.h"
+#include "signing/sign.h"
+#include "commands/tidepack.h"
 
 namespace {
 

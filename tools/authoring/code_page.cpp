@@ -1,27 +1,10 @@
-#include "codepage.h"
+#include "authoring/code_page.h"
 
-#include <iconv.h>
-
-#include <cerrno>
 #include <cstdio>
 
+#include "authoring/code_page_seam.h"
+
 namespace {
-
-std::string IconvName(int codePage) {
-    if (codePage == 65001) return "UTF-8";
-    return "CP" + std::to_string(codePage);
-}
-
-// One iconv descriptor for the length of one conversion.
-struct Converter {
-    iconv_t handle;
-    Converter(const std::string& to, const std::string& from)
-        : handle(iconv_open(to.c_str(), from.c_str())) {}
-    ~Converter() {
-        if (ok()) iconv_close(handle);
-    }
-    bool ok() const { return handle != reinterpret_cast<iconv_t>(-1); }
-};
 
 // Length of the UTF-8 sequence that starts with `lead`; 0 for a byte that cannot start one.
 std::size_t SequenceLength(unsigned char lead) {
@@ -29,26 +12,6 @@ std::size_t SequenceLength(unsigned char lead) {
     if (lead >= 0xC2 && lead <= 0xDF) return 2;
     if (lead >= 0xE0 && lead <= 0xEF) return 3;
     if (lead >= 0xF0 && lead <= 0xF4) return 4;
-    return 0;
-}
-
-// Converts as much of [in, in + left) as iconv takes. Returns iconv's errno for the stop
-// (0 when all of it converted) and moves `in`/`left` past what was converted.
-int ConvertSome(iconv_t handle, const char** in, std::size_t* left, std::string* out) {
-    char buffer[256];
-    while (*left > 0) {
-        char* input = const_cast<char*>(*in);
-        char* output = buffer;
-        std::size_t room = sizeof buffer;
-        std::size_t result = iconv(handle, &input, left, &output, &room);
-        *in = input;
-        out->append(buffer, static_cast<std::size_t>(output - buffer));
-        if (result == static_cast<std::size_t>(-1) && errno != E2BIG) return errno;
-    }
-    char* output = buffer;
-    std::size_t room = sizeof buffer;
-    iconv(handle, nullptr, nullptr, &output, &room);  // stateful encodings end their shift
-    out->append(buffer, static_cast<std::size_t>(output - buffer));
     return 0;
 }
 
@@ -81,17 +44,13 @@ int CodePageKnown(int codePage) {
     // the lead bytes IsLeadByteOf knows.
     bool ansi = codePage == 874 || codePage == 932 || codePage == 936 || codePage == 949 ||
                 codePage == 950 || (codePage >= 1250 && codePage <= 1258);
-    if (!ansi) return 0;
-    Converter to(IconvName(codePage), "UTF-8");
-    Converter from("UTF-8", IconvName(codePage));
-    return to.ok() && from.ok();
+    return ansi && CodePageConverts(codePage);
 }
 
 int EncodeText(const std::string& text, int codePage, std::string* out, std::string* error) {
     out->clear();
-    Converter converter(IconvName(codePage), "UTF-8");
-    if (!converter.ok()) {
-        *error = "code page " + std::to_string(codePage) + " is not known to iconv";
+    if (!CodePageConverts(codePage)) {
+        *error = "code page " + std::to_string(codePage) + " is not known to " + CONVERTER_NAME;
         return 0;
     }
     // One character at a time, so the one that fails can be named.
@@ -104,12 +63,10 @@ int EncodeText(const std::string& text, int codePage, std::string* out, std::str
             return 0;
         }
         std::string character = text.substr(position, length);
-        const char* in = character.data();
-        std::size_t left = character.size();
         std::string bytes;
-        int stop = ConvertSome(converter.handle, &in, &left, &bytes);
-        if (stop != 0) {
-            *error = stop == EILSEQ && length > 1
+        int held = EncodeCharacter(character, codePage, &bytes);
+        if (held != 1) {
+            *error = held == 0 && length > 1
                          ? "character '" + character + "' (" + CodePoint(character) +
                                ") cannot be written in code page " + std::to_string(codePage)
                          : "text is not valid UTF-8 near byte " + std::to_string(position);
@@ -123,7 +80,7 @@ int EncodeText(const std::string& text, int codePage, std::string* out, std::str
 
 std::string DecodeText(const std::string& bytes, int codePage) {
     std::string result;
-    Converter converter("UTF-8", IconvName(codePage));
+    bool known = CodePageConverts(codePage);
     const char* in = bytes.data();
     std::size_t left = bytes.size();
     while (left > 0) {
@@ -139,15 +96,14 @@ std::string DecodeText(const std::string& bytes, int codePage) {
         while (run < left && static_cast<unsigned char>(in[run]) >= 0x20 &&
                static_cast<unsigned char>(in[run]) != 0x7F)
             ++run;
-        std::size_t runLeft = run;
-        int stop = converter.ok() ? ConvertSome(converter.handle, &in, &runLeft, &result) : EILSEQ;
-        left -= run - runLeft;
-        if (stop != 0 && runLeft > 0) {
+        std::size_t taken = known ? DecodeSome(in, run, codePage, &result) : 0;
+        in += taken;
+        left -= taken;
+        if (taken < run) {
             // Undecodable or cut-off byte: show it and go on after it.
             result += HexByte(static_cast<unsigned char>(*in));
             ++in;
             --left;
-            if (converter.ok()) iconv(converter.handle, nullptr, nullptr, nullptr, nullptr);
         }
     }
     return result;

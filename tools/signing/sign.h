@@ -1,11 +1,13 @@
-// Authenticode signatures of patch programs: made by osslsigncode or the vendor's own signing
-// command, checked with libcrypto alone, so that list and verify need no signing tool.
+// Signing patch programs: by osslsigncode or the vendor's own signing command, each signature
+// checked (signature.h) before the signed program takes the output's place.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "signing/signature.h"
 
 struct SignOptions {
     // One route, or none: the program is not signed.
@@ -37,33 +39,3 @@ int CheckSignOptions(const SignOptions& options, std::string* error);
 int SignProgram(const std::vector<unsigned char>& program, const std::string& signedOutput,
                 const SignOptions& options, std::FILE* err, std::string* signer,
                 std::string* error);
-
-enum class SignatureState {
-    NotProgram,  // not a PE image: nothing to say
-    Unsigned,
-    Holds,   // the image digest and the signer's signature both check out
-    Broken,  // changed after signing, a signature that fails, or a damaged certificate table
-};
-
-struct SignatureCheck {
-    SignatureState state = SignatureState::NotProgram;
-    std::string reason;   // why it is broken
-    std::string subject;  // the signer's certificate, when it could be read
-    std::string issuer;
-    std::string digest;  // the image digest's algorithm, such as SHA256
-    bool selfSigned = false;
-    bool timestamped = false;                // a timestamp is there; it is not checked
-    std::vector<unsigned char> imageDigest;  // the signed one, when it could be read
-    std::vector<SignatureCheck> nested;  // those inside this one (signtool /as, -nest), in order
-};
-
-// Checks the Authenticode signature of a PE image and those nested in it. Every offset is
-// checked against `size`.
-SignatureCheck CheckSignature(const unsigned char* data, std::uint64_t size);
-
-// The signatures of `bytes` for list (`listing`: aligned lines) or verify (lines led by `path`):
-// nothing for a package file, "not signed", or for each signature, nested ones too, the signer
-// and whether it holds. A broken one is also named on `err`. Returns 1 when one is broken,
-// else 0.
-int ReportSignature(const std::string& path, const std::vector<unsigned char>& bytes, bool listing,
-                    std::FILE* out, std::FILE* err);

@@ -1,9 +1,9 @@
-#include "pe_resource.h"
+#include "program/pe_resource.h"
 
 #include <cstring>
 #include <set>
 
-#include "bounded_bytes.h"
+#include "program/bounded_bytes.h"
 
 namespace {
 

@@ -1,0 +1,313 @@
+#include "signing/sign.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+#include "authoring/package_file.h"
+#include "commands/tidepack.h"
+#include "program/pe_resource.h"
+#include "signing/signature_seam.h"
+#include "system/files.h"
+#include "system/process.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// osslsigncode reads at most 4095 bytes of a password.
+constexpr std::size_t PASSWORD_LIMIT = 4000;
+
+// The folder SignProgram made, gone however it returns.
+struct Scratch {
+    std::string folder;
+    ~Scratch() {
+        std::error_code code;
+        if (!folder.empty()) fs::remove_all(fs::u8path(folder), code);
+    }
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = std::min(text.find('\n', start), text.size());
+        std::string line = text.substr(start, end - start);
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        if (!line.empty()) lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+// The last `count` lines of `text`, quoted, for an error that must stay one line.
+std::string LastLines(const std::string& text, std::size_t count) {
+    std::vector<std::string> lines = Lines(text);
+    if (lines.empty()) return "it printed nothing";
+    std::string said = lines.size() > count ? "its last lines: " : "it printed: ";
+    for (std::size_t k = lines.size() > count ? lines.size() - count : 0; k < lines.size(); ++k)
+        said += (said.back() == ' ' ? "\"" : " / \"") + lines[k] + "\"";
+    return said;
+}
+
+// osslsigncode's own last line: not its "Failed", nor libcrypto's error queue after it
+// ("40C0...:error:1180...:PKCS12 routines:...").
+std::string OwnLastLine(const std::string& text) {
+    std::vector<std::string> lines = Lines(text);
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+        std::size_t colon = line->find(":error:");
+        bool queue = colon != std::string::npos && colon > 0 &&
+                     line->find_first_not_of("0123456789ABCDEFabcdef") == colon;
+        if (!queue && *line != "Failed") return *line;
+    }
+    return "";
+}
+
+// One line for why osslsigncode failed, from what it printed.
+std::string SigningFault(const SignOptions& options, const RunResult& run) {
+    const std::string& said = run.output;
+    auto has = [&said](const char* text) { return said.find(text) != std::string::npos; };
+    bool token = !options.pkcs11Module.empty();
+    std::string key = token ? "the token's key " + options.keyUri : options.pkcs12;
+    std::string secret = token ? "PIN" : "password";
+    std::string given =
+        token ? "--pin-file FILE or --pin-env VAR" : "--password-file FILE or --password-env VAR";
+    std::string value;
+    bool none = options.passwordFile.empty() &&
+                (options.passwordEnv.empty() || !GetEnvironment(options.passwordEnv, &value) ||
+                 value.empty());
+    if (run.notFound) return OSSLSIGNCODE_MISSING;
+    if (!run.startError.empty()) return "cannot run osslsigncode: " + run.startError;
+    if (run.timedOut)
+        return "osslsigncode did not finish within " + std::to_string(options.timeoutSeconds) +
+               " s (--sign-timeout); stopped it";
+    if (has("No PIN code was entered") ||
+        ((has("mac verify failure") || has("PIN incorrect")) && none))
+        return "no " + secret + " given for " + key + "; give it with " + given;
+    if (has("mac verify failure") || has("PIN incorrect")) return "wrong " + secret + " for " + key;
+    if (has("PIN locked")) return "the token's PIN is locked; its security officer can unlock it";
+    if (has("Failed to extract PKCS#12") ||
+        (has("Failed to parse PKCS#12") && !has("Wrong password")))
+        return options.pkcs12 + " is not a PKCS#12 file";
+    if (has("private key was not found") || has("object not found"))
+        return "no private key at " + options.keyUri +
+               " on the token (p11tool --list-all or pkcs11-tool -O lists what it holds)";
+    if (!options.timestampUrl.empty() && (has("HTTP failure") || has("Failed to get data from")))
+        return "the timestamp server " + options.timestampUrl + " could not be reached";
+    if (!options.timestampUrl.empty() && has("timestamping failed"))
+        return "the timestamp server " + options.timestampUrl + " gave no timestamp";
+    std::string last = OwnLastLine(said);
+    std::string status = run.signal ? "ended by signal " + std::to_string(run.signal)
+                                    : "exit status " + std::to_string(run.status);
+    return "osslsigncode could not sign the program (" + status + ")" +
+           (last.empty() ? "" : ": " + last);
+}
+
+}  // namespace
+
+int CheckSignOptions(const SignOptions& options, std::string* error) {
+    for (const std::string& file :
+         {options.pkcs12, options.passwordFile, options.pkcs11Module, options.certChain}) {
+        std::string why;
+        if (!file.empty() && !CanRead(file, &why)) {
+            *error = file + ": " + why;
+            return 0;
+        }
+    }
+    if (!options.passwordEnv.empty()) {
+        std::string password;
+        if (!GetEnvironment(options.passwordEnv, &password)) {
+            *error = "the environment variable " + options.passwordEnv + " is not set";
+            return 0;
+        }
+        if (password.size() > PASSWORD_LIMIT) {
+            *error = "the password in " + options.passwordEnv + " is longer than " +
+                     std::to_string(PASSWORD_LIMIT) + " bytes";
+            return 0;
+        }
+    }
+    if (!options.command.empty()) {
+        if (ExpandCommand(options.command, "") == ExpandCommand(options.command, "x")) {
+            *error = "the signing command has no %1 where the program's path goes";
+            return 0;
+        }
+        return 1;
+    }
+    if (!options.pkcs11Module.empty()) {
+        if (options.keyUri.compare(0, 7, "pkcs11:") != 0) {
+            *error =
+                "--key needs the token's key as a pkcs11: URI (p11tool --list-all or "
+                "pkcs11-tool -O shows it)";
+            return 0;
+        }
+        // Another process could read it there, as it could any argument.
+        if (options.keyUri.find("pin-value=") != std::string::npos) {
+            *error = "the key's URI holds the PIN; give it with --pin-file or --pin-env instead";
+            return 0;
+        }
+        if (ChainSubjects(options.certChain).empty()) {
+            *error = options.certChain +
+                     ": no PEM certificate in it (--cert takes the signer's "
+                     "certificate chain as PEM)";
+            return 0;
+        }
+        std::string engine = Pkcs11Engine(), why;
+        if (!CanRead(engine, &why)) {
+            *error = "the OpenSSL PKCS#11 engine is not installed at " + engine + " (" +
+                     PKCS11_ENGINE_PACKAGE + ")";
+            return 0;
+        }
+    }
+    if (!OnPath("osslsigncode")) {
+        *error = OSSLSIGNCODE_MISSING;
+        return 0;
+    }
+    return 1;
+}
+
+namespace {
+
+// Runs the vendor's command on `path`. Returns "" with what it printed last in `ran`; else why
+// it failed.
+std::string RunSigningCommand(const SignOptions& options, const std::string& path, std::FILE* err,
+                              std::string* ran) {
+    Command command;
+    command.timeoutSeconds = options.timeoutSeconds;
+    command.arguments = ShellArguments(options.command, path);
+    command.terminal = true;
+    command.echo = err;
+    RunResult run = Run(command);
+    *ran = LastLines(run.output, 3);
+    if (!run.startError.empty())
+        return "cannot run " + command.arguments[0] + ": " + run.startError;
+    if (run.timedOut)
+        return "the signing command did not finish within " +
+               std::to_string(options.timeoutSeconds) + " s (--sign-timeout) and was stopped; " +
+               *ran;
+    if (run.signal != 0)
+        return "the signing command was ended by signal " + std::to_string(run.signal) + "; " +
+               *ran;
+    if (run.status != 0)
+        return "the signing command failed with exit status " + std::to_string(run.status) + "; " +
+               *ran;
+    *ran = " (the signing command exited with status 0; " + *ran + ")";
+    return "";
+}
+
+// Signs `in` into `out` with osslsigncode. Returns ""; else why it failed.
+std::string RunOsslsigncode(const SignOptions& options, const std::string& in,
+                            const std::string& out, std::FILE* err) {
+    Command command;
+    command.timeoutSeconds = options.timeoutSeconds;
+    command.arguments = {"osslsigncode", "sign"};
+    if (!options.pkcs12.empty()) {
+        command.arguments.insert(command.arguments.end(), {"-pkcs12", options.pkcs12});
+    } else {
+        command.arguments.insert(
+            command.arguments.end(),
+            {"-pkcs11engine", Pkcs11Engine(), "-pkcs11module", options.pkcs11Module, "-certs",
+             options.certChain, "-key", options.keyUri});
+        command.terminal = options.passwordFile.empty() && options.passwordEnv.empty();
+    }
+    command.arguments.insert(command.arguments.end(), {"-h", "sha256"});
+    // The password or PIN reaches osslsigncode as a file it reads, never on its command line:
+    // the given file, or a pipe on its stdin holding the variable's value. osslsigncode passes
+    // it on to the engine as the token's PIN.
+    if (!options.passwordFile.empty()) {
+        command.arguments.insert(command.arguments.end(), {"-readpass", options.passwordFile});
+    } else if (!options.passwordEnv.empty()) {
+        GetEnvironment(options.passwordEnv, &command.input);
+        if (!command.input.empty()) {
+            command.hasInput = true;
+            command.arguments.insert(command.arguments.end(), {"-readpass", STDIN_FILE_NAME});
+        }
+        command.hidden = options.passwordEnv;
+    }
+    if (!options.description.empty())
+        command.arguments.insert(command.arguments.end(), {"-n", options.description});
+    if (!options.timestampUrl.empty())
+        command.arguments.insert(command.arguments.end(), {"-ts", options.timestampUrl});
+    command.arguments.insert(command.arguments.end(), {"-in", in, "-out", out});
+    command.echo = options.verbose ? err : nullptr;
+    RunResult run = Run(command);
+    if (!run.startError.empty() || run.timedOut || run.signal != 0 || run.status != 0)
+        return SigningFault(options, run);
+    return "";
+}
+
+// Whether the signed bytes hold every signature and carry `program` itself. Returns "" with
+// the signatures in `check`; else why not.
+std::string CheckSigned(const std::vector<unsigned char>& program,
+                        const std::vector<unsigned char>& result, SignatureCheck* check) {
+    *check = CheckSignature(result.empty() ? nullptr : result.data(), result.size());
+    if (check->state == SignatureState::Unsigned || check->state == SignatureState::NotProgram)
+        return "the program carries no signature after signing";
+    std::vector<const SignatureCheck*> all = {check};
+    for (const SignatureCheck& nested : check->nested) all.push_back(&nested);
+    for (const SignatureCheck* one : all) {
+        if (one->state != SignatureState::Holds)
+            return "the signed program's " +
+                   std::string(one == check ? "signature" : "nested signature") +
+                   " does not hold: " + one->reason;
+    }
+    // A signature holds for the file it is in: that file must be the program tidepack made.
+    std::vector<unsigned char> digest;
+    std::string error;
+    if (!ProgramDigest(program, check->digest, &digest, &error)) return error;
+    if (digest != check->imageDigest)
+        return "the signed program is not the one tidepack wrote: its signed " + check->digest +
+               " image digest differs, so the signing command changed the program or signed "
+               "another file";
+    return "";
+}
+
+}  // namespace
+
+int SignProgram(const std::vector<unsigned char>& program, const std::string& signedOutput,
+                const SignOptions& options, std::FILE* err, std::string* signer,
+                std::string* error) {
+    if (!LooksLikePe(program.empty() ? nullptr : program.data(), program.size())) {
+        *error = "not a PE image, so there is nothing to sign";
+        return EXIT_FAULT;
+    }
+    if (!CheckSignOptions(options, error)) return EXIT_FAULT;
+
+    // Both files live in a fresh folder beside the output, private to this user: osslsigncode
+    // refuses an existing output, and a signing command must not see others' files.
+    Scratch scratch;
+    if (!MakePrivateFolder(signedOutput, "sign", &scratch.folder, error)) return EXIT_FAULT;
+    // A signing service may show the file's name, so it keeps the output's.
+    fs::path folder = fs::u8path(scratch.folder);
+    std::string unsignedTemp =
+        (folder /
+         (options.command.empty() ? fs::path("unsigned.exe") : fs::u8path(signedOutput).filename()))
+            .u8string();
+    std::string signedTemp =
+        options.command.empty() ? (folder / "signed.exe").u8string() : unsignedTemp;
+    if (!WriteFileWhole(unsignedTemp, program, error)) return EXIT_FAULT;
+
+    std::string ran;  // for errors after the command: how it ended and what it said
+    *error = options.command.empty() ? RunOsslsigncode(options, unsignedTemp, signedTemp, err)
+                                     : RunSigningCommand(options, unsignedTemp, err, &ran);
+    if (!error->empty()) return EXIT_FAULT;
+
+    std::vector<unsigned char> result;
+    SignatureCheck check;
+    if (!ReadWholeFile(signedTemp, &result, error)) {
+        *error = "the signed program: " + *error + ran;
+        return EXIT_FAULT;
+    }
+    *error = CheckSigned(program, result, &check);
+    if (!error->empty()) {
+        *error += ran;
+        return EXIT_FAULT;
+    }
+    if (!PutInPlace(signedTemp, signedOutput, error)) {
+        *error = signedOutput + ": " + *error;
+        return EXIT_FAULT;
+    }
+    *signer = check.subject;
+    for (const SignatureCheck& nested : check.nested)
+        if (nested.subject != check.subject) *signer += " and " + nested.subject;
+    return 0;
+}

@@ -1,0 +1,155 @@
+#include "signing/signature.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "program/pe_resource.h"
+#include "signing/signature_seam.h"
+
+namespace {
+
+constexpr std::uint32_t WIN_CERT_REVISION_2_0 = 0x0200;
+constexpr std::uint32_t WIN_CERT_TYPE_PKCS_SIGNED_DATA = 2;
+
+bool ReadLayout(const Bytes& bytes, DigestLayout* layout, std::string* error) {
+    PeLayout pe;
+    if (!ReadPeLayout(bytes.data, bytes.size, &pe, error)) return false;
+    layout->checksum = pe.optional + 64;
+    if (PeDirectory(bytes.data, bytes.size, pe, PE_SECURITY_DIRECTORY, &layout->tableOffset,
+                    &layout->tableSize))
+        layout->securityEntry = pe.directories + 8 * PE_SECURITY_DIRECTORY;
+    return true;
+}
+
+}  // namespace
+
+// The image digest: the file in order up to the certificate table, without CheckSum and the
+// security entry, then `padding` zero bytes. Hashing by sections instead would leave out the
+// gaps between them, which the mingw-linked program has and osslsigncode (like Windows in
+// practice) hashes.
+bool ImageDigest(const Bytes& bytes, const DigestLayout& layout, const std::string& algorithm,
+                 std::vector<unsigned char>* digest, std::string* error, std::uint64_t padding) {
+    if (layout.tableOffset < layout.securityEntry + 8) {
+        *error = "the certificate table at offset " + std::to_string(layout.tableOffset) +
+                 " lies inside the PE headers";
+        return false;
+    }
+    static const unsigned char zeros[8] = {};
+    std::vector<std::pair<const unsigned char*, std::size_t>> pieces = {
+        {bytes.data, layout.checksum},
+        {bytes.data + layout.checksum + 4, layout.securityEntry - layout.checksum - 4},
+        {bytes.data + layout.securityEntry + 8, layout.tableOffset - layout.securityEntry - 8},
+        {zeros, padding}};
+    if (padding >= sizeof zeros || !DigestPieces(algorithm, pieces, digest)) {
+        *error = "cannot compute the " + algorithm + " image digest";
+        return false;
+    }
+    return true;
+}
+
+bool ProgramDigest(const std::vector<unsigned char>& program, const std::string& algorithm,
+                   std::vector<unsigned char>* digest, std::string* error) {
+    Bytes bytes{program.data(), program.size()};
+    DigestLayout layout;
+    if (!ReadLayout(bytes, &layout, error)) return false;
+    if (layout.securityEntry == 0) {
+        *error = "cannot compute the " + algorithm + " image digest of the program";
+        return false;
+    }
+    layout.tableOffset = static_cast<std::uint32_t>(program.size());
+    return ImageDigest(bytes, layout, algorithm, digest, error, (8 - program.size() % 8) % 8);
+}
+
+SignatureCheck CheckSignature(const unsigned char* data, std::uint64_t size) {
+    SignatureCheck check;
+    Bytes bytes{data, size};
+    if (!LooksLikePe(data, size)) return check;
+    DigestLayout layout;
+    std::string error;
+    check.state = SignatureState::Broken;
+    if (!ReadLayout(bytes, &layout, &error)) {
+        check.reason = error;
+        return check;
+    }
+    if (layout.securityEntry == 0 || (layout.tableOffset == 0 && layout.tableSize == 0)) {
+        check.state = SignatureState::Unsigned;
+        return check;
+    }
+    std::uint64_t tableEnd = static_cast<std::uint64_t>(layout.tableOffset) + layout.tableSize;
+    std::uint32_t length = 0, revision = 0, type = 0;
+    if (tableEnd > size) {
+        check.reason = "the certificate table at offset " + std::to_string(layout.tableOffset) +
+                       " reaches past the end of the file";
+    } else if (tableEnd < size) {
+        check.reason = std::to_string(size - tableEnd) +
+                       " bytes follow the certificate table, outside what the signature covers";
+    } else if (!Read32(bytes, layout.tableOffset, &length) ||
+               !Read16(bytes, layout.tableOffset + 4, &revision) ||
+               !Read16(bytes, layout.tableOffset + 6, &type) || length <= 8 ||
+               length > layout.tableSize) {
+        check.reason = "the certificate table's first entry does not fit its " +
+                       std::to_string(layout.tableSize) + " bytes";
+    } else if (revision != WIN_CERT_REVISION_2_0 || type != WIN_CERT_TYPE_PKCS_SIGNED_DATA) {
+        char kind[64];
+        std::snprintf(kind, sizeof kind, " (revision 0x%04X, type %u)", revision, type);
+        check.reason =
+            "the certificate table's first entry is not a PKCS#7 signature" + std::string(kind);
+    } else if (std::any_of(data + std::min<std::uint64_t>(
+                                      layout.tableOffset + (length + 7ull) / 8 * 8, tableEnd),
+                           data + tableEnd, [](unsigned char b) { return b != 0; })) {
+        check.reason = "the certificate table holds a second entry, which Windows does not check";
+    } else {
+        CheckPkcs7(bytes, layout, data + layout.tableOffset + 8, static_cast<long>(length - 8),
+                   &check, &check.nested);
+    }
+    ClearCryptoErrors();
+    return check;
+}
+
+int ReportSignature(const std::string& path, const std::vector<unsigned char>& bytes, bool listing,
+                    std::FILE* out, std::FILE* err) {
+    SignatureCheck outer = CheckSignature(bytes.empty() ? nullptr : bytes.data(), bytes.size());
+    if (outer.state == SignatureState::NotProgram) return 0;
+    if (outer.state == SignatureState::Unsigned) {
+        std::fprintf(out, listing ? "signature      not signed\n" : "%s: not signed\n",
+                     path.c_str());
+        return 0;
+    }
+    std::vector<const SignatureCheck*> all = {&outer};
+    for (const SignatureCheck& nested : outer.nested) all.push_back(&nested);
+    int broken = 0;
+    for (std::size_t k = 0; k < all.size(); ++k) {
+        const SignatureCheck& check = *all[k];
+        std::string how = (k > 0 ? "nested; Authenticode " : "Authenticode ") + check.digest;
+        if (check.timestamped) how += ", timestamp not checked";
+        how += check.selfSigned ? "; self-signed certificate, chain not checked"
+                                : "; certificate chain not checked";
+        bool holds = check.state == SignatureState::Holds;
+        broken += holds ? 0 : 1;
+        // The outer one keeps its plain name; nested ones are numbered from 2.
+        std::string number = k > 0 ? " " + std::to_string(k + 1) : "";
+        std::string name = (k > 0 ? "nested signature" : "signature") + number;
+        if (listing) {
+            std::string label = "signature" + number;
+            label.resize(std::max<std::size_t>(label.size() + 1, 15), ' ');
+            if (holds)
+                std::fprintf(out, "%sholds (%s)\n", label.c_str(), how.c_str());
+            else
+                std::fprintf(out, "%sBROKEN: %s\n", label.c_str(), check.reason.c_str());
+            if (!check.subject.empty())
+                std::fprintf(out, "signer         %s\nissuer         %s\n", check.subject.c_str(),
+                             check.issuer.c_str());
+            if (!holds)
+                std::fprintf(err, "tidepack: %s: the %s is broken: %s\n", path.c_str(),
+                             name.c_str(), check.reason.c_str());
+        } else if (holds) {
+            std::fprintf(out, "%s: %s holds: signer %s; issuer %s (%s)\n", path.c_str(),
+                         name.c_str(), check.subject.c_str(), check.issuer.c_str(), how.c_str());
+        } else {
+            std::fprintf(err, "%s: %s BROKEN: %s%s%s\n", path.c_str(), name.c_str(),
+                         check.reason.c_str(), check.subject.empty() ? "" : "; signer ",
+                         check.subject.c_str());
+        }
+    }
+    return broken > 0 ? 1 : 0;
+}
