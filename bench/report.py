@@ -348,6 +348,10 @@ def main():
                                 (("tidepack-best", "product"), "tidepack build --best"),
                                 (("tidepack-program-signed", "product"),
                                  "tidepack program --sign (manifest → signed Patch.exe)"),
+                                (("tidepack-program-command", "product"),
+                                 "the same by --sign-command (osslsigncode behind a script)"),
+                                (("tidepack-exe-program-command", "product"),
+                                 "tidepack.exe under 64-bit Wine, the same by --sign-command"),
                                 (("makensis-zlib", "product"), "makensis, zlib"),
                                 (("makensis-lzma", "product"), "makensis, lzma")]:
         value = median(build.get((tool, case), []))

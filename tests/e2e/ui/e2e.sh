@@ -469,6 +469,15 @@ case_japanese_western_codepage() {
     expect_product_updated "$dir"
 }
 
+# fill_manifest FILE: the fields a vendor fills in after diff, for the English product.
+fill_manifest() {
+    local key=${ENGLISH_KEY/HKCU/HKEY_CURRENT_USER}
+    sed -i -e "s|^codePage = .*|codePage = 1252|" -e "s|^title = .*|title = 'Shiosai Notes'|" \
+        -e "s|^versionText = .*|versionText = '2.1'|" -e "s|^valueName = .*|valueName = 'InstallDir'|" \
+        -e "s|^registryKey = .*|registryKey = '${key//\\/\\\\}'|" \
+        -e "s|^defaultFolder = .*|defaultFolder = 'C:\\\\tidewell-e2e\\\\elsewhere'|" "$1"
+}
+
 # A vendor's machine: tidepack installed from its Debian package (or a host build's install) and
 # run with no compiler and no CMake on PATH makes a manifest from two releases, a package, and
 # a patch program from them (the same bytes twice before signing), signed with a key on a
@@ -502,11 +511,7 @@ case_installed_tidepack() {
     printf 'e2e-secret\n' >"$work/password"
 
     vendor tidepack diff "$TW_DEMO_OLD" "$TW_DEMO_NEW" -o patch.toml || fail "diff"
-    local key=${ENGLISH_KEY/HKCU/HKEY_CURRENT_USER}
-    sed -i -e "s|^codePage = .*|codePage = 1252|" -e "s|^title = .*|title = 'Shiosai Notes'|" \
-        -e "s|^versionText = .*|versionText = '2.1'|" -e "s|^valueName = .*|valueName = 'InstallDir'|" \
-        -e "s|^registryKey = .*|registryKey = '${key//\\/\\\\}'|" \
-        -e "s|^defaultFolder = .*|defaultFolder = 'C:\\\\tidewell-e2e\\\\elsewhere'|" "$work/patch.toml"
+    fill_manifest "$work/patch.toml"
     vendor tidepack build patch.toml -o patch.pkg || fail "build"
     # Where this kernel runs no 32-bit programs, the 64-bit build stands in for the shipped one.
     local stub=()
@@ -551,11 +556,97 @@ case_installed_tidepack() {
 
     install_english
     apply_english "$work/Patch.exe"
+    expect_diff_applied
+}
+
+# What a patch program made from diff's manifest of the demo's releases leaves in the English
+# product's folder.
+expect_diff_applied() {
     expect_same_file "Notes.exe is 2.1" "$TW_DEMO_NEW/Notes.exe" "$ENGLISH_DIR/Notes.exe"
     expect_same_file "notecore.dll is 2.1" "$TW_DEMO_NEW/notecore.dll" "$ENGLISH_DIR/notecore.dll"
     expect_same_file "spell.dll stays 3.0" "$TW_DEMO_OLD/spell.dll" "$ENGLISH_DIR/spell.dll"
     expect_same_file "postupdate.exe added" "$TW_DEMO_NEW/postupdate.exe" \
         "$ENGLISH_DIR/postupdate.exe"
+}
+
+# A vendor on Windows: tidepack.exe from its zip, unpacked into a folder with Japanese
+# characters and spaces, run under 64-bit Wine on the same inputs as the Linux tool, writes the
+# same manifest, package and program, byte for byte; it signs through a signing command (a
+# batch file that calls osslsigncode), verifies the result as the Linux tool does, and the
+# signed program applies the update here.
+case_windows_tidepack() {
+    local zip root=$TW_BIN/vendor-win linux_tool=$TW_HOST_BUILD/tidepack
+    zip=$(ls -t "$TW_TOOL_BUILD"/tidepack-*-win64.zip 2>/dev/null | head -n1)
+    if [ -z "$zip" ] || [ ! -x "$linux_tool" ]; then
+        echo "SKIP: no tidepack-*-win64.zip in $TW_TOOL_BUILD or no $linux_tool (scripts/test makes both)"
+        exit 77
+    fi
+    local tools="$root/ツール 置き場" win="$root/山田 build" linux="$root/linux build"
+    local signer=$root/signer
+    rm -rf "$root"
+    mkdir -p "$tools" "$signer"
+    (cd "$tools" && unzip -q "$zip") || { fail "unzip $zip"; return; }
+    local exe
+    exe=$(find "$tools" -name tidepack.exe -path '*bin*' | head -n1)
+    [ -n "$exe" ] || { fail "no bin/tidepack.exe in $zip"; return; }
+    # The same releases and the same relative layout in both folders.
+    local dir
+    for dir in "$win" "$linux"; do
+        mkdir -p "$dir"
+        cp -r "$TW_DEMO_OLD" "$dir/old" && cp -r "$TW_DEMO_NEW" "$dir/new"
+    done
+    windows() {
+        (cd "$win" && TIDEWELL_WINEPREFIX=$TW_TOOL_BUILD/wineprefix WINEDEBUG=-all \
+            "$WINE_RUN" "$exe" "$@")
+    }
+    linux() { (cd "$linux" && "$linux_tool" "$@"); }
+    local stub=() both
+    [ "$WINE" = wine ] || stub=(--stub "$TW_NOPACKAGE_EXE")
+    windows --help >"$root/help-windows.txt" 2>&1 || fail "tidepack.exe --help"
+    grep -q "tidepack" "$root/help-windows.txt" || fail "tidepack.exe --help says nothing"
+    for both in windows linux; do
+        "$both" diff old new -o patch.toml || fail "$both: diff"
+    done
+    expect_same_file "diff: the same manifest" "$linux/patch.toml" "$win/patch.toml"
+    fill_manifest "$win/patch.toml"
+    fill_manifest "$linux/patch.toml"
+    for both in windows linux; do
+        "$both" build patch.toml -o patch.pkg || fail "$both: build"
+        "$both" program patch.toml -o Patch-unsigned.exe "${stub[@]}" || fail "$both: program"
+    done
+    expect_same_file "build: the same package" "$linux/patch.pkg" "$win/patch.pkg"
+    expect_same_file "program: the same patch program" "$linux/Patch-unsigned.exe" \
+        "$win/Patch-unsigned.exe"
+
+    # The signing command: a batch file that hands a copy, under a plain name, to osslsigncode.
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Tidewell E2E Vendor" \
+        -keyout "$signer/key.pem" -out "$signer/cert.pem" 2>/dev/null &&
+        openssl pkcs12 -export -inkey "$signer/key.pem" -in "$signer/cert.pem" \
+            -passout pass:e2e-secret -out "$signer/vendor.p12" || { fail "certificate"; return; }
+    printf '%s\n' '#!/bin/sh' \
+        "exec osslsigncode sign -pkcs12 '$signer/vendor.p12' -pass e2e-secret -h sha256 \\" \
+        "    -in '$signer/in.exe' -out '$signer/out.exe' >'$signer/log' 2>&1" >"$signer/sign.exe"
+    chmod +x "$signer/sign.exe"
+    local w_signer
+    w_signer=$("$WINE" winepath -w "$signer" 2>/dev/null)
+    printf '%s\r\n' '@echo off' "copy /y \"%~1\" \"$w_signer\\in.exe\" >nul || exit /b 1" \
+        "del \"$w_signer\\out.exe\" 2>nul" "\"$w_signer\\sign.exe\" || exit /b 1" \
+        "copy /y \"$w_signer\\out.exe\" \"%~1\" >nul" >"$signer/sign.cmd"
+    windows program patch.toml -o Patch.exe "${stub[@]}" \
+        --sign-command "\"$w_signer\\sign.cmd\" \"%1\"" || fail "program signed by a command"
+    local report
+    report=$(windows verify --codepage 1252 Patch.exe 2>&1) || fail "tidepack.exe verify: $report"
+    case $report in
+        *"signature holds: signer CN=Tidewell E2E Vendor"*) echo "ok: tidepack.exe names the signer" ;;
+        *) fail "tidepack.exe verify does not name the signer: $report" ;;
+    esac
+    cp "$win/Patch.exe" "$linux/Patch.exe"
+    expect "verify: the same report" "$(linux verify --codepage 1252 Patch.exe 2>&1)" \
+        "$(printf '%s' "$report" | tr -d '\r')"
+
+    install_english
+    apply_english "$win/Patch.exe"
+    expect_diff_applied
 }
 
 # A user whose temporary folder the code page cannot spell (田中 under code page 1252): the run

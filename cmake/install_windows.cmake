@@ -1,0 +1,31 @@
+# tidepack for Windows as a zip, tidepack-<version>-win64.zip: bin\tidepack.exe,
+# share\tidewell\Tidewell.exe (the same package-less program as the Debian package's), the
+# README, and the licences of tidepack and of what tidepack.exe links statically.
+install(TARGETS tidepack RUNTIME DESTINATION bin)
+include(${CMAKE_CURRENT_LIST_DIR}/shipped_program.cmake)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/deb/copyright DESTINATION licenses RENAME tidepack.txt)
+# The copyright files Debian ships with the sources and libraries linked in.
+set(licenses
+    libdeflate ${TIDEWELL_LIBDEFLATE_SOURCE}/COPYING
+    zopfli ${TIDEWELL_ZOPFLI_SOURCE}/COPYING
+    zlib /usr/share/doc/libz-mingw-w64-dev/copyright
+    tomlplusplus /usr/share/doc/libtomlplusplus-dev/copyright
+    mingw-w64-runtime /usr/share/doc/mingw-w64-x86-64-dev/copyright
+    gcc-runtime-libraries /usr/share/doc/gcc-mingw-w64-base/copyright)
+while(licenses)
+    list(POP_FRONT licenses name file)
+    if(NOT EXISTS ${file})
+        message(FATAL_ERROR "the licence of ${name} is not at ${file}: run scripts/install-deps")
+    endif()
+    install(FILES ${file} DESTINATION licenses RENAME ${name}.txt)
+endwhile()
+
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME tidepack)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Tidewell")
+set(CPACK_PACKAGE_FILE_NAME tidepack-${PROJECT_VERSION}-win64)
+set(CPACK_STRIP_FILES bin/tidepack.exe)
+include(CPack)
