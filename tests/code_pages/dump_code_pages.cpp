@@ -26,22 +26,11 @@ const unsigned long SUPPLEMENTARY[] = {0x10000, 0x1D11E, 0x1F600, 0x20000, 0x20B
 const char* const NOT_UTF8[] = {"\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\x80", "\xE3\x81"};
 
 std::string Utf8(unsigned long point) {
-    std::string out;
-    if (point < 0x80) {
-        out += static_cast<char>(point);
-    } else if (point < 0x800) {
-        out += static_cast<char>(0xC0 | point >> 6);
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    } else if (point < 0x10000) {
-        out += static_cast<char>(0xE0 | point >> 12);
-        out += static_cast<char>(0x80 | (point >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | point >> 18);
-        out += static_cast<char>(0x80 | (point >> 12 & 0x3F));
-        out += static_cast<char>(0x80 | (point >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    }
+    if (point < 0x80) return std::string(1, static_cast<char>(point));
+    int continuations = point < 0x800 ? 1 : point < 0x10000 ? 2 : 3;
+    std::string out(1, static_cast<char>(0xF0 << (3 - continuations) | point >> 6 * continuations));
+    for (int shift = 6 * (continuations - 1); shift >= 0; shift -= 6)
+        out += static_cast<char>(0x80 | (point >> shift & 0x3F));
     return out;
 }
 
