@@ -44,24 +44,44 @@ std::string CodePoint(long point) {
 
 // Where iconv's tables and Windows' differ, whatever neither has a clear right answer for is
 // refused on both, so a package is the same wherever it is built. (iconv's tables are glibc's;
-// Windows' are Microsoft's published ones, which Wine follows.)
-struct Refusal {
+// Windows' are Microsoft's published ones, which Wine follows; Windows versions add to them.)
+struct Range {
     int codePage;  // 0: every code page but UTF-8
     long first;
     long last;
 };
-const Refusal REFUSED[] = {
-    // C1 controls: Windows maps the bytes a table leaves empty to them one to one, iconv has
-    // none of them (but 950's U+0080); a title or a name never carries one.
+const Range REFUSED[] = {
+    // C1 controls: Windows maps the bytes a table leaves empty to them one to one, iconv does
+    // not; a title or a name never carries one.
     {0, 0x80, 0x9F},
-    // Private use: Windows gives the user-defined areas (end-user characters) to it, iconv has
-    // only 950's 0xC6A1-0xC8FE (U+F6B1 on); their glyphs are whatever each machine's font says.
-    {936, 0xE000, 0xE864},
-    {949, 0xE000, 0xE0BB},
-    {950, 0xE000, 0xF6B0},
-    // Holam haser for vav: newer Windows tables put it at 0xCA, iconv's and older ones lack it.
+    // Private use: Windows gives it the user-defined areas (end-user characters) and, in some
+    // versions, more (932's 0xA0 and 0xFD-0xFF); their glyphs are whatever each machine's font
+    // says.
+    {0, 0xE000, 0xF8FF},
+    // Added by newer Windows tables, lacking in iconv's and Wine's: holam haser for vav (0xCA),
+    // the Korean postal mark (0xA2E8).
     {1255, 0x05BA, 0x05BA},
+    {949, 0x327E, 0x327E},
 };
+// Held alike by both, at the same bytes.
+const Range KEPT[] = {
+    {932, 0xE000, 0xE757},  // 0xF040-0xF9FC
+    {950, 0x80, 0x80},
+    {950, 0xF6B1, 0xF848},  // 0xC6A1-0xC8FE
+};
+
+int InRanges(const Range* ranges, std::size_t count, int codePage, long point) {
+    for (std::size_t i = 0; i < count; ++i)
+        if ((ranges[i].codePage == codePage || (ranges[i].codePage == 0 && codePage != 65001)) &&
+            point >= ranges[i].first && point <= ranges[i].last)
+            return 1;
+    return 0;
+}
+
+int Refused(int codePage, long point) {
+    return InRanges(REFUSED, sizeof REFUSED / sizeof REFUSED[0], codePage, point) &&
+           !InRanges(KEPT, sizeof KEPT / sizeof KEPT[0], codePage, point);
+}
 
 // Where both hold a character at different bytes that both read back as it, iconv's: Big5's own
 // box-drawing characters, which Windows' table also has in the ETEN row (0xF9F9...) and writes
@@ -77,15 +97,6 @@ const Preferred PREFERRED[] = {
     {950, 0x2561, "\xA2\xA7"},
     {950, 0x256A, "\xA2\xA6"},
 };
-
-int Refused(int codePage, long point) {
-    if (codePage == 950 && point == 0x80) return 0;  // 0x80 in both
-    for (const Refusal& refusal : REFUSED)
-        if ((refusal.codePage == codePage || (refusal.codePage == 0 && codePage != 65001)) &&
-            point >= refusal.first && point <= refusal.last)
-            return 1;
-    return 0;
-}
 
 // EncodeCharacter for a scalar value, evened out between the platforms: a character is held
 // only when its bytes decode back to it alone, which refuses iconv's one-way mappings (932's
