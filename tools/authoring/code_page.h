@@ -1,11 +1,12 @@
 // Texts between UTF-8 (manifests, the terminal) and the ANSI code page of the target machines,
-// through iconv. Nothing is transliterated: a character the code page cannot hold is an error.
+// through the platform's converter (iconv, or Windows' own), with the same bytes on both. Nothing
+// is transliterated: a character the code page cannot hold is an error.
 #pragma once
 
 #include <string>
 
 // 1 when `codePage` is a Windows ANSI code page (874, 932, 936, 949, 950, 1250 to 1258) and
-// iconv can convert between it and UTF-8.
+// the platform can convert between it and UTF-8.
 int CodePageKnown(int codePage);
 
 // Converts UTF-8 `text` to `codePage`. Returns 1 with the bytes in `out`. Returns 0 with a

@@ -77,10 +77,20 @@ int EncodeCharacter(const std::string& character, int codePage, std::string* byt
     return 1;
 }
 
-std::size_t DecodeSome(const char* bytes, std::size_t size, int codePage, std::string* out) {
-    if (!g_converter.For(codePage, false)) return 0;
-    const char* in = bytes;
-    std::size_t left = size;
-    ConvertSome(g_converter.handle, &in, &left, out);
-    return size - left;
+std::size_t DecodeCharacter(const char* bytes, std::size_t size, int codePage, std::string* out) {
+    // A byte more at a time until iconv has a whole character: each on its own, so that no
+    // stateful decoder (1255, 1258) composes it with the next one or holds it back.
+    for (std::size_t length = 1; length <= size && length <= 4; ++length) {
+        if (!g_converter.For(codePage, false)) return 0;
+        const char* in = bytes;
+        std::size_t left = length;
+        std::string character;
+        int stop = ConvertSome(g_converter.handle, &in, &left, &character);
+        if (stop == 0) {
+            *out += character;
+            return length;
+        }
+        if (stop != EINVAL) return 0;
+    }
+    return 0;
 }
