@@ -602,8 +602,15 @@ case_windows_tidepack() {
     linux() { (cd "$linux" && "$linux_tool" "$@"); }
     local stub=() both
     [ "$WINE" = wine ] || stub=(--stub "$TW_NOPACKAGE_EXE")
-    windows --help >"$root/help-windows.txt" 2>&1 || fail "tidepack.exe --help"
-    grep -q "tidepack" "$root/help-windows.txt" || fail "tidepack.exe --help says nothing"
+    # The same help and the same usage errors, exit codes too.
+    local args said_linux said_windows
+    for args in "--help" "frobnicate" "build" "list --codepage 77777 patch.pkg"; do
+        # shellcheck disable=SC2086
+        said_linux=$(linux $args 2>&1; echo "exit $?")
+        # shellcheck disable=SC2086
+        said_windows=$(windows $args 2>&1 | tr -d '\r'; echo "exit ${PIPESTATUS[0]}")
+        expect "tidepack.exe $args: what the Linux tool says" "$said_linux" "$said_windows"
+    done
     for both in windows linux; do
         "$both" diff old new -o patch.toml || fail "$both: diff"
     done
