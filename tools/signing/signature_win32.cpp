@@ -151,7 +151,7 @@ bool DigestPieces(const std::string& algorithm,
                                                &size, 0)) &&
               BCRYPT_SUCCESS(BCryptCreateHash(provider, &hash, nullptr, 0, nullptr, 0, 0));
     for (const auto& piece : pieces) {
-        // CNG takes at most 4 GB at a time.
+        // CNG takes a 32-bit length; a program may be longer.
         for (std::size_t done = 0; ok && done < piece.second;) {
             ULONG part = static_cast<ULONG>(std::min<std::size_t>(piece.second - done, 1u << 30));
             ok = BCRYPT_SUCCESS(
