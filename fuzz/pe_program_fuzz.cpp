@@ -1,6 +1,7 @@
 // A program as tidepack takes it: given as the stub to write a package into, or given to list
-// and verify, which read its resources and its signature. No read may leave the image, and a
-// program the writer accepts must carry the package and take another one the same way.
+// and verify, which read its resources and its signature (and the DER in it, as the Windows
+// build reads it). No read may leave the image, and a program the writer accepts must carry the
+// package and take another one the same way.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 
 #include "program/pe_resource.h"
 #include "program/pe_writer.h"
+#include "signing/der.h"
 #include "signing/sign.h"
 
 namespace {
@@ -36,6 +38,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ReadPeResourceTree(stub.data(), stub.size(), layout, &tree, &error);
     }
     CheckSignature(stub.data(), stub.size());
+    // The DER the Windows build reads from a signature: a certificate's name, the signed digest.
+    NameText(stub.data(), stub.size());
+    std::string oid;
+    std::vector<unsigned char> digest;
+    const unsigned char* content = nullptr;
+    std::size_t length = 0;
+    ReadSpcIndirectData(stub.data(), stub.size(), &oid, &digest, &content, &length);
 
     const std::vector<unsigned char> first(300, 0x5A), second(5000, 0xA5);
     std::vector<unsigned char> program, again;

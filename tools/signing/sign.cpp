@@ -18,7 +18,7 @@ namespace {
 // osslsigncode reads at most 4095 bytes of a password.
 constexpr std::size_t PASSWORD_LIMIT = 4000;
 
-// The folder SignProgram made, gone however it returns.
+// The folder SignProgram made (or a file in it), gone however it returns.
 struct Scratch {
     std::string folder;
     ~Scratch() {
@@ -152,6 +152,10 @@ int CheckSignOptions(const SignOptions& options, std::string* error) {
             return 0;
         }
         std::string engine = Pkcs11Engine(), why;
+        if (engine.empty()) {
+            *error = OSSLSIGNCODE_MISSING;
+            return 0;
+        }
         if (!CanRead(engine, &why)) {
             *error = "the OpenSSL PKCS#11 engine is not installed at " + engine + " (" +
                      PKCS11_ENGINE_PACKAGE + ")";
@@ -211,15 +215,26 @@ std::string RunOsslsigncode(const SignOptions& options, const std::string& in,
     }
     command.arguments.insert(command.arguments.end(), {"-h", "sha256"});
     // The password or PIN reaches osslsigncode as a file it reads, never on its command line:
-    // the given file, or a pipe on its stdin holding the variable's value. osslsigncode passes
-    // it on to the engine as the token's PIN.
+    // the given file, or a pipe on its stdin holding the variable's value. Where osslsigncode
+    // cannot name its stdin (Windows), a file in the signing folder, which only this user can
+    // open, holds the value while osslsigncode runs. osslsigncode passes it on to the engine as
+    // the token's PIN.
+    Scratch password;
     if (!options.passwordFile.empty()) {
         command.arguments.insert(command.arguments.end(), {"-readpass", options.passwordFile});
     } else if (!options.passwordEnv.empty()) {
-        GetEnvironment(options.passwordEnv, &command.input);
-        if (!command.input.empty()) {
+        std::string value;
+        GetEnvironment(options.passwordEnv, &value);
+        if (!value.empty() && *STDIN_FILE_NAME) {
+            command.input = value;
             command.hasInput = true;
             command.arguments.insert(command.arguments.end(), {"-readpass", STDIN_FILE_NAME});
+        } else if (!value.empty()) {
+            password.folder = (fs::u8path(in).parent_path() / "password").u8string();
+            std::string error;
+            if (!WriteFileWhole(password.folder, {value.begin(), value.end()}, &error))
+                return "cannot hand the password to osslsigncode: " + error;
+            command.arguments.insert(command.arguments.end(), {"-readpass", password.folder});
         }
         command.hidden = options.passwordEnv;
     }

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 
+#include "signing/der.h"
 #include "signing/signature_seam.h"
 
 const char* const OSSLSIGNCODE_MISSING =
@@ -34,6 +35,13 @@ std::string NameText(const X509_NAME* name) {
 bool IsObject(const ASN1_OBJECT* object, const char* oid) {
     char text[80];
     return OBJ_obj2txt(text, sizeof text, object, 1) > 0 && std::strcmp(text, oid) == 0;
+}
+
+// The digest by its OID, among those both platforms know (der.h), so that both say the same.
+const EVP_MD* KnownDigest(const ASN1_OBJECT* object) {
+    char text[80];
+    if (OBJ_obj2txt(text, sizeof text, object, 1) <= 0 || DigestName(text).empty()) return nullptr;
+    return EVP_get_digestbyname(DigestName(text).c_str());
 }
 
 }  // namespace
@@ -127,9 +135,9 @@ void CheckPkcs7(const Bytes& bytes, const DigestLayout& layout, const unsigned c
     X509_SIG_get0(digestInfo.get(), &algorithm, &signedDigest);
     const ASN1_OBJECT* object;
     X509_ALGOR_get0(&object, nullptr, nullptr, algorithm);
-    const EVP_MD* md = EVP_get_digestbyobj(object);
+    const EVP_MD* md = KnownDigest(object);
     if (!md) return broken("the image digest's algorithm is not one tidepack knows");
-    check->digest = OBJ_nid2sn(EVP_MD_get_type(md));
+    check->digest = OBJ_nid2sn(EVP_MD_get_type(md));  // as DigestName has it
     check->imageDigest.assign(
         ASN1_STRING_get0_data(signedDigest),
         ASN1_STRING_get0_data(signedDigest) + ASN1_STRING_length(signedDigest));
@@ -143,12 +151,12 @@ void CheckPkcs7(const Bytes& bytes, const DigestLayout& layout, const unsigned c
 
     // The signer's signature over the signed attributes, whose messageDigest must match. Not
     // PKCS7_verify: it leaks its digest BIOs when the signature lists two digest algorithms.
-    const EVP_MD* signerMd = EVP_get_digestbyobj(info->digest_alg->algorithm);
+    const EVP_MD* signerMd = KnownDigest(info->digest_alg->algorithm);
     std::unique_ptr<BIO, decltype(&BIO_free_all)> chain(BIO_new(BIO_f_md()), BIO_free_all);
     BIO* source = BIO_new_mem_buf(content, static_cast<int>(inner));
     if (!signerMd || !chain || !source || BIO_set_md(chain.get(), signerMd) != 1) {
         BIO_free(source);
-        return broken("the signer's digest algorithm is not one libcrypto knows");
+        return broken("the signer's digest algorithm is not one tidepack knows");
     }
     BIO_push(chain.get(), source);
     unsigned char piece[4096];
