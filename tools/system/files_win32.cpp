@@ -234,6 +234,13 @@ int ReadWholeFile(const std::string& path, std::vector<unsigned char>* bytes, st
 int CheckOutputPath(const std::string& output, const std::vector<std::string>& inputs,
                     std::string* error) {
     std::wstring wide = Widen(output);
+    // CON, NUL, COM1 and the like, in any folder, are the devices' own names.
+    wchar_t full[MAX_PATH];
+    DWORD length = GetFullPathNameW(wide.c_str(), MAX_PATH, full, nullptr);
+    if (length > 4 && length < MAX_PATH && std::wstring(full, 4) == L"\\\\.\\") {
+        *error = "is a device, fifo or socket";
+        return 0;
+    }
     DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         DWORD code = GetLastError();
