@@ -1,9 +1,9 @@
 // Files on Windows: wide calls only, so that every path works on any system code page.
 #include <windows.h>
 #include <bcrypt.h>
-#include <io.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <new>

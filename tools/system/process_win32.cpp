@@ -1,7 +1,9 @@
 // Running programs on Windows: CreateProcessW in a job object of its own.
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cwctype>
 #include <filesystem>
 
@@ -92,8 +94,8 @@ std::wstring EnvironmentWithout(const std::string& hidden) {
     return block + L'\0';
 }
 
-// An inheritable handle the child reads as its stdin: a pipe holding `text` whole, this
-// console, or NUL.
+// An inheritable handle the child reads as its stdin: a pipe holding `input` whole, tidepack's
+// own stdin (its console, where a PIN is asked), or NUL.
 HANDLE InputFor(const Command& command) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     if (command.hasInput) {
@@ -116,9 +118,8 @@ HANDLE InputFor(const Command& command) {
         return read;
     }
     HANDLE own = GetStdHandle(STD_INPUT_HANDLE);
-    DWORD mode;
     HANDLE copy = nullptr;
-    if (command.terminal && own && own != INVALID_HANDLE_VALUE && GetConsoleMode(own, &mode) &&
+    if (command.terminal && own && own != INVALID_HANDLE_VALUE &&
         DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &copy, 0, TRUE,
                         DUPLICATE_SAME_ACCESS))
         return copy;
@@ -192,7 +193,7 @@ RunResult Run(const Command& command) {
     auto deadline = Clock::now() + std::chrono::seconds(command.timeoutSeconds);
     char piece[4096];
     bool open = true;
-    // Reads what is in the pipe now, at most `rounds` pieces; false once it is closed.
+    // Takes what is in the pipe now, at most `rounds` pieces; `open` ends once it is closed.
     auto drain = [&](int rounds) {
         for (int k = 0; k < rounds && open; ++k) {
             DWORD available = 0, got = 0;

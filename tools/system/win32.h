@@ -2,6 +2,7 @@
 // UTF-8 inside the tool, UTF-16 at every Windows call.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // `text` (UTF-8) as UTF-16; bytes that are not UTF-8 become U+FFFD.
