@@ -418,9 +418,18 @@ int GetEnvironment(const std::string& name, std::string* value) {
     return 1;
 }
 
-bool ErrorsToTerminal() {
+namespace {
+int g_errorsToConsole = -1;  // unknown until noted
+}  // namespace
+
+void NoteErrorsToConsole() {
     DWORD mode;
-    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+    g_errorsToConsole = GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+bool ErrorsToTerminal() {
+    if (g_errorsToConsole < 0) NoteErrorsToConsole();
+    return g_errorsToConsole != 0;
 }
 
 std::string LastSystemError() { return LastError(); }

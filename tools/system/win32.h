@@ -22,3 +22,7 @@ std::wstring FindProgram(const std::string& name);
 
 // `count` random letters and digits from the system's generator, for names nobody can guess.
 std::wstring RandomName(std::size_t count);
+
+// Notes whether stderr is a console, for ErrorsToTerminal, before main_win32.cpp puts a pipe
+// to that console in its place.
+void NoteErrorsToConsole();
