@@ -19,7 +19,7 @@ int RegularFiles(const fs::path& root, std::vector<std::string>* files, std::str
     std::error_code code;
     fs::recursive_directory_iterator walk(root, code), end;
     if (code) {
-        *error = root.string() + ": " + code.message();
+        *error = root.u8string() + ": " + code.message();
         return 0;
     }
     for (; walk != end; walk.increment(code)) {
@@ -27,8 +27,13 @@ int RegularFiles(const fs::path& root, std::vector<std::string>* files, std::str
             *error = code.message();
             return 0;
         }
-        if (walk->is_regular_file(code))
-            files->push_back(walk->path().lexically_relative(root).generic_string());
+        if (!walk->is_regular_file(code)) continue;
+        try {
+            files->push_back(walk->path().lexically_relative(root).generic_u8string());
+        } catch (const std::exception&) {  // a Windows name that is no Unicode text
+            *error = root.u8string() + ": a file name there is not Unicode text";
+            return 0;
+        }
     }
     if (code) {
         *error = code.message();
@@ -84,8 +89,10 @@ int DiffReleases(const std::string& oldDir, const std::string& newDir,
     }
     // The manifest must not take the place of a release's file.
     std::vector<std::string> inputs;
-    for (const std::string& file : oldFiles) inputs.push_back((fs::u8path(oldDir) / file).string());
-    for (const std::string& file : newFiles) inputs.push_back((fs::u8path(newDir) / file).string());
+    for (const std::string& file : oldFiles)
+        inputs.push_back((fs::u8path(oldDir) / fs::u8path(file)).u8string());
+    for (const std::string& file : newFiles)
+        inputs.push_back((fs::u8path(newDir) / fs::u8path(file)).u8string());
     if (!manifestPath.empty() && !CheckOutputPath(manifestPath, inputs, &error)) {
         std::fprintf(err, "tidepack: %s: %s; nothing written\n", manifestPath.c_str(),
                      error.c_str());
@@ -107,38 +114,39 @@ int DiffReleases(const std::string& oldDir, const std::string& newDir,
     std::set<std::string> oldSet(oldFiles.begin(), oldFiles.end());
     std::set<std::string> oldFolders;
     for (const std::string& file : oldFiles)
-        for (fs::path p = fs::path(file).parent_path(); !p.empty(); p = p.parent_path())
-            oldFolders.insert(p.generic_string());
+        for (fs::path p = fs::u8path(file).parent_path(); !p.empty(); p = p.parent_path())
+            oldFolders.insert(p.generic_u8string());
 
     std::string body;
     int listed = 0, unchanged = 0, faults = 0;
     std::map<std::string, int> newFolders;  // folders the old release lacks: their files
     for (const std::string& file : newFiles) {
-        fs::path newPath = fs::u8path(newDir) / file;
+        fs::path newPath = fs::u8path(newDir) / fs::u8path(file);
         bool isNew = oldSet.count(file) == 0;
-        if (!isNew && SameContents(fs::u8path(oldDir) / file, newPath)) {
+        if (!isNew && SameContents(fs::u8path(oldDir) / fs::u8path(file), newPath)) {
             ++unchanged;
             continue;
         }
         if (!IsUtf8(file)) {
-            std::fprintf(err, "tidepack: %s: the name is not UTF-8; left out\n", newPath.c_str());
+            std::fprintf(err, "tidepack: %s: the name is not UTF-8; left out\n",
+                         newPath.u8string().c_str());
             ++faults;
             continue;
         }
         fs::path relative =
             fs::absolute(newPath, code).lexically_normal().lexically_relative(manifestDir);
-        std::string source = relative.empty() ? fs::absolute(newPath, code).generic_string()
-                                              : relative.generic_string();
-        fs::path parent = fs::path(file).parent_path();
+        std::string source = relative.empty() ? fs::absolute(newPath, code).generic_u8string()
+                                              : relative.generic_u8string();
+        fs::path parent = fs::u8path(file).parent_path();
         std::string folder = "<InstallDir>";
-        for (const fs::path& part : parent) folder += "\\" + part.string();
-        if (!parent.empty() && oldFolders.count(parent.generic_string()) == 0)
-            ++newFolders[parent.generic_string()];
+        for (const fs::path& part : parent) folder += "\\" + part.u8string();
+        if (!parent.empty() && oldFolders.count(parent.generic_u8string()) == 0)
+            ++newFolders[parent.generic_u8string()];
         body += isNew ? "\n# new\n" : "\n# changed\n";
         body += "[[file]]\n";
         body += "source = " + TomlString(source) + "\n";
         body += "folder = " + TomlString(folder) + "\n";
-        body += "fileName = " + TomlString(fs::path(file).filename().string()) + "\n";
+        body += "fileName = " + TomlString(fs::u8path(file).filename().u8string()) + "\n";
         body += "alwaysReplace = false\n";
         ++listed;
     }

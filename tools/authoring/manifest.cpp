@@ -395,7 +395,7 @@ void ReadFiles(Reader& in, const toml::table& root, const fs::path& base, Writer
         const toml::node* nameNode = in.String(table, "fileName", false, where, &fileName);
         if (sourceNode) {
             fs::path sourcePath = base / fs::u8path(source);
-            in.result->sources.push_back(sourcePath.string());
+            in.result->sources.push_back(sourcePath.u8string());
             std::error_code code;
             std::string error;
             if (!fs::is_regular_file(sourcePath, code)) {
@@ -403,7 +403,7 @@ void ReadFiles(Reader& in, const toml::table& root, const fs::path& base, Writer
                                          "' does not exist or is not a file");
             } else if (fs::file_size(sourcePath, code) > 0xFFFFFFFFu) {
                 in.Fault(sourceNode, where + "source file is larger than 4 GiB");
-            } else if (!ReadWholeFile(sourcePath.string(), &entry.data, &error)) {
+            } else if (!ReadWholeFile(sourcePath.u8string(), &entry.data, &error)) {
                 in.Fault(sourceNode, where + "source file cannot be read: " + error);
             }
             if (!nameNode) fileName = sourcePath.filename().u8string();

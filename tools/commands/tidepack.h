@@ -15,6 +15,10 @@ struct PackageFile;
 constexpr int EXIT_FAULT = 1;
 constexpr int EXIT_USAGE = 2;
 
+// tidepack's command line after its own name, each argument UTF-8: runs the command it names
+// (tidepack_main.cpp, called by each platform's main).
+int RunTidepack(const std::vector<std::string>& args);
+
 struct ListOptions {
     std::string path;
     bool haveInstallDir = false;

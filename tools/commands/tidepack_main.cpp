@@ -96,8 +96,7 @@ bool ParseNumber(const std::string& text, unsigned long limit, unsigned long* nu
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+int RunTidepack(const std::vector<std::string>& args) {
     if (args.empty()) return Usage("no command given");
     const std::string command = args[0];
     if (command == "--help" || command == "-h") {

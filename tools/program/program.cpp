@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 namespace {
 
 bool IsManifest(const std::string& path) {
-    std::string extension = fs::u8path(path).extension().string();
+    std::string extension = fs::u8path(path).extension().u8string();
     return extension == ".toml" || extension == ".TOML";
 }
 

@@ -31,8 +31,15 @@ struct RunResult {
 RunResult Run(const Command& command);
 
 // The arguments that run `line` through the platform's shell (/bin/sh -c, cmd.exe /c) with
-// every %1 replaced by `path`, quoted for that shell, and %% by %.
+// every %1 replaced by `path`, quoted for that shell (ShellLine), and %% by %.
 std::vector<std::string> ShellArguments(const std::string& line, const std::string& path);
 
 // `line` with %1 as `quoted` and %% as %.
 std::string ExpandCommand(const std::string& line, const std::string& quoted);
+
+enum class Shell { Posix, Cmd };
+
+// `line` with %1 as `path` quoted for `shell` where it stands: in quotes of the line's own
+// ("%1", or '%1' for sh) it continues them, elsewhere it is quoted whole; so a line written
+// with "%1", as Windows' signing commands are, gives the same path to either shell.
+std::string ShellLine(Shell shell, const std::string& line, const std::string& path);

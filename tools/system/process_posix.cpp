@@ -148,8 +148,5 @@ RunResult Run(const Command& command) {
 }
 
 std::vector<std::string> ShellArguments(const std::string& line, const std::string& path) {
-    std::string quoted = "'";
-    for (char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    quoted += "'";
-    return {"/bin/sh", "-c", ExpandCommand(line, quoted)};
+    return {"/bin/sh", "-c", ShellLine(Shell::Posix, line, path)};
 }

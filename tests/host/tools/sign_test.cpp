@@ -10,6 +10,7 @@
 #include "signing/sign.h"
 #include "test_support.h"
 #include "commands/tidepack.h"
+#include "system/process.h"
 
 namespace {
 
@@ -211,6 +212,44 @@ TEST(Sign, RefusedSigningLeavesNothing) {
         for (const auto& left : std::filesystem::directory_iterator(dir.path))
             EXPECT_EQ(std::string::npos, left.path().filename().string().find("Refused"))
                 << left.path();
+    }
+}
+
+// A signing command gets the program's path as one argument wherever its line puts %1: bare,
+// in the line's own double quotes (as Windows' signtool lines are written) or, for sh, single
+// quotes. sh runs each line here; cmd.exe's lines are compared as written.
+TEST(Sign, SigningCommandGetsThePathWhereverTheLineQuotesIt) {
+    struct Row {
+        const char* line;
+        const char* want;  // sh: what printf prints before the path
+    };
+    const std::string path = "/tmp/a b/it's \"$HOME\" `x` \\ 100%.exe";
+    const Row posixRows[] = {
+        {"printf %s %1", ""},
+        {"printf %s \"%1\"", ""},
+        {"printf %s '%1'", ""},
+        {"printf %s \\\"\"%1\"", "\""},
+    };
+    for (const Row& row : posixRows) {
+        SCOPED_TRACE(row.line);
+        Command command;
+        command.arguments = ShellArguments(row.line, path);
+        RunResult run = ::Run(command);
+        EXPECT_EQ(0, run.status) << run.output;
+        EXPECT_EQ(row.want + path, run.output);
+    }
+    const std::string windowsPath = "C:\\Users\\山田\\a b\\Patch.exe";
+    const Row cmdRows[] = {
+        {"signtool sign /fd sha256 \"%1\"",
+         "signtool sign /fd sha256 \"C:\\Users\\山田\\a b\\Patch.exe\""},
+        {"sign.bat %1 100%%", "sign.bat \"C:\\Users\\山田\\a b\\Patch.exe\" 100%"},
+        {"\"C:\\sign tool\\sign.exe\" %1",
+         "\"C:\\sign tool\\sign.exe\" \"C:\\Users\\山田\\a b\\Patch.exe\""},
+        {"echo ^\"%1", "echo ^\"\"C:\\Users\\山田\\a b\\Patch.exe\""},
+    };
+    for (const Row& row : cmdRows) {
+        SCOPED_TRACE(row.line);
+        EXPECT_EQ(row.want, ShellLine(Shell::Cmd, row.line, windowsPath));
     }
 }
 
