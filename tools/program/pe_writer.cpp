@@ -116,12 +116,17 @@ const PeResourceKey& KeyOf(const Type& type) { return type.type; }
 const PeResourceKey& KeyOf(const Name& name) { return name.name; }
 const PeResourceKey& KeyOf(const Leaf& leaf) { return leaf.language; }
 
-// Index at which an id entry `id` belongs among `entries`: after the named ones, in id order.
+// The entry with id `id` among `entries`, added where it belongs when there is none: after
+// the named ones, in id order.
 template <typename Entry>
-std::size_t IdPlace(const std::vector<Entry>& entries, std::uint32_t id) {
+Entry& IdEntry(std::vector<Entry>* entries, std::uint32_t id) {
     std::size_t at = 0;
-    while (at < entries.size() && (KeyOf(entries[at]).named || KeyOf(entries[at]).id < id)) ++at;
-    return at;
+    while (at < entries->size() && (KeyOf((*entries)[at]).named || KeyOf((*entries)[at]).id < id))
+        ++at;
+    if (at == entries->size() || !IsId(KeyOf((*entries)[at]), id))
+        entries->insert(entries->begin() + static_cast<long>(at),
+                        Entry{PeResourceKey{false, id, {}}, {}});
+    return (*entries)[at];
 }
 
 // A name's bytes in the section: its length, then its UTF-16 code units.
@@ -378,17 +383,9 @@ int CopyTreeWithLevel(const unsigned char* data, const PeResourceTree& tree,
 
 // RCDATA 1 holding only the package, its type and name added where their ids place them.
 void PutPackage(const std::vector<unsigned char>& package, std::vector<Type>* types) {
-    std::size_t t = IdPlace(*types, PACKAGE_RESOURCE_TYPE);
-    if (t == types->size() || !IsId((*types)[t].type, PACKAGE_RESOURCE_TYPE))
-        types->insert(types->begin() + static_cast<long>(t),
-                      Type{PeResourceKey{false, PACKAGE_RESOURCE_TYPE, {}}, {}});
-    std::vector<Name>& names = (*types)[t].names;
-    std::size_t n = IdPlace(names, PACKAGE_RESOURCE_ID);
-    if (n == names.size() || !IsId(names[n].name, PACKAGE_RESOURCE_ID))
-        names.insert(names.begin() + static_cast<long>(n),
-                     Name{PeResourceKey{false, PACKAGE_RESOURCE_ID, {}}, {}});
-    names[n].languages = {Leaf{PeResourceKey{false, PACKAGE_RESOURCE_LANGUAGE, {}},
-                               package.empty() ? nullptr : package.data(), package.size(), 0, 0}};
+    Name& name = IdEntry(&IdEntry(types, PACKAGE_RESOURCE_TYPE).names, PACKAGE_RESOURCE_ID);
+    name.languages = {Leaf{PeResourceKey{false, PACKAGE_RESOURCE_LANGUAGE, {}},
+                           package.empty() ? nullptr : package.data(), package.size(), 0, 0}};
 }
 
 // Where the new section goes, and what makes room for it.
