@@ -18,6 +18,14 @@ namespace {
 
 using StreamKey = std::pair<std::uint32_t, std::uint32_t>;  // streamOffset, compressedSize
 
+// Entries may share a stream: each is inflated once, as far as its largest size needs.
+// Streams that overlap without being the same are never written by tidepack.
+struct SharedStream {
+    std::uint32_t largestSize;
+    std::int32_t entry;  // the first that names it
+};
+using SharedStreams = std::map<StreamKey, SharedStream>;
+
 // Whether libdeflate, which the update program inflates with, makes exactly `size` bytes of the
 // stream with its Adler-32 right. No stream inflates more than 1,032 times its length, so a
 // larger size is refused before it is allocated.
@@ -123,6 +131,198 @@ struct Verifier {
             start = end + 2;
         }
     }
+
+    // The header's texts and its registry root. Gives defaultFolder; null when it has no end.
+    const char* CheckHeader(const PackageHeader& header) {
+        Text(header.title, sizeof header.title, "title");
+        Text(header.versionText, sizeof header.versionText, "versionText");
+        const char* registryKey =
+            Text(header.registryKey, sizeof header.registryKey, "registryKey");
+        Text(header.valueName, sizeof header.valueName, "valueName");
+        const char* defaultFolder =
+            Text(header.defaultFolder, sizeof header.defaultFolder, "defaultFolder");
+        Text(header.subFolder, sizeof header.subFolder, "subFolder");
+        if (registryKey && !BeginsWithName(registryKey, "HKEY_LOCAL_MACHINE\\") &&
+            !BeginsWithName(registryKey, "HKEY_CURRENT_USER\\") &&
+            !BeginsWithName(registryKey, "HKEY_CLASSES_ROOT\\"))
+            Fault(FieldOffset(image, header.registryKey),
+                  "registryKey begins with no root name and backslash");
+        return defaultFolder;
+    }
+
+    void CheckRunningApps(const PackageHeader& header) {
+        for (int k = 0; k < RUNNING_APP_COUNT; ++k) {
+            const RunningAppRecord& app = header.runningApps[k];
+            std::string where = "runningApps[" + std::to_string(k) + "].";
+            Text(app.windowClass, sizeof app.windowClass, where + "windowClass");
+            Text(app.message, sizeof app.message, where + "message");
+            if (app.windowClass[0] == '\0' && app.message[0] != '\0')
+                Warn(FieldOffset(image, &app), where +
+                                                   "message is set but the record has no "
+                                                   "window class, so it is never used");
+        }
+    }
+
+    SharedStreams FindSharedStreams(std::int32_t count) {
+        SharedStreams shared;
+        for (std::int32_t i = 0; i < count; ++i) {
+            const PackageEntry* entry;
+            const unsigned char* stream;
+            if (!GetPackageEntry(image, i, &entry)) break;
+            if (!GetEntryStream(image, *entry, &stream) || entry->compressedSize == 0) continue;
+            auto found = shared.emplace(StreamKey{entry->streamOffset, entry->compressedSize},
+                                        SharedStream{0, i});
+            found.first->second.largestSize =
+                std::max(found.first->second.largestSize, entry->size);
+        }
+        return shared;
+    }
+
+    void CheckStreamOverlaps(const SharedStreams& shared) {
+        auto streamEnd = [](const StreamKey& key) { return std::uint64_t{key.first} + key.second; };
+        const SharedStreams::value_type* reaching = nullptr;  // the furthest end so far
+        for (const auto& stream : shared) {
+            const StreamKey& key = stream.first;
+            if (reaching && key.first < streamEnd(reaching->first))
+                Fault(HEADER_SIZE + std::uint64_t{ENTRY_SIZE} * stream.second.entry,
+                      "entry " + std::to_string(stream.second.entry) + ": stream at offset " +
+                          std::to_string(key.first) + ", " + std::to_string(key.second) +
+                          " bytes, overlaps entry " + std::to_string(reaching->second.entry) +
+                          "'s stream at offset " + std::to_string(reaching->first.first) + ", " +
+                          std::to_string(reaching->first.second) + " bytes");
+            if (!reaching || streamEnd(key) > streamEnd(reaching->first)) reaching = &stream;
+        }
+    }
+
+    // Entry `i`'s name, its folder and the target they make against `installDir` (null: none
+    // known), and its shortcut lines. Gives how later faults name the entry.
+    std::string CheckEntryTexts(std::int32_t i, const PackageEntry& entry, const char* installDir) {
+        std::uint64_t at = FieldOffset(image, &entry);
+        std::string where = "entry " + std::to_string(i) + ": ";
+        const char* fileName = Text(entry.fileName, sizeof entry.fileName, where + "fileName");
+        const char* folder = Text(entry.folder, sizeof entry.folder, where + "folder");
+        const char* shortcuts =
+            Text(entry.shortcutText, sizeof entry.shortcutText, where + "shortcutText");
+        if (fileName)
+            where = "entry " + std::to_string(i) + " (" + DecodeText(fileName, options.codePage) +
+                    "): ";
+        std::string fault;
+        if (fileName && !(fault = NameFault(fileName, options.codePage, NameKind::File)).empty())
+            Fault(at, where + "fileName " + fault);
+        if (folder && FilePlaceholderOf(folder) < 0) {
+            Fault(at, where + "folder begins with no file placeholder; the entry is skipped");
+        } else if (folder &&
+                   !(fault = NameFault(folder, options.codePage, NameKind::Folder)).empty()) {
+            Fault(at, where + "folder " + fault);
+        } else if (fileName && folder) {
+            char target[PATH_TEXT_SIZE];
+            if (!ResolveTargetPath(fileName, folder, installDir, target))
+                Fault(at, where + "no target against defaultFolder (over " +
+                              std::to_string(PATH_TEXT_SIZE - 1) + " characters)");
+        }
+        if (shortcuts) Shortcuts(shortcuts, FieldOffset(image, entry.shortcutText), where);
+        return where;
+    }
+
+    // The entry's stream lies inside the package, behind the entry table, and inflates as its
+    // sizes say. A stream shared with earlier entries is taken from `inflated`.
+    void CheckEntryStream(const PackageEntry& entry, const std::string& where,
+                          std::uint64_t tableEnd, const SharedStreams& shared,
+                          std::map<StreamKey, Inflated>* inflated) {
+        std::uint64_t at = FieldOffset(image, &entry);
+        const unsigned char* stream;
+        if (!GetEntryStream(image, entry, &stream)) {
+            Fault(at, where + "stream at offset " + std::to_string(entry.streamOffset) + ", " +
+                          std::to_string(entry.compressedSize) +
+                          " bytes, lies outside the package");
+            return;
+        }
+        if (entry.compressedSize > 0 && entry.streamOffset < tableEnd)
+            Fault(at, where + "stream at offset " + std::to_string(entry.streamOffset) +
+                          " overlaps the header or the entry table");
+        StreamKey key{entry.streamOffset, entry.compressedSize};
+        auto done = inflated->find(key);
+        if (done == inflated->end()) {
+            auto limit = shared.find(key);
+            std::uint32_t size = limit == shared.end() ? entry.size : limit->second.largestSize;
+            done =
+                inflated->emplace(key, InflateInPieces(stream, entry.compressedSize, size)).first;
+        }
+        Stream(entry, stream, done->second, where);
+    }
+
+    // Every entry the table holds, as far as it can be read. Gives the last entry; null when
+    // there is none or it cannot be read.
+    const PackageEntry* CheckEntries(std::int32_t count, std::uint64_t tableEnd,
+                                     const char* installDir) {
+        SharedStreams shared = FindSharedStreams(count);
+        CheckStreamOverlaps(shared);
+        std::map<StreamKey, Inflated> inflated;
+        const PackageEntry* last = nullptr;
+        int runAfter = 0;
+        for (std::int32_t i = 0; i < count; ++i) {
+            const PackageEntry* entry;
+            if (!GetPackageEntry(image, i, &entry)) break;
+            if (i == count - 1) last = entry;
+            std::string where = CheckEntryTexts(i, *entry, installDir);
+            if (entry->flags & ENTRY_RUN_AFTER && ++runAfter == RUN_AFTER_CAPACITY + 1)
+                Fault(FieldOffset(image, entry), where + "more than " +
+                                                     std::to_string(RUN_AFTER_CAPACITY) +
+                                                     " entries are marked ENTRY_RUN_AFTER");
+            CheckEntryStream(*entry, where, tableEnd, shared, &inflated);
+        }
+        return last;
+    }
+
+    // The update program looks for the move table right behind the last entry's stream, so a
+    // stream that ends further would be read as moves.
+    void CheckStreamsEndByLast(std::int32_t count, const PackageEntry& last) {
+        std::uint64_t table = static_cast<std::uint64_t>(last.streamOffset) + last.compressedSize;
+        for (std::int32_t i = 0; i < count - 1; ++i) {
+            const PackageEntry* entry;
+            if (GetPackageEntry(image, i, &entry) &&
+                static_cast<std::uint64_t>(entry->streamOffset) + entry->compressedSize > table)
+                Fault(FieldOffset(image, entry), "entry " + std::to_string(i) +
+                                                     "'s stream ends behind the last "
+                                                     "entry's, where the move table is found");
+        }
+    }
+
+    void CheckMove(std::int32_t r, std::uint64_t at, const ShortcutMoveRecord& record) {
+        std::string where = "move " + std::to_string(r) + ": ";
+        const char* from = Text(record.from, sizeof record.from, where + "from");
+        const char* to = Text(record.to, sizeof record.to, where + "to");
+        if (from && ShortcutTagOf(from) < 0)
+            Fault(at, where + "from begins with no known tag; the move does nothing");
+        if (to && to[0] != '\0' && ShortcutTagOf(to) < 0)
+            Warn(at, where + "to begins with no known tag; the shortcut is deleted");
+    }
+
+    // The move table behind the last entry's stream and every move in it. Gives where the
+    // package's bytes end: behind the table, or at the image's end when it cannot be read.
+    std::uint64_t CheckMoveTable(const PackageEntry& last, std::int32_t* moveCount) {
+        std::uint64_t table = static_cast<std::uint64_t>(last.streamOffset) + last.compressedSize;
+        std::uint32_t tableOffset;
+        if (!GetMoveTableOffset(image, last, &tableOffset) ||
+            !GetMoveCount(image, tableOffset, moveCount)) {
+            Fault(table, "the move table behind the last entry's stream lies past the end");
+            return image.size;
+        }
+        std::uint64_t end = tableOffset + MOVE_COUNT_SIZE;
+        for (std::int32_t r = 0; r < *moveCount; ++r) {
+            const ShortcutMoveRecord* record;
+            std::uint64_t at =
+                tableOffset + MOVE_COUNT_SIZE + static_cast<std::uint64_t>(MOVE_RECORD_SIZE) * r;
+            if (!GetMoveRecord(image, tableOffset, r, &record)) {
+                Fault(at, "move " + std::to_string(r) + " of " + std::to_string(*moveCount) +
+                              " reaches past the end");
+                return image.size;
+            }
+            end = at + MOVE_RECORD_SIZE;
+            CheckMove(r, at, *record);
+        }
+        return end;
+    }
 };
 
 }  // namespace
@@ -149,167 +349,25 @@ int VerifyLoadedPackage(const ListOptions& options, const PackageFile& file, std
                            " bytes is shorter than a package header");
         return EXIT_FAULT;
     }
-    check.Text(header->title, sizeof header->title, "title");
-    check.Text(header->versionText, sizeof header->versionText, "versionText");
-    const char* registryKey =
-        check.Text(header->registryKey, sizeof header->registryKey, "registryKey");
-    check.Text(header->valueName, sizeof header->valueName, "valueName");
-    const char* defaultFolder =
-        check.Text(header->defaultFolder, sizeof header->defaultFolder, "defaultFolder");
-    check.Text(header->subFolder, sizeof header->subFolder, "subFolder");
-    if (registryKey && !BeginsWithName(registryKey, "HKEY_LOCAL_MACHINE\\") &&
-        !BeginsWithName(registryKey, "HKEY_CURRENT_USER\\") &&
-        !BeginsWithName(registryKey, "HKEY_CLASSES_ROOT\\"))
-        check.Fault(FieldOffset(image, header->registryKey),
-                    "registryKey begins with no root name and backslash");
-    for (int k = 0; k < RUNNING_APP_COUNT; ++k) {
-        const RunningAppRecord& app = header->runningApps[k];
-        std::string where = "runningApps[" + std::to_string(k) + "].";
-        check.Text(app.windowClass, sizeof app.windowClass, where + "windowClass");
-        check.Text(app.message, sizeof app.message, where + "message");
-        if (app.windowClass[0] == '\0' && app.message[0] != '\0')
-            check.Warn(FieldOffset(image, &app), where +
-                                                     "message is set but the record has no "
-                                                     "window class, so it is never used");
-    }
+    const char* defaultFolder = check.CheckHeader(*header);
+    check.CheckRunningApps(*header);
 
     char installDir[PATH_TEXT_SIZE];
     bool haveInstall = defaultFolder && TextCopy(installDir, sizeof installDir, defaultFolder);
-    std::uint64_t tableEnd = HEADER_SIZE;
-    const PackageEntry* last = nullptr;
-    int runAfter = 0;
     std::int32_t count = header->entryCount;
+    std::uint64_t tableEnd = HEADER_SIZE;
     if (count > 0) tableEnd += static_cast<std::uint64_t>(ENTRY_SIZE) * count;
     if (tableEnd > image.size)
         check.Fault(HEADER_SIZE, "the table of " + std::to_string(count) +
                                      " entries reaches past the end of the package");
-    // Entries may share a stream: each is inflated once, as far as its largest size needs.
-    // Streams that overlap without being the same are never written by tidepack.
-    struct Shared {
-        std::uint32_t largestSize;
-        std::int32_t entry;  // the first that names it
-    };
-    std::map<StreamKey, Shared> shared;
-    for (std::int32_t i = 0; i < count; ++i) {
-        const PackageEntry* entry;
-        const unsigned char* stream;
-        if (!GetPackageEntry(image, i, &entry)) break;
-        if (!GetEntryStream(image, *entry, &stream) || entry->compressedSize == 0) continue;
-        auto found =
-            shared.emplace(StreamKey{entry->streamOffset, entry->compressedSize}, Shared{0, i});
-        found.first->second.largestSize = std::max(found.first->second.largestSize, entry->size);
-    }
-    auto streamEnd = [](const StreamKey& key) { return std::uint64_t{key.first} + key.second; };
-    const std::pair<const StreamKey, Shared>* reaching = nullptr;  // the furthest end so far
-    for (const auto& stream : shared) {
-        const StreamKey& key = stream.first;
-        if (reaching && key.first < streamEnd(reaching->first))
-            check.Fault(HEADER_SIZE + std::uint64_t{ENTRY_SIZE} * stream.second.entry,
-                        "entry " + std::to_string(stream.second.entry) + ": stream at offset " +
-                            std::to_string(key.first) + ", " + std::to_string(key.second) +
-                            " bytes, overlaps entry " + std::to_string(reaching->second.entry) +
-                            "'s stream at offset " + std::to_string(reaching->first.first) + ", " +
-                            std::to_string(reaching->first.second) + " bytes");
-        if (!reaching || streamEnd(key) > streamEnd(reaching->first)) reaching = &stream;
-    }
-    std::map<StreamKey, Inflated> inflated;
-
-    for (std::int32_t i = 0; i < count; ++i) {
-        const PackageEntry* entry;
-        if (!GetPackageEntry(image, i, &entry)) break;
-        if (i == count - 1) last = entry;
-        std::uint64_t at = FieldOffset(image, entry);
-        std::string where = "entry " + std::to_string(i) + ": ";
-        const char* fileName =
-            check.Text(entry->fileName, sizeof entry->fileName, where + "fileName");
-        const char* folder = check.Text(entry->folder, sizeof entry->folder, where + "folder");
-        const char* shortcuts =
-            check.Text(entry->shortcutText, sizeof entry->shortcutText, where + "shortcutText");
-        if (fileName)
-            where = "entry " + std::to_string(i) + " (" + DecodeText(fileName, options.codePage) +
-                    "): ";
-        std::string fault;
-        if (fileName && !(fault = NameFault(fileName, options.codePage, NameKind::File)).empty())
-            check.Fault(at, where + "fileName " + fault);
-        if (folder && FilePlaceholderOf(folder) < 0) {
-            check.Fault(at, where + "folder begins with no file placeholder; the entry is skipped");
-        } else if (folder &&
-                   !(fault = NameFault(folder, options.codePage, NameKind::Folder)).empty()) {
-            check.Fault(at, where + "folder " + fault);
-        } else if (fileName && folder) {
-            char target[PATH_TEXT_SIZE];
-            if (!ResolveTargetPath(fileName, folder, haveInstall ? installDir : nullptr, target))
-                check.Fault(at, where + "no target against defaultFolder (over " +
-                                    std::to_string(PATH_TEXT_SIZE - 1) + " characters)");
-        }
-        if (shortcuts) check.Shortcuts(shortcuts, FieldOffset(image, entry->shortcutText), where);
-        if (entry->flags & ENTRY_RUN_AFTER && ++runAfter == RUN_AFTER_CAPACITY + 1)
-            check.Fault(at, where + "more than " + std::to_string(RUN_AFTER_CAPACITY) +
-                                " entries are marked ENTRY_RUN_AFTER");
-        const unsigned char* stream;
-        if (!GetEntryStream(image, *entry, &stream)) {
-            check.Fault(at, where + "stream at offset " + std::to_string(entry->streamOffset) +
-                                ", " + std::to_string(entry->compressedSize) +
-                                " bytes, lies outside the package");
-            continue;
-        }
-        if (entry->compressedSize > 0 && entry->streamOffset < tableEnd)
-            check.Fault(at, where + "stream at offset " + std::to_string(entry->streamOffset) +
-                                " overlaps the header or the entry table");
-        StreamKey key{entry->streamOffset, entry->compressedSize};
-        auto done = inflated.find(key);
-        if (done == inflated.end()) {
-            auto limit = shared.find(key);
-            done = inflated
-                       .emplace(key,
-                                InflateInPieces(stream, entry->compressedSize,
-                                                limit == shared.end() ? entry->size
-                                                                      : limit->second.largestSize))
-                       .first;
-        }
-        check.Stream(*entry, stream, done->second, where);
-    }
+    const PackageEntry* last =
+        check.CheckEntries(count, tableEnd, haveInstall ? installDir : nullptr);
 
     std::int32_t moveCount = 0;
     std::uint64_t end = tableEnd;
     if (last) {
-        std::uint64_t table = static_cast<std::uint64_t>(last->streamOffset) + last->compressedSize;
-        for (std::int32_t i = 0; i < count - 1; ++i) {
-            const PackageEntry* entry;
-            if (GetPackageEntry(image, i, &entry) &&
-                static_cast<std::uint64_t>(entry->streamOffset) + entry->compressedSize > table)
-                check.Fault(FieldOffset(image, entry),
-                            "entry " + std::to_string(i) +
-                                "'s stream ends behind the last "
-                                "entry's, where the move table is found");
-        }
-        std::uint32_t tableOffset;
-        if (!GetMoveTableOffset(image, *last, &tableOffset) ||
-            !GetMoveCount(image, tableOffset, &moveCount)) {
-            check.Fault(table, "the move table behind the last entry's stream lies past the end");
-            end = image.size;
-        } else {
-            end = tableOffset + MOVE_COUNT_SIZE;
-            for (std::int32_t r = 0; r < moveCount; ++r) {
-                const ShortcutMoveRecord* record;
-                std::uint64_t at = tableOffset + MOVE_COUNT_SIZE +
-                                   static_cast<std::uint64_t>(MOVE_RECORD_SIZE) * r;
-                if (!GetMoveRecord(image, tableOffset, r, &record)) {
-                    check.Fault(at, "move " + std::to_string(r) + " of " +
-                                        std::to_string(moveCount) + " reaches past the end");
-                    end = image.size;
-                    break;
-                }
-                end = at + MOVE_RECORD_SIZE;
-                std::string where = "move " + std::to_string(r) + ": ";
-                const char* from = check.Text(record->from, sizeof record->from, where + "from");
-                const char* to = check.Text(record->to, sizeof record->to, where + "to");
-                if (from && ShortcutTagOf(from) < 0)
-                    check.Fault(at, where + "from begins with no known tag; the move does nothing");
-                if (to && to[0] != '\0' && ShortcutTagOf(to) < 0)
-                    check.Warn(at, where + "to begins with no known tag; the shortcut is deleted");
-            }
-        }
+        check.CheckStreamsEndByLast(count, *last);
+        end = check.CheckMoveTable(*last, &moveCount);
     }
     if (end < image.size)
         check.Warn(end, std::to_string(image.size - end) +

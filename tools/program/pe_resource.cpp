@@ -19,9 +19,7 @@ bool RvaToOffset(const Bytes& bytes, const PeLayout& layout, std::uint32_t rva,
                  std::uint32_t length, std::uint64_t* offset) {
     for (const PeSection& section : layout.sections) {
         std::uint64_t start = section.virtualAddress;
-        std::uint64_t extent =
-            section.virtualSize > section.rawSize ? section.virtualSize : section.rawSize;
-        if (rva < start || rva - start >= extent) continue;
+        if (rva < start || rva - start >= SectionExtent(section)) continue;
         std::uint64_t within = rva - start;
         // Data beyond the raw bytes would be zero fill at load time; a package there is damaged.
         if (within + length > section.rawSize) return false;
@@ -264,9 +262,8 @@ int ReadPeResourceTree(const unsigned char* data, std::uint64_t size, const PeLa
     std::size_t s = 0;
     for (; s < layout.sections.size(); ++s) {
         const PeSection& section = layout.sections[s];
-        std::uint32_t extent =
-            section.virtualSize > section.rawSize ? section.virtualSize : section.rawSize;
-        if (tree->rva >= section.virtualAddress && tree->rva - section.virtualAddress < extent)
+        if (tree->rva >= section.virtualAddress &&
+            tree->rva - section.virtualAddress < SectionExtent(section))
             break;
     }
     if (s == layout.sections.size()) {
@@ -275,8 +272,7 @@ int ReadPeResourceTree(const unsigned char* data, std::uint64_t size, const PeLa
     }
     tree->section = s;
     const PeSection& section = layout.sections[s];
-    std::uint64_t usable = section.rawSize;
-    if (section.virtualSize != 0 && section.virtualSize < usable) usable = section.virtualSize;
+    std::uint64_t usable = SectionMapped(section);
     if (!Inside(Bytes{data, size}, section.rawOffset, usable)) {
         *error = "the resource section runs past the end of the file";
         return 0;

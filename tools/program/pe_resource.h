@@ -33,6 +33,18 @@ struct PeSection {
     std::uint32_t virtualSize, virtualAddress, rawSize, rawOffset;
 };
 
+// How far a section reaches in memory from its address: the larger of its two sizes.
+inline std::uint64_t SectionExtent(const PeSection& section) {
+    return section.virtualSize > section.rawSize ? section.virtualSize : section.rawSize;
+}
+
+// How many of its bytes are both in the file and mapped: the raw size, or a smaller nonzero
+// virtual size.
+inline std::uint64_t SectionMapped(const PeSection& section) {
+    return section.virtualSize != 0 && section.virtualSize < section.rawSize ? section.virtualSize
+                                                                             : section.rawSize;
+}
+
 // Where a PE image's headers lie (file offsets) and its section table.
 struct PeLayout {
     bool plus = false;  // PE32+

@@ -43,14 +43,6 @@ bool PowerOfTwo(std::uint32_t value) { return value != 0 && (value & (value - 1)
 
 bool IsId(const PeResourceKey& key, std::uint32_t id) { return !key.named && key.id == id; }
 
-// Index at which an id entry `id` belongs among `entries`: after the named ones, in id order.
-template <typename Entry, typename KeyOf>
-std::size_t IdPlace(const std::vector<Entry>& entries, std::uint32_t id, KeyOf keyOf) {
-    std::size_t at = 0;
-    while (at < entries.size() && (keyOf(entries[at]).named || keyOf(entries[at]).id < id)) ++at;
-    return at;
-}
-
 // Sets the level attribute of the first requestedExecutionLevel element outside comments and
 // CDATA; every other byte stays. Returns 0 when there is no such element or attribute.
 int SetExecutionLevel(const std::string& xml, const std::string& level, std::string* out) {
@@ -120,25 +112,40 @@ struct Type {
     std::vector<Name> names;
 };
 
+const PeResourceKey& KeyOf(const Type& type) { return type.type; }
+const PeResourceKey& KeyOf(const Name& name) { return name.name; }
+const PeResourceKey& KeyOf(const Leaf& leaf) { return leaf.language; }
+
+// The entry with id `id` among `entries`, added where it belongs when there is none: after
+// the named ones, in id order.
+template <typename Entry>
+Entry& IdEntry(std::vector<Entry>* entries, std::uint32_t id) {
+    std::size_t at = 0;
+    while (at < entries->size() && (KeyOf((*entries)[at]).named || KeyOf((*entries)[at]).id < id))
+        ++at;
+    if (at == entries->size() || !IsId(KeyOf((*entries)[at]), id))
+        entries->insert(entries->begin() + static_cast<long>(at),
+                        Entry{PeResourceKey{false, id, {}}, {}});
+    return (*entries)[at];
+}
+
+// A name's bytes in the section: its length, then its UTF-16 code units.
+std::uint64_t StringSize(const PeResourceKey& key) {
+    return key.named ? 2 + 2 * static_cast<std::uint64_t>(key.name.size()) : 0;
+}
+
 // The section's bytes for `types` at `rva`: every directory first (breadth first), then the
 // data entries, then the names, then the data, each piece 8-byte aligned as linkers place it.
 std::vector<unsigned char> LayOut(const std::vector<Type>& types, std::uint32_t rva) {
     std::uint64_t directories = 16 + 8ull * types.size(), leaves = 0, strings = 0;
     for (const Type& type : types) {
         directories += 16 + 8ull * type.names.size();
+        strings += StringSize(type.type);
         for (const Name& name : type.names) {
             directories += 16 + 8ull * name.languages.size();
             leaves += name.languages.size();
-        }
-    }
-    auto stringSize = [](const PeResourceKey& key) {
-        return key.named ? 2 + 2 * static_cast<std::uint64_t>(key.name.size()) : 0;
-    };
-    for (const Type& type : types) {
-        strings += stringSize(type.type);
-        for (const Name& name : type.names) {
-            strings += stringSize(name.name);
-            for (const Leaf& leaf : name.languages) strings += stringSize(leaf.language);
+            strings += StringSize(name.name);
+            for (const Leaf& leaf : name.languages) strings += StringSize(leaf.language);
         }
     }
     std::uint64_t dataStart = AlignUp(directories + 16 * leaves + strings, 8), total = dataStart;
@@ -154,30 +161,26 @@ std::vector<unsigned char> LayOut(const std::vector<Type>& types, std::uint32_t 
         std::uint64_t at = nextString;
         Put16(&bytes, at, static_cast<std::uint32_t>(k.name.size()));
         for (std::size_t c = 0; c < k.name.size(); ++c) Put16(&bytes, at + 2 + 2 * c, k.name[c]);
-        nextString += stringSize(k);
+        nextString += StringSize(k);
         return HIGH_BIT | static_cast<std::uint32_t>(at);
     };
-    // Header of a directory with `count` entries; gives where its entries go.
-    auto directory = [&](const auto& entries, auto keyOf) {
+    // Header of a directory of `entries`; gives where its entries go.
+    auto directory = [&](const auto& entries) {
         std::uint64_t at = nextDirectory;
         std::uint32_t named = 0;
-        for (const auto& entry : entries) named += keyOf(entry).named ? 1 : 0;
+        for (const auto& entry : entries) named += KeyOf(entry).named ? 1 : 0;
         Put16(&bytes, at + 12, named);
         Put16(&bytes, at + 14, static_cast<std::uint32_t>(entries.size()) - named);
         nextDirectory += 16 + 8ull * entries.size();
         return at + 16;
     };
-    auto typeKey = [](const Type& t) -> const PeResourceKey& { return t.type; };
-    auto nameKey = [](const Name& n) -> const PeResourceKey& { return n.name; };
-    auto languageKey = [](const Leaf& l) -> const PeResourceKey& { return l.language; };
-
-    std::uint64_t rootEntries = directory(types, typeKey);
+    std::uint64_t rootEntries = directory(types);
     std::vector<std::uint64_t> typeEntries;
     for (std::size_t t = 0; t < types.size(); ++t) {
         Put32(&bytes, rootEntries + 8 * t, key(types[t].type));
         Put32(&bytes, rootEntries + 8 * t + 4,
               HIGH_BIT | static_cast<std::uint32_t>(nextDirectory));
-        typeEntries.push_back(directory(types[t].names, nameKey));
+        typeEntries.push_back(directory(types[t].names));
     }
     for (std::size_t t = 0; t < types.size(); ++t) {
         for (std::size_t n = 0; n < types[t].names.size(); ++n) {
@@ -185,7 +188,7 @@ std::vector<unsigned char> LayOut(const std::vector<Type>& types, std::uint32_t 
             Put32(&bytes, typeEntries[t] + 8 * n, key(name.name));
             Put32(&bytes, typeEntries[t] + 8 * n + 4,
                   HIGH_BIT | static_cast<std::uint32_t>(nextDirectory));
-            std::uint64_t languageEntries = directory(name.languages, languageKey);
+            std::uint64_t languageEntries = directory(name.languages);
             for (std::size_t l = 0; l < name.languages.size(); ++l) {
                 const Leaf& leaf = name.languages[l];
                 Put32(&bytes, languageEntries + 8 * l, key(leaf.language));
@@ -222,10 +225,9 @@ std::uint32_t PeChecksum(const std::vector<unsigned char>& image) {
 bool FileOffset(const PeLayout& layout, std::uint64_t rva, std::uint64_t width,
                 std::uint64_t* offset) {
     for (const PeSection& section : layout.sections) {
-        std::uint64_t mapped = section.virtualSize != 0 && section.virtualSize < section.rawSize
-                                   ? section.virtualSize
-                                   : section.rawSize;
-        if (rva < section.virtualAddress || rva + width > section.virtualAddress + mapped) continue;
+        if (rva < section.virtualAddress ||
+            rva + width > section.virtualAddress + SectionMapped(section))
+            continue;
         *offset = section.rawOffset + (rva - section.virtualAddress);
         return true;
     }
@@ -280,43 +282,41 @@ bool RelocationsMayMove(const std::vector<unsigned char>& stub, const PeLayout& 
     return true;
 }
 
-}  // namespace
-
-int WriteProgramResources(const std::vector<unsigned char>& stub,
-                          const std::vector<unsigned char>& package,
-                          const std::string& executionLevel, std::vector<unsigned char>* program,
-                          std::string* error) {
-    if (executionLevel != "asInvoker" && executionLevel != "highestAvailable" &&
-        executionLevel != "requireAdministrator") {
-        *error = "unknown execution level '" + executionLevel + "'";
-        return 0;
-    }
+// The stub's headers and section table, when the writer can take them: unsigned, with sane
+// alignments and its section table inside SizeOfHeaders. Returns 1; 0 with the reason.
+int ReadStubLayout(const std::vector<unsigned char>& stub, PeLayout* layout, std::string* error) {
     const unsigned char* data = stub.empty() ? nullptr : stub.data();
-    PeLayout layout;
-    if (!ReadPeLayout(data, stub.size(), &layout, error)) {
+    if (!ReadPeLayout(data, stub.size(), layout, error)) {
         *error = "not a PE32 or PE32+ program: " + *error;
         return 0;
     }
     std::uint32_t rva, length;
-    if (PeDirectory(data, stub.size(), layout, PE_SECURITY_DIRECTORY, &rva, &length) &&
+    if (PeDirectory(data, stub.size(), *layout, PE_SECURITY_DIRECTORY, &rva, &length) &&
         (rva != 0 || length != 0)) {
         *error = "the program is signed, and the signature would not survive; give it unsigned";
         return 0;
     }
-    if (!PowerOfTwo(layout.fileAlignment) || !PowerOfTwo(layout.sectionAlignment) ||
-        layout.fileAlignment > layout.sectionAlignment) {
+    if (!PowerOfTwo(layout->fileAlignment) || !PowerOfTwo(layout->sectionAlignment) ||
+        layout->fileAlignment > layout->sectionAlignment) {
         *error =
             "file and section alignment are not powers of two, the first not above the "
             "second";
         return 0;
     }
-    if (layout.headersSize <
-        layout.sectionTable + PE_SECTION_HEADER_SIZE * layout.sections.size()) {
+    if (layout->headersSize <
+        layout->sectionTable + PE_SECTION_HEADER_SIZE * layout->sections.size()) {
         *error = "SizeOfHeaders does not cover the section table";
         return 0;
     }
-    // Everything past the last section's data would be cut off or left behind the new one.
-    std::uint64_t fileEnd = layout.headersSize;
+    return 1;
+}
+
+// Where the stub's headers and section data end in the file. Everything past it would be cut
+// off or left behind the new section, so only zero padding may follow. Returns 1; 0 with the
+// reason.
+int FindFileEnd(const std::vector<unsigned char>& stub, const PeLayout& layout,
+                std::uint64_t* fileEnd, std::string* error) {
+    *fileEnd = layout.headersSize;
     for (const PeSection& section : layout.sections) {
         if (section.rawSize == 0) continue;
         std::uint64_t end = static_cast<std::uint64_t>(section.rawOffset) + section.rawSize;
@@ -324,13 +324,13 @@ int WriteProgramResources(const std::vector<unsigned char>& stub,
             *error = "a section's data runs past the end of the file";
             return 0;
         }
-        if (end > fileEnd) fileEnd = end;
+        if (end > *fileEnd) *fileEnd = end;
     }
-    if (fileEnd > stub.size()) {
+    if (*fileEnd > stub.size()) {
         *error = "the headers run past the end of the file";
         return 0;
     }
-    for (std::uint64_t k = fileEnd; k < stub.size(); ++k) {
+    for (std::uint64_t k = *fileEnd; k < stub.size(); ++k) {
         if (stub[k] != 0) {
             *error =
                 "data after the last section (symbols or an overlay); give a stripped program "
@@ -338,21 +338,20 @@ int WriteProgramResources(const std::vector<unsigned char>& stub,
             return 0;
         }
     }
+    return 1;
+}
 
-    PeResourceTree tree;
-    if (!ReadPeResourceTree(data, stub.size(), layout, &tree, error)) {
-        *error = "a stub whose resources it does not understand: " + *error;
-        return 0;
-    }
-
-    // The new tree: the stub's, with RCDATA 1 holding only the package and the manifest set.
-    std::list<std::string> manifests;  // rewritten texts, which the leaves point into
+// The stub's tree as the new section holds it, with the level set in its manifest. The
+// rewritten texts go into `manifests`, which the leaves point into. Returns 1; 0 with the
+// reason.
+int CopyTreeWithLevel(const unsigned char* data, const PeResourceTree& tree,
+                      const std::string& executionLevel, std::list<std::string>* manifests,
+                      std::vector<Type>* types, std::string* error) {
     bool manifestSet = false;
-    std::vector<Type> types;
     for (const PeResourceType& type : tree.types) {
-        types.push_back(Type{type.type, {}});
+        types->push_back(Type{type.type, {}});
         for (const PeResourceName& name : type.names) {
-            types.back().names.push_back(Name{name.name, {}});
+            types->back().names.push_back(Name{name.name, {}});
             bool isManifest = IsId(type.type, RT_MANIFEST) && IsId(name.name, MANIFEST_ID);
             for (const PeResourceData& resource : name.languages) {
                 Leaf leaf{resource.language, data + resource.offset, resource.size,
@@ -366,12 +365,12 @@ int WriteProgramResources(const std::vector<unsigned char>& stub,
                             "with a level attribute";
                         return 0;
                     }
-                    manifests.push_back(std::move(text));
-                    leaf.data = reinterpret_cast<const unsigned char*>(manifests.back().data());
-                    leaf.size = manifests.back().size();
+                    manifests->push_back(std::move(text));
+                    leaf.data = reinterpret_cast<const unsigned char*>(manifests->back().data());
+                    leaf.size = manifests->back().size();
                     manifestSet = true;
                 }
-                types.back().names.back().languages.push_back(leaf);
+                types->back().names.back().languages.push_back(leaf);
             }
         }
     }
@@ -379,135 +378,212 @@ int WriteProgramResources(const std::vector<unsigned char>& stub,
         *error = "the stub has no manifest (RT_MANIFEST 1) to carry the execution level";
         return 0;
     }
-    auto typeKey = [](const Type& t) -> const PeResourceKey& { return t.type; };
-    auto nameKey = [](const Name& n) -> const PeResourceKey& { return n.name; };
-    std::size_t t = IdPlace(types, PACKAGE_RESOURCE_TYPE, typeKey);
-    if (t == types.size() || !IsId(types[t].type, PACKAGE_RESOURCE_TYPE))
-        types.insert(types.begin() + static_cast<long>(t),
-                     Type{PeResourceKey{false, PACKAGE_RESOURCE_TYPE, {}}, {}});
-    std::vector<Name>& names = types[t].names;
-    std::size_t n = IdPlace(names, PACKAGE_RESOURCE_ID, nameKey);
-    if (n == names.size() || !IsId(names[n].name, PACKAGE_RESOURCE_ID))
-        names.insert(names.begin() + static_cast<long>(n),
-                     Name{PeResourceKey{false, PACKAGE_RESOURCE_ID, {}}, {}});
-    names[n].languages = {Leaf{PeResourceKey{false, PACKAGE_RESOURCE_LANGUAGE, {}},
-                               package.empty() ? nullptr : package.data(), package.size(), 0, 0}};
+    return 1;
+}
 
-    // Where the section goes. The old one is replaced when it is last in memory and in the file
-    // and holds nothing else. When only the relocations follow it, they take its place and the
-    // new section goes after them: only directory 5 names their address. In any other layout a
-    // section after it may be named by RVAs in code or tables, so none moves and the new section
-    // is added after them all, the old bytes left unused.
+// RCDATA 1 holding only the package, its type and name added where their ids place them.
+void PutPackage(const std::vector<unsigned char>& package, std::vector<Type>* types) {
+    Name& name = IdEntry(&IdEntry(types, PACKAGE_RESOURCE_TYPE).names, PACKAGE_RESOURCE_ID);
+    name.languages = {Leaf{PeResourceKey{false, PACKAGE_RESOURCE_LANGUAGE, {}},
+                           package.empty() ? nullptr : package.data(), package.size(), 0, 0}};
+}
+
+// Where the new section goes, and what makes room for it.
+struct Placement {
+    bool replace = false;  // it takes the old resource section's place
+    bool move = false;     // the relocations take that place, and it follows them
+    std::uint64_t rva = 0, file = 0;
+    std::uint64_t header = 0;           // file offset of its section header
+    std::uint64_t relocationsFile = 0;  // with `move`: where the relocations' data goes
+};
+
+// The end of the image in memory: of the headers and of every section, aligned.
+std::uint64_t MemoryEnd(const PeLayout& layout) {
+    std::uint64_t memoryEnd = AlignUp(layout.headersSize, layout.sectionAlignment);
+    for (const PeSection& section : layout.sections) {
+        std::uint64_t end =
+            AlignUp(section.virtualAddress + SectionExtent(section), layout.sectionAlignment);
+        if (end > memoryEnd) memoryEnd = end;
+    }
+    return memoryEnd;
+}
+
+// Whether the sections but the last, and the last, lie before section `old` both in memory
+// and in the file.
+void SectionsBefore(const PeLayout& layout, std::size_t old, bool* othersBefore, bool* lastBefore) {
+    const PeSection& resources = layout.sections[old];
+    const std::size_t last = layout.sections.size() - 1;
+    *othersBefore = *lastBefore = true;
+    for (std::size_t s = 0; s < layout.sections.size(); ++s) {
+        if (s == old) continue;
+        const PeSection& section = layout.sections[s];
+        bool before = section.virtualAddress < resources.virtualAddress &&
+                      (section.rawSize == 0 ||
+                       static_cast<std::uint64_t>(section.rawOffset) + section.rawSize <=
+                           resources.rawOffset);
+        if (s == last)
+            *lastBefore = before;
+        else
+            *othersBefore = *othersBefore && before;
+    }
+}
+
+// Whether another section header fits at `header`: inside the headers, before any section's
+// data, over bytes that are all zero.
+bool HeaderSlotFree(const std::vector<unsigned char>& stub, const PeLayout& layout,
+                    std::uint64_t header) {
+    std::uint64_t firstData = layout.headersSize;
+    for (const PeSection& section : layout.sections)
+        if (section.rawSize != 0 && section.rawOffset < firstData) firstData = section.rawOffset;
+    bool free = layout.sections.size() < 0xFFFF && header + PE_SECTION_HEADER_SIZE <= firstData;
+    for (std::uint64_t k = header; free && k < header + PE_SECTION_HEADER_SIZE; ++k)
+        free = stub[k] == 0;
+    return free;
+}
+
+// The old section is replaced when it is last in memory and in the file and holds nothing
+// else. When only the relocations follow it, they take its place and the new section goes
+// after them: only directory 5 names their address. In any other layout a section after it may
+// be named by RVAs in code or tables, so none moves and the new section is added after them
+// all, the old bytes left unused. Returns 1; 0 with the reason.
+int PlaceSection(const std::vector<unsigned char>& stub, const PeLayout& layout,
+                 const PeResourceTree& tree, std::uint64_t fileEnd, Placement* place,
+                 std::string* error) {
     const PeSection& old = layout.sections[tree.section];
     const std::size_t last = layout.sections.size() - 1;
     const PeSection& relocations = layout.sections[last];
     bool onlyResources = old.virtualAddress == tree.rva && tree.size >= old.virtualSize;
-    bool othersBefore = true, lastBefore = true;
-    std::uint64_t memoryEnd = AlignUp(layout.headersSize, layout.sectionAlignment);
-    for (std::size_t s = 0; s < layout.sections.size(); ++s) {
-        const PeSection& section = layout.sections[s];
-        std::uint64_t extent =
-            section.virtualSize > section.rawSize ? section.virtualSize : section.rawSize;
-        std::uint64_t end = AlignUp(section.virtualAddress + extent, layout.sectionAlignment);
-        if (end > memoryEnd) memoryEnd = end;
-        if (s == tree.section) continue;
-        bool before =
-            section.virtualAddress < old.virtualAddress &&
-            (section.rawSize == 0 ||
-             static_cast<std::uint64_t>(section.rawOffset) + section.rawSize <= old.rawOffset);
-        if (s == last)
-            lastBefore = before;
-        else
-            othersBefore = othersBefore && before;
-    }
-    bool replace = onlyResources && othersBefore && lastBefore;
+    bool othersBefore, lastBefore;
+    SectionsBefore(layout, tree.section, &othersBefore, &lastBefore);
+    place->replace = onlyResources && othersBefore && lastBefore;
     // The table must stay in ascending RVA order: the relocations' header takes the old one's
     // slot, the new section's header theirs.
-    bool move = onlyResources && othersBefore && !lastBefore && tree.section + 1 == last &&
-                relocations.virtualAddress > old.virtualAddress &&
-                relocations.rawOffset >= old.rawOffset &&
-                RelocationsMayMove(stub, layout, old, relocations);
-    std::uint64_t relocationsFile = AlignUp(old.rawOffset, layout.fileAlignment);
-    std::uint64_t sectionRva = replace ? old.virtualAddress : memoryEnd;
-    std::uint64_t sectionFile = replace ? old.rawOffset : AlignUp(fileEnd, layout.fileAlignment);
-    std::uint64_t header =
-        replace
-            ? old.header
-            : layout.sectionTable + PE_SECTION_HEADER_SIZE * std::uint64_t{layout.sections.size()};
-    if (move) {
-        std::uint64_t extent = std::max(relocations.virtualSize, relocations.rawSize);
-        sectionRva = AlignUp(old.virtualAddress + extent, layout.sectionAlignment);
-        sectionFile = AlignUp(relocationsFile + relocations.rawSize, layout.fileAlignment);
-        header = relocations.header;
-    }
-    if (!replace && !move) {
-        std::uint64_t firstData = layout.headersSize;
-        for (const PeSection& section : layout.sections)
-            if (section.rawSize != 0 && section.rawOffset < firstData)
-                firstData = section.rawOffset;
-        bool free = layout.sections.size() < 0xFFFF && header + PE_SECTION_HEADER_SIZE <= firstData;
-        for (std::uint64_t k = header; free && k < header + PE_SECTION_HEADER_SIZE; ++k)
-            free = stub[k] == 0;
-        if (!free) {
+    place->move = onlyResources && othersBefore && !lastBefore && tree.section + 1 == last &&
+                  relocations.virtualAddress > old.virtualAddress &&
+                  relocations.rawOffset >= old.rawOffset &&
+                  RelocationsMayMove(stub, layout, old, relocations);
+    place->relocationsFile = AlignUp(old.rawOffset, layout.fileAlignment);
+    if (place->replace) {
+        place->rva = old.virtualAddress;
+        place->file = old.rawOffset;
+        place->header = old.header;
+    } else if (place->move) {
+        place->rva =
+            AlignUp(old.virtualAddress + SectionExtent(relocations), layout.sectionAlignment);
+        place->file = AlignUp(place->relocationsFile + relocations.rawSize, layout.fileAlignment);
+        place->header = relocations.header;
+    } else {
+        place->rva = MemoryEnd(layout);
+        place->file = AlignUp(fileEnd, layout.fileAlignment);
+        place->header =
+            layout.sectionTable + PE_SECTION_HEADER_SIZE * std::uint64_t{layout.sections.size()};
+        if (!HeaderSlotFree(stub, layout, place->header)) {
             *error = "no room in the headers for another section header";
             return 0;
         }
     }
-    if (sectionRva > LARGEST_PROGRAM || sectionFile > LARGEST_PROGRAM ||
+    return 1;
+}
+
+// The stub's bytes up to the new section, with the relocations in the old section's place
+// when they move there, then the section padded to the file alignment.
+void CopyWithSection(const std::vector<unsigned char>& stub, const PeLayout& layout,
+                     const PeSection& old, const Placement& place,
+                     const std::vector<unsigned char>& section, std::uint64_t rawSize,
+                     std::vector<unsigned char>* out) {
+    std::uint64_t kept = place.move ? place.relocationsFile : place.file;
+    out->assign(stub.begin(),
+                stub.begin() + static_cast<long>(std::min<std::uint64_t>(kept, stub.size())));
+    out->resize(kept, 0);
+    if (place.move) {
+        const PeSection& relocations = layout.sections.back();
+        auto from = stub.begin() + static_cast<long>(relocations.rawOffset);
+        out->insert(out->end(), from, from + static_cast<long>(relocations.rawSize));
+        std::copy(stub.begin() + static_cast<long>(relocations.header),
+                  stub.begin() + static_cast<long>(relocations.header + PE_SECTION_HEADER_SIZE),
+                  out->begin() + static_cast<long>(old.header));
+        Put32(out, old.header + 12, old.virtualAddress);
+        Put32(out, old.header + 20, static_cast<std::uint32_t>(place.relocationsFile));
+        Put32(out, layout.directories + 8 * PE_RELOCATION_DIRECTORY, old.virtualAddress);
+    }
+    out->resize(place.file, 0);
+    out->insert(out->end(), section.begin(), section.end());
+    out->resize(place.file + rawSize, 0);
+}
+
+// The new section's header, and the headers that describe the whole image to match; the
+// checksum last, over all the rest.
+void UpdateHeaders(const PeLayout& layout, const PeSection& old, const Placement& place,
+                   std::uint64_t sectionSize, std::uint64_t rawSize, std::uint64_t imageSize,
+                   std::vector<unsigned char>* out) {
+    std::fill(out->begin() + static_cast<long>(place.header),
+              out->begin() + static_cast<long>(place.header + PE_SECTION_HEADER_SIZE), 0);
+    const char name[8] = {'.', 'r', 's', 'r', 'c'};
+    std::copy(name, name + 8, out->begin() + static_cast<long>(place.header));
+    Put32(out, place.header + 8, static_cast<std::uint32_t>(sectionSize));
+    Put32(out, place.header + 12, static_cast<std::uint32_t>(place.rva));
+    Put32(out, place.header + 16, static_cast<std::uint32_t>(rawSize));
+    Put32(out, place.header + 20, static_cast<std::uint32_t>(place.file));
+    Put32(out, place.header + 36, RESOURCE_CHARACTERISTICS);
+    if (!place.replace && !place.move)
+        Put16(out, layout.coff + 2, static_cast<std::uint32_t>(layout.sections.size() + 1));
+    std::int64_t initialized =
+        static_cast<std::int64_t>(layout.initializedDataSize) + static_cast<std::int64_t>(rawSize) -
+        (place.replace || place.move ? static_cast<std::int64_t>(old.rawSize) : 0);
+    Put32(out, layout.optional + 8,
+          static_cast<std::uint32_t>(
+              initialized < 0 ? 0 : std::min<std::int64_t>(initialized, 0xFFFFFFFFu)));
+    Put32(out, layout.optional + 56, static_cast<std::uint32_t>(imageSize));
+    Put32(out, layout.directories + 8 * PE_RESOURCE_DIRECTORY,
+          static_cast<std::uint32_t>(place.rva));
+    Put32(out, layout.directories + 8 * PE_RESOURCE_DIRECTORY + 4,
+          static_cast<std::uint32_t>(sectionSize));
+    Put32(out, layout.optional + 64, 0);
+    Put32(out, layout.optional + 64, PeChecksum(*out));
+}
+
+}  // namespace
+
+int WriteProgramResources(const std::vector<unsigned char>& stub,
+                          const std::vector<unsigned char>& package,
+                          const std::string& executionLevel, std::vector<unsigned char>* program,
+                          std::string* error) {
+    if (executionLevel != "asInvoker" && executionLevel != "highestAvailable" &&
+        executionLevel != "requireAdministrator") {
+        *error = "unknown execution level '" + executionLevel + "'";
+        return 0;
+    }
+    const unsigned char* data = stub.empty() ? nullptr : stub.data();
+    PeLayout layout;
+    std::uint64_t fileEnd;
+    PeResourceTree tree;
+    if (!ReadStubLayout(stub, &layout, error) || !FindFileEnd(stub, layout, &fileEnd, error))
+        return 0;
+    if (!ReadPeResourceTree(data, stub.size(), layout, &tree, error)) {
+        *error = "a stub whose resources it does not understand: " + *error;
+        return 0;
+    }
+    std::list<std::string> manifests;
+    std::vector<Type> types;
+    if (!CopyTreeWithLevel(data, tree, executionLevel, &manifests, &types, error)) return 0;
+    PutPackage(package, &types);
+
+    Placement place;
+    if (!PlaceSection(stub, layout, tree, fileEnd, &place, error)) return 0;
+    if (place.rva > LARGEST_PROGRAM || place.file > LARGEST_PROGRAM ||
         package.size() > LARGEST_PROGRAM) {
         *error = "the program would be larger than 2 GiB";
         return 0;
     }
-    std::vector<unsigned char> section = LayOut(types, static_cast<std::uint32_t>(sectionRva));
+    std::vector<unsigned char> section = LayOut(types, static_cast<std::uint32_t>(place.rva));
     std::uint64_t rawSize = AlignUp(section.size(), layout.fileAlignment);
-    std::uint64_t imageSize = AlignUp(sectionRva + section.size(), layout.sectionAlignment);
-    if (sectionFile + rawSize > LARGEST_PROGRAM || imageSize > LARGEST_PROGRAM) {
+    std::uint64_t imageSize = AlignUp(place.rva + section.size(), layout.sectionAlignment);
+    if (place.file + rawSize > LARGEST_PROGRAM || imageSize > LARGEST_PROGRAM) {
         *error = "the program would be larger than 2 GiB";
         return 0;
     }
-
-    std::vector<unsigned char>& out = *program;
-    std::uint64_t kept = move ? relocationsFile : sectionFile;
-    out.assign(stub.begin(),
-               stub.begin() + static_cast<long>(std::min<std::uint64_t>(kept, stub.size())));
-    out.resize(kept, 0);
-    if (move) {
-        auto from = stub.begin() + static_cast<long>(relocations.rawOffset);
-        out.insert(out.end(), from, from + static_cast<long>(relocations.rawSize));
-        std::copy(stub.begin() + static_cast<long>(relocations.header),
-                  stub.begin() + static_cast<long>(relocations.header + PE_SECTION_HEADER_SIZE),
-                  out.begin() + static_cast<long>(old.header));
-        Put32(&out, old.header + 12, old.virtualAddress);
-        Put32(&out, old.header + 20, static_cast<std::uint32_t>(relocationsFile));
-        Put32(&out, layout.directories + 8 * PE_RELOCATION_DIRECTORY, old.virtualAddress);
-    }
-    out.resize(sectionFile, 0);
-    out.insert(out.end(), section.begin(), section.end());
-    out.resize(sectionFile + rawSize, 0);
-
-    std::fill(out.begin() + static_cast<long>(header),
-              out.begin() + static_cast<long>(header + PE_SECTION_HEADER_SIZE), 0);
-    const char name[8] = {'.', 'r', 's', 'r', 'c'};
-    std::copy(name, name + 8, out.begin() + static_cast<long>(header));
-    Put32(&out, header + 8, static_cast<std::uint32_t>(section.size()));
-    Put32(&out, header + 12, static_cast<std::uint32_t>(sectionRva));
-    Put32(&out, header + 16, static_cast<std::uint32_t>(rawSize));
-    Put32(&out, header + 20, static_cast<std::uint32_t>(sectionFile));
-    Put32(&out, header + 36, RESOURCE_CHARACTERISTICS);
-    if (!replace && !move)
-        Put16(&out, layout.coff + 2, static_cast<std::uint32_t>(layout.sections.size() + 1));
-    std::int64_t initialized = static_cast<std::int64_t>(layout.initializedDataSize) +
-                               static_cast<std::int64_t>(rawSize) -
-                               (replace || move ? static_cast<std::int64_t>(old.rawSize) : 0);
-    Put32(&out, layout.optional + 8,
-          static_cast<std::uint32_t>(
-              initialized < 0 ? 0 : std::min<std::int64_t>(initialized, 0xFFFFFFFFu)));
-    Put32(&out, layout.optional + 56, static_cast<std::uint32_t>(imageSize));
-    Put32(&out, layout.directories + 8 * PE_RESOURCE_DIRECTORY,
-          static_cast<std::uint32_t>(sectionRva));
-    Put32(&out, layout.directories + 8 * PE_RESOURCE_DIRECTORY + 4,
-          static_cast<std::uint32_t>(section.size()));
-    Put32(&out, layout.optional + 64, 0);
-    Put32(&out, layout.optional + 64, PeChecksum(out));
+    const PeSection& old = layout.sections[tree.section];
+    CopyWithSection(stub, layout, old, place, section, rawSize, program);
+    UpdateHeaders(layout, old, place, section.size(), rawSize, imageSize, program);
     return 1;
 }
