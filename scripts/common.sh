@@ -62,3 +62,20 @@ stop_wineserver() {
     local prefix=$1
     [ -d "$prefix" ] && WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
 }
+
+# write_signing_batch FOLDER 'OSSLSIGNCODE SIGN ...': FOLDER/sign.cmd, a signing command for
+# tidepack.exe under Wine that signs its file through FOLDER/sign.exe, a script running the
+# given osslsigncode line on FOLDER/in.exe. Wine starts a Linux program without waiting for it
+# (and splits its arguments at every space), so the batch file waits for the script's mark.
+write_signing_batch() {
+    local folder=$1 w="Z:${1//\//\\}"
+    printf '%s\n' '#!/bin/sh' "$2 -h sha256 -in '$folder/in.exe' -out '$folder/out.exe' \\" \
+        "    >'$folder/log' 2>&1" "touch '$folder/done'" >"$folder/sign.exe"
+    chmod +x "$folder/sign.exe"
+    # Wine's copy reports a failure after copying: whether it signed is told by out.exe.
+    printf '%s\r\n' '@echo off' "del \"$w\\in.exe\" \"$w\\out.exe\" \"$w\\done\" 2>nul" \
+        "copy /y \"%~1\" \"$w\\in.exe\" >nul" "\"$w\\sign.exe\"" 'set n=0' ':wait' \
+        "if exist \"$w\\done\" goto signed" 'set /a n+=1' 'if %n% gtr 120 exit /b 1' \
+        'ping -n 2 127.0.0.1 >nul' 'goto wait' ':signed' "if not exist \"$w\\out.exe\" exit /b 1" \
+        "copy /y \"$w\\out.exe\" \"%~1\" >nul" 'exit /b 0' >"$folder/sign.cmd"
+}

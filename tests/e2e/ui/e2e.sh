@@ -589,6 +589,15 @@ case_windows_tidepack() {
     local exe
     exe=$(find "$tools" -name tidepack.exe -path '*bin*' | head -n1)
     [ -n "$exe" ] || { fail "no bin/tidepack.exe in $zip"; return; }
+    # Only Windows' own DLLs, none that a vendor would have to ship beside it.
+    local dlls
+    dlls=$(/usr/bin/python3 -c 'import pefile, sys
+pe = pefile.PE(sys.argv[1], fast_load=True)
+pe.parse_data_directories([1, 13])
+names = {e.dll.decode().lower() for a in ("DIRECTORY_ENTRY_IMPORT", "DIRECTORY_ENTRY_DELAY_IMPORT")
+         for e in getattr(pe, a, [])}
+print(" ".join(sorted(names)))' "$exe")
+    expect "the DLLs tidepack.exe imports" "advapi32.dll bcrypt.dll crypt32.dll kernel32.dll msvcrt.dll" "$dlls"
     # The same releases and the same relative layout in both folders.
     local dir
     for dir in "$win" "$linux"; do
@@ -622,23 +631,20 @@ case_windows_tidepack() {
         "$both" program patch.toml -o Patch-unsigned.exe "${stub[@]}" || fail "$both: program"
     done
     expect_same_file "build: the same package" "$linux/patch.pkg" "$win/patch.pkg"
+    expect "list: the same listing" "$(linux list patch.pkg 2>&1)" \
+        "$(windows list patch.pkg 2>&1 | tr -d '\r')"
     expect_same_file "program: the same patch program" "$linux/Patch-unsigned.exe" \
         "$win/Patch-unsigned.exe"
 
-    # The signing command: a batch file that hands a copy, under a plain name, to osslsigncode.
+    # The signing command: a batch file that hands a copy, under a plain name, to osslsigncode
+    # behind a script. Wine starts a Linux program without waiting for it, so the batch file
+    # waits for the script's mark.
     openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Tidewell E2E Vendor" \
         -keyout "$signer/key.pem" -out "$signer/cert.pem" 2>/dev/null &&
         openssl pkcs12 -export -inkey "$signer/key.pem" -in "$signer/cert.pem" \
             -passout pass:e2e-secret -out "$signer/vendor.p12" || { fail "certificate"; return; }
-    printf '%s\n' '#!/bin/sh' \
-        "exec osslsigncode sign -pkcs12 '$signer/vendor.p12' -pass e2e-secret -h sha256 \\" \
-        "    -in '$signer/in.exe' -out '$signer/out.exe' >'$signer/log' 2>&1" >"$signer/sign.exe"
-    chmod +x "$signer/sign.exe"
-    local w_signer
-    w_signer=$("$WINE" winepath -w "$signer" 2>/dev/null)
-    printf '%s\r\n' '@echo off' "copy /y \"%~1\" \"$w_signer\\in.exe\" >nul || exit /b 1" \
-        "del \"$w_signer\\out.exe\" 2>nul" "\"$w_signer\\sign.exe\" || exit /b 1" \
-        "copy /y \"$w_signer\\out.exe\" \"%~1\" >nul" >"$signer/sign.cmd"
+    write_signing_batch "$signer" "osslsigncode sign -pkcs12 '$signer/vendor.p12' -pass e2e-secret"
+    local w_signer="Z:${signer//\//\\}"
     windows program patch.toml -o Patch.exe "${stub[@]}" \
         --sign-command "\"$w_signer\\sign.cmd\" \"%1\"" || fail "program signed by a command"
     local report
