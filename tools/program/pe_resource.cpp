@@ -119,7 +119,7 @@ int ReadPeLayout(const unsigned char* data, std::uint64_t size, PeLayout* layout
         return 0;
     }
     Bytes bytes{data, size};
-    std::uint32_t lfanew, sectionCount, optionalSize, magic;
+    std::uint32_t lfanew = 0, sectionCount, optionalSize, magic;  // LooksLikePe read it already
     Read32(bytes, DOS_LFANEW, &lfanew);
     layout->coff = static_cast<std::uint64_t>(lfanew) + 4;
     layout->optional = layout->coff + COFF_HEADER_SIZE;
