@@ -27,4 +27,6 @@ set(CPACK_PACKAGE_NAME tidepack)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Tidewell")
 set(CPACK_PACKAGE_FILE_NAME tidepack-${PROJECT_VERSION}-win64)
+# bin\ and share\ at the top: Explorer's "Extract All" already makes a folder named as the zip.
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 include(CPack)
