@@ -589,15 +589,14 @@ case_windows_tidepack() {
     local exe
     exe=$(find "$tools" -name tidepack.exe -path '*bin*' | head -n1)
     [ -n "$exe" ] || { fail "no bin/tidepack.exe in $zip"; return; }
-    # Only Windows' own DLLs, none that a vendor would have to ship beside it.
+    # Only Windows' own DLLs, none that a vendor would have to ship beside it, and plainly only
+    # KnownDLLs, which Windows never takes from the program's folder (bcrypt and crypt32 are
+    # delay-loaded from System32; GNU ld keeps their descriptors out of the PE directory).
     local dlls
     dlls=$(/usr/bin/python3 -c 'import pefile, sys
-pe = pefile.PE(sys.argv[1], fast_load=True)
-pe.parse_data_directories([1, 13])
-names = {e.dll.decode().lower() for a in ("DIRECTORY_ENTRY_IMPORT", "DIRECTORY_ENTRY_DELAY_IMPORT")
-         for e in getattr(pe, a, [])}
-print(" ".join(sorted(names)))' "$exe")
-    expect "the DLLs tidepack.exe imports" "advapi32.dll bcrypt.dll crypt32.dll kernel32.dll msvcrt.dll" "$dlls"
+pe = pefile.PE(sys.argv[1])
+print(" ".join(sorted(e.dll.decode().lower() for e in pe.DIRECTORY_ENTRY_IMPORT)))' "$exe")
+    expect "the DLLs tidepack.exe imports" "advapi32.dll kernel32.dll msvcrt.dll" "$dlls"
     # The same releases and the same relative layout in both folders.
     local dir
     for dir in "$win" "$linux"; do
@@ -653,6 +652,14 @@ print(" ".join(sorted(names)))' "$exe")
         *"signature holds: signer CN=Tidewell E2E Vendor"*) echo "ok: tidepack.exe names the signer" ;;
         *) fail "tidepack.exe verify does not name the signer: $report" ;;
     esac
+    # bcrypt.dll and crypt32.dll planted beside tidepack.exe, with Wine told to prefer them as
+    # Windows would (they are no KnownDLLs): verify takes System32's and says the same.
+    cp "$TW_BIN"/planted64/*.dll "$(dirname "$exe")/" || fail "no 64-bit planted DLLs"
+    local planted
+    planted=$(WINEDLLOVERRIDES="bcrypt,crypt32=n,b;$WINEDLLOVERRIDES" windows verify \
+        --codepage 1252 Patch.exe 2>&1 | tr -d '\r')
+    expect "verify beside planted DLLs" "$(printf '%s' "$report" | tr -d '\r')" "$planted"
+    expect "planted DLLs loaded" "" "$(cd "$(dirname "$exe")" && ls ./*.loaded 2>/dev/null)"
     cp "$win/Patch.exe" "$linux/Patch.exe"
     expect "verify: the same report" "$(linux verify --codepage 1252 Patch.exe 2>&1)" \
         "$(printf '%s' "$report" | tr -d '\r')"
