@@ -127,7 +127,8 @@ int CheckSignOptions(const SignOptions& options, std::string* error) {
         }
     }
     if (!options.command.empty()) {
-        if (ExpandCommand(options.command, "") == ExpandCommand(options.command, "x")) {
+        if (ShellLine(Shell::Posix, options.command, "") ==
+            ShellLine(Shell::Posix, options.command, "x")) {
             *error = "the signing command has no %1 where the program's path goes";
             return 0;
         }

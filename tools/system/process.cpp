@@ -2,22 +2,6 @@
 
 #include <cstring>
 
-std::string ExpandCommand(const std::string& line, const std::string& quoted) {
-    std::string result;
-    for (std::size_t k = 0; k < line.size(); ++k) {
-        if (line[k] == '%' && k + 1 < line.size() && line[k + 1] == '1') {
-            result += quoted;
-            ++k;
-        } else if (line[k] == '%' && k + 1 < line.size() && line[k + 1] == '%') {
-            result += '%';
-            ++k;
-        } else {
-            result += line[k];
-        }
-    }
-    return result;
-}
-
 std::string ShellLine(Shell shell, const std::string& line, const std::string& path) {
     enum { BARE, SINGLE, DOUBLE } quoting = BARE;
     // sh: inside single quotes a ' ends them, so it is written as '\''.

@@ -34,9 +34,6 @@ RunResult Run(const Command& command);
 // every %1 replaced by `path`, quoted for that shell (ShellLine), and %% by %.
 std::vector<std::string> ShellArguments(const std::string& line, const std::string& path);
 
-// `line` with %1 as `quoted` and %% as %.
-std::string ExpandCommand(const std::string& line, const std::string& quoted);
-
 enum class Shell { Posix, Cmd };
 
 // `line` with %1 as `path` quoted for `shell` where it stands: in quotes of the line's own

@@ -469,6 +469,15 @@ case_japanese_western_codepage() {
     expect_product_updated "$dir"
 }
 
+# vendor_certificate FOLDER: a self-signed code-signing certificate, CN=Tidewell E2E Vendor:
+# key.pem, cert.pem, and both in vendor.p12 with the password e2e-secret.
+vendor_certificate() {
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Tidewell E2E Vendor" \
+        -keyout "$1/key.pem" -out "$1/cert.pem" 2>/dev/null &&
+        openssl pkcs12 -export -inkey "$1/key.pem" -in "$1/cert.pem" -passout pass:e2e-secret \
+            -out "$1/vendor.p12"
+}
+
 # fill_manifest FILE: the fields a vendor fills in after diff, for the English product.
 fill_manifest() {
     local key=${ENGLISH_KEY/HKCU/HKEY_CURRENT_USER}
@@ -504,10 +513,7 @@ case_installed_tidepack() {
     vendor /bin/sh -c 'command -v cc gcc g++ cmake windres i686-w64-mingw32-gcc' &&
         fail "a compiler or CMake is on the vendor's PATH"
 
-    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Tidewell E2E Vendor" \
-        -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null &&
-        openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" \
-            -passout pass:e2e-secret -out "$work/vendor.p12" || { fail "certificate"; return; }
+    vendor_certificate "$work" || { fail "certificate"; return; }
     printf 'e2e-secret\n' >"$work/password"
 
     vendor tidepack diff "$TW_DEMO_OLD" "$TW_DEMO_NEW" -o patch.toml || fail "diff"
@@ -638,10 +644,7 @@ print(" ".join(sorted(e.dll.decode().lower() for e in pe.DIRECTORY_ENTRY_IMPORT)
     # The signing command: a batch file that hands a copy, under a plain name, to osslsigncode
     # behind a script. Wine starts a Linux program without waiting for it, so the batch file
     # waits for the script's mark.
-    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Tidewell E2E Vendor" \
-        -keyout "$signer/key.pem" -out "$signer/cert.pem" 2>/dev/null &&
-        openssl pkcs12 -export -inkey "$signer/key.pem" -in "$signer/cert.pem" \
-            -passout pass:e2e-secret -out "$signer/vendor.p12" || { fail "certificate"; return; }
+    vendor_certificate "$signer" || { fail "certificate"; return; }
     write_signing_batch "$signer" "osslsigncode sign -pkcs12 '$signer/vendor.p12' -pass e2e-secret"
     local w_signer="Z:${signer//\//\\}"
     windows program patch.toml -o Patch.exe "${stub[@]}" \
