@@ -7,10 +7,28 @@
 # (tests/e2e/ui/check_release.py).
 TIDEWELL_WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;libwinpthread-1,libgcc_s_dw2-1,libgcc_s_seh-1,libstdc++-6=d"
 
-# The preset whose Windows programs this machine's Wine can run: the 32-bit product itself
-# where the kernel runs 32-bit programs, else the same sources built for 64-bit Windows.
+# The preset whose Windows programs this machine's Wine runs: the 32-bit product itself where
+# the kernel runs 32-bit programs, else the same sources built for 64-bit Windows.
+# TIDEWELL_WINE_TIER=win64 takes the 64-bit build on any machine, as one whose kernel runs no
+# 32-bit programs does (scripts/test then also refuses every 32-bit Wine start).
 wine_preset() {
-    if /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; then echo win32; else echo win64; fi
+    case ${TIDEWELL_WINE_TIER:-} in
+        win64) echo win64 ;;
+        "" | auto)
+            if /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; then echo win32; else echo win64; fi ;;
+        *) echo "TIDEWELL_WINE_TIER is '$TIDEWELL_WINE_TIER': win64, auto or unset" >&2; return 2 ;;
+    esac
+}
+
+# Why wine_preset chose its build, in one line.
+wine_preset_reason() {
+    if [ "${TIDEWELL_WINE_TIER:-}" = win64 ]; then
+        echo "the 64-bit build, as TIDEWELL_WINE_TIER=win64 asks (what a machine whose kernel runs no 32-bit programs runs)"
+    elif [ "$(wine_preset)" = win64 ]; then
+        echo "the 64-bit build: this kernel runs no 32-bit programs (/usr/lib/wine/wineserver32 does not start)"
+    else
+        echo "the 32-bit product: this kernel runs 32-bit programs"
+    fi
 }
 
 # The Wine tests take a lane each (the CTest resource wine_lanes): scripts/test runs them in

@@ -1,13 +1,17 @@
 #!/usr/bin/env python3
-"""Checks that a built program can ship to any Windows from XP SP3 on, read from its PE file:
+"""Checks that a built program can ship to the first Windows of its architecture, read from its
+PE file (the machine field of its header says which: 32-bit Windows XP SP3, or the first 64-bit
+Windows, XP x64 and Server 2003 SP1):
 
 - it imports (plainly or delay-loaded) only Windows' own DLLs that Windows takes from the
   system folder whatever lies beside the program (KnownDLLs), and from them only functions that
-  Windows XP SP3 has: a Win32 function counts when the SDK headers declare it for Windows XP
-  (_WIN32_WINNT 0x0501), a C run-time function when it is in MSVCRT_XP below;
+  Windows has: a Win32 function counts when the SDK headers declare it for that Windows
+  (_WIN32_WINNT 0x0501 or 0x0502), a C run-time function when it is in that Windows' table of
+  msvcrt.dll below;
 - it carries no debug section, no time stamp and a correct PE checksum;
-- it is Terminal-Server-aware, large-address-aware and runs from the swap file when started
-  from removable or network media.
+- it is Terminal-Server-aware, large-address-aware, compatible with data execution prevention
+  and relocatable (ASLR), and runs from the swap file when started from removable or network
+  media.
 
 Usage: check_release.py EXE C_COMPILER
 """
@@ -35,8 +39,18 @@ MSVCRT_XP = {
     "wcslen",
 }
 
+I386, AMD64 = 0x14C, 0x8664
+# What each architecture's first Windows offers: the _WIN32_WINNT its headers are read with, the
+# newest subsystem version it starts, and its msvcrt.dll. The x64 msvcrt of XP x64 / Server 2003
+# SP1 also exports the data the x64 start-up code takes directly, and __iob_func for _iob.
+FIRST_WINDOWS = {
+    I386: ("Windows XP SP3", 0x0501, (5, 1), MSVCRT_XP),
+    AMD64: ("Windows XP x64 / Server 2003 SP1", 0x0502, (5, 2),
+            MSVCRT_XP | {"__iob_func", "_acmdln", "_commode", "_fmode"}),
+}
+
 LARGE_ADDRESS_AWARE, REMOVABLE_RUN_FROM_SWAP, NET_RUN_FROM_SWAP = 0x0020, 0x0400, 0x0800
-TERMINAL_SERVER_AWARE = 0x8000
+DYNAMIC_BASE, NX_COMPAT, TERMINAL_SERVER_AWARE = 0x0040, 0x0100, 0x8000
 
 failures = []
 
@@ -57,9 +71,10 @@ def imports(pe):
     return found
 
 
-def undeclared_for_xp(compiler, names):
-    """The names that the Windows headers do not declare for Windows XP."""
-    lines = ["#define WINVER 0x0501", "#define _WIN32_WINNT 0x0501", "#define _WIN32_IE 0x0600",
+def undeclared(compiler, winnt, names):
+    """The names that the Windows headers do not declare for Windows version WINNT."""
+    lines = ["#define WINVER %#06x" % winnt, "#define _WIN32_WINNT %#06x" % winnt,
+             "#define _WIN32_IE 0x0600",
              "#include <windows.h>", "#include <objbase.h>", "#include <shlobj.h>",
              "#include <commctrl.h>"]
     lines += ["void *probe%d(void) { return (void *)&%s; }" % (k, name)
@@ -75,23 +90,37 @@ def undeclared_for_xp(compiler, names):
     return sorted(missing)
 
 
+def lacking(machine, table, compiler):
+    """The imports ("dll!name") that the first Windows of MACHINE lacks, of TABLE as imports()
+    gives it; COMPILER is a C compiler of that architecture's Windows headers."""
+    _, winnt, _, msvcrt = FIRST_WINDOWS[machine]
+    found = []
+    for dll in sorted(table):
+        if dll == "msvcrt.dll":
+            found += ["%s!%s" % (dll, n) for n in sorted(set(table[dll]) - msvcrt)]
+        else:
+            found += ["%s!%s" % (dll, n) for n in undeclared(compiler, winnt, table[dll])]
+    return found
+
+
 def main():
     path, compiler = sys.argv[1], sys.argv[2]
     pe = pefile.PE(path)
+    machine = pe.FILE_HEADER.Machine
+    if machine not in FIRST_WINDOWS:
+        print("FAIL: machine %#x is neither x86 nor x64" % machine)
+        return 1
+    windows, _, newest_subsystem, _ = FIRST_WINDOWS[machine]
 
     table = imports(pe)
-    lacking = []
     for dll in sorted(table):
         names = table[dll]
         print("imports %s: %s" % (dll, " ".join(sorted(names))))
         check(dll in KNOWN_DLLS, "imports %s, which is no KnownDLL of Windows" % dll)
         check(not any(n.startswith("#") for n in names), "imports %s by ordinal" % dll)
-        if dll == "msvcrt.dll":
-            lacking += ["%s!%s" % (dll, n) for n in sorted(set(names) - MSVCRT_XP)]
-        else:
-            lacking += ["%s!%s" % (dll, n) for n in undeclared_for_xp(compiler, names)]
-    print("functions Windows XP SP3 lacks: %s" % (" ".join(lacking) or "none"))
-    check(not lacking, "imports functions Windows XP SP3 lacks: " + " ".join(lacking))
+    missing = lacking(machine, table, compiler)
+    print("functions %s lacks: %s" % (windows, " ".join(missing) or "none"))
+    check(not missing, "imports functions %s lacks: %s" % (windows, " ".join(missing)))
 
     debug = [s.Name.rstrip(b"\0").decode() for s in pe.sections
              if s.Name.startswith(b".debug") or s.Name.startswith(b"/")]
@@ -104,12 +133,19 @@ def main():
     swap = REMOVABLE_RUN_FROM_SWAP | NET_RUN_FROM_SWAP
     check(pe.FILE_HEADER.Characteristics & swap == swap, "not marked to run from swap")
     check(pe.FILE_HEADER.Characteristics & LARGE_ADDRESS_AWARE, "not large-address-aware")
-    check(pe.OPTIONAL_HEADER.DllCharacteristics & TERMINAL_SERVER_AWARE,
-          "not Terminal-Server-aware")
+    dll_characteristics = pe.OPTIONAL_HEADER.DllCharacteristics
+    check(dll_characteristics & TERMINAL_SERVER_AWARE, "not Terminal-Server-aware")
+    check(dll_characteristics & NX_COMPAT, "not marked compatible with data execution prevention")
+    # Without relocations Windows cannot move the image, whatever the flag says.
+    relocations = pe.OPTIONAL_HEADER.DATA_DIRECTORY[
+        pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]].Size
+    check(dll_characteristics & DYNAMIC_BASE and relocations,
+          "not relocatable (ASLR): flag %#x, %d bytes of relocations"
+          % (dll_characteristics & DYNAMIC_BASE, relocations))
     subsystem = (pe.OPTIONAL_HEADER.MajorSubsystemVersion,
                  pe.OPTIONAL_HEADER.MinorSubsystemVersion)
-    check(subsystem <= (5, 1) or pe.FILE_HEADER.Machine != 0x14C,
-          "subsystem version %d.%d is newer than Windows XP" % subsystem)
+    check(subsystem <= newest_subsystem,
+          "subsystem version %d.%d is newer than %s" % (subsystem + (windows,)))
 
     for failure in failures:
         print("FAIL:", failure)

@@ -28,6 +28,7 @@ else
     WINE=wine
 fi
 WINE_RUN=$TW_SOURCE/scripts/wine-run
+. "$TW_SOURCE/tests/e2e/ui/vendor.sh"
 C_DRIVE=$WINEPREFIX/drive_c
 E2E_DIR=$C_DRIVE/tidewell-e2e
 SHOTS=$TW_BUILD/screenshots
@@ -467,24 +468,6 @@ case_japanese_western_codepage() {
     finish_program
     expect "exit code" 0 "$program_code"
     expect_product_updated "$dir"
-}
-
-# vendor_certificate FOLDER: a self-signed code-signing certificate, CN=Tidewell E2E Vendor:
-# key.pem, cert.pem, and both in vendor.p12 with the password e2e-secret.
-vendor_certificate() {
-    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Tidewell E2E Vendor" \
-        -keyout "$1/key.pem" -out "$1/cert.pem" 2>/dev/null &&
-        openssl pkcs12 -export -inkey "$1/key.pem" -in "$1/cert.pem" -passout pass:e2e-secret \
-            -out "$1/vendor.p12"
-}
-
-# fill_manifest FILE: the fields a vendor fills in after diff, for the English product.
-fill_manifest() {
-    local key=${ENGLISH_KEY/HKCU/HKEY_CURRENT_USER}
-    sed -i -e "s|^codePage = .*|codePage = 1252|" -e "s|^title = .*|title = 'Shiosai Notes'|" \
-        -e "s|^versionText = .*|versionText = '2.1'|" -e "s|^valueName = .*|valueName = 'InstallDir'|" \
-        -e "s|^registryKey = .*|registryKey = '${key//\\/\\\\}'|" \
-        -e "s|^defaultFolder = .*|defaultFolder = 'C:\\\\tidewell-e2e\\\\elsewhere'|" "$1"
 }
 
 # A vendor's machine: tidepack installed from its Debian package (or a host build's install) and
