@@ -8,6 +8,7 @@ Windows, XP x64 and Server 2003 SP1):
   Windows has: a Win32 function counts when the SDK headers declare it for that Windows
   (_WIN32_WINNT 0x0501 or 0x0502), a C run-time function when it is in that Windows' table of
   msvcrt.dll below;
+- it carries the notices of what it is made of (resource NOTICES 1): ours and libdeflate's;
 - it carries no debug section, no time stamp and a correct PE checksum;
 - it is Terminal-Server-aware, large-address-aware, compatible with data execution prevention
   and relocatable (ASLR), and runs from the swap file when started from removable or network
@@ -15,6 +16,7 @@ Windows, XP x64 and Server 2003 SP1):
 
 Usage: check_release.py EXE C_COMPILER
 """
+import glob
 import os
 import re
 import subprocess
@@ -103,6 +105,38 @@ def lacking(machine, table, compiler):
     return found
 
 
+def notices(pe):
+    """The text of resource NOTICES 1, or None."""
+    for rtype in getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None) and \
+            pe.DIRECTORY_ENTRY_RESOURCE.entries or []:
+        if rtype.name is None or str(rtype.name) != "NOTICES":
+            continue
+        for rid in rtype.directory.entries:
+            if rid.id == 1:
+                leaf = rid.directory.entries[0].data.struct
+                return pe.get_data(leaf.OffsetToData, leaf.Size).decode("utf-8", "replace")
+    return None
+
+
+def words(text):
+    return " ".join(text.split())
+
+
+def check_notices(pe):
+    text = notices(pe)
+    check(text is not None, "no NOTICES resource")
+    if text is None:
+        return
+    here = os.path.dirname(os.path.abspath(__file__))
+    ours = open(os.path.join(here, "..", "..", "..", "LICENSE"), encoding="utf-8").read()
+    check(words(ours) in words(text), "the notices lack the project's licence")
+    # libdeflate's notice whole, as its source (where the build takes it from) carries it.
+    copying = sorted(glob.glob("/opt/tidewell/src/libdeflate-*/COPYING"))
+    check(copying and words(open(copying[-1], encoding="utf-8").read()) in words(text),
+          "the notices lack libdeflate's (%s)" % (copying[-1] if copying else "no source"))
+    print("notices: %d bytes" % len(text.encode("utf-8")))
+
+
 def main():
     path, compiler = sys.argv[1], sys.argv[2]
     pe = pefile.PE(path)
@@ -121,6 +155,8 @@ def main():
     missing = lacking(machine, table, compiler)
     print("functions %s lacks: %s" % (windows, " ".join(missing) or "none"))
     check(not missing, "imports functions %s lacks: %s" % (windows, " ".join(missing)))
+
+    check_notices(pe)
 
     debug = [s.Name.rstrip(b"\0").decode() for s in pe.sections
              if s.Name.startswith(b".debug") or s.Name.startswith(b"/")]

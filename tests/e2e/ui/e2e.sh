@@ -69,8 +69,8 @@ expect_dialog() {  # expect_dialog KEY WANT
     expect "$1" "$2" "${D[$1]-<missing>}"
 }
 
-start_program() {  # start_program EXE [ARGS...]; sets program_pid
-    "$WINE_RUN" "$@" >/dev/null 2>&1 &
+start_program() {  # start_program EXE [ARGS...]; sets program_pid. At niceness $program_nice.
+    ${program_nice:+nice -n "$program_nice"} "$WINE_RUN" "$@" >/dev/null 2>&1 &
     program_pid=$!
     started+=("$program_pid")
 }
@@ -764,11 +764,13 @@ case_end_mid_run() {
     "$WINE" reg add 'HKCU\Software\Tidewell E2E\Large' /v InstallDir /d 'C:\tidewell-e2e\Large' \
         /f >/dev/null || fail "registry key not written"
 
+    # The program below the driver's priority: on a loaded machine the driver still sees the bar
+    # pass through the middle.
+    local program_nice=10
     start_program "$TW_LARGE_EXE"
     driver find >/dev/null || { fail "no dialog"; return; }
-    driver click 1000 >/dev/null
     local at
-    at=$(driver close-at 60 60000) || fail "the bar never reached 60"
+    at=$(driver update-close-at 60 60000) || fail "the bar never reached 60"
     echo "closed at progress $at"
     finish_program 30
     expect "exit code after closing mid-run" 0 "$program_code"

@@ -13,7 +13,8 @@
 //   uidriver command ID [TIMES]     post WM_COMMAND ID to the dialog, TIMES in a row
 //   uidriver escape                 the Escape key, through the dialog's own keyboard handling
 //   uidriver close                  the close box (WM_SYSCOMMAND SC_CLOSE)
-//   uidriver close-at N [MS]        the close box as soon as the bar reads at least N
+//   uidriver update-close-at N [MS] press Update, then the close box as soon as the bar reads
+//                                   at least N
 //   uidriver msgbox [MS]            wait for the dialog's message box; print caption= and text=
 //   uidriver msgbox-ok              press the message box's OK
 //   uidriver gone [MS]              wait until no update dialog is left
@@ -321,11 +322,14 @@ int Run(int argc, char** argv) {
         PostMessageA(dialog, WM_KEYUP, VK_ESCAPE, 0xC0010001);
         return 0;
     }
-    if (action == "close-at" && argc >= 3) {
-        // Waits for the bar to reach N and closes at once, in this same process: a run can end
-        // sooner than another driver would start.
+    if (action == "update-close-at" && argc >= 3) {
+        // Presses Update, waits for the bar to reach N and closes at once, all in this one
+        // process: under load a run can end sooner than another driver would start.
         long at = std::atol(argv[2]);
         std::string value;
+        HWND button = GetDlgItem(dialog, IDC_UPDATE);
+        if (!button) return 1;
+        PostMessageA(button, BM_CLICK, 0, 0);
         bool ok = WaitFor(WaitArgument(argc, argv, 3), [&] {
             return ReadValue(dialog, "progress", &value) && std::atol(value.c_str()) >= at;
         });
