@@ -320,36 +320,30 @@ TEST(CommandLine, OutputNeverReplacesAnInput) {
                               " --key pkcs11:token=t --cert " + (dir / "chain.pem") +
                               " --pin-file " + (dir / "pin");
     struct Row {
-        std::string arguments;  // -o follows
-        const char* input;      // what -o is a hard link of
+        std::string arguments;            // -o follows
+        std::vector<const char*> inputs;  // what -o is a hard link of, each in turn
     } rows[] = {
-        {"program " + m + stub, "m.toml"},
-        {"program " + m + stub, "new/a.txt"},
-        {"program " + m + stub, "art/p.ico"},
-        {pkg, "good.pkg"},
-        {pkg, "stub.exe"},
+        {"program " + m + stub, {"m.toml", "new/a.txt", "art/p.ico"}},
+        {pkg, {"good.pkg", "stub.exe"}},
         {pkg + " --sign " + (dir / "key.p12") + " --password-file " + (dir / "password"),
-         "key.p12"},
-        {pkg + " --sign " + (dir / "key.p12") + " --password-file " + (dir / "password"),
-         "password"},
-        {pkg + token, "module.so"},
-        {pkg + token, "chain.pem"},
-        {pkg + token, "pin"},
-        {pkg + " --sign-command '" + (dir / "sign.sh") + " %1'", "sign.sh"},
-        {pkg + " --sign-command '/bin/sh \"" + (dir / "sign.bat") + "\" \"%1\"'", "sign.bat"},
+         {"key.p12", "password"}},
+        {pkg + token, {"module.so", "chain.pem", "pin"}},
+        {pkg + " --sign-command '" + (dir / "sign.sh") + " %1'", {"sign.sh"}},
+        {pkg + " --sign-command '/bin/sh \"" + (dir / "sign.bat") + "\" \"%1\"'", {"sign.bat"}},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.input);
-        std::string link = dir / "out.exe";
-        std::filesystem::remove(link);
-        std::filesystem::create_hard_link(dir / row.input, link);
-        std::string before = ReadFile(link);
-        Ran run = Tidepack(dir, row.arguments + " -o " + link);
-        EXPECT_EQ(EXIT_USAGE, run.code);
-        EXPECT_NE(std::string::npos, run.err.find("is the same file as the input")) << run.err;
-        EXPECT_NE(std::string::npos, run.err.find("nothing written")) << run.err;
-        EXPECT_EQ(before, ReadFile(dir / row.input));
-    }
+    for (const Row& row : rows)
+        for (const char* input : row.inputs) {
+            SCOPED_TRACE(input);
+            std::string link = dir / "out.exe";
+            std::filesystem::remove(link);
+            std::filesystem::create_hard_link(dir / input, link);
+            std::string before = ReadFile(link);
+            Ran run = Tidepack(dir, row.arguments + " -o " + link);
+            EXPECT_EQ(EXIT_USAGE, run.code);
+            EXPECT_NE(std::string::npos, run.err.find("is the same file as the input")) << run.err;
+            EXPECT_NE(std::string::npos, run.err.find("nothing written")) << run.err;
+            EXPECT_EQ(before, ReadFile(dir / input));
+        }
 }
 
 }  // namespace

@@ -56,24 +56,17 @@ inline Output Capture(const std::function<int(std::FILE*, std::FILE*)>& command)
     return result;
 }
 
-// An .ico file of one image of `side` pixels in one colour: a 32-bit bitmap, or only the start
-// of a PNG image (as much as tidepack reads of one).
-inline std::string Icon(unsigned side, bool png = false, unsigned char shade = 0x80) {
+// An .ico file of one 32-bit bitmap of `side` pixels in one shade.
+inline std::string Icon(unsigned side, unsigned char shade = 0x80) {
     auto le = [](std::uint32_t value, int width) {
         std::string bytes;
         for (int k = 0; k < width; ++k) bytes += static_cast<char>(value >> (8 * k));
         return bytes;
     };
-    std::string image;
-    if (png) {
-        image = std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);
-        for (int k = 3; k >= 0; --k) image += static_cast<char>(side >> (8 * k));
-        for (int k = 3; k >= 0; --k) image += static_cast<char>(side >> (8 * k));
-    } else {
-        image = le(40, 4) + le(side, 4) + le(2 * side, 4) + le(1, 2) + le(32, 2) +
-                std::string(24, '\0') + std::string(side * side * 4, static_cast<char>(shade)) +
-                std::string((side + 31) / 32 * 4 * side, '\0');
-    }
+    std::string image = le(40, 4) + le(side, 4) + le(2 * side, 4) + le(1, 2) + le(32, 2) +
+                        std::string(24, '\0') +
+                        std::string(side * side * 4, static_cast<char>(shade)) +
+                        std::string((side + 31) / 32 * 4 * side, '\0');
     return le(0, 2) + le(1, 2) + le(1, 2) + static_cast<char>(side & 0xFF) +
            static_cast<char>(side & 0xFF) + le(0, 2) + le(1, 2) + le(32, 2) +
            le(static_cast<std::uint32_t>(image.size()), 4) + le(22, 4) + image;
