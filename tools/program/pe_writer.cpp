@@ -387,10 +387,10 @@ int CopyTreeWithLevel(const unsigned char* data, const PeResourceTree& tree,
 // the reason.
 int PutIdentity(const ProgramIdentity& identity, std::list<std::vector<unsigned char>>* made,
                 std::vector<Type>* types, std::string* error) {
+    bool texts = identity.haveFileVersion || !identity.strings.empty(), written = false;
     for (Type& type : *types) {
-        if (!IsId(type.type, RT_VERSION) ||
-            !(identity.haveFileVersion || !identity.strings.empty()))
-            continue;
+        if (!IsId(type.type, RT_VERSION) || !texts) continue;
+        written = true;
         for (Name& name : type.names)
             for (Leaf& leaf : name.languages) {
                 made->emplace_back();
@@ -399,6 +399,10 @@ int PutIdentity(const ProgramIdentity& identity, std::list<std::vector<unsigned 
                 leaf.data = made->back().data();
                 leaf.size = made->back().size();
             }
+    }
+    if (texts && !written) {
+        *error = "the stub has no version block (RT_VERSION) for [program]'s texts";
+        return 0;
     }
     if (identity.icon.empty()) return 1;
     std::vector<IconImage> images;
