@@ -1,13 +1,15 @@
 // A program as tidepack takes it: given as the stub to write a package into, or given to list
 // and verify, which read its resources and its signature (and the DER in it, as the Windows
-// build reads it). No read may leave the image, and a program the writer accepts must carry the
-// package and take another one the same way.
+// build reads it), and the identity they show. No read may leave the image, and a program the
+// writer accepts must carry the package and take another one the same way, with a vendor's
+// version texts and icon too.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "program/identity.h"
 #include "program/pe_resource.h"
 #include "program/pe_writer.h"
 #include "signing/der.h"
@@ -38,6 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ReadPeResourceTree(stub.data(), stub.size(), layout, &tree, &error);
     }
     CheckSignature(stub.data(), stub.size());
+    if (std::FILE* null = std::fopen("/dev/null", "w")) {
+        ReportIdentity("fuzz", stub, true, null);
+        std::fclose(null);
+    }
     // The DER the Windows build reads from a signature: a certificate's name, the signed digest.
     NameText(stub.data(), stub.size());
     std::string oid;
@@ -52,6 +58,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!CarriesPackage(program, first)) std::abort();
     if (!WriteProgramResources(program, second, "requireAdministrator", &again, &error) ||
         !CarriesPackage(again, second))
+        std::abort();
+    // One 1x1 bitmap image: its directory, its header, a pixel and its mask row.
+    ProgramIdentity identity;
+    identity.strings = {{"CompanyName", "みなとソフト"}, {"Comments", "new"}};
+    identity.haveFileVersion = true;
+    identity.icon = {0, 0, 1, 0,  1, 0, 1, 1, 0, 0, 1, 0, 32, 0, 48, 0, 0, 0,  22,
+                     0, 0, 0, 40, 0, 0, 0, 1, 0, 0, 0, 2, 0,  0, 0,  1, 0, 32, 0};
+    identity.icon.resize(22 + 48, 0);
+    if (WriteProgramResources(stub, first, "asInvoker", &again, &error, &identity) &&
+        !CarriesPackage(again, first))
         std::abort();
     return 0;
 }

@@ -95,7 +95,8 @@ struct Reader {
     // Every key of `table` must be one of `known`; a misspelt key would otherwise be lost.
     // `table` is `root` itself, or one of its [[`array`]] tables.
     void CheckKeys(const toml::table& table, std::initializer_list<const char*> known,
-                   const std::string& where, const toml::table& root, const char* array) {
+                   const std::string& where, const toml::table& root,
+                   const std::string& tableLine) {
         for (const auto& [key, node] : table) {
             std::string name(key.str());
             const char* nearest = nullptr;
@@ -112,8 +113,9 @@ struct Reader {
             for (const char* candidate : HEADER_KEYS) header = header || name == candidate;
             if (&table != &root && header) {
                 Fault(&node, where + "'" + name +
-                                 "' belongs to the header, but TOML puts every key after a [[" +
-                                 array + "]] line into that table: move it above the first [[");
+                                 "' belongs to the header, but TOML puts every key after a " +
+                                 tableLine + " line into that table: move it above the first " +
+                                 tableLine.substr(0, tableLine.rfind('[') + 1));
                 explained.insert({&root, name});
             } else if (nearest) {
                 Fault(&node, where + "unknown key '" + name + "'; did you mean '" + nearest + "'?");
@@ -491,13 +493,100 @@ void ReadMoves(Reader& in, const toml::table& root, WriterPackage* package) {
     }
 }
 
+const std::initializer_list<const char*> PROGRAM_KEYS = {
+    "icon",           "companyName",    "productName",      "fileDescription", "fileVersion",
+    "productVersion", "legalCopyright", "originalFilename", "signDescription", "signUrl"};
+
+// The [program] table: the patch program's version block texts and numbers, its icon, and
+// what its signature shows.
+void ReadProgram(Reader& in, const toml::table& root, const fs::path& base) {
+    const toml::node* node = root.get("program");
+    if (!node) return;
+    const toml::table* table = node->as_table();
+    if (!table) {
+        in.Fault(node, "program must be a table: write it as [program] with its keys below");
+        return;
+    }
+    ProgramIdentity& identity = in.result->identity;
+    // Manifest key, version block key.
+    const std::pair<const char*, const char*> texts[] = {{"companyName", "CompanyName"},
+                                                         {"productName", "ProductName"},
+                                                         {"fileDescription", "FileDescription"},
+                                                         {"fileVersion", "FileVersion"},
+                                                         {"productVersion", "ProductVersion"},
+                                                         {"legalCopyright", "LegalCopyright"},
+                                                         {"originalFilename", "OriginalFilename"},
+                                                         {"signDescription", nullptr},
+                                                         {"signUrl", nullptr}};
+    for (const auto& [key, blockKey] : texts) {
+        std::string text;
+        const toml::node* at = in.String(*table, key, false, "program: ", &text);
+        if (!at || !in.Plain(at, text, std::string("program: ") + key)) continue;
+        std::u16string units;
+        Utf16(text, &units);
+        if (units.size() > VERSION_TEXT_LIMIT) {
+            in.Fault(at, std::string("program: ") + key + " is " + std::to_string(units.size()) +
+                             " UTF-16 characters; the version block holds at most " +
+                             std::to_string(VERSION_TEXT_LIMIT) + " for one text");
+            continue;
+        }
+        if (blockKey) identity.strings.emplace_back(blockKey, text);
+        if (std::string(key) == "fileVersion") {
+            identity.haveFileVersion = ParseVersion(text, true, identity.fileVersion);
+            if (!identity.haveFileVersion)
+                in.Fault(at, "program: fileVersion '" + text +
+                                 "' must be four numbers of at most 65535 with dots between, "
+                                 "as '3.1.0.0'");
+        } else if (std::string(key) == "productVersion") {
+            identity.haveProductVersion = ParseVersion(text, false, identity.productVersion);
+        } else if (std::string(key) == "signDescription") {
+            identity.signDescription = text;
+        } else if (std::string(key) == "signUrl") {
+            if (text.compare(0, 7, "http://") != 0 && text.compare(0, 8, "https://") != 0)
+                in.Fault(at, "program: signUrl '" + text + "' must begin with http:// or https://");
+            identity.signUrl = text;
+        }
+    }
+    // The stub's InternalName is its file name too; it follows, so that none of ours is left.
+    for (std::size_t k = 0; k < identity.strings.size(); ++k)
+        if (identity.strings[k].first == "OriginalFilename")
+            identity.strings.emplace_back("InternalName", identity.strings[k].second);
+    // A product version that is no numbers gives the fixed part the file version's.
+    if (!identity.haveProductVersion && identity.haveFileVersion) {
+        identity.haveProductVersion = true;
+        std::copy(identity.fileVersion, identity.fileVersion + 4, identity.productVersion);
+    }
+    std::string icon;
+    if (const toml::node* at = in.String(*table, "icon", false, "program: ", &icon)) {
+        fs::path path = base / fs::u8path(icon);
+        in.result->sources.push_back(path.u8string());
+        std::string error;
+        std::vector<IconImage> images;
+        std::error_code code;
+        if (!fs::is_regular_file(path, code))
+            in.Fault(at, "program: icon '" + path.u8string() + "' does not exist or is not a file");
+        else if (!ReadWholeFile(path.u8string(), &identity.icon, &error, ICON_FILE_LIMIT + 1))
+            in.Fault(at, "program: icon '" + path.u8string() + "' " +
+                             (error.find("larger") != std::string::npos ||
+                                      error.find("grew") != std::string::npos
+                                  ? "is too large: an icon is at most " +
+                                        std::to_string(ICON_FILE_LIMIT) + " bytes"
+                                  : "cannot be read: " + error));
+        else if (!ReadIcon(identity.icon, &images, &error))
+            in.Fault(at, "program: icon '" + path.u8string() + "' " + error);
+    }
+}
+
 // Keys are checked before any is read, so that a key explained as misspelt or misplaced is
 // not also reported missing.
 void CheckAllKeys(Reader& in, const toml::table& root) {
     in.CheckKeys(root,
                  {"codePage", "title", "versionText", "registryKey", "valueName", "defaultFolder",
-                  "subFolder", "executionLevel", "runningApp", "file", "move"},
-                 "", root, nullptr);
+                  "subFolder", "executionLevel", "runningApp", "file", "move", "program"},
+                 "", root, "");
+    if (const toml::table* program =
+            root.get("program") ? root.get("program")->as_table() : nullptr)
+        in.CheckKeys(*program, PROGRAM_KEYS, "program: ", root, "[program]");
     struct Kind {
         const char* key;
         const char* where;
@@ -514,7 +603,8 @@ void CheckAllKeys(Reader& in, const toml::table& root) {
         if (!array || !array->is_array_of_tables()) continue;
         for (std::size_t i = 0; i < array->size(); ++i)
             in.CheckKeys(*array->get(i)->as_table(), kind.known,
-                         kind.where + std::to_string(i + 1) + ": ", root, kind.key);
+                         kind.where + std::to_string(i + 1) + ": ", root,
+                         "[[" + std::string(kind.key) + "]]");
     }
 }
 
@@ -577,6 +667,7 @@ int LoadManifest(const std::string& path, ManifestResult* result) {
     ReadRunningApps(in, root, &result->package);
     ReadFiles(in, root, base, &result->package);
     ReadMoves(in, root, &result->package);
+    ReadProgram(in, root, base);
     return result->faults.empty() ? 1 : 0;
 }
 

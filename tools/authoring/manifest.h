@@ -7,14 +7,16 @@
 #include <vector>
 
 #include "package/package_writer.h"
+#include "program/identity.h"
 
 struct ManifestResult {
     WriterPackage package;  // texts converted, file data read
     int codePage = 0;
     std::string executionLevel;         // empty: none given, it follows registryKey's root
+    ProgramIdentity identity;           // the [program] table: the patch program's identity
     std::vector<std::string> faults;    // "manifest.toml:12:1: what is wrong", one per fault
     std::vector<std::string> warnings;  // things that build but may not do what was meant
-    std::vector<std::string> sources;   // the source files named, so no output replaces one
+    std::vector<std::string> sources;  // the files named (sources, icon), so no output replaces one
 };
 
 // Reads and validates the manifest at `path`. Source paths are taken relative to the

@@ -4,6 +4,7 @@
 #include "authoring/code_page.h"
 #include "authoring/package_file.h"
 #include "rules/targets.h"
+#include "program/identity.h"
 #include "signing/sign.h"
 #include "commands/tidepack.h"
 
@@ -225,6 +226,7 @@ int ListPackage(const ListOptions& options, std::FILE* out, std::FILE* err) {
     if (!file.origin.empty()) std::fprintf(out, "package        %s\n", file.origin.c_str());
     std::fprintf(out, "size           %" PRIu32 " bytes\n", image.size);
     int broken = ReportSignature(options.path, file.bytes, true, out, err);
+    ReportIdentity(options.path, file.bytes, true, out);
     const PackageHeader* header;
     if (!GetPackageHeader(image, &header)) {
         list.Fault(0, "not a package: " + std::to_string(image.size) +

@@ -43,6 +43,8 @@ const char* const USAGE =
     "      as its RCDATA 1, with the execution level its registryKey's root needs (the\n"
     "      manifest's executionLevel, when given, instead). The update program is\n"
     "      ../share/tidewell/Tidewell.exe beside tidepack unless --stub names another.\n"
+    "      A manifest's [program] table sets its version block and icon. -o never\n"
+    "      replaces any file the run reads.\n"
     "      SIGNING, one of:\n"
     "        --sign KEY.p12 [--password-file FILE | --password-env VAR] [--timestamp URL]\n"
     "          Authenticode SHA-256 by osslsigncode with the certificate and key in KEY.p12,\n"
@@ -54,6 +56,8 @@ const char* const USAGE =
     "        --sign-command 'CMD ... %1'\n"
     "          Runs CMD through the shell with %1 as the program's path (%% for a %),\n"
     "          expecting it signed in place.\n"
+    "      --sign-description TEXT and --sign-url URL (or signDescription and signUrl in\n"
+    "      [program]) name the signed program, as Windows shows it when asked to run it.\n"
     "      --timestamp adds a timestamp from that RFC 3161 server. The password or PIN is\n"
     "      never put on a command line. Signing is stopped after --sign-timeout seconds\n"
     "      (default 300). The signed program is checked: every signature holds, over the\n"
@@ -176,6 +180,13 @@ int RunTidepack(const std::vector<std::string>& args) {
             (arg.compare(0, 5, "--pin") == 0 ? pinGiven : passwordGiven) = true;
             program.sign.passwordEnv = value;
             taken = true;
+        } else if (command == "program" &&
+                   TakeValue(args, &i, "--sign-description", &value, &error)) {
+            program.sign.description = value;
+            taken = true;
+        } else if (command == "program" && TakeValue(args, &i, "--sign-url", &value, &error)) {
+            program.sign.url = value;
+            taken = true;
         } else if (command == "program" && TakeValue(args, &i, "--timestamp", &value, &error)) {
             program.sign.timestampUrl = value;
             taken = true;
@@ -249,6 +260,10 @@ int RunTidepack(const std::vector<std::string>& args) {
             return Usage(
                 "--timestamp goes with --sign or --sign-pkcs11; a signing command "
                 "timestamps by itself");
+        if (!keyFile && !token && !(sign.description + sign.url).empty())
+            return Usage(
+                "--sign-description and --sign-url go with --sign or --sign-pkcs11; a signing "
+                "command names them itself");
         if (!sign.Signs() && (timeoutGiven || sign.verbose))
             return Usage("--sign-timeout and --verbose go with a signing option");
         if (token && (sign.keyUri.empty() || sign.certChain.empty()))
@@ -259,10 +274,6 @@ int RunTidepack(const std::vector<std::string>& args) {
                                    : "password with --password-file "
                                      "or --password-env") +
                          ", not both");
-        if (sign.Signs() && !CheckSignOptions(sign, &error)) {
-            std::fprintf(stderr, "tidepack: %s\n", error.c_str());
-            return EXIT_FAULT;
-        }
         program.input = operands[0];
         program.output = output;
         program.progress = ErrorsToTerminal();

@@ -11,6 +11,7 @@
 #include "authoring/code_page.h"
 #include "authoring/package_file.h"
 #include "rules/targets.h"
+#include "program/identity.h"
 #include "signing/sign.h"
 #include "commands/tidepack.h"
 
@@ -343,6 +344,7 @@ int VerifyLoadedPackage(const ListOptions& options, const PackageFile& file, std
     Verifier check{options, image, err};
     SetPlatformCodePage(options.codePage);
     check.faults += ReportSignature(options.path, file.bytes, false, out, err);
+    ReportIdentity(options.path, file.bytes, false, out);
     const PackageHeader* header;
     if (!GetPackageHeader(image, &header)) {
         check.Fault(0, "not a package: " + std::to_string(image.size) +

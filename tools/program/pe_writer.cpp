@@ -3,13 +3,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <list>
+#include <set>
 
 #include "package/package.h"
 #include "program/pe_resource.h"
 
 namespace {
 
-constexpr std::uint32_t RT_MANIFEST = 24;
+constexpr std::uint32_t RT_ICON = 3, RT_GROUP_ICON = 14, RT_VERSION = 16, RT_MANIFEST = 24;
 constexpr std::uint32_t MANIFEST_ID = 1;
 constexpr std::uint32_t DISCARDABLE = 0x02000000u;
 constexpr std::uint32_t RELOCATION_PADDING = 0, RELOCATION_HIGHLOW = 3, RELOCATION_DIR64 = 10;
@@ -381,6 +382,81 @@ int CopyTreeWithLevel(const unsigned char* data, const PeResourceTree& tree,
     return 1;
 }
 
+// The identity's texts and numbers in every version block, its icon in place of the first
+// group's images under the ids those leave free. New bytes live in `made`. Returns 1; 0 with
+// the reason.
+int PutIdentity(const ProgramIdentity& identity, std::list<std::vector<unsigned char>>* made,
+                std::vector<Type>* types, std::string* error) {
+    bool texts = identity.haveFileVersion || !identity.strings.empty(), written = false;
+    for (Type& type : *types) {
+        if (!IsId(type.type, RT_VERSION) || !texts) continue;
+        written = true;
+        for (Name& name : type.names)
+            for (Leaf& leaf : name.languages) {
+                made->emplace_back();
+                if (!RewriteVersionBlock(leaf.data, leaf.size, identity, &made->back(), error))
+                    return 0;
+                leaf.data = made->back().data();
+                leaf.size = made->back().size();
+            }
+    }
+    if (texts && !written) {
+        *error = "the stub has no version block (RT_VERSION) for [program]'s texts";
+        return 0;
+    }
+    if (identity.icon.empty()) return 1;
+    std::vector<IconImage> images;
+    if (!ReadIcon(identity.icon, &images, error)) {
+        *error = "the icon " + *error;
+        return 0;
+    }
+    Type* groups = nullptr;
+    for (Type& type : *types)
+        if (IsId(type.type, RT_GROUP_ICON) && !type.names.empty()) groups = &type;
+    if (!groups || groups->names[0].languages.empty()) {
+        *error = "the stub has no icon group (RT_GROUP_ICON) to replace";
+        return 0;
+    }
+    // The old images go unless another group still names them.
+    Name& group = groups->names[0];
+    std::set<std::uint32_t> old, kept;
+    for (const Leaf& leaf : group.languages)
+        for (std::uint16_t id : IconGroupIds(leaf.data, leaf.size)) old.insert(id);
+    for (std::size_t n = 1; n < groups->names.size(); ++n)
+        for (const Leaf& leaf : groups->names[n].languages)
+            for (std::uint16_t id : IconGroupIds(leaf.data, leaf.size)) kept.insert(id);
+    std::vector<Name>& icons = IdEntry(types, RT_ICON).names;
+    icons.erase(std::remove_if(icons.begin(), icons.end(),
+                               [&](const Name& icon) {
+                                   return !icon.name.named && old.count(icon.name.id) &&
+                                          !kept.count(icon.name.id);
+                               }),
+                icons.end());
+    // IdEntry may have moved the types: find the group again.
+    Name& target = IdEntry(types, RT_GROUP_ICON).names[0];
+    PeResourceKey language = target.languages[0].language;
+    std::vector<std::uint16_t> ids;
+    for (std::uint32_t id = 1; ids.size() < images.size(); ++id) {
+        if (id > 0xFFFF) {
+            *error = "no free ids for the icon's images";
+            return 0;
+        }
+        bool used = false;
+        for (const Name& icon : icons) used = used || IsId(icon.name, id);
+        if (used) continue;
+        ids.push_back(static_cast<std::uint16_t>(id));
+        Name& image = IdEntry(&icons, id);
+        const IconImage& from = images[ids.size() - 1];
+        image.languages = {Leaf{language, identity.icon.data() + from.offset, from.size, 0, 0}};
+    }
+    made->push_back(IconGroup(identity.icon, images, ids));
+    for (Leaf& leaf : target.languages) {
+        leaf.data = made->back().data();
+        leaf.size = made->back().size();
+    }
+    return 1;
+}
+
 // RCDATA 1 holding only the package, its type and name added where their ids place them.
 void PutPackage(const std::vector<unsigned char>& package, std::vector<Type>* types) {
     Name& name = IdEntry(&IdEntry(types, PACKAGE_RESOURCE_TYPE).names, PACKAGE_RESOURCE_ID);
@@ -547,7 +623,7 @@ void UpdateHeaders(const PeLayout& layout, const PeSection& old, const Placement
 int WriteProgramResources(const std::vector<unsigned char>& stub,
                           const std::vector<unsigned char>& package,
                           const std::string& executionLevel, std::vector<unsigned char>* program,
-                          std::string* error) {
+                          std::string* error, const ProgramIdentity* identity) {
     if (executionLevel != "asInvoker" && executionLevel != "highestAvailable" &&
         executionLevel != "requireAdministrator") {
         *error = "unknown execution level '" + executionLevel + "'";
@@ -566,6 +642,8 @@ int WriteProgramResources(const std::vector<unsigned char>& stub,
     std::list<std::string> manifests;
     std::vector<Type> types;
     if (!CopyTreeWithLevel(data, tree, executionLevel, &manifests, &types, error)) return 0;
+    std::list<std::vector<unsigned char>> made;
+    if (identity && !PutIdentity(*identity, &made, &types, error)) return 0;
     PutPackage(package, &types);
 
     Placement place;

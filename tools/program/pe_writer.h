@@ -5,13 +5,17 @@
 #include <string>
 #include <vector>
 
+#include "program/identity.h"
+
 // Writes into `program` the stub with RCDATA 1 holding only `package` (language 1033), the
 // level attribute of requestedExecutionLevel in its RT_MANIFEST 1 set to `executionLevel`
 // (asInvoker, highestAvailable or requireAdministrator), every other resource byte for byte,
-// and the headers and PE checksum to match. The same inputs always give the same bytes.
+// and the headers and PE checksum to match. With an `identity`, its texts and numbers go into
+// every version block and its icon replaces the first icon group (the program's and the
+// dialog's). The same inputs always give the same bytes.
 // Returns 1; 0 with the reason in `error` (not a PE image, a signed stub, a resource tree or
 // manifest it does not understand, no room for the section, ...).
 int WriteProgramResources(const std::vector<unsigned char>& stub,
                           const std::vector<unsigned char>& package,
                           const std::string& executionLevel, std::vector<unsigned char>* program,
-                          std::string* error);
+                          std::string* error, const ProgramIdentity* identity = nullptr);

@@ -65,14 +65,22 @@ int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err) {
     }
 
     std::string level, error;
-    if (!CheckOutputPath(options.output, {options.input, stubPath}, &error)) {
+    std::vector<std::string> inputs = SignInputs(options.sign);
+    inputs.insert(inputs.begin(), {options.input, stubPath});
+    if (!CheckOutputPath(options.output, inputs, &error)) {
         std::fprintf(err, "tidepack: %s: %s; nothing written\n", options.output.c_str(),
                      error.c_str());
         return EXIT_USAGE;
     }
+    // Only once the output is known not to be one of its files.
+    if (options.sign.Signs() && !CheckSignOptions(options.sign, &error)) {
+        std::fprintf(err, "tidepack: %s\n", error.c_str());
+        return EXIT_FAULT;
+    }
 
     // The package: built from the manifest, or taken as given once it verifies.
     std::vector<unsigned char> package;
+    ProgramIdentity identity;
     if (IsManifest(options.input)) {
         BuildOptions build;
         build.manifest = options.input;
@@ -83,6 +91,7 @@ int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err) {
         int built = BuildPackageBytes(build, &manifest, &package, err);
         if (built != 0) return built;
         level = manifest.executionLevel;
+        identity = std::move(manifest.identity);
     } else {
         // Read once: the bytes that verify are the bytes written into the program.
         PackageFile file;
@@ -110,7 +119,7 @@ int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err) {
 
     std::vector<unsigned char> stub, program;
     if (!ReadWholeFile(stubPath, &stub, &error) ||
-        !WriteProgramResources(stub, package, level, &program, &error)) {
+        !WriteProgramResources(stub, package, level, &program, &error, &identity)) {
         std::fprintf(err, "tidepack: %s: %s; nothing written\n", stubPath.c_str(), error.c_str());
         return EXIT_FAULT;
     }
@@ -126,7 +135,11 @@ int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err) {
     }
     std::string signer;
     if (options.sign.Signs()) {
-        if (SignProgram(program, options.output, options.sign, err, &signer, &error) != 0) {
+        // The command line's over the manifest's.
+        SignOptions sign = options.sign;
+        if (sign.description.empty()) sign.description = identity.signDescription;
+        if (sign.url.empty()) sign.url = identity.signUrl;
+        if (SignProgram(program, options.output, sign, err, &signer, &error) != 0) {
             std::fprintf(err, "tidepack: %s: %s; nothing written\n", options.output.c_str(),
                          error.c_str());
             return EXIT_FAULT;
@@ -140,9 +153,10 @@ int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err) {
                     fs::perm_options::add, code);
     std::fprintf(out,
                  "%s: patch program of %zu bytes from %s, package of %zu bytes as RCDATA 1, "
-                 "execution level %s\n",
+                 "execution level %s%s\n",
                  options.output.c_str(), program.size(), stubPath.c_str(), package.size(),
-                 level.c_str());
+                 level.c_str(),
+                 identity.ChangesProgram() ? ", version block and icon from [program]" : "");
     if (options.sign.Signs())
         std::fprintf(out, "%s: signed by %s\n", options.output.c_str(), signer.c_str());
     return 0;

@@ -170,6 +170,41 @@ int CheckSignOptions(const SignOptions& options, std::string* error) {
     return 1;
 }
 
+std::vector<std::string> SignInputs(const SignOptions& options) {
+    std::vector<std::string> inputs;
+    for (const std::string& file :
+         {options.pkcs12, options.passwordFile, options.pkcs11Module, options.certChain})
+        if (!file.empty()) inputs.push_back(file);
+    // Words as either shell splits them closely enough to name a file: blanks end a word
+    // outside quotes, and the quotes go.
+    std::string word;
+    bool inWord = false;
+    char quote = 0;
+    auto take = [&] {
+        std::error_code code;
+        if (inWord && word.find("%1") == std::string::npos &&
+            fs::is_regular_file(fs::u8path(word), code))
+            inputs.push_back(word);
+        word.clear();
+        inWord = false;
+    };
+    for (char c : options.command) {
+        if (quote && c == quote) {
+            quote = 0;
+        } else if (!quote && (c == '"' || c == '\'')) {
+            quote = c;
+            inWord = true;
+        } else if (!quote && (c == ' ' || c == '\t')) {
+            take();
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    take();
+    return inputs;
+}
+
 namespace {
 
 // Runs the vendor's command on `path`. Returns "" with what it printed last in `ran`; else why
@@ -241,6 +276,8 @@ std::string RunOsslsigncode(const SignOptions& options, const std::string& in,
     }
     if (!options.description.empty())
         command.arguments.insert(command.arguments.end(), {"-n", options.description});
+    if (!options.url.empty())
+        command.arguments.insert(command.arguments.end(), {"-i", options.url});
     if (!options.timestampUrl.empty())
         command.arguments.insert(command.arguments.end(), {"-ts", options.timestampUrl});
     command.arguments.insert(command.arguments.end(), {"-in", in, "-out", out});

@@ -20,6 +20,7 @@ struct SignOptions {
     std::string certChain;          // the signer's certificate chain as PEM, for the token's key
     std::string timestampUrl;       // an RFC 3161 time-stamp server; empty: no timestamp
     std::string description;        // the signed content's name, shown when Windows asks to run it
+    std::string url;                // a page about it, shown beside the description
     unsigned timeoutSeconds = 300;  // a token may wait for its PIN to be typed
     bool verbose = false;           // osslsigncode's own messages on `err`
     bool Signs() const { return !(pkcs12 + pkcs11Module + command).empty(); }
@@ -29,6 +30,11 @@ struct SignOptions {
 // carries no PIN, and osslsigncode (and the PKCS#11 engine) are installed.
 // Returns 1; 0 with the reason in `error`.
 int CheckSignOptions(const SignOptions& options, std::string* error);
+
+// Every file the route reads: the key file, the password or PIN file, the module, the chain, and
+// each word of the signing command that names an existing file (its program or script, a key
+// it signs with), so that no output takes the place of one.
+std::vector<std::string> SignInputs(const SignOptions& options);
 
 // Signs `program` by the route `options` names: Authenticode SHA-256 through osslsigncode, or
 // the vendor's command on a private copy. Once every signature holds by CheckSignature and

@@ -470,6 +470,38 @@ case_japanese_western_codepage() {
     expect_product_updated "$dir"
 }
 
+# add_identity DIR: every [program] key for the manifest in DIR, with an icon of one colour
+# (16x16 and 32x32, 32-bit), as a vendor gives the patch program its own name.
+add_identity() {
+    mkdir -p "$1/art"
+    /usr/bin/python3 -c 'import struct, sys
+def image(side):
+    return struct.pack("<IiiHHIIiiII", 40, side, 2 * side, 1, 32, 0, 0, 0, 0, 0, 0) + \
+        bytes((0x20, 0x40, 0xE0, 0xFF)) * side * side + bytes((side + 31) // 32 * 4 * side)
+images, at, head = [image(16), image(32)], 38, struct.pack("<HHH", 0, 1, 2)
+for side, data in zip((16, 32), images):
+    head += struct.pack("<BBBBHHII", side, side, 0, 0, 1, 32, len(data), at)
+    at += len(data)
+sys.stdout.buffer.write(head + b"".join(images))' >"$1/art/patch.ico"
+    printf '%s\n' '[program]' "icon = 'art/patch.ico'" "companyName = '株式会社しおさいソフト'" \
+        "productName = '潮騒ノート'" "fileDescription = '潮騒ノート 2.1 アップデート'" \
+        "fileVersion = '2.1.0.3'" "productVersion = '2.1'" "legalCopyright = '© 2026 しおさいソフト'" \
+        "originalFilename = 'shiosai-2.1-update.exe'" "signDescription = '潮騒ノート 2.1'" \
+        "signUrl = 'https://shiosai.example.com/'" >>"$1/patch.toml"
+}
+
+# What Windows shows of a program made with add_identity's manifest (uidriver identity).
+IDENTITY_SHOWN='fixed=2.1.0.3
+CompanyName=株式会社しおさいソフト
+ProductName=潮騒ノート
+FileDescription=潮騒ノート 2.1 アップデート
+FileVersion=2.1.0.3
+ProductVersion=2.1
+LegalCopyright=© 2026 しおさいソフト
+OriginalFilename=shiosai-2.1-update.exe
+icons=1
+pixel=E04020'
+
 # A vendor's machine: tidepack installed from its Debian package (or a host build's install) and
 # run with no compiler and no CMake on PATH makes a manifest from two releases, a package, and
 # a patch program from them (the same bytes twice before signing), signed with a key on a
@@ -512,6 +544,12 @@ case_installed_tidepack() {
     # Every resource of the shipped program, the package, and asInvoker for HKEY_CURRENT_USER.
     python3 "$TW_SOURCE/tests/e2e/ui/check_resources.py" "$work/Patch-unsigned.exe" asInvoker \
         "$work/patch.pkg" >/dev/null || fail "resources of the patch program"
+    # The vendor's name, version and icon, as Explorer and the shell read them.
+    add_identity "$work"
+    vendor tidepack program patch.toml -o Patch-identity.exe "${stub[@]}" ||
+        fail "program with [program]"
+    expect "the patch program's identity under Wine" "$IDENTITY_SHOWN" \
+        "$(driver identity "Z:${work//\//\\}\\Patch-identity.exe")"
 
     # The same key on a token: SoftHSM2 keeps its tokens in the folder its configuration names.
     export SOFTHSM2_CONF=$work/softhsm2.conf
@@ -531,11 +569,17 @@ case_installed_tidepack() {
     vendor tidepack program patch.pkg -o Patch-command.exe "${stub[@]}" \
         --sign-command '/bin/sh sign.sh %1' || fail "program signed by a command"
     vendor tidepack program patch.pkg -o Patch-keyfile.exe "${stub[@]}" --sign vendor.p12 \
-        --password-file password || fail "program signed with a key file"
-    local exe report
+        --password-file password --sign-description 'Shiosai Notes 2.1 update' \
+        --sign-url https://notes.example.com/ || fail "program signed with a key file"
+    local exe report said
     for exe in Patch.exe Patch-command.exe Patch-keyfile.exe; do
-        osslsigncode verify -CAfile "$work/cert.pem" -in "$work/$exe" >/dev/null 2>&1 ||
+        said=$(osslsigncode verify -CAfile "$work/cert.pem" -in "$work/$exe" 2>&1) ||
             fail "osslsigncode verify refuses $exe"
+        case $exe:$said in  # the manifest's description on the token's, the options' on the key file's
+            Patch.exe:*"Text description: 潮騒ノート 2.1"* | Patch-command.exe:* | \
+                Patch-keyfile.exe:*"URL description: https://notes.example.com/"*"Text description: Shiosai Notes 2.1 update"*) ;;
+            *) fail "$exe: not the signature's description and URL: $said" ;;
+        esac
         report=$(vendor tidepack verify --codepage 1252 "$exe" 2>&1) || fail "verify: $report"
         case $report in
             *"signature holds: signer CN=Tidewell E2E Vendor"*) echo "ok: $exe names its signer" ;;
@@ -614,6 +658,8 @@ print(" ".join(sorted(e.dll.decode().lower() for e in pe.DIRECTORY_ENTRY_IMPORT)
     expect_same_file "diff: the same manifest" "$linux/patch.toml" "$win/patch.toml"
     fill_manifest "$win/patch.toml"
     fill_manifest "$linux/patch.toml"
+    add_identity "$win"
+    add_identity "$linux"
     for both in windows linux; do
         "$both" build patch.toml -o patch.pkg || fail "$both: build"
         "$both" program patch.toml -o Patch-unsigned.exe "${stub[@]}" || fail "$both: program"

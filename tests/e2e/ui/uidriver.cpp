@@ -22,15 +22,21 @@
 //   uidriver close-class CLASS [MS] close every top-level window of CLASS and wait for them
 //   uidriver hold FILE MS           keep FILE open for MS ms as a virus scanner does (reading,
 //                                   no write or delete sharing); print "held" once it is open
+//   uidriver identity FILE          what Windows shows of program FILE: its version texts in
+//                                   its first translation and fixed file version as KEY=VALUE,
+//                                   then icons= (how many the shell extracts) and pixel= (the
+//                                   large icon's middle, RRGGBB)
 //
 // Texts are read as Unicode and printed in UTF-8, with a backslash, CR and LF written as \\, \r and
 // \n. Exit code 0 on success, 1 when a wait timed out or nothing was found, 2 on bad usage.
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -115,6 +121,58 @@ std::string Utf8(const char* ansi) {
     std::vector<char> utf8(bytes);
     WideCharToMultiByte(CP_UTF8, 0, buffer.data(), -1, utf8.data(), bytes, nullptr, nullptr);
     return utf8.data();
+}
+
+std::string Utf8(const wchar_t* text) {
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::vector<char> utf8(bytes > 1 ? bytes : 1);
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), bytes, nullptr, nullptr);
+    return utf8.data();
+}
+
+// The identity of a program through the calls Explorer's Properties and the shell make.
+int Identity() {
+    int count = 0;
+    wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (count < 3) return 2;
+    const wchar_t* file = args[2];
+    DWORD ignored = 0, size = GetFileVersionInfoSizeW(file, &ignored);
+    std::vector<unsigned char> block(size ? size : 1);
+    if (!size || !GetFileVersionInfoW(file, 0, size, block.data())) return 1;
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    WORD* translation = nullptr;
+    UINT length = 0;
+    if (VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length))
+        std::printf("fixed=%u.%u.%u.%u\n", HIWORD(fixed->dwFileVersionMS),
+                    LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
+                    LOWORD(fixed->dwFileVersionLS));
+    if (!VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation",
+                        reinterpret_cast<void**>(&translation), &length) ||
+        length < 4)
+        return 1;
+    for (const wchar_t* key : {L"CompanyName", L"ProductName", L"FileDescription", L"FileVersion",
+                               L"ProductVersion", L"LegalCopyright", L"OriginalFilename"}) {
+        wchar_t path[128];
+        wchar_t* value = nullptr;
+        swprintf(path, 128, L"\\StringFileInfo\\%04x%04x\\%ls", translation[0], translation[1],
+                 key);
+        if (VerQueryValueW(block.data(), path, reinterpret_cast<void**>(&value), &length))
+            std::printf("%s=%s\n", Utf8(key).c_str(), Utf8(value).c_str());
+    }
+    HICON large = nullptr;
+    std::printf("icons=%u\n", ExtractIconExW(file, -1, nullptr, nullptr, 0));
+    if (ExtractIconExW(file, 0, &large, nullptr, 1) != 1 || !large) return 1;
+    ICONINFO info;
+    BITMAP bitmap;
+    if (!GetIconInfo(large, &info) || !GetObjectW(info.hbmColor, sizeof bitmap, &bitmap)) return 1;
+    HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
+    HGDIOBJ old = SelectObject(memory, info.hbmColor);
+    COLORREF middle = GetPixel(memory, bitmap.bmWidth / 2, bitmap.bmHeight / 2);
+    std::printf("pixel=%02X%02X%02X\n", GetRValue(middle), GetGValue(middle), GetBValue(middle));
+    SelectObject(memory, old);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return 0;
 }
 
 // Escaped for one line.
@@ -229,6 +287,7 @@ int Run(int argc, char** argv) {
         std::printf("%lu\n", static_cast<unsigned long>(process));
         return 0;
     }
+    if (action == "identity") return Identity();
     if (action == "hold" && argc >= 4) {
         HANDLE file = CreateFileA(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);

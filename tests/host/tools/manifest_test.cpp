@@ -212,6 +212,16 @@ TEST_F(Build, EachFaultIsNamedAndNothingIsWritten) {
         {"device name with extension", Named("fileName", "'com1.txt'"),
          "has the name 'COM1', which Windows keeps for a device"},
         {"device name", Named("fileName", "'Nul'"), "has the name 'NUL'"},
+        {"icon that is no .ico", [](Parts& p) { p.top = "[program]\nicon = 'bin/readme.txt'"; },
+         "m.toml:8:8: program: icon '"},
+        {"icon over 256x256", [](Parts& p) { p.top = "[program]\nicon = 'big.ico'"; },
+         "is too large: image 1 is 300x300"},
+        {"file version over 65535",
+         [](Parts& p) { p.top = "[program]\nfileVersion = '3.1.0.65536'"; },
+         "m.toml:8:15: program: fileVersion '3.1.0.65536' must be four numbers of at most 65535"},
+        {"text too long for the version block",
+         [](Parts& p) { p.top = "[program]\ncompanyName = '" + Repeat("社", 1025) + "'"; },
+         "companyName is 1025 UTF-16 characters; the version block holds at most 1024"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -221,6 +231,7 @@ TEST_F(Build, EachFaultIsNamedAndNothingIsWritten) {
             parts.apps = "";  // the title is Japanese
         std::string output = dir / "out.pkg";
         WriteFile(output, "previous package");
+        WriteFile(dir / "big.ico", Icon(300));
         Output result = Run(Manifest(parts), output);
         EXPECT_EQ(EXIT_FAULT, result.code);
         EXPECT_NE(std::string::npos, result.err.find(row.message)) << result.err;

@@ -300,4 +300,50 @@ TEST(CommandLine, Conventions) {
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.pkg"));
 }
 
+// -o names, through a hard link of another name, one file the run reads: each is refused before
+// anything is built or signed, and stays as it was.
+TEST(CommandLine, OutputNeverReplacesAnInput) {
+    TempDir dir;
+    WriteFile(dir / "m.toml",
+              "codePage = 1252\ntitle = 't'\nversionText = '1'\nregistryKey = "
+              "'HKEY_CURRENT_USER\\X'\nvalueName = ''\ndefaultFolder = 'C:\\X'\n[program]\n"
+              "icon = 'art/p.ico'\n[[file]]\nsource = 'new/a.txt'\n");
+    const char* const files[] = {"new/a.txt", "art/p.ico", "good.pkg",  "stub.exe",
+                                 "key.p12",   "password",  "module.so", "chain.pem",
+                                 "pin",       "sign.sh",   "sign.bat"};
+    for (const char* file : files) WriteFile(dir / file, std::string("input ") + file);
+    WriteFile(dir / "good.pkg", SamplePackage());
+    WriteFile(dir / "art/p.ico", Icon(16));
+    const std::string m = dir / "m.toml", stub = " --stub " + (dir / "stub.exe");
+    const std::string pkg = "program " + (dir / "good.pkg") + stub;
+    const std::string token = " --sign-pkcs11 " + (dir / "module.so") +
+                              " --key pkcs11:token=t --cert " + (dir / "chain.pem") +
+                              " --pin-file " + (dir / "pin");
+    struct Row {
+        std::string arguments;            // -o follows
+        std::vector<const char*> inputs;  // what -o is a hard link of, each in turn
+    } rows[] = {
+        {"program " + m + stub, {"m.toml", "new/a.txt", "art/p.ico"}},
+        {pkg, {"good.pkg", "stub.exe"}},
+        {pkg + " --sign " + (dir / "key.p12") + " --password-file " + (dir / "password"),
+         {"key.p12", "password"}},
+        {pkg + token, {"module.so", "chain.pem", "pin"}},
+        {pkg + " --sign-command '" + (dir / "sign.sh") + " %1'", {"sign.sh"}},
+        {pkg + " --sign-command '/bin/sh \"" + (dir / "sign.bat") + "\" \"%1\"'", {"sign.bat"}},
+    };
+    for (const Row& row : rows)
+        for (const char* input : row.inputs) {
+            SCOPED_TRACE(input);
+            std::string link = dir / "out.exe";
+            std::filesystem::remove(link);
+            std::filesystem::create_hard_link(dir / input, link);
+            std::string before = ReadFile(link);
+            Ran run = Tidepack(dir, row.arguments + " -o " + link);
+            EXPECT_EQ(EXIT_USAGE, run.code);
+            EXPECT_NE(std::string::npos, run.err.find("is the same file as the input")) << run.err;
+            EXPECT_NE(std::string::npos, run.err.find("nothing written")) << run.err;
+            EXPECT_EQ(before, ReadFile(dir / input));
+        }
+}
+
 }  // namespace

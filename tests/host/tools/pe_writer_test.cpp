@@ -290,4 +290,55 @@ TEST(PeWriter, ProgramCommandChoosesTheLevel) {
     EXPECT_NE(std::string::npos, refused.err.find("is a program, not a package")) << refused.err;
 }
 
+// The shipped program given every [program] key: its version block says the vendor's texts and
+// numbers, its one icon group (the dialog's too) holds only the vendor's image, and nothing else
+// changes but the package and the level.
+TEST(PeWriter, ProgramCarriesTheVendorsIdentity) {
+    std::string shipped =
+        std::filesystem::path(TIDEPACK_PATH).parent_path() / "share/tidewell/Tidewell.exe";
+    if (!std::filesystem::exists(shipped)) GTEST_SKIP() << "no shipped program beside tidepack";
+    TempDir dir;
+    WriteFile(dir / "tool.exe", "tool");
+    std::string icon = Icon(32, 0x5A);
+    WriteFile(dir / "art/patch.ico", icon);
+    WriteFile(dir / "m.toml",
+              "codePage = 932\ntitle = 'みなと会計'\nversionText = '3.1'\n"
+              "registryKey = 'HKEY_LOCAL_MACHINE\\Software\\Minato'\nvalueName = ''\n"
+              "defaultFolder = 'C:\\Minato'\n[program]\nicon = 'art/patch.ico'\n"
+              "companyName = '株式会社みなとソフト'\nproductName = 'みなと会計'\n"
+              "fileDescription = 'みなと会計 3.1 アップデート'\nfileVersion = '3.1.0.7'\n"
+              "productVersion = '3.1'\nlegalCopyright = '© 2026 みなとソフト'\n"
+              "originalFilename = 'minato-3.1-update.exe'\n[[file]]\nsource = 'tool.exe'\n");
+    ProgramOptions options;
+    options.stub = shipped;
+    options.input = dir / "m.toml";
+    options.output = dir / "Patch.exe";
+    Output made = Capture([&](std::FILE* o, std::FILE* e) { return MakeProgram(options, o, e); });
+    ASSERT_EQ(0, made.code) << made.err;
+    std::string program = ReadFile(options.output);
+    std::string stubText = ReadFile(shipped);
+    Bytes stub(stubText.begin(), stubText.end());
+    std::map<std::string, std::string> before = Resources(stub),
+                                       after = Resources(Bytes(program.begin(), program.end()));
+    // One 32x32 image of 32 bits, 4,264 bytes, as RT_ICON 1.
+    std::string group = std::string("\0\0\1\0\1\0  \0\0\1\0 \0\xA8\x10\0\0\1\0", 20) + " cp0";
+    EXPECT_EQ(group, after["14/107/1041"]);
+    EXPECT_EQ(icon.substr(22) + " cp0", after["3/1/1041"]);
+    // Only the icons, the package, the version block and the manifest change; the old images go.
+    for (auto* resources : {&before, &after})
+        for (const char* changed : {"3/1/1041", "10/1/1033", "14/107/1041", "16/1/1041", "24/1/0"})
+            resources->erase(changed);
+    for (const char* old : {"3/2/1041", "3/3/1041", "3/4/1041"}) before.erase(old);
+    EXPECT_EQ(before, after);
+
+    ListOptions list;
+    list.path = options.output;
+    Output listed = Capture([&](std::FILE* o, std::FILE* e) { return ListPackage(list, o, e); });
+    for (const char* line :
+         {"identity       file version: 3.1.0.7\n", "identity       product version: 3.1.0.0\n",
+          "identity       InternalName: minato-3.1-update.exe\n",
+          "identity       LegalCopyright: © 2026 みなとソフト\n"})
+        EXPECT_NE(std::string::npos, listed.out.find(line)) << listed.out;
+}
+
 }  // namespace

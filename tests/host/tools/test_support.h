@@ -55,3 +55,19 @@ inline Output Capture(const std::function<int(std::FILE*, std::FILE*)>& command)
     std::free(errText);
     return result;
 }
+
+// An .ico file of one 32-bit bitmap of `side` pixels in one shade.
+inline std::string Icon(unsigned side, unsigned char shade = 0x80) {
+    auto le = [](std::uint32_t value, int width) {
+        std::string bytes;
+        for (int k = 0; k < width; ++k) bytes += static_cast<char>(value >> (8 * k));
+        return bytes;
+    };
+    std::string image = le(40, 4) + le(side, 4) + le(2 * side, 4) + le(1, 2) + le(32, 2) +
+                        std::string(24, '\0') +
+                        std::string(side * side * 4, static_cast<char>(shade)) +
+                        std::string((side + 31) / 32 * 4 * side, '\0');
+    return le(0, 2) + le(1, 2) + le(1, 2) + static_cast<char>(side & 0xFF) +
+           static_cast<char>(side & 0xFF) + le(0, 2) + le(1, 2) + le(32, 2) +
+           le(static_cast<std::uint32_t>(image.size()), 4) + le(22, 4) + image;
+}

@@ -1,0 +1,61 @@
+// The vendor's identity on a patch program: the manifest's [program] table, written into the
+// copy's version block (VS_VERSIONINFO) and icon group, and read back by list and verify.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+// The most an .ico file may be: a 256x256 PNG image and the usual sizes take some 100 KB.
+constexpr std::size_t ICON_FILE_LIMIT = 1 << 20;
+// The most UTF-16 code units one text of the version block may have, so that every text
+// given fits the block's 16-bit lengths whatever the stub holds beside them.
+constexpr std::size_t VERSION_TEXT_LIMIT = 1024;
+
+struct ProgramIdentity {
+    // Texts of the version block by their keys there ("CompanyName"), values in UTF-8.
+    std::vector<std::pair<std::string, std::string>> strings;
+    bool haveFileVersion = false, haveProductVersion = false;  // the fixed part's numbers
+    std::uint16_t fileVersion[4] = {}, productVersion[4] = {};
+    std::vector<unsigned char> icon;  // an .ico file; empty: the stub's icon stays
+    std::string signDescription, signUrl;
+    bool ChangesProgram() const { return !strings.empty() || haveFileVersion || !icon.empty(); }
+};
+
+struct IconImage {
+    unsigned width, height, colorCount, planes, bitCount;
+    std::size_t offset, size;  // in the .ico file
+};
+
+// The images of an .ico file, each checked to be a bitmap or PNG image of at most 256x256
+// inside the file. Returns 1; 0 with the reason in `error`.
+int ReadIcon(const std::vector<unsigned char>& ico, std::vector<IconImage>* images,
+             std::string* error);
+
+// "a.b.c.d": four numbers of at most 65535, or with `exactlyFour` false one to four of them,
+// the rest 0. Returns 1; 0 when it is not that.
+int ParseVersion(const std::string& text, bool exactlyFour, std::uint16_t numbers[4]);
+
+// UTF-8 as UTF-16 code units; 0 when it is not UTF-8.
+int Utf16(const std::string& text, std::u16string* units);
+
+// One VS_VERSIONINFO with the identity's numbers in its fixed part and its texts in every
+// string table (added where a table lacks one). Returns 1; 0 with the reason in `error`.
+int RewriteVersionBlock(const unsigned char* data, std::size_t size,
+                        const ProgramIdentity& identity, std::vector<unsigned char>* out,
+                        std::string* error);
+
+// The RT_GROUP_ICON directory for `images`, stored as RT_ICON `ids`.
+std::vector<unsigned char> IconGroup(const std::vector<unsigned char>& ico,
+                                     const std::vector<IconImage>& images,
+                                     const std::vector<std::uint16_t>& ids);
+
+// The ids of the RT_ICON images a group directory names.
+std::vector<std::uint16_t> IconGroupIds(const unsigned char* data, std::size_t size);
+
+// The identity a program shows (its version block and icon), for list (a line per item) or
+// verify (one line). Nothing for a file that is no program.
+void ReportIdentity(const std::string& path, const std::vector<unsigned char>& bytes, bool listing,
+                    std::FILE* out);
