@@ -82,9 +82,13 @@ void PrintText(const PlanOptions& options, const PackagePlan& plan, std::FILE* o
                      entry.target.empty() ? (entry.folder + "\\" + entry.fileName).c_str()
                                           : entry.target.c_str());
         std::fprintf(out, "      %s\n", Why(entry).c_str());
+        if ((entry.flags & ENTRY_RUN_AFTER) && !entry.target.empty())
+            std::fprintf(out, "      runs once every file is written\n");
         for (const PlannedShortcut& shortcut : entry.shortcuts)
-            std::fprintf(out, "      shortcut %s%s\n", shortcut.link.c_str(),
-                         shortcut.exists ? " (already there: left as it is)" : "");
+            std::fprintf(
+                out, "      shortcut %s%s%s\n", shortcut.link.c_str(),
+                shortcut.arguments.empty() ? "" : (", arguments " + shortcut.arguments).c_str(),
+                shortcut.exists ? " (already there: left as it is)" : "");
     }
     std::fprintf(out, "\nshortcut moves\n");
     if (plan.moves.empty()) std::fprintf(out, "  none\n");

@@ -160,15 +160,26 @@ int PlanPackage(const PackageImage& image, const PlanFolders& folders, PackagePl
     PlatformInUse inUse;
     PlanPlatform& platform = ThePlanPlatform();
     platform.codePage = folders.codePage;
+    // The rules compose paths in the package's code page, so every folder must be written in it.
     std::string installDir, windowsDir, systemDir;
-    const std::string* shell[5] = {&folders.programMenu, &folders.desktop, &folders.startMenu,
-                                   &folders.startUpMenu, &folders.appData};
-    if (!EncodeText(folders.installDir, folders.codePage, &installDir, error) ||
-        !EncodeText(folders.windowsDir, folders.codePage, &windowsDir, error) ||
-        !EncodeText(folders.systemDir, folders.codePage, &systemDir, error))
-        return 0;
-    for (int k = 0; k < 5; ++k)
-        if (!EncodeText(*shell[k], folders.codePage, &platform.shellFolders[k], error)) return 0;
+    const struct {
+        const char* name;
+        const std::string& folder;
+        std::string* encoded;
+    } FOLDERS[] = {{"install", folders.installDir, &installDir},
+                   {"Windows", folders.windowsDir, &windowsDir},
+                   {"system", folders.systemDir, &systemDir},
+                   {"program menu", folders.programMenu, &platform.shellFolders[0]},
+                   {"desktop", folders.desktop, &platform.shellFolders[1]},
+                   {"start menu", folders.startMenu, &platform.shellFolders[2]},
+                   {"startup", folders.startUpMenu, &platform.shellFolders[3]},
+                   {"AppData", folders.appData, &platform.shellFolders[4]}};
+    for (const auto& given : FOLDERS) {
+        if (!EncodeText(given.folder, folders.codePage, given.encoded, error)) {
+            *error = std::string("the ") + given.name + " folder " + given.folder + ": " + *error;
+            return 0;
+        }
+    }
     SetPlatformFolders(windowsDir, systemDir);
     SetPlatformCodePage(folders.codePage);
     platform.memoryPath = PACKAGED_COPY;
