@@ -128,10 +128,7 @@ void PlanMoves(const PackageImage& image, const PackageEntry& last, PackagePlan*
         move.from = Decode(from);
         move.to = Decode(to);
         char path[PATH_TEXT_SIZE];
-        if (ResolveShortcutPath(from, path)) {
-            move.fromPath = Decode(path);
-            move.fromExists = LocalExists(path);
-        }
+        if (ResolveShortcutPath(from, path)) move.fromPath = Decode(path);
         if (ResolveShortcutPlace(to, path) == SHORTCUT_PLACE_FOUND) move.toPath = Decode(path);
         platform.move = &move;
         MoveShortcut(from, to);

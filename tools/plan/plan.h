@@ -63,7 +63,6 @@ struct PlannedMove {
     std::string from, to;          // as the package gives them
     std::string fromPath, toPath;  // resolved
     PlanMoveAction action = PlanMoveAction::None;
-    bool fromExists = false;  // the shortcut is there to move (known only for a given folder)
 };
 
 struct PackagePlan {

@@ -196,7 +196,6 @@ int CopyShortcutFile(const char* source, const char* destination) {
     // A shortcut under a folder not given may be there; the plan says it would move.
     bool there = UnderTag(source) || LocalExists(source);
     if (platform.move) {
-        platform.move->fromExists = there && !UnderTag(source);
         platform.move->toPath = DecodeText(destination, platform.codePage);
         if (there) platform.move->action = PlanMoveAction::Move;
     }
