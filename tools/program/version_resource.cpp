@@ -48,8 +48,8 @@ bool ReadBlock(const Bytes& bytes, std::size_t start, std::size_t limit, Version
 bool KeyIs(const Bytes& bytes, const VersionBlock& block, const std::string& name) {
     if (block.keyUnits != name.size()) return false;
     for (std::size_t k = 0; k < name.size(); ++k) {
-        std::uint32_t unit;
-        Read16(bytes, block.keyStart + 2 * k, &unit);
+        std::uint32_t unit = 0;
+        if (!Read16(bytes, block.keyStart + 2 * k, &unit)) return false;
         unsigned char c = static_cast<unsigned char>(name[k]);
         if (unit < 0x80 ? std::tolower(static_cast<int>(unit)) != std::tolower(c) : unit != c)
             return false;
