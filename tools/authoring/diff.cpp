@@ -140,9 +140,15 @@ int DiffReleases(const std::string& oldDir, const std::string& newDir,
         fs::path parent = fs::u8path(file).parent_path();
         std::string folder = "<InstallDir>";
         for (const fs::path& part : parent) folder += "\\" + part.u8string();
-        if (!parent.empty() && oldFolders.count(parent.generic_u8string()) == 0)
-            ++newFolders[parent.generic_u8string()];
+        bool newFolder = !parent.empty() && oldFolders.count(parent.generic_u8string()) == 0;
+        if (newFolder) ++newFolders[parent.generic_u8string()];
         body += isNew ? "\n# new\n" : "\n# changed\n";
+        // Said at the entry itself, where a vendor edits it; the header's note is easily missed.
+        if (newFolder)
+            body +=
+                "# In " + Comment(parent.generic_u8string()) +
+                ", new in this release: the patch skips this file on machines\n"
+                "# without that folder. 'tidepack plan' shows it against a copy of an install.\n";
         body += "[[file]]\n";
         body += "source = " + TomlString(source) + "\n";
         body += "folder = " + TomlString(folder) + "\n";
@@ -174,7 +180,7 @@ int DiffReleases(const std::string& oldDir, const std::string& newDir,
     for (const auto& [folder, count] : newFolders) {
         text += "\n# New folder " + Comment(folder) +
                 ": the update program creates no folders, so the files\n"
-                "# in it are only written where it already exists.";
+                "# in it are only written where it already exists ('tidepack plan' checks).";
         std::fprintf(err,
                      "tidepack: warning: %s is a new folder; the update program creates no "
                      "folders, so it writes the %s in it only where the folder exists\n",

@@ -8,6 +8,7 @@
 
 struct ManifestResult;
 
+#include "plan/plan.h"
 #include "signing/sign.h"
 
 struct PackageFile;
@@ -38,6 +39,18 @@ int VerifyPackage(const ListOptions& options, std::FILE* out, std::FILE* err);
 // The same for a package already read (`options.path` names it in the messages).
 int VerifyLoadedPackage(const ListOptions& options, const PackageFile& file, std::FILE* out,
                         std::FILE* err);
+
+struct PlanOptions {
+    std::string path;
+    PlanFolders folders;  // defaults as list's
+    bool json = false;
+    bool strict = false;  // exit 1 when any entry would be skipped
+};
+
+// Prints what the package (or the patch program's) would do to the install folder
+// `options.folders.installDir` on this machine, by the program's own rules: each entry
+// replaced, kept, added or skipped, the shortcuts and the moves; as text or one JSON document.
+int PlanPatch(const PlanOptions& options, std::FILE* out, std::FILE* err);
 
 // What makes the streams; each is a zlib stream that zlib is seen to inflate before it is kept.
 enum class Compression {

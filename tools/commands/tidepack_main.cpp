@@ -32,6 +32,17 @@ const char* const USAGE =
     "      C:\\WINDOWS and C:\\WINDOWS\\system32. Texts are decoded from code page N\n"
     "      (default 932). A signed program's signer is named; a broken signature makes\n"
     "      the exit status 1.\n"
+    "  plan FILE --install-dir DIR [--json] [--strict] [--codepage N] [FOLDERS]\n"
+    "      What a package or patch program would do to DIR, a copy of an installed\n"
+    "      product on this machine, worked out by the update program's own rules over\n"
+    "      the files there: each file replaced, kept by the version rule (with both\n"
+    "      product versions), added, or skipped (folder missing, no known placeholder,\n"
+    "      target too long); the shortcuts it would create; the moves. FOLDERS are\n"
+    "      paths here: --windows-dir and --system-dir (default C:\\WINDOWS and\n"
+    "      C:\\WINDOWS\\system32, as for list); --program-menu, --desktop,\n"
+    "      --start-menu, --startup-menu and --app-data (default: the tag stands for its\n"
+    "      folder). --json prints one JSON document; --strict makes the exit status 1\n"
+    "      when any file would be skipped.\n"
     "  verify [--codepage N] FILE\n"
     "      Check every bound, stream, text and table of a package or patch program, and a\n"
     "      program's Authenticode signature: the signer, and whether it still holds.\n"
@@ -98,6 +109,23 @@ bool ParseNumber(const std::string& text, unsigned long limit, unsigned long* nu
     return errno == 0 && *number > 0 && *number <= limit;
 }
 
+// plan's folders and switches.
+bool TakePlanOption(const std::vector<std::string>& args, std::size_t* i, PlanOptions* plan,
+                    std::string* error) {
+    PlanFolders& folders = plan->folders;
+    const std::pair<const char*, std::string*> FOLDERS[] = {
+        {"--install-dir", &folders.installDir},   {"--windows-dir", &folders.windowsDir},
+        {"--system-dir", &folders.systemDir},     {"--program-menu", &folders.programMenu},
+        {"--desktop", &folders.desktop},          {"--start-menu", &folders.startMenu},
+        {"--startup-menu", &folders.startUpMenu}, {"--app-data", &folders.appData},
+    };
+    for (const auto& [name, value] : FOLDERS)
+        if (TakeValue(args, i, name, value, error)) return true;
+    if (args[*i] == "--json") return plan->json = true;
+    if (args[*i] == "--strict") return plan->strict = true;
+    return false;
+}
+
 }  // namespace
 
 int RunTidepack(const std::vector<std::string>& args) {
@@ -113,6 +141,7 @@ int RunTidepack(const std::vector<std::string>& args) {
     }
 
     ListOptions list;
+    PlanOptions plan;
     BuildOptions build;
     ProgramOptions program;
     std::string output, error;
@@ -131,7 +160,7 @@ int RunTidepack(const std::vector<std::string>& args) {
             break;
         }
         bool taken = false;
-        if ((command == "list" || command == "verify") &&
+        if ((command == "list" || command == "verify" || command == "plan") &&
             TakeValue(args, &i, "--codepage", &value, &error)) {
             unsigned long number = 0;
             if (error.empty() &&
@@ -139,7 +168,9 @@ int RunTidepack(const std::vector<std::string>& args) {
                 error =
                     "--codepage needs a Windows ANSI code page: 874, 932, 936, 949, 950 or "
                     "1250 to 1258";
-            list.codePage = static_cast<int>(number);
+            list.codePage = plan.folders.codePage = static_cast<int>(number);
+            taken = true;
+        } else if (command == "plan" && TakePlanOption(args, &i, &plan, &error)) {
             taken = true;
         } else if (command == "list" && TakeValue(args, &i, "--install-dir", &value, &error)) {
             list.haveInstallDir = true;
@@ -236,6 +267,12 @@ int RunTidepack(const std::vector<std::string>& args) {
         list.path = operands[0];
         return command == "list" ? ListPackage(list, stdout, stderr)
                                  : VerifyPackage(list, stdout, stderr);
+    }
+    if (command == "plan") {
+        if (operands.size() != 1) return Usage("plan needs exactly one package or program");
+        if (plan.folders.installDir.empty()) return Usage("plan needs --install-dir DIR");
+        plan.path = operands[0];
+        return PlanPatch(plan, stdout, stderr);
     }
     if (command == "build") {
         if (operands.size() != 1) return Usage("build needs exactly one manifest");

@@ -602,6 +602,64 @@ expect_diff_applied() {
         "$ENGLISH_DIR/postupdate.exe"
 }
 
+# A vendor's CI: plan against the English product's folder, then the real program with the same
+# package on the same folder; each file went the way plan said (replaced, kept, added, skipped).
+case_plan_then_apply() {
+    local tool=$TW_HOST_BUILD/tidepack work=$TW_BIN/plan
+    if [ ! -x "$tool" ]; then
+        echo "SKIP: no host build of tidepack at $TW_HOST_BUILD"
+        exit 77
+    fi
+    rm -rf "$work"
+    mkdir -p "$work"
+    install_english
+    printf 'help\n' >"$work/guide.txt"
+    # Notes.exe always, notecore.dll newer, spell.dll older, readme.txt without versions,
+    # postupdate.exe new, guide.txt into a folder the product lacks.
+    {
+        printf '%s\n' "codePage = 1252" "title = 'Shiosai Notes'" "versionText = '2.1'" \
+            "registryKey = '${ENGLISH_KEY/HKCU/HKEY_CURRENT_USER}'" "valueName = 'InstallDir'" \
+            "defaultFolder = 'C:\\tidewell-e2e\\elsewhere'"
+        local file
+        for file in "Notes.exe true" notecore.dll spell.dll postupdate.exe \
+            "$TW_SOURCE/demo/files/readme-2.1.txt false readme.txt" "$work/guide.txt false guide.txt \\help"; do
+            set -- $file
+            [[ $1 = /* ]] || set -- "$TW_DEMO_NEW/$1" "${@:2}"
+            printf '%s\n' '[[file]]' "source = '$1'" "folder = '<InstallDir>${4:-}'" \
+                "alwaysReplace = ${2:-false}"
+            [ -n "${3:-}" ] && printf "fileName = '%s'\n" "$3"
+        done
+    } >"$work/patch.toml"
+    "$tool" program "$work/patch.toml" -o "$work/Patch.exe" --stub "$TW_NOPACKAGE_EXE" \
+        >/dev/null || { fail "program"; return; }
+    "$tool" plan "$work/Patch.exe" --install-dir "$ENGLISH_DIR" --codepage 1252 --json \
+        >"$work/plan.json" || fail "plan"
+    "$tool" plan "$work/Patch.exe" --install-dir "$ENGLISH_DIR" --strict >/dev/null 2>&1
+    expect "plan --strict exit code with a file skipped" 1 $?
+    cp -r "$ENGLISH_DIR" "$work/before"
+
+    apply_english "$work/Patch.exe"
+    local said
+    said=$(python3 - "$work/plan.json" "$work/before" <<'PYTHON'
+import filecmp, json, os, sys
+plan, before = json.load(open(sys.argv[1])), sys.argv[2]
+for e in plan["entries"]:
+    target = e["target"].replace("\\", "/")
+    old = os.path.join(before, os.path.relpath(target, plan["installDir"]))
+    if not os.path.exists(target):
+        happened = "skipped"
+    elif os.path.exists(old) and filecmp.cmp(old, target, shallow=False):
+        happened = "kept"
+    else:
+        happened = "replaced" if os.path.exists(old) else "added"
+    versions = "" if e["packagedVersion"] is None else f" {e['packagedVersion']}/{e['installedVersion']}"
+    print(f"{e['fileName']}:{e['action']}{versions}" +
+          ("" if happened == e["action"] else f" but {happened}"), end=" ")
+PYTHON
+    )
+    expect "plan, then what the program did" "Notes.exe:replaced notecore.dll:replaced 2.1.0.0/2.0.0.0 spell.dll:kept 2.5.0.0/3.0.0.0 postupdate.exe:added readme.txt:replaced guide.txt:skipped " "$said"
+}
+
 # A vendor on Windows: tidepack.exe from its zip, unpacked into a folder with Japanese
 # characters and spaces, run under 64-bit Wine on the same inputs as the Linux tool, writes the
 # same manifest, package and program, byte for byte; it signs through a signing command (a

@@ -399,6 +399,10 @@ TEST(Diff, ListsNewAndChangedFilesInAManifestThatBuilds) {
     std::string manifest = ReadFile(dir / "m/patch.toml");
     EXPECT_EQ(std::string::npos, manifest.find("same.txt"));
     EXPECT_NE(std::string::npos, manifest.find("# New folder Docs"));
+    // At Docs' entry itself, and at no entry of a folder the old release has.
+    std::size_t atEntry = manifest.find("# In Docs, new in this release");
+    EXPECT_LT(atEntry, manifest.find("Docs/new.txt"));
+    EXPECT_EQ(atEntry, manifest.rfind("# In "));
     EXPECT_NE(std::string::npos, manifest.find("#   gone.txt"));
 
     // Not before its header is filled in.

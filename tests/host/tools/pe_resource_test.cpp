@@ -11,62 +11,6 @@
 
 namespace {
 
-void Put16(std::string* image, std::size_t at, std::uint32_t value) {
-    (*image)[at] = static_cast<char>(value);
-    (*image)[at + 1] = static_cast<char>(value >> 8);
-}
-
-void Put32(std::string* image, std::size_t at, std::uint32_t value) {
-    for (int k = 0; k < 4; ++k) (*image)[at + k] = static_cast<char>(value >> (8 * k));
-}
-
-constexpr std::size_t COFF = 0x44, OPTIONAL = COFF + 20, RAW = 0x200;
-constexpr std::uint32_t SECTION_RVA = 0x1000;
-
-std::size_t Directories(bool plus) { return OPTIONAL + (plus ? 112 : 96); }
-std::size_t Section(bool plus) { return Directories(plus) + 16 * 8; }
-
-// A minimal image: one ".rsrc" section whose directory holds a named type (to be passed over)
-// and type 10 / id 1 / `language`, with `payload` as the data.
-std::string MakePe(bool plus, std::uint32_t language, const std::string& payload) {
-    std::string image(RAW + 0x70, '\0');
-    image[0] = 'M';
-    image[1] = 'Z';
-    Put32(&image, 0x3C, 0x40);
-    std::memcpy(&image[0x40], "PE\0\0", 4);
-    Put16(&image, COFF, plus ? 0x8664 : 0x14C);
-    Put16(&image, COFF + 2, 1);
-    Put16(&image, COFF + 16, static_cast<std::uint32_t>(Section(plus) - OPTIONAL));
-    Put16(&image, OPTIONAL, plus ? 0x20B : 0x10B);
-    Put32(&image, Directories(plus) - 4, 16);
-    std::uint32_t rawSize = static_cast<std::uint32_t>(0x70 + payload.size());
-    Put32(&image, Directories(plus) + 16, SECTION_RVA);
-    Put32(&image, Directories(plus) + 20, rawSize);
-    std::size_t section = Section(plus);
-    std::memcpy(&image[section], ".rsrc", 5);
-    Put32(&image, section + 8, rawSize);
-    Put32(&image, section + 12, SECTION_RVA);
-    Put32(&image, section + 16, rawSize);
-    Put32(&image, section + 20, RAW);
-    // root: one named entry, one id entry
-    Put16(&image, RAW + 12, 1);
-    Put16(&image, RAW + 14, 1);
-    Put32(&image, RAW + 16, 0x80000000u | 0x60);  // name string, never read
-    Put32(&image, RAW + 20, 0x80000000u | 0x20);
-    Put32(&image, RAW + 24, 10);
-    Put32(&image, RAW + 28, 0x80000000u | 0x20);
-    // 0x20: names; 0x38: languages; 0x50: the data entry
-    Put16(&image, RAW + 0x20 + 14, 1);
-    Put32(&image, RAW + 0x20 + 16, 1);
-    Put32(&image, RAW + 0x20 + 20, 0x80000000u | 0x38);
-    Put16(&image, RAW + 0x38 + 14, 1);
-    Put32(&image, RAW + 0x38 + 16, language);
-    Put32(&image, RAW + 0x38 + 20, 0x50);
-    Put32(&image, RAW + 0x50, SECTION_RVA + 0x70);
-    Put32(&image, RAW + 0x54, static_cast<std::uint32_t>(payload.size()));
-    return image + payload;
-}
-
 TEST(PeResource, FindsRcdataInBothFormats) {
     for (bool plus : {false, true}) {
         SCOPED_TRACE(plus ? "PE32+" : "PE32");

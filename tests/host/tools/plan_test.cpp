@@ -1,0 +1,142 @@
+// plan against a real folder: programs whose version resources the rule reads from their bytes,
+// a folder the product lacks, a shortcut and a move recorded rather than made.
+#include <gtest/gtest.h>
+
+#include "commands/tidepack.h"
+#include "package/package_writer.h"
+#include "plan/plan.h"
+#include "test_support.h"
+
+namespace {
+
+std::string Utf16(const std::string& ascii) {
+    std::string units;
+    for (char c : ascii) units += std::string{c, '\0'};
+    return units;
+}
+
+// One block of a version resource, padded to 4 bytes for the next one; wLength leaves the
+// padding out, as resource compilers write it.
+std::string VersionNode(const std::string& key, const std::string& value, bool text,
+                        const std::string& children) {
+    std::string block(6, '\0');
+    block += Utf16(key) + std::string(2, '\0');
+    block.resize((block.size() + 3) & ~std::size_t{3}, '\0');
+    block += value;
+    block.resize((block.size() + 3) & ~std::size_t{3}, '\0');
+    block += children;
+    Put16(&block, 0, static_cast<std::uint32_t>(block.size()));
+    Put16(&block, 2, static_cast<std::uint32_t>(text ? value.size() / 2 : value.size()));
+    Put16(&block, 4, text ? 1 : 0);
+    block.resize((block.size() + 3) & ~std::size_t{3}, '\0');
+    return block;
+}
+
+// A program whose ProductVersion is `version` under 0409/04B0.
+std::string VersionedProgram(const std::string& version) {
+    std::string text =
+        VersionNode("ProductVersion", Utf16(version) + std::string(2, '\0'), true, "");
+    std::string strings =
+        VersionNode("StringFileInfo", "", true, VersionNode("040904B0", "", true, text));
+    std::string vars = VersionNode("VarFileInfo", "", false,
+                                   VersionNode("Translation", "\x09\x04\xB0\x04", false, ""));
+    return MakePe(false, 1033, VersionNode("VS_VERSION_INFO", "", false, strings + vars), 16);
+}
+
+WriterEntry Entry(const std::string& fileName, const std::string& folder, const std::string& data,
+                  const std::string& shortcuts = "") {
+    WriterEntry entry;
+    entry.fileName = fileName;
+    entry.folder = folder;
+    entry.shortcutText = shortcuts;
+    entry.data.assign(data.begin(), data.end());
+    return entry;
+}
+
+TEST(Plan, EachEntryAsTheProgramWouldTreatIt) {
+    TempDir dir;
+    WriteFile(dir / "install/app.exe", VersionedProgram("2.0"));
+    WriteFile(dir / "install/lib.dll", VersionedProgram("3.0.1"));
+    WriteFile(dir / "install/plain.txt", "old");
+    WriteFile(dir / "desktop/Old.lnk", "a shortcut");
+
+    WriterPackage package;
+    package.title = "App";
+    package.versionText = "2.5";
+    package.defaultFolder = "C:\\App";
+    package.entries = {
+        Entry("app.exe", "<InstallDir>", VersionedProgram("2.5"), "<Desktop>\\App;--fresh"),
+        Entry("lib.dll", "<InstallDir>", VersionedProgram("2.1")),
+        Entry("plain.txt", "<InstallDir>", "new"),
+        Entry("guide.txt", "<InstallDir>\\help", "help"),
+        Entry("note.txt", "<InstallDir>", "note"),
+        Entry("x.txt", "<Nowhere>", "x"),
+        Entry(std::string(120, 'n'), "<InstallDir>\\" + std::string(110, 'f'), "long")};
+    package.entries[2].flags = ENTRY_ALWAYS_REPLACE;
+    package.moves = {{"<Desktop>\\Old", "<ProgramMenu>\\App\\Old"},
+                     {"<Desktop>\\Gone", "<ProgramMenu>\\App\\Gone"}};
+    std::vector<unsigned char> bytes;
+    std::string error;
+    ASSERT_EQ(1, BuildPackage(package, &bytes, &error)) << error;
+    WriteFile(dir / "p.pkg", std::string(bytes.begin(), bytes.end()));
+
+    PlanFolders folders;
+    folders.installDir = dir / "install";
+    folders.desktop = dir / "desktop";
+    PackagePlan plan;
+    ASSERT_EQ(1, PlanPackage(PackageImage{bytes.data(), static_cast<std::uint32_t>(bytes.size())},
+                             folders, &plan, &error))
+        << error;
+
+    struct Row {
+        const char* action;
+        const char* reason;
+        const char* packaged;
+        const char* installed;
+    } const want[] = {
+        {"replaced", "versionRule", "2.5", "2.0"},
+        {"kept", "versionRule", "2.1", "3.0.1"},
+        {"replaced", "alwaysReplace", "", ""},
+        {"skipped", "folderMissing", "", ""},
+        {"added", "newFile", "", ""},
+        {"skipped", "noPlaceholder", "", ""},
+        {"skipped", "targetTooLong", "", ""},
+    };
+    ASSERT_EQ(std::size(want), plan.entries.size());
+    for (std::size_t k = 0; k < plan.entries.size(); ++k) {
+        const PlannedEntry& got = plan.entries[k];
+        SCOPED_TRACE(got.fileName.substr(0, 20));
+        EXPECT_STREQ(want[k].action, PlanActionName(got.action));
+        EXPECT_STREQ(want[k].reason, PlanReasonName(got.reason));
+        EXPECT_EQ(want[k].packaged, got.packagedVersion);
+        EXPECT_EQ(want[k].installed, got.installedVersion);
+    }
+    EXPECT_EQ(folders.installDir + "\\help", plan.entries[3].missingFolder);
+    ASSERT_EQ(1u, plan.entries[0].shortcuts.size());
+    EXPECT_EQ(dir / "desktop\\App.lnk", plan.entries[0].shortcuts[0].link);
+    EXPECT_EQ("--fresh", plan.entries[0].shortcuts[0].arguments);
+    EXPECT_EQ(folders.installDir, plan.entries[0].shortcuts[0].workingDir);
+    ASSERT_EQ(2u, plan.moves.size());
+    EXPECT_STREQ("move", PlanMoveActionName(plan.moves[0].action));
+    EXPECT_EQ("<ProgramMenu>\\App\\Old.lnk", plan.moves[0].toPath);
+    // Not there to copy, so the program's copy fails and nothing is deleted.
+    EXPECT_STREQ("none", PlanMoveActionName(plan.moves[1].action));
+
+    PlanOptions options;
+    options.path = dir / "p.pkg";
+    options.folders = folders;
+    EXPECT_EQ(0, Capture([&](std::FILE* out, std::FILE* err) {
+                     return PlanPatch(options, out, err);
+                 }).code);
+    options.strict = true;
+    options.json = true;
+    Output strict =
+        Capture([&](std::FILE* out, std::FILE* err) { return PlanPatch(options, out, err); });
+    EXPECT_EQ(EXIT_FAULT, strict.code);
+    EXPECT_NE(std::string::npos,
+              strict.out.find("\"summary\": {\"replaced\": 2, \"kept\": 1, \"added\": 1, "
+                              "\"skipped\": 3}"))
+        << strict.out;
+}
+
+}  // namespace
