@@ -345,6 +345,14 @@ int VerifyLoadedPackage(const ListOptions& options, const PackageFile& file, std
     SetPlatformCodePage(options.codePage);
     check.faults += ReportSignature(options.path, file.bytes, false, out, err);
     ReportIdentity(options.path, file.bytes, false, out);
+    std::uint64_t noticesAt;
+    std::uint32_t noticesSize;
+    if (FindNotices(file.bytes, &noticesAt, &noticesSize))
+        std::fprintf(out, "%s: notices: resource NOTICES 1, %" PRIu32 " bytes at offset %" PRIu64
+                          "\n", options.path.c_str(), noticesSize, noticesAt);
+    else if (!file.origin.empty())
+        std::fprintf(out, "%s: notices: none (a program not built from Tidewell's sources)\n",
+                     options.path.c_str());
     const PackageHeader* header;
     if (!GetPackageHeader(image, &header)) {
         check.Fault(0, "not a package: " + std::to_string(image.size) +

@@ -413,3 +413,24 @@ void ReportIdentity(const std::string& path, const std::vector<unsigned char>& b
         line += (line.empty() ? "" : "; ") + key + " '" + value + "'";
     std::fprintf(out, "%s: identity: %s\n", path.c_str(), line.c_str());
 }
+
+int FindNotices(const std::vector<unsigned char>& bytes, std::uint64_t* offset,
+                std::uint32_t* size) {
+    const unsigned char* data = bytes.empty() ? nullptr : bytes.data();
+    PeLayout layout;
+    PeResourceTree tree;
+    std::string error;
+    if (!LooksLikePe(data, bytes.size()) || !ReadPeLayout(data, bytes.size(), &layout, &error) ||
+        !ReadPeResourceTree(data, bytes.size(), layout, &tree, &error))
+        return 0;
+    for (const PeResourceType& type : tree.types) {
+        if (!type.type.named || type.type.name != u"NOTICES") continue;
+        for (const PeResourceName& name : type.names)
+            if (!name.name.named && name.name.id == 1 && !name.languages.empty()) {
+                *offset = name.languages[0].offset;
+                *size = name.languages[0].size;
+                return 1;
+            }
+    }
+    return 0;
+}

@@ -59,3 +59,9 @@ std::vector<std::uint16_t> IconGroupIds(const unsigned char* data, std::size_t s
 // verify (one line). Nothing for a file that is no program.
 void ReportIdentity(const std::string& path, const std::vector<unsigned char>& bytes, bool listing,
                     std::FILE* out);
+
+// Where a program keeps the notices of what it is made of (resource NOTICES 1, which every
+// build of the update program carries): 1 with the data's place; 0 when the bytes are no PE
+// image or carry none.
+int FindNotices(const std::vector<unsigned char>& bytes, std::uint64_t* offset,
+                std::uint32_t* size);
