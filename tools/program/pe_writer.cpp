@@ -19,6 +19,9 @@ constexpr std::uint32_t HIGH_BIT = 0x80000000u;
 constexpr std::uint32_t RESOURCE_CHARACTERISTICS = 0x40000040u;
 // Far below the 4 GiB every offset and RVA must stay under.
 constexpr std::uint64_t LARGEST_PROGRAM = 0x7FFFFFFFu;
+// Wine maps a section whose data starts on a page boundary in the file and reads any other into
+// private memory at load: for the package's section, time and memory in its size.
+constexpr std::uint64_t PAGE = 0x1000;
 
 void Put16(std::vector<unsigned char>* bytes, std::uint64_t at, std::uint32_t value) {
     (*bytes)[at] = static_cast<unsigned char>(value);
@@ -539,18 +542,20 @@ int PlaceSection(const std::vector<unsigned char>& stub, const PeLayout& layout,
                   relocations.rawOffset >= old.rawOffset &&
                   RelocationsMayMove(stub, layout, old, relocations);
     place->relocationsFile = AlignUp(old.rawOffset, layout.fileAlignment);
+    // Page-aligned in the file: a multiple of every file alignment a PE image may have below it.
+    std::uint64_t fileAlignment = std::max<std::uint64_t>(layout.fileAlignment, PAGE);
     if (place->replace) {
         place->rva = old.virtualAddress;
-        place->file = old.rawOffset;
+        place->file = AlignUp(old.rawOffset, fileAlignment);
         place->header = old.header;
     } else if (place->move) {
         place->rva =
             AlignUp(old.virtualAddress + SectionExtent(relocations), layout.sectionAlignment);
-        place->file = AlignUp(place->relocationsFile + relocations.rawSize, layout.fileAlignment);
+        place->file = AlignUp(place->relocationsFile + relocations.rawSize, fileAlignment);
         place->header = relocations.header;
     } else {
         place->rva = MemoryEnd(layout);
-        place->file = AlignUp(fileEnd, layout.fileAlignment);
+        place->file = AlignUp(fileEnd, fileAlignment);
         place->header =
             layout.sectionTable + PE_SECTION_HEADER_SIZE * std::uint64_t{layout.sections.size()};
         if (!HeaderSlotFree(stub, layout, place->header)) {
@@ -567,7 +572,10 @@ void CopyWithSection(const std::vector<unsigned char>& stub, const PeLayout& lay
                      const PeSection& old, const Placement& place,
                      const std::vector<unsigned char>& section, std::uint64_t rawSize,
                      std::vector<unsigned char>* out) {
-    std::uint64_t kept = place.move ? place.relocationsFile : place.file;
+    // Nothing of the old section is kept in the padding before the new one.
+    std::uint64_t kept = place.move      ? place.relocationsFile
+                         : place.replace ? old.rawOffset
+                                         : place.file;
     out->assign(stub.begin(),
                 stub.begin() + static_cast<long>(std::min<std::uint64_t>(kept, stub.size())));
     out->resize(kept, 0);

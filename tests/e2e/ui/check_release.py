@@ -9,7 +9,8 @@ Windows, XP x64 and Server 2003 SP1):
   (_WIN32_WINNT 0x0501 or 0x0502), a C run-time function when it is in that Windows' table of
   msvcrt.dll below;
 - it carries the notices of what it is made of (resource NOTICES 1): ours and libdeflate's;
-- it carries no debug section, no time stamp and a correct PE checksum;
+- it carries no debug section, no time stamp and a correct PE checksum, and its resource
+  section's data starts on a page boundary in the file (Wine maps it rather than copying it);
 - it is Terminal-Server-aware, large-address-aware, compatible with data execution prevention
   and relocatable (ASLR), and runs from the swap file when started from removable or network
   media.
@@ -163,6 +164,11 @@ def main():
     check(not debug, "debug sections: %s" % debug)
     debug_dir = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_DEBUG"]]
     check(debug_dir.Size == 0, "a debug directory of %d bytes" % debug_dir.Size)
+    for section in pe.sections:
+        if section.Name.rstrip(b"\0") == b".rsrc":
+            check(section.PointerToRawData % 0x1000 == 0,
+                  "resource section at file offset %#x, not on a page boundary"
+                  % section.PointerToRawData)
     check(pe.FILE_HEADER.TimeDateStamp == 0, "time stamp %#x" % pe.FILE_HEADER.TimeDateStamp)
     check(pe.OPTIONAL_HEADER.CheckSum == pe.generate_checksum(),
           "checksum %#x, want %#x" % (pe.OPTIONAL_HEADER.CheckSum, pe.generate_checksum()))
