@@ -348,8 +348,9 @@ int VerifyLoadedPackage(const ListOptions& options, const PackageFile& file, std
     std::uint64_t noticesAt;
     std::uint32_t noticesSize;
     if (FindNotices(file.bytes, &noticesAt, &noticesSize))
-        std::fprintf(out, "%s: notices: resource NOTICES 1, %" PRIu32 " bytes at offset %" PRIu64
-                          "\n", options.path.c_str(), noticesSize, noticesAt);
+        std::fprintf(out,
+                     "%s: notices: resource NOTICES 1, %" PRIu32 " bytes at offset %" PRIu64 "\n",
+                     options.path.c_str(), noticesSize, noticesAt);
     else if (!file.origin.empty())
         std::fprintf(out, "%s: notices: none (a program not built from Tidewell's sources)\n",
                      options.path.c_str());

@@ -352,15 +352,24 @@ std::vector<std::uint16_t> IconGroupIds(const unsigned char* data, std::size_t s
     return ids;
 }
 
+namespace {
+
+// The resource tree of a program's bytes; 0 when they are no PE image or it cannot be read.
+int ReadProgramResources(const std::vector<unsigned char>& bytes, PeResourceTree* tree) {
+    const unsigned char* data = bytes.empty() ? nullptr : bytes.data();
+    PeLayout layout;
+    std::string error;
+    return LooksLikePe(data, bytes.size()) && ReadPeLayout(data, bytes.size(), &layout, &error) &&
+           ReadPeResourceTree(data, bytes.size(), layout, tree, &error);
+}
+
+}  // namespace
+
 void ReportIdentity(const std::string& path, const std::vector<unsigned char>& bytes, bool listing,
                     std::FILE* out) {
     const unsigned char* data = bytes.empty() ? nullptr : bytes.data();
-    PeLayout layout;
     PeResourceTree tree;
-    std::string error;
-    if (!LooksLikePe(data, bytes.size()) || !ReadPeLayout(data, bytes.size(), &layout, &error) ||
-        !ReadPeResourceTree(data, bytes.size(), layout, &tree, &error))
-        return;
+    if (!ReadProgramResources(bytes, &tree)) return;
     // What Windows shows: the first of each, in the first language stored.
     const PeResourceData* version = nullptr;
     const PeResourceData* group = nullptr;
@@ -416,13 +425,8 @@ void ReportIdentity(const std::string& path, const std::vector<unsigned char>& b
 
 int FindNotices(const std::vector<unsigned char>& bytes, std::uint64_t* offset,
                 std::uint32_t* size) {
-    const unsigned char* data = bytes.empty() ? nullptr : bytes.data();
-    PeLayout layout;
     PeResourceTree tree;
-    std::string error;
-    if (!LooksLikePe(data, bytes.size()) || !ReadPeLayout(data, bytes.size(), &layout, &error) ||
-        !ReadPeResourceTree(data, bytes.size(), layout, &tree, &error))
-        return 0;
+    if (!ReadProgramResources(bytes, &tree)) return 0;
     for (const PeResourceType& type : tree.types) {
         if (!type.type.named || type.type.name != u"NOTICES") continue;
         for (const PeResourceName& name : type.names)
