@@ -284,6 +284,7 @@ std::string AsInvokerWarning(const std::string& registryKey, const std::string& 
            "defaultFolder in Program Files, ProgramData or Windows): " +
            named +
            "; a standard user's run leaves them unchanged. Set executionLevel = "
-           "'requireAdministrator' (or 'highestAvailable') in the manifest, or "
-           "executionLevel = 'asInvoker' if these files are meant to stay for such users";
+           "'requireAdministrator' (or 'highestAvailable') in the manifest and make the program "
+           "from the manifest (a package alone always takes the level from registryKey), or "
+           "set executionLevel = 'asInvoker' if these files are meant to stay for such users";
 }
