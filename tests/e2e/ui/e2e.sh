@@ -976,58 +976,6 @@ case_unicode_install_folder() {
     rm -rf "$E2E_DIR/田中"
 }
 
-# A 64-bit product's installer records its install folder in the 64-bit registry view. In a
-# 64-bit prefix the 32-bit program finds a key written only there, and where both views hold
-# the key it takes the 32-bit view's folder, as before.
-case_registry_views() {
-    [ "$WINE" = wine ] || { echo "SKIP: the 64-bit build reads the 64-bit view anyway"; exit 77; }
-    local prefix=$WINEPREFIX-64 key='HKLM\Software\Shiosai Software\Shiosai Notes' view
-    (
-        flock 9
-        [ -f "$prefix/.tidewell-ready" ] && exit 0
-        WINEPREFIX=$prefix WINEARCH=win64 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 &&
-            WINEPREFIX=$prefix wineserver -w && touch "$prefix/.tidewell-ready"
-    ) 9>"$prefix.lock"
-    [ -f "$prefix/.tidewell-ready" ] || { fail "no 64-bit prefix"; return; }
-    local root=$prefix/drive_c/tidewell-e2e
-    rm -rf "$root"
-    for view in 32 64; do
-        mkdir -p "$root/Notes$view"
-        cp "$TW_DEMO_OLD"/* "$root/Notes$view/"
-    done
-    # reg.exe of 64-bit Wine writes the 64-bit view, that of 32-bit Wine the 32-bit one.
-    WINEPREFIX=$prefix /usr/lib/wine/wine64 reg delete "$key" /f >/dev/null 2>&1
-    WINEPREFIX=$prefix wine reg delete "$key" /f >/dev/null 2>&1
-    WINEPREFIX=$prefix /usr/lib/wine/wine64 reg add "$key" /v InstallDir \
-        /d 'C:\tidewell-e2e\Notes64' /f >/dev/null || fail "64-bit view not written"
-    apply_in_prefix "$prefix"
-    expect_same_file "only in the 64-bit view: Notes.exe there is 2.1" "$TW_DEMO_NEW/Notes.exe" \
-        "$root/Notes64/Notes.exe"
-
-    cp "$TW_DEMO_OLD"/* "$root/Notes64/"
-    WINEPREFIX=$prefix wine reg add "$key" /v InstallDir /d 'C:\tidewell-e2e\Notes32' /f \
-        >/dev/null || fail "32-bit view not written"
-    apply_in_prefix "$prefix"
-    expect_same_file "in both views: Notes.exe of the 32-bit view's is 2.1" \
-        "$TW_DEMO_NEW/Notes.exe" "$root/Notes32/Notes.exe"
-    expect_same_file "in both views: Notes.exe of the 64-bit view's stays 2.0" \
-        "$TW_DEMO_OLD/Notes.exe" "$root/Notes64/Notes.exe"
-    rm -rf "$root"
-}
-
-# apply_in_prefix PREFIX: the demo program from Update to Finish, 32-bit, in a 64-bit prefix.
-apply_in_prefix() {
-    WINEPREFIX=$1 wine "$TW_DEMO_EXE" >/dev/null 2>&1 &
-    program_pid=$!
-    started+=("$program_pid")
-    local step
-    for step in find "click 1000" "wait cancel.enabled 0 60000" "click 1000"; do
-        # shellcheck disable=SC2086
-        WINEPREFIX=$1 wine "$TW_DRIVER" $step >/dev/null 2>&1 || { fail "uidriver $step"; return; }
-    done
-    finish_program
-}
-
 prepare_prefix
 if ! declare -F "case_$case_name" >/dev/null; then
     echo "unknown case $case_name"
