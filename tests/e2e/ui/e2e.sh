@@ -182,7 +182,8 @@ expect_product_updated() {  # expect_product_updated DIR [SHORTCUT_FOLDER]
         "$1/spell.dll"
     expect_same_file "readme.txt is 2.1" "$TW_SOURCE/demo/files/readme-2.1.txt" "$1/readme.txt"
     expect_same_file "postupdate.exe added" "$TW_DEMO_NEW/postupdate.exe" "$1/postupdate.exe"
-    expect "post-update runs" 1 "$(grep -c 'post-update step ran' "$1/update.log" 2>/dev/null)"
+    [ -n "${no_log:-}" ] ||
+        expect "post-update runs" 1 "$(grep -c 'post-update step ran' "$1/update.log" 2>/dev/null)"
     if [ -n "${2:-}" ]; then
         local links
         links=$(find "$C_DRIVE" -path "*Programs/$2/Shiosai Notes.lnk" | wc -l)
@@ -966,13 +967,9 @@ case_unicode_install_folder() {
     } >"$reg"
     "$WINE" regedit /S "$reg" || { fail "registry key not written"; return; }
     apply_english
-    # The run-after program is started too, but the demo's writes its log by its own ANSI
-    # path, which this code page cannot spell: only the files are looked at.
-    expect_same_file "Notes.exe is 2.1" "$TW_DEMO_NEW/Notes.exe" "$dir/Notes.exe"
-    expect_same_file "notecore.dll is 2.1" "$TW_DEMO_NEW/notecore.dll" "$dir/notecore.dll"
-    expect_same_file "spell.dll stays 3.0" "$TW_DEMO_OLD/spell.dll" "$dir/spell.dll"
-    expect_same_file "readme.txt is 2.1" "$TW_SOURCE/demo/files/readme-2.1.txt" "$dir/readme.txt"
-    expect_same_file "postupdate.exe added" "$TW_DEMO_NEW/postupdate.exe" "$dir/postupdate.exe"
+    # The demo's run-after program writes its log by its own ANSI path, which this code page
+    # cannot spell.
+    no_log=1 expect_product_updated "$dir"
     rm -rf "$E2E_DIR/田中"
 }
 

@@ -587,24 +587,12 @@ TEST(Retry, WaitsDoubleUpToACapAndStopAtTheBudget) {
 // Permissions that cannot be read must not become the folder's inherited ones; only a file
 // system that keeps none has nothing to lose.
 TEST(Permissions, UnreadableOnesKeepTheInstalledFile) {
-    const struct {
-        int read;
-        std::uint32_t error;
-        int ownEntries;
-        PermissionsOfTarget want;
-    } rows[] = {
-        {1, 0, 1, PERMISSIONS_COPIED},
-        {1, 0, 0, PERMISSIONS_INHERITED},
-        {0, FILE_ERROR_NOT_SUPPORTED, 0, PERMISSIONS_INHERITED},
-        {0, FILE_ERROR_INVALID_FUNCTION, 1, PERMISSIONS_INHERITED},
-        {0, 5, 0, PERMISSIONS_UNREADABLE},  // access denied
-        {0, 8, 0, PERMISSIONS_UNREADABLE},  // no memory for the descriptor
-        {0, 0, 1, PERMISSIONS_UNREADABLE},  // read, but not understood
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::to_string(row.read) + " " + std::to_string(row.error));
-        EXPECT_EQ(row.want, DecidePermissions(row.read, row.error, row.ownEntries));
-    }
+    EXPECT_EQ(PERMISSIONS_COPIED, DecidePermissions(1, 0, 1));
+    EXPECT_EQ(PERMISSIONS_INHERITED, DecidePermissions(1, 0, 0));
+    EXPECT_EQ(PERMISSIONS_INHERITED, DecidePermissions(0, FILE_ERROR_NOT_SUPPORTED, 0));
+    EXPECT_EQ(PERMISSIONS_INHERITED, DecidePermissions(0, FILE_ERROR_INVALID_FUNCTION, 1));
+    EXPECT_EQ(PERMISSIONS_UNREADABLE, DecidePermissions(0, 5, 0));  // access denied
+    EXPECT_EQ(PERMISSIONS_UNREADABLE, DecidePermissions(0, 0, 1));  // read, not understood
 }
 
 }  // namespace

@@ -371,55 +371,35 @@ TEST_F(Build, DuplicateTargetsAreFoundByCharacter) {
     }
 }
 
-// A level chosen from an HKEY_CURRENT_USER key where files go where only an administrator
-// writes, and a 64-bit product's files in the 32-bit system folder, are named at build time.
+// A level chosen from an HKEY_CURRENT_USER key for files only an administrator may write, and a
+// 64-bit product's files in the 32-bit system folder, are named at build time.
 TEST_F(Build, WarnsOfFilesTheProgramCannotPutWhereMeant) {
-    std::string image64(0x200, '\0');
-    image64.replace(0, 2, "MZ");
-    image64[0x3C] = 0x80;
-    image64.replace(0x80, 6, std::string("PE\0\0\x64\x86", 6));
-    WriteFile(dir / "bin/x64.dll", image64);
+    std::string x64(0x200, '\0');
+    x64.replace(0, 2, "MZ");
+    x64[0x3C] = 0x40;
+    x64.replace(0x40, 6, std::string("PE\0\0\x64\x86", 6));
+    WriteFile(dir / "bin/x64.dll", x64);
+    const std::string system = "[[file]]\nsource = 'bin/tool.exe'\nfolder = '<SystemDir>'\n";
     const struct {
-        const char* name;
         const char* registryKey;
-        const char* top;
-        const char* defaultFolder;
-        const char* files;
+        std::string top, files;
         const char* warning;  // null: none
     } rows[] = {
-        {"user key, system folder", "HKEY_CURRENT_USER\\Software\\Example", "",
-         "C:\\Tools\\Example", "[[file]]\nsource = 'bin/tool.exe'\nfolder = '<SystemDir>'\n",
-         "1 file goes where only an administrator may write"},
-        {"user key, machine-wide default folder", "HKEY_CURRENT_USER\\Software\\Example", "",
-         "C:\\Program Files (x86)\\Example", "[[file]]\nsource = 'bin/tool.exe'\n",
-         "<InstallDir>\\tool.exe; a standard user"},
-        {"user key, level given", "HKEY_CURRENT_USER\\Software\\Example",
-         "executionLevel = 'asInvoker'", "C:\\Program Files\\Example",
-         "[[file]]\nsource = 'bin/tool.exe'\nfolder = '<WindowsDir>'\n", nullptr},
-        {"user key, per-user folder", "HKEY_CURRENT_USER\\Software\\Example", "",
-         "C:\\Tools\\Example", "[[file]]\nsource = 'bin/tool.exe'\n", nullptr},
-        {"64-bit product, system folder", "HKEY_LOCAL_MACHINE\\Software\\Example", "",
-         "C:\\Program Files\\Example",
-         "[[file]]\nsource = 'bin/x64.dll'\n[[file]]\nsource = 'bin/tool.exe'\n"
-         "folder = '<SystemDir>'\n",
+        {"HKEY_CURRENT_USER", "", system, "1 file goes where only an administrator may write"},
+        {"HKEY_CURRENT_USER", "executionLevel = 'asInvoker'", system, nullptr},
+        {"HKEY_LOCAL_MACHINE", "", "[[file]]\nsource = 'bin/x64.dll'\n" + system,
          "(SysWOW64), not System32, for 1 file: <SystemDir>\\tool.exe"},
-        {"32-bit product, system folder", "HKEY_LOCAL_MACHINE\\Software\\Example", "",
-         "C:\\Program Files\\Example",
-         "[[file]]\nsource = 'bin/tool.exe'\nfolder = '<SystemDir>'\n", nullptr},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+        SCOPED_TRACE(row.warning ? row.warning : row.top);
         Parts parts;
-        parts.registryKey = std::string("'") + row.registryKey + "'";
+        parts.registryKey = std::string("'") + row.registryKey + "\\Software\\Example'";
         parts.top = row.top;
-        parts.defaultFolder = std::string("'") + row.defaultFolder + "'";
         parts.files = row.files;
         Output result = Run(Manifest(parts), dir / "o.pkg");
         EXPECT_EQ(0, result.code) << result.err;
-        if (row.warning)
-            EXPECT_NE(std::string::npos, result.err.find(row.warning)) << result.err;
-        else
-            EXPECT_EQ(std::string::npos, result.err.find("warning")) << result.err;
+        EXPECT_EQ(row.warning != nullptr, result.err.find("warning") != std::string::npos);
+        EXPECT_NE(std::string::npos, result.err.find(row.warning ? row.warning : "")) << result.err;
     }
 }
 
