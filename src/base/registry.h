@@ -1,7 +1,6 @@
-// Reading one registry value: open the key, query the value, close the key, all in one call.
+// Reading a folder from the registry: open the key, query the value, close the key, all in one
+// call.
 #pragma once
-
-#include <cstddef>
 
 enum RegistryRoot {
     REGISTRY_LOCAL_MACHINE,
@@ -11,20 +10,25 @@ enum RegistryRoot {
 };
 
 enum RegistryRead {
-    REGISTRY_NO_KEY,    // the key did not open
-    REGISTRY_NO_VALUE,  // the key opened, the value is missing or longer than the buffer
-    REGISTRY_READ,      // the value's data is in the buffer, its byte count in *length
+    REGISTRY_NO_KEY,     // the key did not open
+    REGISTRY_NO_VALUE,   // the key opened, the value is missing
+    REGISTRY_NO_FOLDER,  // the value is there but gives no folder the program can use
+    REGISTRY_READ,       // the folder's text is in the buffer
 };
 
 // Registry access rights the program asks for.
 constexpr unsigned REGISTRY_KEY_READ = 0x20019;        // KEY_READ
 constexpr unsigned REGISTRY_KEY_QUERY_VALUE = 0x0001;  // KEY_QUERY_VALUE
+// Added to either: the 64-bit view, which a 32-bit program on 64-bit Windows does not see
+// otherwise (KEY_WOW64_64KEY; 32-bit Windows has one view and ignores it).
+constexpr unsigned REGISTRY_KEY_64_BIT_VIEW = 0x0100;
 
-// Opens `subKey` under `root` with `access`, reads `valueName` ("" for the default value)
-// straight into `buffer` with `capacity` as the size, and closes the key whatever the query
-// gave. The value's type is neither asked for nor examined. On REGISTRY_READ, `*length` is the
-// data's length in bytes (it may hold no NUL); on the other results `buffer` may have been
-// written but holds nothing to use.
-RegistryRead ReadRegistryValue(RegistryRoot root, const char* subKey, unsigned access,
-                               const char* valueName, char* buffer, std::size_t capacity,
-                               std::size_t* length);
+// Opens `subKey` under `root` with `access`, reads `valueName` ("" for the default value) and
+// closes the key whatever the query gave. The value is read as Windows keeps it, in Unicode, up
+// to its first NUL; a REG_EXPAND_SZ value has its environment references expanded. `folder`
+// (PATH_TEXT_SIZE bytes) gets it in the ANSI code page: the text itself where the code page can
+// spell it, else its short (8.3) form. REGISTRY_NO_FOLDER for a value that is longer than
+// PATH_TEXT_SIZE - 1 characters (also once expanded), is not a text, or can be spelt neither
+// way; `folder` then holds nothing to use, as on the other results but REGISTRY_READ.
+RegistryRead ReadRegistryFolder(RegistryRoot root, const char* subKey, unsigned access,
+                                const char* valueName, char* folder);

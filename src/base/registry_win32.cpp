@@ -1,6 +1,8 @@
 #include <windows.h>
 
 #include "base/registry.h"
+#include "base/system_path_win32.h"
+#include "base/text.h"
 
 static HKEY RootKey(RegistryRoot root) {
     switch (root) {
@@ -16,16 +18,42 @@ static HKEY RootKey(RegistryRoot root) {
     }
 }
 
-RegistryRead ReadRegistryValue(RegistryRoot root, const char* subKey, unsigned access,
-                               const char* valueName, char* buffer, std::size_t capacity,
-                               std::size_t* length) {
+RegistryRead ReadRegistryFolder(RegistryRoot root, const char* subKey, unsigned access,
+                                const char* valueName, char* folder) {
+    folder[0] = '\0';
+    // Read as Unicode: the ANSI query gives "?" for what the code page cannot spell (a
+    // per-user install under C:\Users\田中 on a Western system), a folder that does not exist.
+    // The names are the package's, in the ANSI code page, and converted as Windows would.
+    wchar_t wideKey[PATH_TEXT_SIZE], wideName[PATH_TEXT_SIZE];
+    if (!MultiByteToWideChar(CP_ACP, 0, subKey, -1, wideKey, PATH_TEXT_SIZE) ||
+        !MultiByteToWideChar(CP_ACP, 0, valueName, -1, wideName, PATH_TEXT_SIZE))
+        return REGISTRY_NO_KEY;
     HKEY key;
-    if (RegOpenKeyExA(RootKey(root), subKey, 0, access, &key) != ERROR_SUCCESS) return REGISTRY_NO_KEY;
-    DWORD size = static_cast<DWORD>(capacity);
-    LONG result = RegQueryValueExA(key, valueName, nullptr, nullptr,
-                                   reinterpret_cast<BYTE*>(buffer), &size);
+    if (RegOpenKeyExW(RootKey(root), wideKey, 0, access, &key) != ERROR_SUCCESS)
+        return REGISTRY_NO_KEY;
+    wchar_t value[PATH_TEXT_SIZE];
+    DWORD type = REG_NONE;
+    DWORD size = sizeof value;
+    LONG result =
+        RegQueryValueExW(key, wideName, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
     RegCloseKey(key);
-    if (result != ERROR_SUCCESS) return REGISTRY_NO_VALUE;
-    *length = size;
-    return REGISTRY_READ;
+    if (result == ERROR_FILE_NOT_FOUND) return REGISTRY_NO_VALUE;
+    // ERROR_MORE_DATA among them: a value too long is no folder, never "no value".
+    if (result != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ))
+        return REGISTRY_NO_FOLDER;
+    // The text ends at the first NUL or at the data's end; a buffer full without one cannot be
+    // terminated.
+    DWORD length = size / sizeof(wchar_t);
+    DWORD end = 0;
+    while (end < length && value[end] != L'\0') ++end;
+    if (end >= PATH_TEXT_SIZE) return REGISTRY_NO_FOLDER;
+    value[end] = L'\0';
+    if (type == REG_EXPAND_SZ) {
+        wchar_t expanded[PATH_TEXT_SIZE];
+        DWORD needed = ExpandEnvironmentStringsW(value, expanded, PATH_TEXT_SIZE);
+        if (needed == 0 || needed > PATH_TEXT_SIZE) return REGISTRY_NO_FOLDER;
+        return SystemPathToAnsi(expanded, folder) ? REGISTRY_READ : REGISTRY_NO_FOLDER;
+    }
+    return SystemPathToAnsi(value, folder) ? REGISTRY_READ : REGISTRY_NO_FOLDER;
 }

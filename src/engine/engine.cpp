@@ -130,7 +130,7 @@ void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunF
         }
         if (entry.flags & ENTRY_RUN_AFTER) AddRunAfter(runAfter, targetPath);
         const char* shortcutText = PackageText(image, entry.shortcutText);
-        if (shortcutText && shortcutText[0] != '\0') {
+        if (shortcutText && shortcutText[0] != '\0' && !g_stopping) {
             // The shortcut is made to the file in its place.
             FinishReplaces();
             ApplyShortcutSpecs(shortcutText, targetPath);
@@ -177,7 +177,8 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
         const float divisor = ProgressDivisor(totalBytes);
         int position = 0;
         const PackageEntry* entry;
-        for (std::int32_t i = 0; i < header.entryCount && GetPackageEntry(image, i, &entry); ++i) {
+        for (std::int32_t i = 0;
+             i < header.entryCount && !g_stopping && GetPackageEntry(image, i, &entry); ++i) {
             doneBytes += entry->size;
             if (i == header.entryCount - 1)
                 haveMoveTable = GetMoveTableOffset(image, *entry, &moveTable);
@@ -196,10 +197,11 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
     if (folders.inflater) CloseInflater(folders.inflater);
     FinishReplaces();
 
-    for (int k = 0; k < runAfter.count; ++k) RunAndWait(runAfter.paths[k].text);
+    // A run the dialog was closed on starts nothing more on the user's machine.
+    for (int k = 0; k < runAfter.count && !g_stopping; ++k) RunAndWait(runAfter.paths[k].text);
     FreeRunAfterList(&runAfter);
 
-    if (haveMoveTable) ApplyMoves(image, moveTable);
+    if (haveMoveTable && !g_stopping) ApplyMoves(image, moveTable);
 }
 
 void Complete(void* dialog) {
@@ -228,6 +230,8 @@ int ProgressPosition(std::uint32_t doneBytes, float divisor) {
     if (position >= 100.0) return 100;
     return static_cast<int>(position);
 }
+
+void StopRun() { g_stopping = 1; }
 
 int RunUpdate(void* dialog) {
     EnableUpdateButton(dialog, 0);

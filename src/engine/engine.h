@@ -11,6 +11,11 @@
 // disabled), or a listed application is running (its message shown, Update enabled again).
 int RunUpdate(void* dialog);
 
+// Asks a run in progress to end soon: no further entry is begun and no further staged copy
+// handed on, and shortcuts, run-after programs and moves are skipped; the replaces already
+// handed on finish. For the dialog closing mid-run.
+void StopRun();
+
 // Sets the dialog's progress bar (range 0 to 100) to `position`. Returns 1.
 int SetProgress(void* dialog, int position);
 

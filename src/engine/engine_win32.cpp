@@ -108,13 +108,20 @@ int GetTempFolder(char* folder) {
 
 namespace {
 
+// Whether access denied may pass for the step that got it. It does where another process
+// holds an existing file with delete sharing refused (a scanner on the target or the staged
+// copy); it does not where it is the answer of the folder or of the file's permissions.
+enum AccessDenied { DENIED_FOR_GOOD, DENIED_FOR_A_MOMENT };
+
 // 1 when the step that failed with `error` is worth trying again: another process (a virus
 // scanner, the indexer, a backup agent) may hold the file for a moment. The wait is taken
-// from the entry's budget; 0 when the failure is of another kind or the time is spent.
-int WaitToRetry(DWORD error, RetryBudget* retry) {
+// from the entry's budget; 0 when the failure is of another kind, the time is spent or the
+// dialog has closed.
+int WaitToRetry(DWORD error, RetryBudget* retry, AccessDenied denied = DENIED_FOR_GOOD) {
     if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION &&
-        error != ERROR_ACCESS_DENIED)
+        (error != ERROR_ACCESS_DENIED || denied != DENIED_FOR_A_MOMENT))
         return 0;
+    if (g_stopping) return 0;
     DWORD delay = NextRetryDelay(retry);
     if (delay == 0) return 0;
     Sleep(delay);
@@ -134,6 +141,7 @@ HANDLE CreateUniqueFile(const char* folder, const char* prefix, DWORD access, DW
                         DWORD attributes, char* name, RetryBudget* retry) {
     // Started from the clock, as GetTempFileNameA starts, so that runs seldom meet.
     InterlockedCompareExchange(&g_unique, static_cast<LONG>(GetTickCount() & 0xFFFF), 0);
+    DWORD previous = ERROR_SUCCESS;
     for (int attempt = 0; attempt < 0x10000; ++attempt) {
         unsigned unique = static_cast<unsigned>(InterlockedIncrement(&g_unique)) & 0xFFFF;
         if (unique == 0) continue;
@@ -142,10 +150,13 @@ HANDLE CreateUniqueFile(const char* folder, const char* prefix, DWORD access, DW
         HANDLE file = CreateFileA(name, access, share, nullptr, CREATE_NEW, attributes, nullptr);
         if (file != INVALID_HANDLE_VALUE) return file;
         DWORD error = GetLastError();
-        // A name still held by a file being deleted answers "access denied": the next name
-        // is tried after the wait.
+        // A fresh name answers "access denied" for a moment only while a file of that name is
+        // still being deleted, so the next name is tried at once; a second one in a row is the
+        // folder's own answer (no right to add files there), which no wait changes.
+        if (error == ERROR_ACCESS_DENIED && previous == ERROR_ACCESS_DENIED) break;
+        previous = error;
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS &&
-            !WaitToRetry(error, retry))
+            error != ERROR_ACCESS_DENIED && !WaitToRetry(error, retry))
             break;
     }
     name[0] = '\0';
@@ -159,10 +170,22 @@ int IsPlainFile(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
            !(info->dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
 }
 
-// Writes all of `data` at the file's current position; 1 only when every byte went.
+// Very large single writes fail on network shares and 32-bit kernels
+// (ERROR_NO_SYSTEM_RESOURCES), so data goes in pieces of this many bytes.
+constexpr std::uint32_t WRITE_PIECE = 4u << 20;
+
+// Writes all of `data` at the file's current position; 1 only when every byte went. A staged
+// copy stops half-way when the dialog closes: it will not take the target's place anyway.
 int WriteAll(HANDLE file, const void* data, std::uint32_t size) {
-    DWORD written = 0;
-    return WriteFile(file, data, size, &written, nullptr) && written == size;
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    std::uint32_t done = 0;
+    do {
+        DWORD piece = size - done < WRITE_PIECE ? size - done : WRITE_PIECE;
+        DWORD written = 0;
+        if (!WriteFile(file, bytes + done, piece, &written, nullptr) || written != piece) return 0;
+        done += piece;
+    } while (done < size && !g_stopping);
+    return done == size;
 }
 
 // Writes `data` as the whole of the new file and closes it; 1 only when all of it went.
@@ -189,40 +212,53 @@ int HoldsExactly(HANDLE file, const void* data, std::uint32_t size) {
 // read-only is refused earlier.
 constexpr DWORD KEPT_ATTRIBUTES = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
-// The installed file's security descriptor (its DACL) when it has an entry of its own or is
-// protected from its folder's; null when it only inherits what the staged copy beside it
-// inherits anyway. It is read into `room` when it fits, else into a block of its own, to be
-// freed with LocalFree when it is not `room`.
-PSECURITY_DESCRIPTOR ExplicitSecurity(const char* target, void* room, DWORD roomSize) {
-    PSECURITY_DESCRIPTOR descriptor = room;
+// Reads the installed file's security descriptor (its DACL) into `room` when it fits, else
+// into a block of its own, to be freed with LocalFree when it is not `room`. Null, with the
+// reason as the last error, when it cannot be read.
+PSECURITY_DESCRIPTOR ReadSecurity(const char* target, void* room, DWORD roomSize) {
     DWORD needed = 0;
-    if (!GetFileSecurityA(target, DACL_SECURITY_INFORMATION, descriptor, roomSize, &needed)) {
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0) return nullptr;
-        descriptor = LocalAlloc(LMEM_FIXED, needed);
-        if (!descriptor) return nullptr;
-        if (!GetFileSecurityA(target, DACL_SECURITY_INFORMATION, descriptor, needed, &needed)) {
-            LocalFree(descriptor);
-            return nullptr;
-        }
-    }
+    if (GetFileSecurityA(target, DACL_SECURITY_INFORMATION, room, roomSize, &needed)) return room;
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return nullptr;
+    PSECURITY_DESCRIPTOR descriptor = LocalAlloc(LMEM_FIXED, needed);
+    if (!descriptor) return nullptr;
+    if (GetFileSecurityA(target, DACL_SECURITY_INFORMATION, descriptor, needed, &needed))
+        return descriptor;
+    DWORD error = GetLastError();
+    LocalFree(descriptor);
+    SetLastError(error);
+    return nullptr;
+}
+
+// What the staged copy must be given of the installed file's permissions: in `*security` the
+// descriptor when it has an entry of its own or is protected from its folder's (freed with
+// LocalFree when it is not `room`), null when it only inherits what the copy beside it inherits
+// anyway or the file system keeps none.
+PermissionsOfTarget TargetPermissions(const char* target, void* room, DWORD roomSize,
+                                      PSECURITY_DESCRIPTOR* security) {
+    *security = ReadSecurity(target, room, roomSize);
+    DWORD error = *security ? ERROR_SUCCESS : GetLastError();
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     BOOL present = FALSE, defaulted = FALSE;
     PACL acl = nullptr;
-    int own = 0;
-    if (GetSecurityDescriptorControl(descriptor, &control, &revision) &&
-        GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted) && present) {
+    int read = 0, own = 0;
+    if (*security && GetSecurityDescriptorControl(*security, &control, &revision) &&
+        GetSecurityDescriptorDacl(*security, &present, &acl, &defaulted)) {
+        read = 1;
         // No DACL at all (everyone has every right) is the installer's choice too.
-        own = (control & SE_DACL_PROTECTED) != 0 || !acl;
-        for (DWORD i = 0; !own && i < acl->AceCount; ++i) {
+        if (present) own = (control & SE_DACL_PROTECTED) != 0 || !acl;
+        for (DWORD i = 0; present && !own && i < acl->AceCount; ++i) {
             ACE_HEADER* ace = nullptr;
-            own =
-                !GetAce(acl, i, reinterpret_cast<void**>(&ace)) || !(ace->AceFlags & INHERITED_ACE);
+            if (!GetAce(acl, i, reinterpret_cast<void**>(&ace))) read = 0;
+            own = !read || !(ace->AceFlags & INHERITED_ACE);
         }
     }
-    if (own) return descriptor;
-    if (descriptor != room) LocalFree(descriptor);
-    return nullptr;
+    PermissionsOfTarget decided = DecidePermissions(read, error, own);
+    if (decided != PERMISSIONS_COPIED && *security) {
+        if (*security != room) LocalFree(*security);
+        *security = nullptr;
+    }
+    return decided;
 }
 
 }  // namespace
@@ -282,17 +318,43 @@ struct Replace {
 Replace g_replaces[REPLACES_IN_FLIGHT];
 HANDLE g_freeReplaces = nullptr;  // a semaphore: how many of g_replaces are free
 
+// The staged copy the worker is writing, while g_writingStaged is 1: with the busy replaces,
+// what a run ended by the dialog may still have to remove.
+char g_writing[PATH_TEXT_SIZE];
+volatile LONG g_writingStaged = 0;
+
+// Removes a staged copy another thread may still hold open: at the next restart then.
+void RemoveStagedNow(const char* staged) {
+    if (!DeleteFileA(staged) && GetLastError() != ERROR_FILE_NOT_FOUND)
+        MoveFileExA(staged, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
 // Removes a staged copy that did not take the target's place.
 void RemoveStaged(const char* staged, RetryBudget* retry) {
     while (!DeleteFileA(staged)) {
         DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND) return;
-        if (!WaitToRetry(error, retry)) {
+        // The run made the copy, so it may delete it: a refusal is a scanner holding it.
+        if (!WaitToRetry(error, retry, DENIED_FOR_A_MOMENT)) {
             // Still held: gone at the next restart rather than left in the product's folder.
             MoveFileExA(staged, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
             return;
         }
     }
+}
+
+// Why a rename over `target` was refused with access denied: DENIED_FOR_A_MOMENT while another
+// process holds it with delete sharing refused, DENIED_FOR_GOOD where the account may not
+// remove it at all (its permissions, a file Windows protects).
+AccessDenied WhyRenameDenied(const char* target) {
+    HANDLE file =
+        CreateFileA(target, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return DENIED_FOR_A_MOMENT;
+    }
+    return GetLastError() == ERROR_ACCESS_DENIED ? DENIED_FOR_GOOD : DENIED_FOR_A_MOMENT;
 }
 
 // Flushes, closes and renames the staged copy over the target; on failure removes the copy.
@@ -301,13 +363,16 @@ void CompleteReplace(HANDLE file, const char* staged, const char* target, RetryB
 #ifndef TIDEWELL_BENCH_NO_FLUSH
     // The data must be on the disk before the rename is: NTFS may commit the rename first, and
     // a power cut would then leave a target of the right size full of zeros.
-    ready = FlushFileBuffers(file);
+    if (!FlushFileBuffers(file)) ready = FlushFailureAllowsRename(GetLastError());
 #endif
     ready = CloseHandle(file) && ready;
     // The staged copy counts as well: a scanner opens a file the moment it is closed.
     while (ready &&
-           !MoveFileExA(staged, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        ready = WaitToRetry(GetLastError(), retry);
+           !MoveFileExA(staged, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DWORD error = GetLastError();
+        ready = WaitToRetry(
+            error, retry, error == ERROR_ACCESS_DENIED ? WhyRenameDenied(target) : DENIED_FOR_GOOD);
+    }
     if (!ready) RemoveStaged(staged, retry);
 }
 
@@ -353,6 +418,12 @@ void StartCompleteReplace(HANDLE file, const char* staged, const char* target, R
 
 }  // namespace
 
+void RemoveUnfinishedStaged() {
+    if (g_writingStaged) RemoveStagedNow(g_writing);
+    for (const Replace& replace : g_replaces)
+        if (replace.busy) RemoveStagedNow(replace.staged);
+}
+
 void FinishReplaces() {
     if (!g_freeReplaces) return;
     // Every slot taken back means every replace handed off has finished.
@@ -372,18 +443,23 @@ int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target,
     WaitForReplaceOf(target);
 
     // Windows refuses to delete or overwrite a read-only file; the rename must not be the
-    // one way around that (Wine's rename allows it).
+    // one way around that (Wine's rename allows it). A folder at the target is never replaced:
+    // the rename's access denied for it would only be waited for.
     DWORD attributes = GetFileAttributesA(target);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return 0;
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+        return 0;
+    if (g_stopping) return 0;
 
     // What Windows kept on the installed file goes onto the copy before it takes its place:
     // the rename would otherwise leave the new file with the folder's defaults.
     DWORD keep = attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes & KEPT_ATTRIBUTES;
     // DWORD-aligned, as a security descriptor must be.
     DWORD room[256];
-    PSECURITY_DESCRIPTOR security = attributes == INVALID_FILE_ATTRIBUTES
-                                        ? nullptr
-                                        : ExplicitSecurity(target, room, sizeof room);
+    PSECURITY_DESCRIPTOR security = nullptr;
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        TargetPermissions(target, room, sizeof room, &security) == PERMISSIONS_UNREADABLE)
+        return 0;
 
     char staged[PATH_TEXT_SIZE];
     HANDLE file = CreateUniqueFile(folder, "twn", GENERIC_WRITE | WRITE_DAC, 0,
@@ -392,16 +468,21 @@ int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target,
         if (security && security != room) LocalFree(security);
         return 0;
     }
+    lstrcpynA(g_writing, staged, PATH_TEXT_SIZE);
+    InterlockedExchange(&g_writingStaged, 1);
     int ready = WriteAll(file, data, size);
     if (ready && security)
         ready = SetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, security);
     if (security && security != room) LocalFree(security);
-    if (!ready) {
+    // A copy whole only after the dialog closed is not handed on: the run is ending.
+    if (!ready || g_stopping) {
         CloseHandle(file);
         RemoveStaged(staged, retry);
+        InterlockedExchange(&g_writingStaged, 0);
         return 0;
     }
     StartCompleteReplace(file, staged, target, retry);
+    InterlockedExchange(&g_writingStaged, 0);
     return 1;
 }
 

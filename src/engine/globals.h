@@ -1,6 +1,8 @@
 // The program's globals that the apply run shares with start-up and the dialog.
 #pragma once
 
+#include <atomic>
+
 // Module instance handle (HINSTANCE): written once at start-up, then only read. The package and
 // the finish text are resources of this module.
 extern void* g_instance;
@@ -8,3 +10,7 @@ extern void* g_instance;
 // 1 once the package has been applied. Written only by the worker, in the completion, before
 // the Update button is enabled again; read by the dialog when that button is pressed.
 extern int g_done;
+
+// 1 once the dialog has closed while a run may be in progress: the run ends at its next step
+// (StopRun). Written by the dialog's thread, read by the worker and the thread pool.
+extern std::atomic<int> g_stopping;

@@ -5,6 +5,11 @@ namespace {
 constexpr std::uint32_t FIRST_DELAY_MS = 15;
 constexpr std::uint32_t LONGEST_DELAY_MS = 400;
 
+// The file system has no such thing at all, rather than refusing it to us.
+int FileSystemLacksIt(std::uint32_t error) {
+    return error == FILE_ERROR_INVALID_FUNCTION || error == FILE_ERROR_NOT_SUPPORTED;
+}
+
 }  // namespace
 
 void StartRetryBudget(RetryBudget* budget) {
@@ -22,3 +27,10 @@ std::uint32_t NextRetryDelay(RetryBudget* budget) {
     ++budget->tries;
     return delay;
 }
+
+PermissionsOfTarget DecidePermissions(int read, std::uint32_t error, int ownEntries) {
+    if (read) return ownEntries ? PERMISSIONS_COPIED : PERMISSIONS_INHERITED;
+    return FileSystemLacksIt(error) ? PERMISSIONS_INHERITED : PERMISSIONS_UNREADABLE;
+}
+
+int FlushFailureAllowsRename(std::uint32_t error) { return FileSystemLacksIt(error); }

@@ -6,3 +6,8 @@
 // Thread procedure: runs RunUpdate on the dialog window `dialog` and ends the thread with
 // exit code 0, whatever the run gave.
 DWORD WINAPI UpdateWorker(LPVOID dialog);
+
+// For a run the dialog was closed on, once the worker has had its time to end (StopRun): the
+// staged copies not yet renamed or removed are deleted, or, where a thread still holds one,
+// deleted at the next restart.
+void RemoveUnfinishedStaged();

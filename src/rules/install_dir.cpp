@@ -28,6 +28,15 @@ const RootName& ChooseRoot(const char* registryKey) {
     return NO_ROOT_NAME;
 }
 
+// "X:\..." or "\\server\...": a bare drive ("C:") or a relative path would be resolved
+// against the current folder.
+int IsAbsoluteFolder(const char* folder) {
+    char drive = static_cast<char>(folder[0] | 0x20);
+    if (drive >= 'a' && drive <= 'z' && folder[1] == ':')
+        return folder[2] == '\\' || folder[2] == '/';
+    return folder[0] == '\\' && folder[1] == '\\' && folder[2] != '\0';
+}
+
 int UseDefaultFolder(const char* defaultFolder, char* installDir) {
     if (defaultFolder != nullptr && TextCopy(installDir, PATH_TEXT_SIZE, defaultFolder)) return 1;
     installDir[0] = '\0';
@@ -52,22 +61,20 @@ int ResolveInstallDir(const PackageImage& image, const PackageHeader& header, ch
         subKey = registryKey + root.subKeyStart;
 
     char value[PATH_TEXT_SIZE];
-    std::size_t length = 0;
-    RegistryRead read = ReadRegistryValue(root.root, subKey, REGISTRY_KEY_READ, valueName, value,
-                                          sizeof value, &length);
-    if (read != REGISTRY_READ || length == 0) return UseDefaultFolder(defaultFolder, installDir);
+    RegistryRead read = ReadRegistryFolder(root.root, subKey, REGISTRY_KEY_READ, valueName, value);
+    // A 64-bit product's installer records its folder where a 32-bit program on 64-bit Windows
+    // does not look by default. The 32-bit view stays first, so a package that found its folder
+    // there finds the same one.
+    if (read == REGISTRY_NO_KEY || read == REGISTRY_NO_VALUE)
+        read = ReadRegistryFolder(root.root, subKey, REGISTRY_KEY_READ | REGISTRY_KEY_64_BIT_VIEW,
+                                  valueName, value);
+    if (read == REGISTRY_NO_KEY || read == REGISTRY_NO_VALUE)
+        return UseDefaultFolder(defaultFolder, installDir);
 
-    // The text ends at the first zero byte or at the data's end; 260 bytes without a zero
-    // cannot be terminated in a path buffer.
-    if (length > sizeof value) length = sizeof value;
-    std::size_t textLength = TextLength(value, length);
-    if (textLength >= sizeof value) {
-        installDir[0] = '\0';
-        return 0;
-    }
-    value[textLength] = '\0';
-
-    if (subFolder == nullptr) {
+    // A value that names no folder, or one that is not absolute (which Windows would resolve
+    // against the current folder, where the program was downloaded), gives no install folder:
+    // the default folder may be an older install elsewhere.
+    if (read != REGISTRY_READ || !IsAbsoluteFolder(value) || subFolder == nullptr) {
         installDir[0] = '\0';
         return 0;
     }

@@ -61,26 +61,18 @@ const char MAP_GROUPS_KEY[] =
     ".DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\GrpConv\\MapGroups";
 const char QUICK_LAUNCH_SUFFIX[] = "\\Microsoft\\Internet Explorer\\Quick Launch";
 
-// Reads a folder text from the registry into `folder` (PATH_TEXT_SIZE bytes). The value's
-// bytes need not end in a NUL; the text is what stands before the first NUL among them.
-// Returns REGISTRY_READ only for a non-empty text that is terminated inside the buffer, since
-// an empty folder would send a shortcut to the current drive's root.
+// Reads a folder from the registry into `folder` (PATH_TEXT_SIZE bytes). Returns
+// REGISTRY_READ only for a non-empty one, since an empty folder would send a shortcut to the
+// current drive's root; a value there that gives no folder counts as no value.
 RegistryRead ReadFolderValue(RegistryRoot root, const char* subKey, const char* valueName,
                              char* folder) {
-    std::size_t length = 0;
-    RegistryRead read = ReadRegistryValue(root, subKey, REGISTRY_KEY_QUERY_VALUE, valueName, folder,
-                                          PATH_TEXT_SIZE, &length);
-    if (read != REGISTRY_READ) {
-        folder[0] = '\0';
-        return read;
-    }
-    if (length > PATH_TEXT_SIZE) length = PATH_TEXT_SIZE;
-    std::size_t textLength = TextLength(folder, length);
-    if (textLength == PATH_TEXT_SIZE || textLength == 0) {
+    RegistryRead read =
+        ReadRegistryFolder(root, subKey, REGISTRY_KEY_QUERY_VALUE, valueName, folder);
+    if (read == REGISTRY_NO_KEY) return read;
+    if (read != REGISTRY_READ || folder[0] == '\0') {
         folder[0] = '\0';
         return REGISTRY_NO_VALUE;
     }
-    folder[textLength] = '\0';
     return REGISTRY_READ;
 }
 

@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "base/text.h"
+#include "engine/engine.h"
 #include "engine/globals.h"
 #include "engine/worker.h"
 #include "package/package.h"
@@ -19,6 +20,10 @@ HANDLE g_worker = nullptr;
 
 // How long a press waits for a worker that has given Update back but not yet ended.
 constexpr DWORD WORKER_END_WAIT_MS = 2000;
+
+// How long the program, its dialog closed mid-run, waits for the worker to stop and for the
+// replaces it handed on to finish (each flushes a staged copy, which waits for the disk).
+constexpr DWORD RUN_END_WAIT_MS = 5000;
 
 int IsWorkerAlive() { return g_worker && WaitForSingleObject(g_worker, 0) == WAIT_TIMEOUT; }
 
@@ -134,6 +139,13 @@ BOOL OnCommand(HWND dialog, WPARAM wParam) {
 }
 
 }  // namespace
+
+void EndWorker() {
+    if (!IsWorkerAlive()) return;
+    StopRun();
+    AwaitWorkerEnd(RUN_END_WAIT_MS);
+    RemoveUnfinishedStaged();
+}
 
 INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {

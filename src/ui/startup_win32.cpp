@@ -28,6 +28,9 @@ static void RegisterCommonControls() {
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    // An install folder or a shortcut on an empty removable drive must fail as a missing
+    // file does, without "There is no disk in the drive" boxes the user cannot answer well.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     int searchLimited = RestrictDllSearch();
     // The command line and the show state are not looked at: the package decides everything.
     if (!CheckSingleInstance()) return 0;
@@ -37,8 +40,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     g_done = 0;
     // A Unicode dialog: its texts keep every character of the template whatever the code page.
     DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_UPDATE), nullptr, UpdateDialogProc, 0);
-    CloseHandle(g_mutex);
-    // Ending the process also ends a worker that may still run; the apply run replaces each
+    // Closed mid-run: the staged copies in flight are finished or taken away before the end.
+    // Ending the process then ends a worker that may still run; the apply run replaces each
     // target in one step, so that never leaves a file half written.
+    EndWorker();
+    CloseHandle(g_mutex);
     return 0;
 }

@@ -11,3 +11,7 @@ int CheckSingleInstance();
 
 // The dialog procedure of IDD_UPDATE: WM_INITDIALOG and WM_COMMAND, FALSE for the rest.
 INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// After the dialog has closed: a run still in progress is stopped, given a bounded time to
+// finish the replaces it handed on, and the staged copies it leaves are removed.
+void EndWorker();

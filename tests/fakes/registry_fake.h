@@ -1,4 +1,4 @@
-// Host stand-in for the registry: values set by a test, read through ReadRegistryValue.
+// Host stand-in for the registry: values set by a test, read through ReadRegistryFolder.
 #pragma once
 
 #include <string>
@@ -15,11 +15,14 @@ struct FakeRegistryOpen {
 
 // Clears every key, value and recorded read.
 void FakeRegistryReset();
-// Makes the key exist (without values).
-void FakeRegistryAddKey(RegistryRoot root, const std::string& subKey);
-// Sets a value's raw data; the key is created. Key and value names match without regard to
-// ASCII case, as in the real registry.
+// Makes the key exist (without values), in the 32-bit view or, with `view64`, the 64-bit one.
+void FakeRegistryAddKey(RegistryRoot root, const std::string& subKey, bool view64 = false);
+// Sets a value's data as the program's code page spells it, the key created. It reads as the
+// real side reads a text: up to its first NUL byte; data longer than the buffer, or filling it
+// without a NUL, is no folder. Key and value names match without regard to ASCII case, as in
+// the real registry.
 void FakeRegistrySetValue(RegistryRoot root, const std::string& subKey,
-                          const std::string& valueName, const std::string& data);
-// Every ReadRegistryValue call since the last reset, in order.
+                          const std::string& valueName, const std::string& data,
+                          bool view64 = false);
+// Every ReadRegistryFolder call since the last reset, in order.
 const std::vector<FakeRegistryOpen>& FakeRegistryReads();

@@ -119,6 +119,42 @@ int CompressEntries(WriterPackage* package, const BuildOptions& options,
     return 1;
 }
 
+// 1 when `data` is a Windows program or DLL for a 64-bit machine (x64, ARM64, Itanium).
+bool Is64BitImage(const std::vector<unsigned char>& data) {
+    auto at = [&](std::size_t offset, int bytes) {
+        std::uint32_t value = 0;
+        for (int k = bytes - 1; k >= 0; --k) value = (value << 8) | data[offset + k];
+        return value;
+    };
+    if (data.size() < 0x40 || data[0] != 'M' || data[1] != 'Z') return false;
+    std::uint32_t pe = at(0x3C, 4);
+    if (pe > data.size() - 6 || at(pe, 4) != 0x00004550) return false;
+    std::uint32_t machine = at(pe + 4, 2);
+    return machine == 0x8664 || machine == 0xAA64 || machine == 0x0200;
+}
+
+// The update program is 32-bit: on 64-bit Windows <SystemDir> is SysWOW64, never the System32
+// a 64-bit product's files belong in. A product is taken as 64-bit when it ships a 64-bit
+// program or DLL.
+std::string SystemDirOf64BitProduct(const WriterPackage& package, int codePage) {
+    const WriterEntry* program = nullptr;
+    std::string named;
+    std::size_t count = 0;
+    for (const WriterEntry& entry : package.entries) {
+        if (!program && Is64BitImage(entry.data)) program = &entry;
+        if (FilePlaceholderOf(entry.folder.c_str()) != 2) continue;
+        if (++count <= 5)
+            named += (count > 1 ? ", " : "") + DecodeText(entry.folder, codePage) + "\\" +
+                     DecodeText(entry.fileName, codePage);
+    }
+    if (!program || count == 0) return "";
+    if (count > 5) named += " and " + std::to_string(count - 5) + " more";
+    return "the product is 64-bit (" + DecodeText(program->fileName, codePage) +
+           " is a 64-bit image), but the update program is 32-bit: on 64-bit Windows "
+           "<SystemDir> is the 32-bit system folder (SysWOW64), not System32, for " +
+           Count(count, "file") + ": " + named;
+}
+
 }  // namespace
 
 int BuildPackageBytes(const BuildOptions& options, ManifestResult* manifest,
@@ -160,6 +196,19 @@ int BuildPackageBytes(const BuildOptions& options, ManifestResult* manifest,
                      error.c_str());
         return EXIT_FAULT;
     }
+    std::vector<std::string> warnings = {
+        SystemDirOf64BitProduct(manifest->package, manifest->codePage)};
+    if (manifest->executionLevel.empty()) {
+        std::vector<EntryPlace> places;
+        for (const WriterEntry& entry : manifest->package.entries)
+            places.push_back({entry.folder, entry.fileName});
+        warnings.push_back(AsInvokerWarning(manifest->package.registryKey,
+                                            manifest->package.defaultFolder, places,
+                                            manifest->codePage));
+    }
+    for (const std::string& warning : warnings)
+        if (!warning.empty())
+            std::fprintf(err, "%s: warning: %s\n", options.manifest.c_str(), warning.c_str());
     return 0;
 }
 

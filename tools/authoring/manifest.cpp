@@ -228,6 +228,57 @@ std::string Lower(std::string text) {
     return text;
 }
 
+// The upper case of `c` as Windows' file systems take it, for the letters of the code pages a
+// manifest may name: Latin, Greek, Cyrillic and the full-width Latin letters.
+char32_t UpperOf(char32_t c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) ||
+        (c >= 0x3B1 && c <= 0x3CB && c != 0x3C2) || (c >= 0x430 && c <= 0x44F) ||
+        (c >= 0xFF41 && c <= 0xFF5A))
+        return c - 0x20;
+    if (c >= 0x450 && c <= 0x45F) return c - 0x50;
+    if (c == 0xFF) return 0x178;
+    if (c == 0x3AC) return 0x386;
+    if (c >= 0x3AD && c <= 0x3AF) return c - 0x25;
+    if (c == 0x3CC) return 0x38C;
+    if (c == 0x3CD || c == 0x3CE) return c - 0x3F;
+    // Latin Extended-A: upper and lower side by side, the upper one first.
+    if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) return c & ~1u;
+    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return c - ((c & 1u) ? 0 : 1);
+    return c;
+}
+
+// A target as Windows compares names: character by character without regard to case. Not by
+// byte: in code pages 932, 936 and 950 a second byte 0x41-0x5A is part of another character
+// (セ is 83 5A, ホ 83 7A).
+std::string FoldedName(const std::string& bytes, int codePage) {
+    std::string text = DecodeText(bytes, codePage), folded;
+    for (std::size_t i = 0; i < text.size();) {
+        unsigned char lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        if (i + length > text.size()) length = text.size() - i;
+        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) c = (c << 6) | (text[i + k] & 0x3F);
+        i += length;
+        c = UpperOf(c);
+        if (c < 0x80) {
+            folded += static_cast<char>(c);
+        } else if (c < 0x800) {
+            folded += static_cast<char>(0xC0 | (c >> 6));
+            folded += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            folded += static_cast<char>(0xE0 | (c >> 12));
+            folded += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            folded += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            folded += static_cast<char>(0xF0 | (c >> 18));
+            folded += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            folded += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            folded += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return folded;
+}
+
 void ReadHeader(Reader& in, const toml::table& root, WriterPackage* package) {
     struct Field {
         const char* key;
@@ -386,7 +437,7 @@ void ReadFiles(Reader& in, const toml::table& root, const fs::path& base, Writer
     if (!files) return;
     int runAfter = 0;
     const toml::node* seventeenth = nullptr;
-    std::map<std::string, std::string> targets;  // lower-case target: the file that has it
+    std::map<std::string, std::string> targets;  // folded target: the file that has it
     for (std::size_t i = 0; i < files->size(); ++i) {
         const toml::table& table = *files->get(i)->as_table();
         std::string where = "file " + std::to_string(i + 1) + ": ";
@@ -441,7 +492,7 @@ void ReadFiles(Reader& in, const toml::table& root, const fs::path& base, Writer
                                        "over " +
                                        std::to_string(PATH_TEXT_SIZE - 1) + " characters");
             } else {
-                auto [other, fresh] = targets.emplace(Lower(target), where);
+                auto [other, fresh] = targets.emplace(FoldedName(target, in.codePage), where);
                 if (!fresh)
                     in.Fault(at, where + "the same target as " +
                                      other->second.substr(0, other->second.size() - 2) + ", " +

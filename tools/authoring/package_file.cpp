@@ -245,3 +245,46 @@ std::string Count(std::uint64_t count, const std::string& singular, const std::s
             : plural.empty() ? singular + "s"
                              : plural);
 }
+
+namespace {
+
+// The folders of a machine that only an administrator may write to.
+bool IsMachineWideFolder(const std::string& folder) {
+    if (folder.size() < 3 || folder[1] != ':' || folder[2] != '\\') return false;
+    for (const char* name : {"Program Files", "ProgramData", "Windows", "WINNT"}) {
+        std::size_t length = std::strlen(name);
+        if (folder.size() >= 3 + length && BeginsWithName(folder.c_str() + 3, name) &&
+            (folder.size() == 3 + length || folder[3 + length] == '\\' ||
+             folder[3 + length] == ' '))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string AsInvokerWarning(const std::string& registryKey, const std::string& defaultFolder,
+                             const std::vector<EntryPlace>& entries, int codePage) {
+    if (!BeginsWithName(registryKey.c_str(), "HKEY_CURRENT_USER\\")) return "";
+    std::string named;
+    std::size_t count = 0;
+    for (const EntryPlace& entry : entries) {
+        int placeholder = FilePlaceholderOf(entry.folder.c_str());
+        if (placeholder < 0 || (placeholder == 0 && !IsMachineWideFolder(defaultFolder))) continue;
+        if (++count <= 5)
+            named += (count > 1 ? ", " : "") + DecodeText(entry.folder, codePage) + "\\" +
+                     DecodeText(entry.fileName, codePage);
+    }
+    if (count == 0) return "";
+    if (count > 5) named += " and " + std::to_string(count - 5) + " more";
+    return "the patch program will run as the invoking user (asInvoker: registryKey is under "
+           "HKEY_CURRENT_USER), but " +
+           Count(count, "file goes", "files go") +
+           " where only an administrator may write (<SystemDir>, <WindowsDir>, or a "
+           "defaultFolder in Program Files, ProgramData or Windows): " +
+           named +
+           "; a standard user's run leaves them unchanged. Set executionLevel = "
+           "'requireAdministrator' (or 'highestAvailable') in the manifest and make the program "
+           "from the manifest (a package alone always takes the level from registryKey), or "
+           "set executionLevel = 'asInvoker' if these files are meant to stay for such users";
+}

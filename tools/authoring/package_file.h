@@ -75,5 +75,19 @@ enum class NameKind { File, Folder, Absolute, Relative, Shortcut };
 // a missing separator after a placeholder or tag. "" when it can.
 std::string NameFault(const std::string& text, int codePage, NameKind kind);
 
+// One entry's folder and file name, in the target machines' code page.
+struct EntryPlace {
+    std::string folder;
+    std::string fileName;
+};
+
+// Why a patch program that runs as the invoking user (asInvoker, chosen from an
+// HKEY_CURRENT_USER `registryKey`) fails for a standard user: the entries that go where only an
+// administrator writes (<SystemDir>, <WindowsDir>, <InstallDir> with a `defaultFolder` in
+// Program Files, ProgramData or Windows), named, with how to choose the level. "" when the
+// level is not chosen so or no entry goes there.
+std::string AsInvokerWarning(const std::string& registryKey, const std::string& defaultFolder,
+                             const std::vector<EntryPlace>& entries, int codePage);
+
 // "1 file", "2 files"; `plural` for irregular ones.
 std::string Count(std::uint64_t count, const std::string& singular, const std::string& plural = "");

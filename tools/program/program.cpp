@@ -47,6 +47,28 @@ std::string LevelForRegistryRoot(const std::vector<unsigned char>& package) {
     return "requireAdministrator";
 }
 
+// A package given as it is has no manifest to say its level: the registry key's root chooses
+// it, and `build` has not warned about it.
+void WarnOfAsInvoker(const std::string& path, const std::vector<unsigned char>& package,
+                     std::FILE* err) {
+    PackageImage image{package.data(), static_cast<std::uint32_t>(package.size())};
+    const PackageHeader* header;
+    if (!GetPackageHeader(image, &header)) return;
+    const char* registryKey = PackageText(image, header->registryKey);
+    const char* defaultFolder = PackageText(image, header->defaultFolder);
+    std::vector<EntryPlace> places;
+    const PackageEntry* entry;
+    for (std::int32_t i = 0; i < header->entryCount && GetPackageEntry(image, i, &entry); ++i) {
+        const char* folder = PackageText(image, entry->folder);
+        const char* fileName = PackageText(image, entry->fileName);
+        if (folder && fileName) places.push_back({folder, fileName});
+    }
+    // The code page is not in the package; list and verify read it as 932 too.
+    std::string warning = AsInvokerWarning(registryKey ? registryKey : "",
+                                           defaultFolder ? defaultFolder : "", places, 932);
+    if (!warning.empty()) std::fprintf(err, "%s: warning: %s\n", path.c_str(), warning.c_str());
+}
+
 }  // namespace
 
 int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err) {
@@ -114,6 +136,7 @@ int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err) {
         }
         if (VerifyLoadedPackage(check, file, out, err) != 0) return EXIT_FAULT;
         package = std::move(file.bytes);
+        WarnOfAsInvoker(options.input, package, err);
     }
     if (level.empty()) level = LevelForRegistryRoot(package);
 

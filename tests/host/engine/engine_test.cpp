@@ -584,4 +584,15 @@ TEST(Retry, WaitsDoubleUpToACapAndStopAtTheBudget) {
     EXPECT_EQ(15u, NextRetryDelay(&budget)) << "the next entry starts afresh";
 }
 
+// Permissions that cannot be read must not become the folder's inherited ones; only a file
+// system that keeps none has nothing to lose.
+TEST(Permissions, UnreadableOnesKeepTheInstalledFile) {
+    EXPECT_EQ(PERMISSIONS_COPIED, DecidePermissions(1, 0, 1));
+    EXPECT_EQ(PERMISSIONS_INHERITED, DecidePermissions(1, 0, 0));
+    EXPECT_EQ(PERMISSIONS_INHERITED, DecidePermissions(0, FILE_ERROR_NOT_SUPPORTED, 0));
+    EXPECT_EQ(PERMISSIONS_INHERITED, DecidePermissions(0, FILE_ERROR_INVALID_FUNCTION, 1));
+    EXPECT_EQ(PERMISSIONS_UNREADABLE, DecidePermissions(0, 5, 0));  // access denied
+    EXPECT_EQ(PERMISSIONS_UNREADABLE, DecidePermissions(0, 0, 1));  // read, not understood
+}
+
 }  // namespace

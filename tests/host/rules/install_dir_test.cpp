@@ -101,7 +101,9 @@ struct ValueRow {
 };
 
 TEST(ResolveInstallDir, UsesTheValueOrDefaultFolder) {
-    const std::string longest(259, 'x');
+    // Absolute folders of 259 characters, and of 255 (259 with "\bin").
+    const std::string longest = "C:\\" + std::string(256, 'x');
+    const std::string shorter = "C:\\" + std::string(252, 'x');
     const ValueRow rows[] = {
         {"value", true, true, VALUE, "", 1, "C:\\Apps\\Example"},
         {"value and sub-folder", true, true, VALUE, "Bin", 1, "C:\\Apps\\Example\\Bin"},
@@ -111,21 +113,27 @@ TEST(ResolveInstallDir, UsesTheValueOrDefaultFolder) {
          "C:\\Apps\\Example\\Bin"},
         {"value ends at its first zero byte", true, true, std::string("C:\\A\0C:\\B\0", 10), "", 1,
          "C:\\A"},
-        {"unexpanded reference", true, true, std::string("%ProgramFiles%\\Example") + '\0', "", 1,
-         "%ProgramFiles%\\Example"},
-        {"empty text counts as found", true, true, std::string(1, '\0'), "", 1, ""},
-        {"empty text with sub-folder", true, true, std::string(1, '\0'), "Bin", 1, "\\Bin"},
-        {"0-byte value", true, true, "", "Bin", 1, "C:\\Default"},
+        {"server share", true, true, "\\\\server\\apps", "", 1, "\\\\server\\apps"},
+        {"forward slash after the drive", true, true, "d:/Apps", "", 1, "d:/Apps"},
+        // Never resolved against the current folder, nor replaced by the default folder.
+        {"unexpanded reference", true, true, std::string("%ProgramFiles%\\Example") + '\0', "", 0,
+         ""},
+        {"relative", true, true, "Apps\\Example", "", 0, ""},
+        {"bare drive", true, true, "C:", "Bin", 0, ""},
+        {"drive-relative", true, true, "C:Apps", "", 0, ""},
+        {"rooted without a drive", true, true, "\\Apps", "", 0, ""},
+        {"empty text", true, true, std::string(1, '\0'), "Bin", 0, ""},
+        {"0-byte value", true, true, "", "Bin", 0, ""},
         {"value missing", true, false, "", "Bin", 1, "C:\\Default"},
         {"key missing", false, false, "", "Bin", 1, "C:\\Default"},
-        {"more than 260 bytes", true, true, std::string(261, 'x'), "", 1, "C:\\Default"},
+        // Longer than the buffer (ERROR_MORE_DATA) is a value, not a missing one.
+        {"more than 260 bytes", true, true, std::string(261, 'x'), "", 0, ""},
         {"260 bytes with the zero last", true, true, longest + '\0', "", 1, longest},
-        {"260 bytes without a zero", true, true, std::string(260, 'x'), "", 0, ""},
+        {"260 bytes without a zero", true, true, longest + 'x', "", 0, ""},
         {"259 characters and a sub-folder", true, true, longest + '\0', "b", 0, ""},
-        {"exactly 259 with the sub-folder", true, true, std::string(255, 'x') + '\0', "bin", 1,
-         std::string(255, 'x') + "\\bin"},
-        {"one over 259 with the sub-folder", true, true, std::string(256, 'x') + '\0', "bin", 0,
-         ""},
+        {"exactly 259 with the sub-folder", true, true, shorter + '\0', "bin", 1,
+         shorter + "\\bin"},
+        {"one over 259 with the sub-folder", true, true, shorter + "x" + '\0', "bin", 0, ""},
     };
     for (const ValueRow& row : rows) {
         SCOPED_TRACE(row.name);
@@ -137,6 +145,38 @@ TEST(ResolveInstallDir, UsesTheValueOrDefaultFolder) {
         std::string installDir;
         EXPECT_EQ(row.result, Resolve(package, &installDir));
         EXPECT_EQ(row.installDir, installDir);
+    }
+}
+
+// The 32-bit view (where a 32-bit program on 64-bit Windows reads) first; the 64-bit view only
+// where the key or the value is missing there. "-": the key without the value; null: no key.
+TEST(ResolveInstallDir, ReadsThe64BitViewOnlyWhereThe32BitViewHasNoValue) {
+    const struct {
+        const char* views[2];
+        const char* installDir;  // "": no install folder
+        std::size_t reads;
+    } rows[] = {
+        {{"C:\\A32", nullptr}, "C:\\A32", 1}, {{"C:\\A32", "C:\\A64"}, "C:\\A32", 1},
+        {{nullptr, "C:\\A64"}, "C:\\A64", 2}, {{"-", "C:\\A64"}, "C:\\A64", 2},
+        {{"A32", "C:\\A64"}, "", 1},          {{nullptr, "-"}, "C:\\Default", 2},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.installDir);
+        FakeRegistryReset();
+        for (int view = 0; view < 2; ++view) {
+            if (!row.views[view]) continue;
+            FakeRegistryAddKey(REGISTRY_LOCAL_MACHINE, APP_KEY, view == 1);
+            if (std::string(row.views[view]) != "-")
+                FakeRegistrySetValue(REGISTRY_LOCAL_MACHINE, APP_KEY, "", row.views[view], view);
+        }
+        std::string installDir;
+        Resolve(HeaderImage("HKEY_LOCAL_MACHINE\\Software\\Example\\App", "", "", "C:\\Default"),
+                &installDir);
+        EXPECT_EQ(row.installDir, installDir);
+        ASSERT_EQ(row.reads, FakeRegistryReads().size());
+        EXPECT_EQ(REGISTRY_KEY_READ, FakeRegistryReads()[0].access);
+        if (row.reads == 2)
+            EXPECT_EQ(REGISTRY_KEY_READ | REGISTRY_KEY_64_BIT_VIEW, FakeRegistryReads()[1].access);
     }
 }
 

@@ -353,6 +353,67 @@ TEST_F(Build, SecondBytesThatAreBackslashesAreNoSeparators) {
     EXPECT_EQ("", result.err);
 }
 
+// Targets are one when Windows would take them for one: case folded by character, so a second
+// byte 0x41-0x5A (セ is 83 5A, ホ 83 7A) is no capital letter, while é and É are one name.
+TEST_F(Build, DuplicateTargetsAreFoundByCharacter) {
+    const struct {
+        const char* codePage;
+        const char* first;
+        const char* second;
+        bool same;
+    } rows[] = {
+        {"932", "セット.txt", "ホット.txt", false}, {"932", "ＡＢ.txt", "ａｂ.txt", true},
+        {"932", "Readme.TXT", "readme.txt", true},  {"1252", "Été.txt", "été.txt", true},
+        {"1250", "Łódź.txt", "łódź.txt", true},     {"1251", "Дом.txt", "дом.txt", true},
+        {"1253", "Άλφα.txt", "άλφα.txt", true},     {"936", "丄.txt", "乤.txt", false},
+        {"950", "乙.txt", "兀.txt", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.codePage) + " " + row.first);
+        Parts parts;
+        parts.codePage = row.codePage;
+        parts.title = "'Example'";
+        parts.apps = "";
+        parts.files = std::string("[[file]]\nsource = 'bin/tool.exe'\nfileName = '") + row.first +
+                      "'\n[[file]]\nsource = 'bin/tool.exe'\nfileName = '" + row.second + "'\n";
+        Output result = Run(Manifest(parts), dir / "o.pkg");
+        EXPECT_EQ(row.same ? EXIT_FAULT : 0, result.code) << result.err;
+        EXPECT_EQ(row.same, result.err.find("the same target") != std::string::npos) << result.err;
+    }
+}
+
+// A level chosen from an HKEY_CURRENT_USER key for files only an administrator may write, and a
+// 64-bit product's files in the 32-bit system folder, are named at build time.
+TEST_F(Build, WarnsOfFilesTheProgramCannotPutWhereMeant) {
+    std::string x64(0x200, '\0');
+    x64.replace(0, 2, "MZ");
+    x64[0x3C] = 0x40;
+    x64.replace(0x40, 6, std::string("PE\0\0\x64\x86", 6));
+    WriteFile(dir / "bin/x64.dll", x64);
+    const std::string system = "[[file]]\nsource = 'bin/tool.exe'\nfolder = '<SystemDir>'\n";
+    const struct {
+        const char* registryKey;
+        std::string top, files;
+        const char* warning;  // null: none
+    } rows[] = {
+        {"HKEY_CURRENT_USER", "", system, "1 file goes where only an administrator may write"},
+        {"HKEY_CURRENT_USER", "executionLevel = 'asInvoker'", system, nullptr},
+        {"HKEY_LOCAL_MACHINE", "", "[[file]]\nsource = 'bin/x64.dll'\n" + system,
+         "(SysWOW64), not System32, for 1 file: <SystemDir>\\tool.exe"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.warning ? row.warning : row.top);
+        Parts parts;
+        parts.registryKey = std::string("'") + row.registryKey + "\\Software\\Example'";
+        parts.top = row.top;
+        parts.files = row.files;
+        Output result = Run(Manifest(parts), dir / "o.pkg");
+        EXPECT_EQ(0, result.code) << result.err;
+        EXPECT_EQ(row.warning != nullptr, result.err.find("warning") != std::string::npos);
+        EXPECT_NE(std::string::npos, result.err.find(row.warning ? row.warning : "")) << result.err;
+    }
+}
+
 TEST(CodePage, EncodesStrictlyAndDecodesSafely) {
     struct Row {
         const char* text;

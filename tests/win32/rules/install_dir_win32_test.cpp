@@ -81,7 +81,9 @@ protected:
 
 TEST_F(InstallDirWin32Test, ReadsTheRealRegistry) {
     const std::string example = "C:\\Apps\\Example";
-    const std::string longest(259, 'x');
+    const std::string longest = "C:\\" + std::string(256, 'x');
+    const std::string shorter = "C:\\" + std::string(252, 'x');
+    SetEnvironmentVariableA("TidewellRulesTestRoot", "C:\\Apps");
     const char* const LM = "HKEY_LOCAL_MACHINE\\Software\\TidewellRulesTest\\App";
     const Row rows[] = {
         {"local machine", HKEY_LOCAL_MACHINE, APP_KEY, "Path", REG_SZ, Sz(example), LM, "Path", "",
@@ -104,16 +106,17 @@ TEST_F(InstallDirWin32Test, ReadsTheRealRegistry) {
          "HKEY_CURRENT_USER", ROOT_VALUE, "", 1, example},
         {"default value", HKEY_LOCAL_MACHINE, APP_KEY, "", REG_SZ, Sz(example), LM, "", "", 1,
          example},
-        {"expandable text left unexpanded", HKEY_LOCAL_MACHINE, APP_KEY, "Path", REG_EXPAND_SZ,
-         Sz("%ProgramFiles%\\Example"), LM, "Path", "", 1, "%ProgramFiles%\\Example"},
+        {"expandable text expanded", HKEY_LOCAL_MACHINE, APP_KEY, "Path", REG_EXPAND_SZ,
+         Sz("%TidewellRulesTestRoot%\\Example"), LM, "Path", "", 1, example},
+        {"plain text not expanded", HKEY_LOCAL_MACHINE, APP_KEY, "Path", REG_SZ,
+         Sz("%TidewellRulesTestRoot%\\Example"), LM, "Path", "", 0, ""},
         {"more than 260 bytes", HKEY_LOCAL_MACHINE, APP_KEY, "Path", REG_SZ,
-         Sz(std::string(300, 'x')), LM, "Path", "", 1, "C:\\Default"},
-        {"0-byte value", HKEY_LOCAL_MACHINE, APP_KEY, "Path", REG_SZ, "", LM, "Path", "Bin", 1,
-         "C:\\Default"},
-        {"1-byte empty text", HKEY_LOCAL_MACHINE, APP_KEY, "Path", REG_SZ, Sz(""), LM, "Path", "",
-         1, ""},
-        {"1-byte empty text and sub-folder", HKEY_LOCAL_MACHINE, APP_KEY, "Path", REG_SZ, Sz(""),
-         LM, "Path", "Bin", 1, "\\Bin"},
+         Sz("C:\\" + std::string(300, 'x')), LM, "Path", "", 0, ""},
+        {"not a text", HKEY_LOCAL_MACHINE, APP_KEY, "Path", REG_BINARY, Sz(example), LM, "Path", "",
+         0, ""},
+        {"0-byte value", HKEY_LOCAL_MACHINE, APP_KEY, "Path", REG_SZ, "", LM, "Path", "Bin", 0, ""},
+        {"relative", HKEY_LOCAL_MACHINE, APP_KEY, "Path", REG_SZ, Sz("Apps"), LM, "Path", "", 0,
+         ""},
         {"value ending in a backslash", HKEY_LOCAL_MACHINE, APP_KEY, "Path", REG_SZ,
          Sz(example + "\\"), LM, "Path", "Bin", 1, example + "\\\\Bin"},
         {"value missing", HKEY_LOCAL_MACHINE, APP_KEY, "Other", REG_SZ, Sz(example), LM, "Path",
@@ -122,12 +125,12 @@ TEST_F(InstallDirWin32Test, ReadsTheRealRegistry) {
          1, "C:\\Default"},
         {"260 bytes with the zero last", HKEY_LOCAL_MACHINE, APP_KEY, "Path", REG_SZ, Sz(longest),
          LM, "Path", "", 1, longest},
-        {"260 bytes without a zero", HKEY_LOCAL_MACHINE, APP_KEY, "Path", REG_BINARY,
-         std::string(260, 'x'), LM, "Path", "", 0, ""},
+        {"260 characters without a zero", HKEY_LOCAL_MACHINE, APP_KEY, "Path", REG_SZ,
+         longest + "x", LM, "Path", "", 0, ""},
         {"259 characters with the sub-folder", HKEY_LOCAL_MACHINE, APP_KEY, "Path", REG_SZ,
-         Sz(std::string(255, 'x')), LM, "Path", "bin", 1, std::string(255, 'x') + "\\bin"},
+         Sz(shorter), LM, "Path", "bin", 1, shorter + "\\bin"},
         {"260 characters with the sub-folder", HKEY_LOCAL_MACHINE, APP_KEY, "Path", REG_SZ,
-         Sz(std::string(256, 'x')), LM, "Path", "bin", 0, ""},
+         Sz(shorter + "x"), LM, "Path", "bin", 0, ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
