@@ -224,18 +224,16 @@ int SaveShellLink(const char* targetPath, const char* arguments, const char* lin
 
 // --- the registry: only the AppData shell folder, for Quick Launch
 
-RegistryRead ReadRegistryValue(RegistryRoot root, const char* subKey, unsigned,
-                               const char* valueName, char* buffer, std::size_t capacity,
-                               std::size_t* length) {
+RegistryRead ReadRegistryFolder(RegistryRoot root, const char* subKey, unsigned,
+                                const char* valueName, char* folder) {
     if (root != REGISTRY_CURRENT_USER ||
         std::strcmp(subKey,
                     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders") != 0 ||
         std::strcmp(valueName, "AppData") != 0)
         return REGISTRY_NO_KEY;
     const std::string& given = ThePlanPlatform().shellFolders[4];
-    std::string folder = given.empty() ? "<AppData>" : given;
-    if (folder.size() + 1 > capacity) return REGISTRY_NO_VALUE;
-    std::memcpy(buffer, folder.c_str(), folder.size() + 1);
-    *length = folder.size() + 1;
+    std::string text = given.empty() ? "<AppData>" : given;
+    if (text.size() + 1 > PATH_TEXT_SIZE) return REGISTRY_NO_FOLDER;
+    std::memcpy(folder, text.c_str(), text.size() + 1);
     return REGISTRY_READ;
 }
