@@ -5,6 +5,7 @@ install(TARGETS tidepack RUNTIME DESTINATION bin)
 include(${CMAKE_CURRENT_LIST_DIR}/shipped_program.cmake)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/cmake/deb/copyright DESTINATION licenses RENAME tidepack.txt)
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION licenses RENAME tidewell.txt)
 # The copyright files Debian ships with the sources and libraries linked in.
 set(licenses
     libdeflate ${TIDEWELL_LIBDEFLATE_SOURCE}/COPYING
