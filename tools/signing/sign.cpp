@@ -92,6 +92,26 @@ std::string SigningFault(const SignOptions& options, const RunResult& run) {
     if (has("private key was not found") || has("object not found"))
         return "no private key at " + options.keyUri +
                " on the token (p11tool --list-all or pkcs11-tool -O lists what it holds)";
+    if (has("key values mismatch") || has("KEY_VALUES_MISMATCH"))
+        return "the key " + key + " and the certificate " +
+               (token ? options.certChain : "in " + options.pkcs12) +
+               " do not belong together: give the certificate issued for this key";
+    if (has("unable to load certificate") || has("Failed to read certificate"))
+        return "cannot read the certificate " + (token ? options.certChain : options.pkcs12) +
+               ": give the signer's certificate chain as PEM";
+    if (has("could not load the shared library") || has("Failed to enumerate slots") ||
+        has("unable to load module"))
+        return "cannot load the PKCS#11 module " + options.pkcs11Module +
+               ": give the token maker's module (a .so file)";
+    if (has("engine \"pkcs11\"") && has("no such engine"))
+        return "OpenSSL has no PKCS#11 engine: install libengine-pkcs11-openssl";
+    // libcrypto's HTTP client: "...:received error:...:code=500, reason=Internal Server Error".
+    std::size_t refused = said.find("received error:");
+    std::size_t code = refused == std::string::npos ? refused : said.find("code=", refused);
+    if (!options.timestampUrl.empty() && code != std::string::npos)
+        return "the timestamp server " + options.timestampUrl + " refused the request (HTTP " +
+               said.substr(code + 5, said.find_first_not_of("0123456789", code + 5) - code - 5) +
+               ")";
     if (!options.timestampUrl.empty() && (has("HTTP failure") || has("Failed to get data from")))
         return "the timestamp server " + options.timestampUrl + " could not be reached";
     if (!options.timestampUrl.empty() && has("timestamping failed"))

@@ -241,7 +241,7 @@ TEST(CommandLine, Conventions) {
         std::string err;  // part of stderr ("" for none at all)
     } rows[] = {
         {"--help", 0, "usage: tidepack COMMAND", ""},
-        {"list --help", 0, "usage: tidepack COMMAND", ""},
+        {"list --help", 0, "usage: tidepack list [--install-dir DIR]", ""},
         {"--version", 0, "tidepack 1.", ""},
         {"", EXIT_USAGE, "", "no command given"},
         {"pack x", EXIT_USAGE, "", "unknown command 'pack'"},
@@ -298,6 +298,100 @@ TEST(CommandLine, Conventions) {
     EXPECT_EQ("a", ReadFile(dir / "new/a.txt"));
     EXPECT_NE(std::string::npos, ReadFile(m).find("versionText = '1'"));
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.pkg"));
+}
+
+// What a vendor sees for the mistakes a first trial made: each input, the one line that says
+// what to do.
+TEST(CommandLine, MessagesSayWhatToDo) {
+    TempDir dir;
+    const std::string header =
+        "codePage = 1252\ntitle = 't'\nversionText = '1'\nregistryKey = 'HKEY_CURRENT_USER\\X'\n"
+        "valueName = ''\ndefaultFolder = 'C:\\X'\n";
+    auto manifest = [&](const std::string& name, const std::string& files) {
+        WriteFile(dir / name, header + files);
+        return dir / name;
+    };
+    WriteFile(dir / "good.pkg", SamplePackage());
+    WriteFile(dir / "new/sub/a.txt", "a");
+    WriteFile(dir / "old/keep.txt", "k");
+    WriteFile(dir / "sjis.toml", "codePage = 932\ntitle = '\x8C\x76\x8E\x5A'\n");
+    WriteFile(dir / "utf16.toml", std::string("\xFF\xFE"
+                                              "c\0o\0",
+                                              6));
+    std::filesystem::create_symlink("/etc/passwd", dir / "new/passwd-link");
+    std::filesystem::create_directories(dir / "odd");
+    WriteFile(dir / "odd/caf\xE9.txt", "latin-1 name");
+    std::filesystem::create_directories(dir / "linked");
+    std::filesystem::create_symlink(dir / "new/sub/a.txt", dir / "linked/a-link.txt");
+    // A fake osslsigncode that prints what the row gives it, as it fails.
+    WriteFile(dir / "bin/osslsigncode", "#!/bin/sh\ncat \"$FAKE_SAYS\"\nexit 255\n");
+    std::filesystem::permissions(dir / "bin/osslsigncode", std::filesystem::perms::owner_all);
+    WriteFile(dir / "k.p12", "p12");
+    WriteFile(dir / "pw", "secret\n");
+    setenv("PATH", (dir.path + "/bin:" + std::getenv("PATH")).c_str(), 1);
+    setenv("FAKE_SAYS", (dir / "says").c_str(), 1);
+    const std::string sign =
+        "program " + manifest("s.toml", "[[file]]\nsource = 'new/sub/a.txt'\n") + " -o " +
+        (dir / "P.exe") + " --sign " + (dir / "k.p12") + " --password-file " + (dir / "pw");
+    WriteFile(dir / "long.toml",
+              "codePage = 1252\ntitle = 't'\nversionText = '1'\nregistryKey = ''\nvalueName = ''\n"
+              "defaultFolder = 'C:\\" +
+                  std::string(200, 'd') +
+                  "'\n[[file]]\n"
+                  "source = 'new/sub/a.txt'\nfolder = '<InstallDir>\\" +
+                  std::string(60, 'f') + "'\n");
+    struct Row {
+        std::string arguments;
+        std::string says;  // what osslsigncode prints
+        int code;
+        std::string out, err;  // parts of stdout and stderr
+    } rows[] = {
+        {"list --install-dir " + std::string(300, 'D') + " " + (dir / "good.pkg"), "", 0,
+         "install folder unknown: --install-dir is 300 bytes in code page 932; at most 259 fit",
+         ""},
+        {"bulid m.toml -o x", "", EXIT_USAGE, "", "unknown command 'bulid'; did you mean 'build'?"},
+        {"build " + (dir / "sjis.toml") + " -o x.pkg", "", EXIT_FAULT, "",
+         "sjis.toml:2:10: the manifest is not UTF-8; it looks like Shift-JIS (code page 932): "
+         "save it as UTF-8"},
+        {"build " + (dir / "utf16.toml") + " -o x.pkg", "", EXIT_FAULT, "",
+         "utf16.toml:1:1: the manifest is not UTF-8; it looks like UTF-16"},
+        {"build " + manifest("win.toml", "[[file]]\nsource = 'new\\sub\\a.txt'\n") + " -o " +
+             (dir / "win.pkg"),
+         "", 0, "", ""},
+        {"build " + (dir / "long.toml") + " -o " + (dir / "l.pkg"), "", EXIT_FAULT, "",
+         "would be 270 bytes in code page 1252; at most 259 fit"},
+        {"build " + manifest("link.toml", "[[file]]\nsource = 'new/passwd-link'\n") + " -o " +
+             (dir / "l.pkg"),
+         "", EXIT_FAULT, "",
+         "source 'new/passwd-link' is a symbolic link leading out of the manifest's folder, to "
+         "'/etc/passwd'; set followLinks = true"},
+        {"diff " + (dir / "old") + " " + (dir / "new") + " -o " + (dir / "new/m.toml"), "",
+         EXIT_USAGE, "", "m.toml: is inside the release folder"},
+        {"diff " + (dir / "old") + " " + (dir / "odd"), "", EXIT_FAULT,
+         "# Left out: names that are not UTF-8 (rename them, or add them by hand):\n#   caf",
+         "the name is not UTF-8; left out"},
+        {"diff " + (dir / "old") + " " + (dir / "linked"), "", 0,
+         "# a symbolic link to " + (dir / "new/sub/a.txt"), "a-link.txt is a symbolic link to"},
+        {sign,
+         "4000D1:error:05800074:x509 certificate routines:X509_check_private_key:key "
+         "values mismatch:../crypto/x509/x509_cmp.c:403:\nFailed\n",
+         EXIT_FAULT, "",
+         "the key " + (dir / "k.p12") + " and the certificate in " + (dir / "k.p12") +
+             " do not belong together"},
+        {sign + " --timestamp http://ts.example",
+         "40:error:1E800069:HTTP routines:"
+         "parse_http_line1:received error:../crypto/http/http_client.c:490:code=500, "
+         "reason=Internal Server Error\nConnecting to http://ts.example\nFailed\n",
+         EXIT_FAULT, "", "the timestamp server http://ts.example refused the request (HTTP 500)"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.arguments);
+        WriteFile(dir / "says", row.says);
+        Ran run = Tidepack(dir, row.arguments);
+        EXPECT_EQ(row.code, run.code) << run.err;
+        EXPECT_NE(std::string::npos, run.out.find(row.out)) << run.out;
+        EXPECT_NE(std::string::npos, run.err.find(row.err)) << run.err;
+    }
 }
 
 }  // namespace
