@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 
 #include "authoring/package_file.h"
@@ -342,6 +343,11 @@ int SignProgram(const std::vector<unsigned char>& program, const std::string& si
         *error = signedOutput + ": " + *error;
         return EXIT_FAULT;
     }
+    std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    std::string warning = ValidityWarning(check, now);
+    for (const SignatureCheck& nested : check.nested)
+        if (warning.empty()) warning = ValidityWarning(nested, now);
+    if (!warning.empty()) std::fprintf(err, "tidepack: warning: %s\n", warning.c_str());
     *signer = check.subject;
     for (const SignatureCheck& nested : check.nested)
         if (nested.subject != check.subject) *signer += " and " + nested.subject;

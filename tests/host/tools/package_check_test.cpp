@@ -8,6 +8,7 @@
 #include "package/package_writer.h"
 #include "test_support.h"
 #include "commands/tidepack.h"
+#include "signing/signature.h"
 
 namespace {
 
@@ -392,6 +393,23 @@ TEST(CommandLine, MessagesSayWhatToDo) {
         EXPECT_NE(std::string::npos, run.out.find(row.out)) << run.out;
         EXPECT_NE(std::string::npos, run.err.find(row.err)) << run.err;
     }
+    // A certificate out of its period, with and without a timestamp, as signing warns of it.
+    SignatureCheck check;
+    check.subject = "CN=Vendor";
+    check.validFrom = 1767225600;   // 2026-01-01
+    check.validUntil = 1798761599;  // 2026-12-31 23:59:59
+    EXPECT_EQ(
+        "the signing certificate of CN=Vendor expired on 2026-12-31 23:59 UTC; without a "
+        "timestamp Windows does not accept the signature: sign with a certificate valid "
+        "today",
+        ValidityWarning(check, 1798761600));
+    check.timestamped = true;
+    EXPECT_EQ(
+        "the signing certificate of CN=Vendor is not valid until 2026-01-01 00:00 UTC; the "
+        "timestamp dates the signature outside that period, so Windows does not accept it: "
+        "sign with a certificate valid today",
+        ValidityWarning(check, 1767225599));
+    EXPECT_EQ("", ValidityWarning(check, 1767225600));
 }
 
 }  // namespace
