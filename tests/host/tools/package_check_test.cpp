@@ -301,49 +301,39 @@ TEST(CommandLine, Conventions) {
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.pkg"));
 }
 
-// What a vendor sees for the mistakes a first trial made: each input, the one line that says
-// what to do.
+// What a vendor sees for the mistakes a first trial made: each input, the line that says what
+// to do. osslsigncode is a fake that fails printing the row's `says`.
 TEST(CommandLine, MessagesSayWhatToDo) {
     TempDir dir;
-    const std::string header =
-        "codePage = 1252\ntitle = 't'\nversionText = '1'\nregistryKey = 'HKEY_CURRENT_USER\\X'\n"
-        "valueName = ''\ndefaultFolder = 'C:\\X'\n";
-    auto manifest = [&](const std::string& name, const std::string& files) {
-        WriteFile(dir / name, header + files);
+    auto manifest = [&](const std::string& name, const std::string& file, int folder = 1) {
+        WriteFile(dir / name,
+                  "codePage = 1252\ntitle = 't'\nversionText = '1'\nregistryKey = "
+                  "'HKEY_CURRENT_USER\\X'\n"
+                  "valueName = ''\ndefaultFolder = 'C:\\" +
+                      std::string(folder, 'd') + "'\n[[file]]\n" + file);
         return dir / name;
     };
     WriteFile(dir / "good.pkg", SamplePackage());
     WriteFile(dir / "new/sub/a.txt", "a");
     WriteFile(dir / "old/keep.txt", "k");
+    WriteFile(dir / "odd/caf\xE9.txt", "a Latin-1 name");
     WriteFile(dir / "sjis.toml", "codePage = 932\ntitle = '\x8C\x76\x8E\x5A'\n");
     WriteFile(dir / "utf16.toml", std::string("\xFF\xFE"
                                               "c\0o\0",
                                               6));
     std::filesystem::create_symlink("/etc/passwd", dir / "new/passwd-link");
-    std::filesystem::create_directories(dir / "odd");
-    WriteFile(dir / "odd/caf\xE9.txt", "latin-1 name");
     std::filesystem::create_directories(dir / "linked");
     std::filesystem::create_symlink(dir / "new/sub/a.txt", dir / "linked/a-link.txt");
-    // A fake osslsigncode that prints what the row gives it, as it fails.
     WriteFile(dir / "bin/osslsigncode", "#!/bin/sh\ncat \"$FAKE_SAYS\"\nexit 255\n");
     std::filesystem::permissions(dir / "bin/osslsigncode", std::filesystem::perms::owner_all);
     WriteFile(dir / "k.p12", "p12");
-    WriteFile(dir / "pw", "secret\n");
     setenv("PATH", (dir.path + "/bin:" + std::getenv("PATH")).c_str(), 1);
     setenv("FAKE_SAYS", (dir / "says").c_str(), 1);
-    const std::string sign =
-        "program " + manifest("s.toml", "[[file]]\nsource = 'new/sub/a.txt'\n") + " -o " +
-        (dir / "P.exe") + " --sign " + (dir / "k.p12") + " --password-file " + (dir / "pw");
-    WriteFile(dir / "long.toml",
-              "codePage = 1252\ntitle = 't'\nversionText = '1'\nregistryKey = ''\nvalueName = ''\n"
-              "defaultFolder = 'C:\\" +
-                  std::string(200, 'd') +
-                  "'\n[[file]]\n"
-                  "source = 'new/sub/a.txt'\nfolder = '<InstallDir>\\" +
-                  std::string(60, 'f') + "'\n");
+    const std::string a = "source = 'new/sub/a.txt'\n", old = "diff " + (dir / "old") + " ";
+    const std::string sign = "program " + manifest("s.toml", a) + " -o " + (dir / "P.exe") +
+                             " --sign " + (dir / "k.p12") + " --password-file " + (dir / "k.p12");
     struct Row {
-        std::string arguments;
-        std::string says;  // what osslsigncode prints
+        std::string arguments, says;
         int code;
         std::string out, err;  // parts of stdout and stderr
     } rows[] = {
@@ -351,39 +341,41 @@ TEST(CommandLine, MessagesSayWhatToDo) {
          "install folder unknown: --install-dir is 300 bytes in code page 932; at most 259 fit",
          ""},
         {"bulid m.toml -o x", "", EXIT_USAGE, "", "unknown command 'bulid'; did you mean 'build'?"},
-        {"build " + (dir / "sjis.toml") + " -o x.pkg", "", EXIT_FAULT, "",
-         "sjis.toml:2:10: the manifest is not UTF-8; it looks like Shift-JIS (code page 932): "
-         "save it as UTF-8"},
-        {"build " + (dir / "utf16.toml") + " -o x.pkg", "", EXIT_FAULT, "",
-         "utf16.toml:1:1: the manifest is not UTF-8; it looks like UTF-16"},
-        {"build " + manifest("win.toml", "[[file]]\nsource = 'new\\sub\\a.txt'\n") + " -o " +
-             (dir / "win.pkg"),
-         "", 0, "", ""},
-        {"build " + (dir / "long.toml") + " -o " + (dir / "l.pkg"), "", EXIT_FAULT, "",
-         "would be 270 bytes in code page 1252; at most 259 fit"},
-        {"build " + manifest("link.toml", "[[file]]\nsource = 'new/passwd-link'\n") + " -o " +
-             (dir / "l.pkg"),
-         "", EXIT_FAULT, "",
-         "source 'new/passwd-link' is a symbolic link leading out of the manifest's folder, to "
-         "'/etc/passwd'; set followLinks = true"},
-        {"diff " + (dir / "old") + " " + (dir / "new") + " -o " + (dir / "new/m.toml"), "",
-         EXIT_USAGE, "", "m.toml: is inside the release folder"},
-        {"diff " + (dir / "old") + " " + (dir / "odd"), "", EXIT_FAULT,
-         "# Left out: names that are not UTF-8 (rename them, or add them by hand):\n#   caf",
+        {"build " + (dir / "sjis.toml") + " -o x", "", EXIT_FAULT, "",
+         "sjis.toml:2:10: the manifest is not UTF-8; it looks like Shift-JIS (code page 932)"},
+        {"build " + (dir / "utf16.toml") + " -o x", "", EXIT_FAULT, "",
+         "1:1: the manifest is not "
+         "UTF-8; it looks like UTF-16: save it as UTF-8"},
+        {"build " + manifest("w.toml", "source = 'new\\sub\\a.txt'\n") + " -o " + (dir / "w"), "",
+         0, "1 file (1 bytes)", ""},
+        {"build " +
+             manifest("l.toml", a + "folder = '<InstallDir>\\" + std::string(60, 'f') + "'\n",
+                      200) +
+             " -o x",
+         "", EXIT_FAULT, "", "would be 270 bytes in code page 1252; at most 259 fit"},
+        {"build " + manifest("p.toml", "source = 'new/passwd-link'\n") + " -o x", "", EXIT_FAULT,
+         "",
+         "source 'new/passwd-link' is a symbolic link leading out of the manifest's folder, "
+         "to '/etc/passwd'; set followLinks = true for this file"},
+        {old + (dir / "new") + " -o " + (dir / "new/m.toml"), "", EXIT_USAGE, "",
+         "m.toml: is inside the release folder"},
+        {old + (dir / "odd"), "", EXIT_FAULT,
+         "# Left out: names that are not UTF-8 (rename them, "
+         "or add them by hand):\n#   caf",
          "the name is not UTF-8; left out"},
-        {"diff " + (dir / "old") + " " + (dir / "linked"), "", 0,
-         "# a symbolic link to " + (dir / "new/sub/a.txt"), "a-link.txt is a symbolic link to"},
+        {old + (dir / "linked"), "", 0, "# a symbolic link to " + (dir / "new/sub/a.txt"),
+         "a-link.txt is a symbolic link to"},
         {sign,
-         "4000D1:error:05800074:x509 certificate routines:X509_check_private_key:key "
-         "values mismatch:../crypto/x509/x509_cmp.c:403:\nFailed\n",
+         "40:error:05800074:x509 certificate routines:X509_check_private_key:key values "
+         "mismatch:../crypto/x509/x509_cmp.c:403:\nFailed\n",
          EXIT_FAULT, "",
          "the key " + (dir / "k.p12") + " and the certificate in " + (dir / "k.p12") +
              " do not belong together"},
         {sign + " --timestamp http://ts.example",
-         "40:error:1E800069:HTTP routines:"
-         "parse_http_line1:received error:../crypto/http/http_client.c:490:code=500, "
-         "reason=Internal Server Error\nConnecting to http://ts.example\nFailed\n",
-         EXIT_FAULT, "", "the timestamp server http://ts.example refused the request (HTTP 500)"},
+         "40:error:1E800069:HTTP routines:parse_http_"
+         "line1:received error:../crypto/http/http_client.c:490:code=500, reason=Internal Server "
+         "Error\nFailed\n",
+         EXIT_FAULT, "", "server http://ts.example refused the request (HTTP 500)"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.arguments);
@@ -393,23 +385,20 @@ TEST(CommandLine, MessagesSayWhatToDo) {
         EXPECT_NE(std::string::npos, run.out.find(row.out)) << run.out;
         EXPECT_NE(std::string::npos, run.err.find(row.err)) << run.err;
     }
-    // A certificate out of its period, with and without a timestamp, as signing warns of it.
+    // Signing with a certificate out of its period (2026), with a timestamp and without.
     SignatureCheck check;
-    check.subject = "CN=Vendor";
-    check.validFrom = 1767225600;   // 2026-01-01
-    check.validUntil = 1798761599;  // 2026-12-31 23:59:59
+    check.subject = "CN=V";
+    check.validFrom = 1767225600;
+    check.validUntil = 1798761599;
+    EXPECT_EQ("", ValidityWarning(check, 1767225600));
     EXPECT_EQ(
-        "the signing certificate of CN=Vendor expired on 2026-12-31 23:59 UTC; without a "
-        "timestamp Windows does not accept the signature: sign with a certificate valid "
-        "today",
+        "the signing certificate of CN=V expired on 2026-12-31 23:59 UTC; without a "
+        "timestamp Windows does not accept the signature: sign with a certificate valid today",
         ValidityWarning(check, 1798761600));
     check.timestamped = true;
-    EXPECT_EQ(
-        "the signing certificate of CN=Vendor is not valid until 2026-01-01 00:00 UTC; the "
-        "timestamp dates the signature outside that period, so Windows does not accept it: "
-        "sign with a certificate valid today",
-        ValidityWarning(check, 1767225599));
-    EXPECT_EQ("", ValidityWarning(check, 1767225600));
+    EXPECT_NE(std::string::npos, ValidityWarning(check, 1767225599)
+                                     .find("is not valid until 2026-01-01 00:00 UTC; the timestamp "
+                                           "dates the signature outside"));
 }
 
 }  // namespace
