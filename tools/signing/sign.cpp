@@ -97,15 +97,12 @@ std::string SigningFault(const SignOptions& options, const RunResult& run) {
         return "the key " + key + " and the certificate " +
                (token ? options.certChain : "in " + options.pkcs12) +
                " do not belong together: give the certificate issued for this key";
-    if (has("unable to load certificate") || has("Failed to read certificate"))
-        return "cannot read the certificate " + (token ? options.certChain : options.pkcs12) +
-               ": give the signer's certificate chain as PEM";
-    if (has("could not load the shared library") || has("Failed to enumerate slots") ||
-        has("unable to load module"))
-        return "cannot load the PKCS#11 module " + options.pkcs11Module +
-               ": give the token maker's module (a .so file)";
-    if (has("engine \"pkcs11\"") && has("no such engine"))
-        return "OpenSSL has no PKCS#11 engine: install libengine-pkcs11-openssl";
+    if (has("Unable to load PKCS#11 module"))
+        return "the PKCS#11 module " + options.pkcs11Module +
+               " cannot be loaded: give the token maker's module for this system";
+    if (has("dynamic_load:dso not found"))
+        return std::string("OpenSSL's PKCS#11 engine cannot be loaded: install ") +
+               PKCS11_ENGINE_PACKAGE;
     // libcrypto's HTTP client: "...:received error:...:code=500, reason=Internal Server Error".
     std::size_t refused = said.find("received error:");
     std::size_t code = refused == std::string::npos ? refused : said.find("code=", refused);
