@@ -331,7 +331,8 @@ TEST(CommandLine, MessagesSayWhatToDo) {
     setenv("FAKE_SAYS", (dir / "says").c_str(), 1);
     const std::string a = "source = 'new/sub/a.txt'\n", old = "diff " + (dir / "old") + " ";
     const std::string sign = "program " + manifest("s.toml", a) + " -o " + (dir / "P.exe") +
-                             " --sign " + (dir / "k.p12") + " --password-file " + (dir / "k.p12");
+                             " --stub " + TIDEPACK_FIXTURES + "/patch_i686.exe --sign " +
+                             (dir / "k.p12") + " --password-file " + (dir / "k.p12");
     struct Row {
         std::string arguments, says;
         int code;
