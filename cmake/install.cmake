@@ -5,7 +5,8 @@
 include(GNUInstallDirs)
 
 install(TARGETS tidepack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/cmake/deb/copyright
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/deb/copyright ${PROJECT_SOURCE_DIR}/docs/guide.md
+              ${PROJECT_SOURCE_DIR}/docs/guide.ja.md
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tidepack)
 
 # The manual page tools/ makes from tidepack --help.

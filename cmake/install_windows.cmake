@@ -1,10 +1,14 @@
 # tidepack for Windows as a zip, tidepack-<version>-win64.zip: bin\tidepack.exe,
 # share\tidewell\Tidewell.exe (the same package-less program as the Debian package's), the
-# README, and the licences of tidepack and of what tidepack.exe links statically.
+# README, the vendor's guide in doc\, and the licences of tidepack and of what tidepack.exe
+# links statically.
 install(TARGETS tidepack RUNTIME DESTINATION bin)
 include(${CMAKE_CURRENT_LIST_DIR}/shipped_program.cmake)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/guide.md ${PROJECT_SOURCE_DIR}/docs/guide.ja.md
+        DESTINATION doc)
 install(FILES ${PROJECT_SOURCE_DIR}/cmake/deb/copyright DESTINATION licenses RENAME tidepack.txt)
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION licenses RENAME tidewell.txt)
 # The copyright files Debian ships with the sources and libraries linked in.
 set(licenses
     libdeflate ${TIDEWELL_LIBDEFLATE_SOURCE}/COPYING

@@ -15,7 +15,8 @@ namespace {
 
 // Relative paths ("/"-separated, as the file system gives them) of the regular files under
 // `root`, in byte order so that the manifest comes out the same on every run.
-int RegularFiles(const fs::path& root, std::vector<std::string>* files, std::string* error) {
+int RegularFiles(const fs::path& root, std::vector<std::string>* files, std::string* error,
+                 std::map<std::string, std::string>* links = nullptr) {
     std::error_code code;
     fs::recursive_directory_iterator walk(root, code), end;
     if (code) {
@@ -30,6 +31,8 @@ int RegularFiles(const fs::path& root, std::vector<std::string>* files, std::str
         if (!walk->is_regular_file(code)) continue;
         try {
             files->push_back(walk->path().lexically_relative(root).generic_u8string());
+            if (links && walk->is_symlink(code))
+                (*links)[files->back()] = fs::read_symlink(walk->path(), code).u8string();
         } catch (const std::exception&) {  // a Windows name that is no Unicode text
             *error = root.u8string() + ": a file name there is not Unicode text";
             return 0;
@@ -61,6 +64,22 @@ bool IsUtf8(const std::string& text) {
     return EncodeText(text, 65001, &bytes, &error) != 0;
 }
 
+// A program or library may carry a version the rule compares; any other file has none, and
+// the rule would replace it anyway.
+bool IsProgram(const fs::path& file) {
+    char magic[2] = {};
+    std::ifstream(file, std::ios::binary).read(magic, sizeof magic);
+    return magic[0] == 'M' && magic[1] == 'Z';
+}
+
+// Whether `path` is `folder` or lies in it, after links.
+bool Inside(const std::string& path, const std::string& folder) {
+    std::error_code code;
+    fs::path relative = fs::weakly_canonical(fs::u8path(path), code)
+                            .lexically_relative(fs::weakly_canonical(fs::u8path(folder), code));
+    return !code && !relative.empty() && *relative.begin() != "..";
+}
+
 // A name as it may stand in a TOML comment: UTF-8 without control characters.
 std::string Comment(const std::string& text) { return DecodeText(text, 65001); }
 
@@ -82,8 +101,18 @@ int DiffReleases(const std::string& oldDir, const std::string& newDir,
                      error.c_str());
         return EXIT_USAGE;
     }
+    // The next diff would ship a manifest written into a release.
+    for (const std::string& dir : {oldDir, newDir})
+        if (!manifestPath.empty() && Inside(manifestPath, dir)) {
+            std::fprintf(err,
+                         "tidepack: %s: is inside the release folder %s; nothing written (write "
+                         "the manifest beside the releases)\n",
+                         manifestPath.c_str(), dir.c_str());
+            return EXIT_USAGE;
+        }
+    std::map<std::string, std::string> links;  // the new release's symbolic links: where to
     if (!RegularFiles(fs::u8path(oldDir), &oldFiles, &error) ||
-        !RegularFiles(fs::u8path(newDir), &newFiles, &error)) {
+        !RegularFiles(fs::u8path(newDir), &newFiles, &error, &links)) {
         std::fprintf(err, "tidepack: %s\n", error.c_str());
         return EXIT_FAULT;
     }
@@ -117,7 +146,7 @@ int DiffReleases(const std::string& oldDir, const std::string& newDir,
         for (fs::path p = fs::u8path(file).parent_path(); !p.empty(); p = p.parent_path())
             oldFolders.insert(p.generic_u8string());
 
-    std::string body;
+    std::string body, leftOut;
     int listed = 0, unchanged = 0, faults = 0;
     std::map<std::string, int> newFolders;  // folders the old release lacks: their files
     for (const std::string& file : newFiles) {
@@ -130,6 +159,7 @@ int DiffReleases(const std::string& oldDir, const std::string& newDir,
         if (!IsUtf8(file)) {
             std::fprintf(err, "tidepack: %s: the name is not UTF-8; left out\n",
                          newPath.u8string().c_str());
+            leftOut += "#   " + Comment(file) + "\n";
             ++faults;
             continue;
         }
@@ -149,11 +179,20 @@ int DiffReleases(const std::string& oldDir, const std::string& newDir,
                 "# In " + Comment(parent.generic_u8string()) +
                 ", new in this release: the patch skips this file on machines\n"
                 "# without that folder. 'tidepack plan' shows it against a copy of an install.\n";
+        if (links.count(file)) {
+            body += "# a symbolic link to " + Comment(links[file]) +
+                    "; build follows it only inside the manifest's folder (else followLinks)\n";
+            std::fprintf(err,
+                         "tidepack: warning: %s is a symbolic link to %s; the manifest lists it "
+                         "as the file it leads to\n",
+                         newPath.u8string().c_str(), Comment(links[file]).c_str());
+        }
         body += "[[file]]\n";
         body += "source = " + TomlString(source) + "\n";
         body += "folder = " + TomlString(folder) + "\n";
         body += "fileName = " + TomlString(fs::u8path(file).filename().u8string()) + "\n";
-        body += "alwaysReplace = false\n";
+        body += IsProgram(newPath) ? "alwaysReplace = false          # the version rule decides\n"
+                                   : "alwaysReplace = true           # no version to compare\n";
         ++listed;
     }
 
@@ -192,6 +231,9 @@ int DiffReleases(const std::string& oldDir, const std::string& newDir,
     std::set<std::string> newSet(newFiles.begin(), newFiles.end());
     for (const std::string& file : oldFiles)
         if (!newSet.count(file)) removed.push_back(file);
+    if (!leftOut.empty())
+        text += "\n# Left out: names that are not UTF-8 (rename them, or add them by hand):\n" +
+                leftOut;
     if (!removed.empty()) {
         text += "\n# Gone from the new release (a package cannot delete files):\n";
         for (const std::string& file : removed) text += "#   " + Comment(file) + "\n";

@@ -22,6 +22,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t SHORTCUT_TEXT_MAX = SHORTCUT_TEXT_SIZE - 1;  // 4095 bytes and a NUL
+// Above this a file may find no block of memory that large in a 32-bit update program.
+constexpr std::size_t LARGE_ENTRY = std::size_t{1} << 30;
 
 const char* const HEADER_KEYS[] = {"codePage",  "title",         "versionText", "registryKey",
                                    "valueName", "defaultFolder", "subFolder",   "executionLevel"};
@@ -206,6 +208,38 @@ struct Reader {
         return array;
     }
 };
+
+// Where `source` really is when it is a symbolic link leading out of the manifest's folder
+// `base` (or, for a source beside it such as diff writes, '../new/...', out of that release
+// folder); else "".
+std::string LinkOutside(const fs::path& base, const std::string& source) {
+    std::error_code code;
+    fs::path path = base / fs::u8path(source);
+    if (!fs::is_symlink(path, code)) return "";
+    fs::path folder = base;
+    for (const fs::path& part : fs::u8path(source).lexically_normal()) {
+        folder /= part;
+        if (part != "..") break;
+    }
+    if (folder == base / fs::u8path(source).lexically_normal()) folder = base;
+    fs::path real = fs::weakly_canonical(path, code);
+    fs::path inside = real.lexically_relative(
+        fs::weakly_canonical(folder.empty() ? fs::path(".") : folder, code));
+    if (code || (!inside.empty() && *inside.begin() != "..")) return "";
+    return real.u8string();
+}
+
+// The length in bytes of a target too long to compose: exact under <InstallDir>, where
+// defaultFolder stands in for it, else only that it is too long.
+std::string TargetLength(const std::string& defaultFolder, const WriterEntry& entry) {
+    const std::string placeholder = "<InstallDir>";
+    if (!BeginsWithName(entry.folder.c_str(), placeholder.c_str()))
+        return "over " + std::to_string(PATH_TEXT_SIZE - 1);
+    std::string base = defaultFolder;
+    DropTrailingBackslash(&base[0]);  // by character, as the update program drops it
+    return std::to_string(std::strlen(base.c_str()) + entry.folder.size() - placeholder.size() + 1 +
+                          entry.fileName.size());
+}
 
 bool IsRegistryKeyWellFormed(const std::string& key) {
     for (const char* root : {"HKEY_LOCAL_MACHINE\\", "HKEY_CURRENT_USER\\", "HKEY_CLASSES_ROOT\\"})
@@ -447,17 +481,31 @@ void ReadFiles(Reader& in, const toml::table& root, const fs::path& base, Writer
         const toml::node* folderNode = in.String(table, "folder", false, where, &folder);
         const toml::node* nameNode = in.String(table, "fileName", false, where, &fileName);
         if (sourceNode) {
+            // A manifest written on Windows separates folders with backslashes.
+            std::replace(source.begin(), source.end(), '\\', '/');
             fs::path sourcePath = base / fs::u8path(source);
             in.result->sources.push_back(sourcePath.u8string());
             std::error_code code;
-            std::string error;
+            std::string error, outside = LinkOutside(base, source);
             if (!fs::is_regular_file(sourcePath, code)) {
                 in.Fault(sourceNode, where + "source file '" + sourcePath.u8string() +
                                          "' does not exist or is not a file");
+            } else if (!outside.empty() && !in.Bool(table, "followLinks", where)) {
+                in.Fault(sourceNode, where + "source '" + source +
+                                         "' is a symbolic link leading out of the manifest's "
+                                         "folder, to '" +
+                                         outside +
+                                         "'; set followLinks = true for this file to package it");
             } else if (fs::file_size(sourcePath, code) > 0xFFFFFFFFu) {
                 in.Fault(sourceNode, where + "source file is larger than 4 GiB");
             } else if (!ReadWholeFile(sourcePath.u8string(), &entry.data, &error)) {
                 in.Fault(sourceNode, where + "source file cannot be read: " + error);
+            } else if (entry.data.size() > LARGE_ENTRY) {
+                in.Warn(sourceNode, where + "source file '" + source + "' is " +
+                                        std::to_string(entry.data.size() >> 20) +
+                                        " MiB; the update program holds each file whole in "
+                                        "memory and may fail to apply one over 1 GiB on "
+                                        "32-bit Windows");
             }
             if (!nameNode) fileName = sourcePath.filename().u8string();
         }
@@ -487,10 +535,10 @@ void ReadFiles(Reader& in, const toml::table& root, const fs::path& base, Writer
             TextCopy(installDir, sizeof installDir, package->defaultFolder.c_str());
             if (!ResolveTargetPath(entry.fileName.c_str(), entry.folder.c_str(), installDir,
                                    target)) {
-                in.Fault(folderAt, where +
-                                       "the target composed against defaultFolder would be "
-                                       "over " +
-                                       std::to_string(PATH_TEXT_SIZE - 1) + " characters");
+                in.Fault(folderAt, where + "the target composed against defaultFolder would be " +
+                                       TargetLength(package->defaultFolder, entry) +
+                                       " bytes in code page " + std::to_string(in.codePage) +
+                                       "; at most " + std::to_string(PATH_TEXT_SIZE - 1) + " fit");
             } else {
                 auto [other, fresh] = targets.emplace(FoldedName(target, in.codePage), where);
                 if (!fresh)
@@ -646,7 +694,7 @@ void CheckAllKeys(Reader& in, const toml::table& root) {
         {"runningApp", "runningApp ", {"windowClass", "message"}},
         {"file",
          "file ",
-         {"source", "folder", "fileName", "alwaysReplace", "runAfter", "shortcuts"}},
+         {"source", "folder", "fileName", "alwaysReplace", "runAfter", "shortcuts", "followLinks"}},
         {"move", "move ", {"from", "to"}},
     };
     for (const Kind& kind : kinds) {
@@ -659,11 +707,71 @@ void CheckAllKeys(Reader& in, const toml::table& root) {
     }
 }
 
+// The offset of the first byte that breaks UTF-8, or npos.
+std::size_t FirstNonUtf8(const std::string& text) {
+    for (std::size_t at = 0; at < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[at]);
+        std::size_t length = c < 0x80         ? 1
+                             : (c >> 5) == 6  ? 2
+                             : (c >> 4) == 14 ? 3
+                             : (c >> 3) == 30 ? 4
+                                              : 0;
+        if (length == 0 || c == 0xC0 || c == 0xC1 || at + length > text.size()) return at;
+        for (std::size_t k = 1; k < length; ++k)
+            if ((static_cast<unsigned char>(text[at + k]) & 0xC0) != 0x80) return at;
+        at += length;
+    }
+    return std::string::npos;
+}
+
+// Every byte pair of `text` a Shift-JIS lead and trail byte where it is not ASCII.
+bool LooksShiftJis(const std::string& text) {
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        unsigned char c = static_cast<unsigned char>(text[at]);
+        if (c < 0x80 || (c >= 0xA1 && c <= 0xDF)) continue;  // ASCII, half-width kana
+        if (!((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) || at + 1 >= text.size())
+            return false;
+        unsigned char t = static_cast<unsigned char>(text[++at]);
+        if (t < 0x40 || t == 0x7F || t > 0xFC) return false;
+    }
+    return true;
+}
+
+// toml++ reads only UTF-8; a manifest saved in another encoding is named for what it looks like.
+std::string EncodingFault(const std::string& path, const std::string& text) {
+    std::string looks;
+    std::size_t at = 0;
+    if (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0 ||
+        text.find('\0') != std::string::npos) {
+        looks = "UTF-16";
+    } else if ((at = FirstNonUtf8(text)) != std::string::npos) {
+        looks = LooksShiftJis(text) ? "Shift-JIS (code page 932)" : "an ANSI code page";
+    } else {
+        return "";
+    }
+    std::size_t line = 1 + std::count(text.begin(), text.begin() + at, '\n');
+    std::size_t start = at == 0 ? std::string::npos : text.rfind('\n', at - 1);
+    std::size_t column = at - (start == std::string::npos ? 0 : start + 1) + 1;
+    return path + ":" + std::to_string(line) + ":" + std::to_string(column) +
+           ": the manifest is not UTF-8; it looks like " + looks +
+           ": save it as UTF-8 (in Notepad: Save As, Encoding UTF-8)";
+}
+
 }  // namespace
 
 int LoadManifest(const std::string& path, ManifestResult* result) {
     *result = ManifestResult{};
     Reader in{path, 0, result, {}, {}};
+    std::string bytes;
+    {
+        std::ifstream file(fs::u8path(path), std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
+    std::string encoding = EncodingFault(path, bytes);
+    if (!encoding.empty()) {
+        result->faults.push_back(encoding);
+        return 0;
+    }
     toml::parse_result parsed = toml::parse_file(path);
     if (!parsed) {
         const toml::parse_error& error = parsed.error();

@@ -69,9 +69,15 @@ struct Lister {
             options.haveInstallDir
                 ? TextCopy(installFolder, PATH_TEXT_SIZE, installDir.c_str())
                 : defaultFolder && TextCopy(installFolder, PATH_TEXT_SIZE, defaultFolder);
-        std::fprintf(out, "  install folder %s (%s)\n",
-                     haveInstall ? DecodeText(installFolder, options.codePage).c_str() : "unknown",
-                     options.haveInstallDir ? "--install-dir" : "defaultFolder");
+        std::string unknown = "unknown";
+        if (options.haveInstallDir && !haveInstall)
+            unknown = "unknown: --install-dir is " + std::to_string(installDir.size()) +
+                      " bytes in code page " + std::to_string(options.codePage) + "; at most " +
+                      std::to_string(PATH_TEXT_SIZE - 1) + " fit";
+        std::fprintf(
+            out, "  install folder %s (%s)\n",
+            haveInstall ? DecodeText(installFolder, options.codePage).c_str() : unknown.c_str(),
+            options.haveInstallDir ? "--install-dir" : "defaultFolder");
         return haveInstall;
     }
 

@@ -1,5 +1,6 @@
 // tidepack: builds, lists and verifies patch packages for the update program.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -69,16 +70,58 @@ const char* const USAGE =
     "          expecting it signed in place.\n"
     "      --sign-description TEXT and --sign-url URL (or signDescription and signUrl in\n"
     "      [program]) name the signed program, as Windows shows it when asked to run it.\n"
-    "      --timestamp adds a timestamp from that RFC 3161 server. The password or PIN is\n"
-    "      never put on a command line. Signing is stopped after --sign-timeout seconds\n"
-    "      (default 300). The signed program is checked: every signature holds, over the\n"
-    "      program tidepack wrote. --verbose shows osslsigncode's own messages. list and\n"
+    "      With --timestamp, a timestamp from that RFC 3161 server is added. The password\n"
+    "      or PIN is never put on a command line. Signing is stopped after --sign-timeout\n"
+    "      seconds (default 300). The signed program is checked: every signature holds, over\n"
+    "      the program tidepack wrote. --verbose shows osslsigncode's own messages. list and\n"
     "      verify name each signer.\n"
     "\n"
     "  --help       this text\n"
     "  --version    tidepack's version\n"
     "\n"
     "Exit status: 0 on success, 1 when the input has a fault, 2 for bad usage.\n";
+
+// The commands USAGE describes: each starts a line of its own, two blanks in.
+std::vector<std::string> Commands() {
+    std::vector<std::string> names;
+    for (const char* line = std::strstr(USAGE, "commands:\n"); line;
+         line = std::strchr(line, '\n')) {
+        ++line;
+        if (line[0] == ' ' && line[1] == ' ' && line[2] >= 'a' && line[2] <= 'z')
+            names.emplace_back(line + 2, std::strcspn(line + 2, " \n"));
+        if (line[0] == '\n') break;
+    }
+    return names;
+}
+
+// USAGE's paragraph of one command, as `tidepack COMMAND --help` prints it.
+std::string CommandHelp(const std::string& command) {
+    std::string text(USAGE), start = "\n  " + command + " ";
+    std::size_t at = text.find(start);
+    if (at == std::string::npos) return USAGE;
+    std::size_t end = at + start.size();
+    while ((end = text.find('\n', end)) != std::string::npos && end + 3 < text.size() &&
+           text.compare(end + 1, 3, "   ") == 0)
+        ++end;
+    std::string help = "usage: tidepack " + text.substr(at + 3, end - at - 2);
+    std::size_t exit = text.find("Exit status:");
+    return help + "\n" + (exit == std::string::npos ? "" : text.substr(exit));
+}
+
+// Edits (insert, delete, change, swap two neighbours) from `a` to `b`.
+std::size_t Distance(const std::string& a, const std::string& b) {
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i)
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
+                                d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    return d[a.size()][b.size()];
+}
 
 int Usage(const std::string& message) {
     std::fprintf(stderr, "tidepack: %s\nTry 'tidepack --help'.\n", message.c_str());
@@ -140,6 +183,17 @@ int RunTidepack(const std::vector<std::string>& args) {
         return 0;
     }
 
+    std::vector<std::string> commands = Commands();
+    if (std::find(commands.begin(), commands.end(), command) == commands.end()) {
+        std::string nearest;
+        for (const std::string& known : commands)
+            if (Distance(command, known) <= 2 &&
+                (nearest.empty() || Distance(command, known) < Distance(command, nearest)))
+                nearest = known;
+        return Usage("unknown command '" + command + "'" +
+                     (nearest.empty() ? "" : "; did you mean '" + nearest + "'?"));
+    }
+
     ListOptions list;
     PlanOptions plan;
     BuildOptions build;
@@ -152,7 +206,7 @@ int RunTidepack(const std::vector<std::string>& args) {
         const std::string& arg = args[i];
         std::string value;
         if (arg == "--help" || arg == "-h") {
-            std::fputs(USAGE, stdout);
+            std::fputs(CommandHelp(command).c_str(), stdout);
             return 0;
         }
         if (arg == "--") {

@@ -1,6 +1,7 @@
 // A ready patch program in one command: the package written into a prebuilt update program
 // (the stub) as RCDATA 1, language 1033, with the execution level its registry root needs.
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <utility>
 
@@ -180,7 +181,10 @@ int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err) {
                  options.output.c_str(), program.size(), stubPath.c_str(), package.size(),
                  level.c_str(),
                  identity.ChangesProgram() ? ", version block and icon from [program]" : "");
+    // Signing adds the certificate table: the size a vendor uploads is the signed file's.
     if (options.sign.Signs())
-        std::fprintf(out, "%s: signed by %s\n", options.output.c_str(), signer.c_str());
+        std::fprintf(out, "%s: signed by %s; %ju bytes as signed\n", options.output.c_str(),
+                     signer.c_str(),
+                     static_cast<std::uintmax_t>(fs::file_size(fs::u8path(options.output), code)));
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 
 #include "authoring/package_file.h"
@@ -92,6 +93,23 @@ std::string SigningFault(const SignOptions& options, const RunResult& run) {
     if (has("private key was not found") || has("object not found"))
         return "no private key at " + options.keyUri +
                " on the token (p11tool --list-all or pkcs11-tool -O lists what it holds)";
+    if (has("key values mismatch") || has("KEY_VALUES_MISMATCH"))
+        return "the key " + key + " and the certificate " +
+               (token ? options.certChain : "in " + options.pkcs12) +
+               " do not belong together: give the certificate issued for this key";
+    if (has("Unable to load PKCS#11 module"))
+        return "the PKCS#11 module " + options.pkcs11Module +
+               " cannot be loaded: give the token maker's module for this system";
+    if (has("dynamic_load:dso not found"))
+        return std::string("OpenSSL's PKCS#11 engine cannot be loaded: install ") +
+               PKCS11_ENGINE_PACKAGE;
+    // libcrypto's HTTP client: "...:received error:...:code=500, reason=Internal Server Error".
+    std::size_t refused = said.find("received error:");
+    std::size_t code = refused == std::string::npos ? refused : said.find("code=", refused);
+    if (!options.timestampUrl.empty() && code != std::string::npos)
+        return "the timestamp server " + options.timestampUrl + " refused the request (HTTP " +
+               said.substr(code + 5, said.find_first_not_of("0123456789", code + 5) - code - 5) +
+               ")";
     if (!options.timestampUrl.empty() && (has("HTTP failure") || has("Failed to get data from")))
         return "the timestamp server " + options.timestampUrl + " could not be reached";
     if (!options.timestampUrl.empty() && has("timestamping failed"))
@@ -359,6 +377,11 @@ int SignProgram(const std::vector<unsigned char>& program, const std::string& si
         *error = signedOutput + ": " + *error;
         return EXIT_FAULT;
     }
+    std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    std::string warning = ValidityWarning(check, now);
+    for (const SignatureCheck& nested : check.nested)
+        if (warning.empty()) warning = ValidityWarning(nested, now);
+    if (!warning.empty()) std::fprintf(err, "tidepack: warning: %s\n", warning.c_str());
     *signer = check.subject;
     for (const SignatureCheck& nested : check.nested)
         if (nested.subject != check.subject) *signer += " and " + nested.subject;

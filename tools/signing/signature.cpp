@@ -106,6 +106,55 @@ SignatureCheck CheckSignature(const unsigned char* data, std::uint64_t size) {
     return check;
 }
 
+namespace {
+
+// Seconds since 1970 as "2026-04-01 09:30 UTC", by the civil calendar, the same on both
+// platforms whatever their time functions.
+std::string UtcText(std::int64_t seconds) {
+    std::int64_t days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
+    std::int64_t rest = seconds - days * 86400;
+    days += 719468;
+    std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    std::int64_t dayOfEra = days - era * 146097;
+    std::int64_t yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    std::int64_t shifted = (5 * dayOfYear + 2) / 153;
+    std::int64_t day = dayOfYear - (153 * shifted + 2) / 5 + 1;
+    std::int64_t month = shifted < 10 ? shifted + 3 : shifted - 9;
+    std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    char text[128];
+    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld UTC",
+                  static_cast<long long>(year), static_cast<long long>(month),
+                  static_cast<long long>(day), static_cast<long long>(rest / 3600),
+                  static_cast<long long>(rest / 60 % 60));
+    return text;
+}
+
+}  // namespace
+
+std::string ValidityText(const SignatureCheck& check) {
+    if (check.validFrom == 0 && check.validUntil == 0) return "";
+    return UtcText(check.validFrom) + " to " + UtcText(check.validUntil);
+}
+
+std::string ValidityWarning(const SignatureCheck& check, std::int64_t now) {
+    if (check.validFrom == 0 && check.validUntil == 0) return "";
+    std::string when;
+    if (now > check.validUntil)
+        when = "expired on " + UtcText(check.validUntil);
+    else if (now < check.validFrom)
+        when = "is not valid until " + UtcText(check.validFrom);
+    else
+        return "";
+    // A timestamp keeps a signature made while the certificate was valid; this one was not.
+    return "the signing certificate of " + check.subject + " " + when +
+           (check.timestamped ? "; the timestamp dates the signature outside that period, so "
+                                "Windows does not accept it"
+                              : "; without a timestamp Windows does not accept the signature") +
+           ": sign with a certificate valid today";
+}
+
 int ReportSignature(const std::string& path, const std::vector<unsigned char>& bytes, bool listing,
                     std::FILE* out, std::FILE* err) {
     SignatureCheck outer = CheckSignature(bytes.empty() ? nullptr : bytes.data(), bytes.size());
@@ -124,6 +173,7 @@ int ReportSignature(const std::string& path, const std::vector<unsigned char>& b
         if (check.timestamped) how += ", timestamp not checked";
         how += check.selfSigned ? "; self-signed certificate, chain not checked"
                                 : "; certificate chain not checked";
+        if (!ValidityText(check).empty()) how += "; certificate valid " + ValidityText(check);
         bool holds = check.state == SignatureState::Holds;
         broken += holds ? 0 : 1;
         // The outer one keeps its plain name; nested ones are numbered from 2.
@@ -139,6 +189,8 @@ int ReportSignature(const std::string& path, const std::vector<unsigned char>& b
             if (!check.subject.empty())
                 std::fprintf(out, "signer         %s\nissuer         %s\n", check.subject.c_str(),
                              check.issuer.c_str());
+            if (!ValidityText(check).empty())
+                std::fprintf(out, "validity       %s\n", ValidityText(check).c_str());
             if (!holds)
                 std::fprintf(err, "tidepack: %s: the %s is broken: %s\n", path.c_str(),
                              name.c_str(), check.reason.c_str());

@@ -21,7 +21,9 @@ struct SignatureCheck {
     std::string issuer;
     std::string digest;  // the image digest's algorithm, such as SHA256
     bool selfSigned = false;
-    bool timestamped = false;                // a timestamp is there; it is not checked
+    bool timestamped = false;  // a timestamp is there; it is not checked
+    // The signer certificate's validity, seconds since 1970 UTC; both 0 when it was not read.
+    std::int64_t validFrom = 0, validUntil = 0;
     std::vector<unsigned char> imageDigest;  // the signed one, when it could be read
     std::vector<SignatureCheck> nested;  // those inside this one (signtool /as, -nest), in order
 };
@@ -36,6 +38,13 @@ SignatureCheck CheckSignature(const unsigned char* data, std::uint64_t size);
 // else 0.
 int ReportSignature(const std::string& path, const std::vector<unsigned char>& bytes, bool listing,
                     std::FILE* out, std::FILE* err);
+
+// "2026-04-01 00:00 UTC to 2027-03-31 23:59 UTC", as list and verify print the validity.
+std::string ValidityText(const SignatureCheck& check);
+
+// A warning, for signing at `now` (seconds since 1970 UTC), when the signer certificate has
+// expired or is not valid yet, saying what that means with or without a timestamp; else "".
+std::string ValidityWarning(const SignatureCheck& check, std::int64_t now);
 
 // The Authenticode digest by `algorithm` that a signature of `program` must carry: the
 // unsigned image padded with zeros to 8 bytes, as signing tools pad it before the certificate

@@ -8,6 +8,7 @@
 #include <openssl/x509.h>
 
 #include <algorithm>
+#include <ctime>
 #include <cstring>
 #include <memory>
 
@@ -84,6 +85,12 @@ void CheckPkcs7(const Bytes& bytes, const DigestLayout& layout, const unsigned c
     check->subject = NameText(X509_get_subject_name(signer));
     check->issuer = NameText(X509_get_issuer_name(signer));
     check->selfSigned = X509_self_signed(signer, 0) == 1;
+    std::tm from{}, until{};
+    if (ASN1_TIME_to_tm(X509_get0_notBefore(signer), &from) == 1 &&
+        ASN1_TIME_to_tm(X509_get0_notAfter(signer), &until) == 1) {
+        check->validFrom = timegm(&from);
+        check->validUntil = timegm(&until);
+    }
     // Authenticode has exactly one signer.
     STACK_OF(PKCS7_SIGNER_INFO)* infos = PKCS7_get_signer_info(p7.get());
     if (sk_PKCS7_SIGNER_INFO_num(infos) != 1)

@@ -65,6 +65,12 @@ bool SameBytes(const unsigned char* a, std::size_t aLength, const unsigned char*
     return aLength == bLength && (aLength == 0 || std::memcmp(a, b, aLength) == 0);
 }
 
+// A FILETIME (100 ns since 1601) in seconds since 1970.
+std::int64_t UnixTime(const FILETIME& time) {
+    std::uint64_t ticks = (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+    return static_cast<std::int64_t>(ticks / 10000000u) - 11644473600;
+}
+
 // As libcrypto's X509_self_signed(certificate, 0) says: the subject is the issuer, and the
 // authority key identifier, where there is one, names this certificate.
 bool SelfSigned(const CERT_INFO& info) {
@@ -209,6 +215,8 @@ void CheckPkcs7(const Bytes& bytes, const DigestLayout& layout, const unsigned c
     check->subject = BlobName(signer->pCertInfo->Subject);
     check->issuer = BlobName(signer->pCertInfo->Issuer);
     check->selfSigned = SelfSigned(*signer->pCertInfo);
+    check->validFrom = UnixTime(signer->pCertInfo->NotBefore);
+    check->validUntil = UnixTime(signer->pCertInfo->NotAfter);
     // Authenticode has exactly one signer.
     if (signers != 1)
         return broken("the signature has " + std::to_string(signers) + " signers, not one");

@@ -141,6 +141,32 @@ HANDLE KillingJob() {
     return job;
 }
 
+// Console programs write to a pipe in the console's code page (the OEM one without a
+// console): their text becomes UTF-8, as everything tidepack prints is. A lead byte at the end
+// of `bytes` waits in `carry` for its trail byte from the next piece.
+std::string ConsoleTextToUtf8(UINT codePage, std::string* carry, const char* bytes,
+                              std::size_t size) {
+    std::string text = *carry + std::string(bytes, size);
+    carry->clear();
+    if (codePage == CP_UTF8 || text.empty()) return text;
+    std::size_t whole = 0;
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        if (IsDBCSLeadByteEx(codePage, static_cast<BYTE>(text[k]))) {
+            if (k + 1 == text.size()) break;
+            ++k;
+        }
+        whole = k + 1;
+    }
+    *carry = text.substr(whole);
+    text.resize(whole);
+    int length =
+        MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (length <= 0) return text;
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    return Narrow(wide);
+}
+
 }  // namespace
 
 // Runs `command.arguments` without a shell in a job object, which is ended whole when it runs
@@ -191,6 +217,9 @@ RunResult Run(const Command& command) {
     input.Reset();
 
     auto deadline = Clock::now() + std::chrono::seconds(command.timeoutSeconds);
+    UINT codePage = GetConsoleOutputCP();
+    if (codePage == 0) codePage = GetOEMCP();
+    std::string carry;
     char piece[4096];
     bool open = true;
     // Takes what is in the pipe now, at most `rounds` pieces; `open` ends once it is closed.
@@ -204,11 +233,12 @@ RunResult Run(const Command& command) {
             } else if (ReadFile(output.value, piece, std::min<DWORD>(available, sizeof piece), &got,
                                 nullptr) &&
                        got > 0) {
+                std::string text = ConsoleTextToUtf8(codePage, &carry, piece, got);
                 if (command.echo) {
-                    std::fwrite(piece, 1, got, command.echo);
+                    std::fwrite(text.data(), 1, text.size(), command.echo);
                     std::fflush(command.echo);
                 }
-                result.output.append(piece, got);
+                result.output += text;
                 if (result.output.size() > (2u << 20))
                     result.output.erase(0, result.output.size() - (1u << 20));
             } else {

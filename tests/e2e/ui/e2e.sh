@@ -525,6 +525,10 @@ case_installed_tidepack() {
     else
         cmake --install "$TW_HOST_BUILD" --prefix "$prefix" >/dev/null || { fail "install"; return; }
     fi
+    local guide
+    for guide in guide.md guide.ja.md; do
+        [ -s "$prefix/share/doc/tidepack/$guide" ] || fail "no share/doc/tidepack/$guide installed"
+    done
     ln -s "$(command -v osslsigncode)" "$tools/osslsigncode"
     vendor() { (cd "$work" && PATH=$prefix/bin:$tools "$@"); }
     vendor /bin/sh -c 'command -v cc gcc g++ cmake windres i686-w64-mingw32-gcc' &&
@@ -682,6 +686,10 @@ case_windows_tidepack() {
     local exe
     exe=$(find "$tools" -name tidepack.exe -path '*bin*' | head -n1)
     [ -n "$exe" ] || { fail "no bin/tidepack.exe in $zip"; return; }
+    local guide
+    for guide in guide.md guide.ja.md; do
+        [ -s "$tools/doc/$guide" ] || fail "no doc/$guide in $zip"
+    done
     # Only Windows' own DLLs, none that a vendor would have to ship beside it, and plainly only
     # KnownDLLs, which Windows never takes from the program's folder (bcrypt and crypt32 are
     # delay-loaded from System32; GNU ld keeps their descriptors out of the PE directory).

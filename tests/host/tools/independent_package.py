@@ -4,8 +4,8 @@ and the listing tidepack must print for it.
 
     independent_package.py write PACKAGE           write the package
     independent_package.py check TIDEPACK WORKDIR  write it, run tidepack list and verify on it
-    independent_package.py readme TIDEPACK README WORKDIR
-        build the README's manifest example twice with tidepack, read the package here
+    independent_package.py readme TIDEPACK GUIDE WORKDIR
+        build the vendor's guide's manifest example twice with tidepack, read the package here
 """
 import os
 import re

@@ -134,7 +134,8 @@ TEST_F(Build, EachFaultIsNamedAndNothingIsWritten) {
              p.files =
                  "[[file]]\nsource = 'bin/tool.exe'\nfileName = '" + std::string(16, 'f') + "'\n";
          },
-         "the target composed against defaultFolder would be over 259 characters"},
+         "the target composed against defaultFolder would be 260 bytes in code page 932; at most "
+         "259 fit"},
         {"registry key without a root",
          [](Parts& p) { p.registryKey = "'Software\\Example\\App'"; },
          "registryKey must begin with HKEY_LOCAL_MACHINE\\"},

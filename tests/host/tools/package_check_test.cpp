@@ -8,6 +8,7 @@
 #include "package/package_writer.h"
 #include "test_support.h"
 #include "commands/tidepack.h"
+#include "signing/signature.h"
 
 namespace {
 
@@ -241,7 +242,7 @@ TEST(CommandLine, Conventions) {
         std::string err;  // part of stderr ("" for none at all)
     } rows[] = {
         {"--help", 0, "usage: tidepack COMMAND", ""},
-        {"list --help", 0, "usage: tidepack COMMAND", ""},
+        {"list --help", 0, "usage: tidepack list [--install-dir DIR]", ""},
         {"--version", 0, "tidepack 1.", ""},
         {"", EXIT_USAGE, "", "no command given"},
         {"pack x", EXIT_USAGE, "", "unknown command 'pack'"},
@@ -344,6 +345,107 @@ TEST(CommandLine, OutputNeverReplacesAnInput) {
             EXPECT_NE(std::string::npos, run.err.find("nothing written")) << run.err;
             EXPECT_EQ(before, ReadFile(dir / input));
         }
+}
+
+// What a vendor sees for the mistakes a first trial made: each input, the line that says what
+// to do. osslsigncode is a fake that fails printing the row's `says`.
+TEST(CommandLine, MessagesSayWhatToDo) {
+    TempDir dir;
+    auto manifest = [&](const std::string& name, const std::string& file, int folder = 1) {
+        WriteFile(dir / name,
+                  "codePage = 1252\ntitle = 't'\nversionText = '1'\nregistryKey = "
+                  "'HKEY_CURRENT_USER\\X'\n"
+                  "valueName = ''\ndefaultFolder = 'C:\\" +
+                      std::string(folder, 'd') + "'\n[[file]]\n" + file);
+        return dir / name;
+    };
+    WriteFile(dir / "good.pkg", SamplePackage());
+    WriteFile(dir / "new/sub/a.txt", "a");
+    WriteFile(dir / "old/keep.txt", "k");
+    WriteFile(dir / "odd/caf\xE9.txt", "a Latin-1 name");
+    WriteFile(dir / "sjis.toml", "codePage = 932\ntitle = '\x8C\x76\x8E\x5A'\n");
+    WriteFile(dir / "utf16.toml", std::string("\xFF\xFE"
+                                              "c\0o\0",
+                                              6));
+    std::filesystem::create_symlink("/etc/passwd", dir / "new/passwd-link");
+    std::filesystem::create_directories(dir / "linked");
+    std::filesystem::create_symlink(dir / "new/sub/a.txt", dir / "linked/a-link.txt");
+    WriteFile(dir / "bin/osslsigncode", "#!/bin/sh\ncat \"$FAKE_SAYS\"\nexit 255\n");
+    std::filesystem::permissions(dir / "bin/osslsigncode", std::filesystem::perms::owner_all);
+    WriteFile(dir / "k.p12", "p12");
+    setenv("PATH", (dir.path + "/bin:" + std::getenv("PATH")).c_str(), 1);
+    setenv("FAKE_SAYS", (dir / "says").c_str(), 1);
+    const std::string a = "source = 'new/sub/a.txt'\n", old = "diff " + (dir / "old") + " ";
+    const std::string sign = "program " + manifest("s.toml", a) + " -o " + (dir / "P.exe") +
+                             " --stub " + TIDEPACK_FIXTURES + "/patch_i686.exe --sign " +
+                             (dir / "k.p12") + " --password-file " + (dir / "k.p12");
+    struct Row {
+        std::string arguments, says;
+        int code;
+        std::string out, err;  // parts of stdout and stderr
+    } rows[] = {
+        {"list --install-dir " + std::string(300, 'D') + " " + (dir / "good.pkg"), "", 0,
+         "install folder unknown: --install-dir is 300 bytes in code page 932; at most 259 fit",
+         ""},
+        {"bulid m.toml -o x", "", EXIT_USAGE, "", "unknown command 'bulid'; did you mean 'build'?"},
+        {"build " + (dir / "sjis.toml") + " -o x", "", EXIT_FAULT, "",
+         "sjis.toml:2:10: the manifest is not UTF-8; it looks like Shift-JIS (code page 932)"},
+        {"build " + (dir / "utf16.toml") + " -o x", "", EXIT_FAULT, "",
+         "1:1: the manifest is not "
+         "UTF-8; it looks like UTF-16: save it as UTF-8"},
+        {"build " + manifest("w.toml", "source = 'new\\sub\\a.txt'\n") + " -o " + (dir / "w"), "",
+         0, "1 file (1 bytes)", ""},
+        {"build " +
+             manifest("l.toml", a + "folder = '<InstallDir>\\" + std::string(60, 'f') + "'\n",
+                      200) +
+             " -o x",
+         "", EXIT_FAULT, "", "would be 270 bytes in code page 1252; at most 259 fit"},
+        {"build " + manifest("p.toml", "source = 'new/passwd-link'\n") + " -o x", "", EXIT_FAULT,
+         "",
+         "source 'new/passwd-link' is a symbolic link leading out of the manifest's folder, "
+         "to '/etc/passwd'; set followLinks = true for this file"},
+        {old + (dir / "new") + " -o " + (dir / "new/m.toml"), "", EXIT_USAGE, "",
+         "m.toml: is inside the release folder"},
+        {old + (dir / "odd"), "", EXIT_FAULT,
+         "# Left out: names that are not UTF-8 (rename them, "
+         "or add them by hand):\n#   caf",
+         "the name is not UTF-8; left out"},
+        {old + (dir / "linked"), "", 0, "# a symbolic link to " + (dir / "new/sub/a.txt"),
+         "a-link.txt is a symbolic link to"},
+        {sign,
+         "40:error:05800074:x509 certificate routines:X509_check_private_key:key values "
+         "mismatch:../crypto/x509/x509_cmp.c:403:\nFailed\n",
+         EXIT_FAULT, "",
+         "the key " + (dir / "k.p12") + " and the certificate in " + (dir / "k.p12") +
+             " do not belong together"},
+        {sign + " --timestamp http://ts.example",
+         "40:error:1E800069:HTTP routines:parse_http_"
+         "line1:received error:../crypto/http/http_client.c:490:code=500, reason=Internal Server "
+         "Error\nFailed\n",
+         EXIT_FAULT, "", "server http://ts.example refused the request (HTTP 500)"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.arguments);
+        WriteFile(dir / "says", row.says);
+        Ran run = Tidepack(dir, row.arguments);
+        EXPECT_EQ(row.code, run.code) << run.err;
+        EXPECT_NE(std::string::npos, run.out.find(row.out)) << run.out;
+        EXPECT_NE(std::string::npos, run.err.find(row.err)) << run.err;
+    }
+    // Signing with a certificate out of its period (2026), with a timestamp and without.
+    SignatureCheck check;
+    check.subject = "CN=V";
+    check.validFrom = 1767225600;
+    check.validUntil = 1798761599;
+    EXPECT_EQ("", ValidityWarning(check, 1767225600));
+    EXPECT_EQ(
+        "the signing certificate of CN=V expired on 2026-12-31 23:59 UTC; without a "
+        "timestamp Windows does not accept the signature: sign with a certificate valid today",
+        ValidityWarning(check, 1798761600));
+    check.timestamped = true;
+    EXPECT_NE(std::string::npos, ValidityWarning(check, 1767225599)
+                                     .find("is not valid until 2026-01-01 00:00 UTC; the timestamp "
+                                           "dates the signature outside"));
 }
 
 }  // namespace

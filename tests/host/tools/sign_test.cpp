@@ -97,6 +97,7 @@ TEST(Sign, SignedProgramHoldsUntilItsPackageChanges) {
     EXPECT_NE(std::string::npos, good.out.find("signature holds: signer CN=Tidewell Test Signer"))
         << good.out;
     EXPECT_NE(std::string::npos, good.out.find("self-signed certificate")) << good.out;
+    EXPECT_NE(std::string::npos, good.out.find(" UTC to 20")) << good.out;
     EXPECT_EQ(0, List(program).code);
 
     PackageFile file;
