@@ -175,8 +175,9 @@ TEST(ResolveInstallDir, ReadsThe64BitViewOnlyWhereThe32BitViewHasNoValue) {
         EXPECT_EQ(row.installDir, installDir);
         ASSERT_EQ(row.reads, FakeRegistryReads().size());
         EXPECT_EQ(REGISTRY_KEY_READ, FakeRegistryReads()[0].access);
-        if (row.reads == 2)
+        if (row.reads == 2) {
             EXPECT_EQ(REGISTRY_KEY_READ | REGISTRY_KEY_64_BIT_VIEW, FakeRegistryReads()[1].access);
+        }
     }
 }
 
