@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr std::uint32_t RT_ICON = 3, RT_GROUP_ICON = 14, RT_VERSION = 16;
+constexpr std::uint32_t RT_GROUP_ICON = 14, RT_VERSION = 16;
 constexpr std::uint32_t FIXED_SIGNATURE = 0xFEEF04BDu;
 constexpr std::size_t FIXED_SIZE = 52;
 constexpr std::size_t LARGEST_ICON_SIDE = 256;
