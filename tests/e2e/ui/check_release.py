@@ -98,11 +98,14 @@ def lacking(machine, table, compiler):
     gives it; COMPILER is a C compiler of that architecture's Windows headers."""
     _, winnt, _, msvcrt = FIRST_WINDOWS[machine]
     found = []
+    # One probe of the headers for every Win32 DLL's names: each compile reads them all.
+    win32 = sorted({n for dll in table if dll != "msvcrt.dll" for n in table[dll]})
+    missing = set(undeclared(compiler, winnt, win32)) if win32 else set()
     for dll in sorted(table):
         if dll == "msvcrt.dll":
             found += ["%s!%s" % (dll, n) for n in sorted(set(table[dll]) - msvcrt)]
         else:
-            found += ["%s!%s" % (dll, n) for n in undeclared(compiler, winnt, table[dll])]
+            found += ["%s!%s" % (dll, n) for n in sorted(table[dll]) if n in missing]
     return found
 
 
