@@ -15,16 +15,17 @@ INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 def graph(tools):
     """Each file's node (folder/stem) and the nodes of tools/ it includes, with the lines that
     make each edge, for the message."""
-    edges, why = {}, {}
+    edges, why, root = {}, {}, tools.resolve()
     for path in sorted(tools.rglob("*")):
         if path.suffix not in (".cpp", ".h"):
             continue
         node = path.relative_to(tools).with_suffix("").as_posix()
         edges.setdefault(node, set())
         for name in INCLUDE.findall(path.read_text(encoding="utf-8", errors="replace")):
-            if not (tools / name).is_file():
+            found = [p.resolve() for p in (tools / name, path.parent / name) if p.is_file()]
+            if not found or root not in found[0].parents:
                 continue  # the program's own headers (src/) and the system's
-            target = Path(name).with_suffix("").as_posix()
+            target = found[0].relative_to(root).with_suffix("").as_posix()
             if target != node:
                 edges[node].add(target)
                 why.setdefault((node, target), f"{path.relative_to(tools)} includes {name}")
