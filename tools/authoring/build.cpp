@@ -1,3 +1,5 @@
+#include "authoring/build.h"
+
 #include <zlib.h>
 #include <zopfli/zopfli.h>
 
@@ -13,9 +15,7 @@
 #include <thread>
 
 #include "authoring/code_page.h"
-#include "authoring/manifest.h"
 #include "authoring/package_file.h"
-#include "commands/tidepack.h"
 
 namespace {
 
@@ -63,7 +63,7 @@ bool InflatesTo(const std::vector<unsigned char>& stream, const std::vector<unsi
 // threads finish changes nothing in the package. Returns 1 when every entry compressed.
 // Threads that fail record why in `failures`, one per entry, so the message names the file.
 int CompressEntries(WriterPackage* package, const BuildOptions& options,
-                    std::vector<std::string>* failures, std::FILE* err) {
+                    std::vector<std::string>* failures) {
     std::vector<WriterEntry>& entries = package->entries;
     std::atomic<std::size_t> next{0};
     std::atomic<std::uint64_t> doneBytes{0};
@@ -106,14 +106,16 @@ int CompressEntries(WriterPackage* package, const BuildOptions& options,
     while (options.progress && doneEntries < entries.size()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         if (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(500)) continue;
-        std::fprintf(err, "\rcompressing: %zu of %zu files, %llu of %llu MiB ", doneEntries.load(),
-                     entries.size(), static_cast<unsigned long long>(doneBytes >> 20),
-                     static_cast<unsigned long long>(totalBytes >> 20));
-        std::fflush(err);
+        char line[120];
+        std::snprintf(line, sizeof line, "\rcompressing: %zu of %zu files, %llu of %llu MiB ",
+                      doneEntries.load(), entries.size(),
+                      static_cast<unsigned long long>(doneBytes >> 20),
+                      static_cast<unsigned long long>(totalBytes >> 20));
+        options.progress(line);
         shown = true;
     }
     for (std::thread& thread : threads) thread.join();
-    if (shown) std::fprintf(err, "\r%60s\r", "");
+    if (shown) options.progress("\r" + std::string(60, ' ') + "\r");
     for (const std::string& failure : *failures)
         if (!failure.empty()) return 0;
     return 1;
@@ -157,44 +159,40 @@ std::string SystemDirOf64BitProduct(const WriterPackage& package, int codePage) 
 
 }  // namespace
 
-int BuildPackageBytes(const BuildOptions& options, ManifestResult* manifest,
-                      std::vector<unsigned char>* bytes, std::FILE* err) {
+Outcome BuildPackageBytes(const BuildOptions& options, ManifestResult* manifest,
+                          std::vector<unsigned char>* bytes, Report* report) {
     // The output (the package, or the program that will carry it) must not replace an input.
     std::string error;
     if (!CheckOutputPath(options.output, {options.manifest}, &error)) {
-        std::fprintf(err, "tidepack: %s: %s; nothing written\n", options.output.c_str(),
-                     error.c_str());
-        return EXIT_USAGE;
+        report->Err("tidepack: %s: %s; nothing written\n", options.output.c_str(), error.c_str());
+        return Outcome::Refused;
     }
     int ok = LoadManifest(options.manifest, manifest);
-    for (const std::string& warning : manifest->warnings)
-        std::fprintf(err, "%s\n", warning.c_str());
-    for (const std::string& fault : manifest->faults) std::fprintf(err, "%s\n", fault.c_str());
+    for (const std::string& warning : manifest->warnings) report->Err("%s\n", warning.c_str());
+    for (const std::string& fault : manifest->faults) report->Err("%s\n", fault.c_str());
     if (!ok) {
-        std::fprintf(err, "tidepack: %zu fault%s in %s; nothing written\n", manifest->faults.size(),
-                     manifest->faults.size() == 1 ? "" : "s", options.manifest.c_str());
-        return EXIT_FAULT;
+        report->Err("tidepack: %zu fault%s in %s; nothing written\n", manifest->faults.size(),
+                    manifest->faults.size() == 1 ? "" : "s", options.manifest.c_str());
+        return Outcome::Faulty;
     }
     if (!CheckOutputPath(options.output, manifest->sources, &error)) {
-        std::fprintf(err, "tidepack: %s: %s; nothing written\n", options.output.c_str(),
-                     error.c_str());
-        return EXIT_USAGE;
+        report->Err("tidepack: %s: %s; nothing written\n", options.output.c_str(), error.c_str());
+        return Outcome::Refused;
     }
     std::vector<std::string> failures;
-    if (!CompressEntries(&manifest->package, options, &failures, err)) {
+    if (!CompressEntries(&manifest->package, options, &failures)) {
         for (std::size_t i = 0; i < failures.size(); ++i)
             if (!failures[i].empty())
-                std::fprintf(
-                    err, "tidepack: file %zu (%s): %s\n", i + 1,
+                report->Err(
+                    "tidepack: file %zu (%s): %s\n", i + 1,
                     DecodeText(manifest->package.entries[i].fileName, manifest->codePage).c_str(),
                     failures[i].c_str());
-        std::fprintf(err, "tidepack: compression failed; nothing written\n");
-        return EXIT_FAULT;
+        report->Err("tidepack: compression failed; nothing written\n");
+        return Outcome::Faulty;
     }
     if (!BuildPackage(manifest->package, bytes, &error)) {
-        std::fprintf(err, "tidepack: %s: %s; nothing written\n", options.manifest.c_str(),
-                     error.c_str());
-        return EXIT_FAULT;
+        report->Err("tidepack: %s: %s; nothing written\n", options.manifest.c_str(), error.c_str());
+        return Outcome::Faulty;
     }
     std::vector<std::string> warnings = {
         SystemDirOf64BitProduct(manifest->package, manifest->codePage)};
@@ -208,25 +206,6 @@ int BuildPackageBytes(const BuildOptions& options, ManifestResult* manifest,
     }
     for (const std::string& warning : warnings)
         if (!warning.empty())
-            std::fprintf(err, "%s: warning: %s\n", options.manifest.c_str(), warning.c_str());
-    return 0;
-}
-
-int BuildFromManifest(const BuildOptions& options, std::FILE* out, std::FILE* err) {
-    ManifestResult manifest;
-    std::vector<unsigned char> bytes;
-    int built = BuildPackageBytes(options, &manifest, &bytes, err);
-    if (built != 0) return built;
-    std::string error;
-    if (!WriteFileWhole(options.output, bytes, &error)) {
-        std::fprintf(err, "tidepack: %s: %s\n", options.output.c_str(), error.c_str());
-        return EXIT_FAULT;
-    }
-    std::uint64_t data = 0;
-    for (const WriterEntry& entry : manifest.package.entries) data += entry.data.size();
-    std::fprintf(out, "%s: %s (%llu bytes) in a package of %zu bytes, %s\n", options.output.c_str(),
-                 Count(manifest.package.entries.size(), "file").c_str(),
-                 static_cast<unsigned long long>(data), bytes.size(),
-                 Count(manifest.package.moves.size(), "shortcut move").c_str());
-    return 0;
+            report->Err("%s: warning: %s\n", options.manifest.c_str(), warning.c_str());
+    return Outcome::Done;
 }

@@ -1,3 +1,5 @@
+#include "authoring/diff.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -7,7 +9,6 @@
 #include "authoring/code_page.h"
 #include "authoring/manifest.h"
 #include "authoring/package_file.h"
-#include "commands/tidepack.h"
 
 namespace fs = std::filesystem;
 
@@ -85,36 +86,36 @@ std::string Comment(const std::string& text) { return DecodeText(text, 65001); }
 
 }  // namespace
 
-int DiffReleases(const std::string& oldDir, const std::string& newDir,
-                 const std::string& manifestPath, bool force, std::FILE* out, std::FILE* err) {
+Outcome StartingManifest(const std::string& oldDir, const std::string& newDir,
+                         const std::string& manifestPath, bool force, ReleaseDiff* diff,
+                         Report* report) {
     std::error_code code;
     for (const std::string& dir : {oldDir, newDir}) {
         if (!fs::is_directory(fs::u8path(dir), code)) {
-            std::fprintf(err, "tidepack: %s is not a folder\n", dir.c_str());
-            return EXIT_USAGE;
+            report->Err("tidepack: %s is not a folder\n", dir.c_str());
+            return Outcome::Refused;
         }
     }
     std::vector<std::string> oldFiles, newFiles;
     std::string error;
     if (!manifestPath.empty() && !CheckOutputPath(manifestPath, {}, &error)) {
-        std::fprintf(err, "tidepack: %s: %s; nothing written\n", manifestPath.c_str(),
-                     error.c_str());
-        return EXIT_USAGE;
+        report->Err("tidepack: %s: %s; nothing written\n", manifestPath.c_str(), error.c_str());
+        return Outcome::Refused;
     }
     // The next diff would ship a manifest written into a release.
     for (const std::string& dir : {oldDir, newDir})
         if (!manifestPath.empty() && Inside(manifestPath, dir)) {
-            std::fprintf(err,
-                         "tidepack: %s: is inside the release folder %s; nothing written (write "
-                         "the manifest beside the releases)\n",
-                         manifestPath.c_str(), dir.c_str());
-            return EXIT_USAGE;
+            report->Err(
+                "tidepack: %s: is inside the release folder %s; nothing written (write "
+                "the manifest beside the releases)\n",
+                manifestPath.c_str(), dir.c_str());
+            return Outcome::Refused;
         }
     std::map<std::string, std::string> links;  // the new release's symbolic links: where to
     if (!RegularFiles(fs::u8path(oldDir), &oldFiles, &error) ||
         !RegularFiles(fs::u8path(newDir), &newFiles, &error, &links)) {
-        std::fprintf(err, "tidepack: %s\n", error.c_str());
-        return EXIT_FAULT;
+        report->Err("tidepack: %s\n", error.c_str());
+        return Outcome::Faulty;
     }
     // The manifest must not take the place of a release's file.
     std::vector<std::string> inputs;
@@ -123,17 +124,16 @@ int DiffReleases(const std::string& oldDir, const std::string& newDir,
     for (const std::string& file : newFiles)
         inputs.push_back((fs::u8path(newDir) / fs::u8path(file)).u8string());
     if (!manifestPath.empty() && !CheckOutputPath(manifestPath, inputs, &error)) {
-        std::fprintf(err, "tidepack: %s: %s; nothing written\n", manifestPath.c_str(),
-                     error.c_str());
-        return EXIT_USAGE;
+        report->Err("tidepack: %s: %s; nothing written\n", manifestPath.c_str(), error.c_str());
+        return Outcome::Refused;
     }
     // The manifest there is most likely the last release's, edited by hand.
     if (!manifestPath.empty() && !force && fs::exists(fs::u8path(manifestPath), code)) {
-        std::fprintf(err,
-                     "tidepack: %s already exists; nothing written (--force replaces it, or "
-                     "name another file)\n",
-                     manifestPath.c_str());
-        return EXIT_FAULT;
+        report->Err(
+            "tidepack: %s already exists; nothing written (--force replaces it, or "
+            "name another file)\n",
+            manifestPath.c_str());
+        return Outcome::Faulty;
     }
     // Sources are written relative to the manifest's folder, where build looks for them.
     fs::path manifestFolder = fs::u8path(manifestPath).parent_path();
@@ -157,8 +157,8 @@ int DiffReleases(const std::string& oldDir, const std::string& newDir,
             continue;
         }
         if (!IsUtf8(file)) {
-            std::fprintf(err, "tidepack: %s: the name is not UTF-8; left out\n",
-                         newPath.u8string().c_str());
+            report->Err("tidepack: %s: the name is not UTF-8; left out\n",
+                        newPath.u8string().c_str());
             leftOut += "#   " + Comment(file) + "\n";
             ++faults;
             continue;
@@ -182,10 +182,10 @@ int DiffReleases(const std::string& oldDir, const std::string& newDir,
         if (links.count(file)) {
             body += "# a symbolic link to " + Comment(links[file]) +
                     "; build follows it only inside the manifest's folder (else followLinks)\n";
-            std::fprintf(err,
-                         "tidepack: warning: %s is a symbolic link to %s; the manifest lists it "
-                         "as the file it leads to\n",
-                         newPath.u8string().c_str(), Comment(links[file]).c_str());
+            report->Err(
+                "tidepack: warning: %s is a symbolic link to %s; the manifest lists it "
+                "as the file it leads to\n",
+                newPath.u8string().c_str(), Comment(links[file]).c_str());
         }
         body += "[[file]]\n";
         body += "source = " + TomlString(source) + "\n";
@@ -220,10 +220,10 @@ int DiffReleases(const std::string& oldDir, const std::string& newDir,
         text += "\n# New folder " + Comment(folder) +
                 ": the update program creates no folders, so the files\n"
                 "# in it are only written where it already exists ('tidepack plan' checks).";
-        std::fprintf(err,
-                     "tidepack: warning: %s is a new folder; the update program creates no "
-                     "folders, so it writes the %s in it only where the folder exists\n",
-                     Comment(folder).c_str(), Count(count, "file").c_str());
+        report->Err(
+            "tidepack: warning: %s is a new folder; the update program creates no "
+            "folders, so it writes the %s in it only where the folder exists\n",
+            Comment(folder).c_str(), Count(count, "file").c_str());
     }
     if (!newFolders.empty()) text += "\n";
     text += body;
@@ -239,15 +239,9 @@ int DiffReleases(const std::string& oldDir, const std::string& newDir,
         for (const std::string& file : removed) text += "#   " + Comment(file) + "\n";
     }
 
-    if (manifestPath.empty()) {
-        std::fputs(text.c_str(), out);
-    } else if (!WriteFileWhole(manifestPath, std::vector<unsigned char>(text.begin(), text.end()),
-                               &error)) {
-        std::fprintf(err, "tidepack: %s: %s\n", manifestPath.c_str(), error.c_str());
-        return EXIT_FAULT;
-    } else {
-        std::fprintf(out, "%s: %s new or changed, %d unchanged\n", manifestPath.c_str(),
-                     Count(listed, "file").c_str(), unchanged);
-    }
-    return faults ? EXIT_FAULT : 0;
+    diff->manifest = std::move(text);
+    diff->listed = listed;
+    diff->unchanged = unchanged;
+    diff->faults = faults;
+    return Outcome::Done;
 }

@@ -849,13 +849,3 @@ std::string TomlString(const std::string& text) {
     }
     return quoted + "\"";
 }
-
-bool IsManifestText(const unsigned char* bytes, std::size_t size) {
-    std::string_view text(reinterpret_cast<const char*>(bytes), size);
-    if (text.find('\0') != std::string_view::npos) return false;
-    toml::parse_result parsed = toml::parse(text);
-    if (!parsed) return false;
-    for (const char* key : {"codePage", "title", "file", "runningApp", "move"})
-        if (parsed.table().contains(key)) return true;
-    return false;
-}

@@ -24,9 +24,6 @@ struct ManifestResult {
 // (validation goes on after a fault so that all of them are reported in one run).
 int LoadManifest(const std::string& path, ManifestResult* result);
 
-// Whether `bytes` is a manifest rather than a package: TOML with a manifest's keys.
-bool IsManifestText(const unsigned char* bytes, std::size_t size);
-
 // A TOML string for `text`: a literal string when it can be one (so Windows paths keep their
 // single backslashes), else a basic string with escapes.
 std::string TomlString(const std::string& text);

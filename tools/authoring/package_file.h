@@ -22,6 +22,9 @@ struct PackageFile {
 // program without the resource, a package file over 4 GiB).
 int LoadPackageFile(const std::string& path, PackageFile* file, std::string* error);
 
+// Whether `bytes` is a manifest rather than a package: TOML with a manifest's keys.
+bool IsManifestText(const unsigned char* bytes, std::size_t size);
+
 // The same for a file's bytes already in `file->bytes`: sets `image` and `origin`.
 int FindPackageInBytes(PackageFile* file, std::string* error);
 

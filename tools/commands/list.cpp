@@ -1,251 +1,28 @@
-#include <cinttypes>
-
-#include "base/text.h"
-#include "authoring/code_page.h"
-#include "authoring/package_file.h"
-#include "rules/targets.h"
-#include "program/identity.h"
-#include "signing/sign.h"
+// tidepack list [FOLDERS] [--codepage N] FILE
+#include "authoring/package_listing.h"
+#include "commands/command_line.h"
 #include "commands/tidepack.h"
 
-namespace {
-
-struct Lister {
-    const ListOptions& options;
-    const PackageImage& image;
-    std::FILE* out;
-    std::FILE* err;
-    int faults = 0;
-
-    void Fault(std::uint64_t offset, const std::string& what) {
-        ++faults;
-        std::fprintf(err, "tidepack: %s: offset %" PRIu64 ": %s\n", options.path.c_str(), offset,
-                     what.c_str());
-    }
-
-    // A text field's bytes; a text with no end, or one that runs past its field, is a fault.
-    bool Raw(const char* field, std::size_t width, const std::string& name, std::string* text) {
-        bool inField;
-        if (!FieldText(image, field, width, text, &inField)) {
-            Fault(FieldOffset(image, field), name + " has no end before the end of the package");
-            return false;
-        }
-        if (!inField)
-            Fault(FieldOffset(image, field),
-                  name + " runs past its field of " + std::to_string(width) + " bytes");
-        return true;
-    }
-
-    // The same, decoded for display.
-    std::string Text(const char* field, std::size_t width, const std::string& name) {
-        std::string text;
-        return Raw(field, width, name, &text) ? DecodeText(text, options.codePage) : "<no end>";
-    }
-
-    // A header text under its field's name.
-    template <std::size_t Width>
-    void PrintHeaderText(const char* name, const char (&field)[Width]) {
-        std::fprintf(out, "  %-15s%s\n", name, Text(field, Width, name).c_str());
-    }
-
-    void PrintHeader(const PackageHeader& header) {
-        std::fprintf(out, "\nheader\n");
-        std::fprintf(out, "  reserved       0x%08" PRIX32 "\n", header.reserved);
-        PrintHeaderText("title", header.title);
-        PrintHeaderText("versionText", header.versionText);
-        PrintHeaderText("registryKey", header.registryKey);
-        PrintHeaderText("valueName", header.valueName);
-        PrintHeaderText("defaultFolder", header.defaultFolder);
-        PrintHeaderText("subFolder", header.subFolder);
-        std::fprintf(out, "  entryCount     %" PRId32 "\n", header.entryCount);
-    }
-
-    // Targets resolve against the given folder, else against defaultFolder as it stands.
-    // Returns 1 with it in `installFolder` (PATH_TEXT_SIZE bytes); 0 when neither can be read.
-    int PrintInstallFolder(const PackageHeader& header, const std::string& installDir,
-                           char* installFolder) {
-        const char* defaultFolder = PackageText(image, header.defaultFolder);
-        int haveInstall =
-            options.haveInstallDir
-                ? TextCopy(installFolder, PATH_TEXT_SIZE, installDir.c_str())
-                : defaultFolder && TextCopy(installFolder, PATH_TEXT_SIZE, defaultFolder);
-        std::string unknown = "unknown";
-        if (options.haveInstallDir && !haveInstall)
-            unknown = "unknown: --install-dir is " + std::to_string(installDir.size()) +
-                      " bytes in code page " + std::to_string(options.codePage) + "; at most " +
-                      std::to_string(PATH_TEXT_SIZE - 1) + " fit";
-        std::fprintf(
-            out, "  install folder %s (%s)\n",
-            haveInstall ? DecodeText(installFolder, options.codePage).c_str() : unknown.c_str(),
-            options.haveInstallDir ? "--install-dir" : "defaultFolder");
-        return haveInstall;
-    }
-
-    void PrintRunningApps(const PackageHeader& header) {
-        std::fprintf(out, "\nrunning applications\n");
-        int inUse = 0;
-        for (int k = 0; k < RUNNING_APP_COUNT; ++k) {
-            const RunningAppRecord& app = header.runningApps[k];
-            if (app.windowClass[0] == '\0') continue;
-            ++inUse;
-            std::string where = "runningApps[" + std::to_string(k) + "].";
-            std::fprintf(
-                out, "  [%d] windowClass %s\n", k,
-                Text(app.windowClass, sizeof app.windowClass, where + "windowClass").c_str());
-            std::fprintf(out, "      message     %s\n",
-                         Text(app.message, sizeof app.message, where + "message").c_str());
-        }
-        if (inUse == 0) std::fprintf(out, "  none in use\n");
-    }
-
-    // One line a shortcut, as the CR LF between them split it.
-    void PrintShortcuts(const PackageEntry& entry, const std::string& where) {
-        std::string shortcuts;
-        Raw(entry.shortcutText, sizeof entry.shortcutText, where + "shortcutText", &shortcuts);
-        for (std::size_t start = 0; start < shortcuts.size();) {
-            std::size_t end = shortcuts.find("\r\n", start);
-            if (end == std::string::npos) end = shortcuts.size();
-            std::fprintf(
-                out, "      shortcut %s\n",
-                DecodeText(shortcuts.substr(start, end - start), options.codePage).c_str());
-            start = end + 2;
-        }
-    }
-
-    // Entry `i` with its target against `installFolder` (null: none known).
-    void PrintEntry(std::int32_t i, const PackageEntry& entry, const char* installFolder) {
-        std::string where = "entry " + std::to_string(i) + " ";
-        std::fprintf(
-            out, "  [%" PRId32 "] size %" PRIu32 ", compressed %" PRIu32 " at offset %" PRIu32 "\n",
-            i, entry.size, entry.compressedSize, entry.streamOffset);
-        std::fprintf(out, "      flags    0x%02" PRIX32 " %s\n", entry.flags,
-                     FlagNames(entry.flags).c_str());
-        std::fprintf(out, "      fileName %s\n",
-                     Text(entry.fileName, sizeof entry.fileName, where + "fileName").c_str());
-        std::fprintf(out, "      folder   %s\n",
-                     Text(entry.folder, sizeof entry.folder, where + "folder").c_str());
-        const char* fileName = PackageText(image, entry.fileName);
-        const char* folder = PackageText(image, entry.folder);
-        char target[PATH_TEXT_SIZE];
-        if (fileName && folder && ResolveTargetPath(fileName, folder, installFolder, target))
-            std::fprintf(out, "      target   %s\n", DecodeText(target, options.codePage).c_str());
-        else
-            std::fprintf(out, "      target   no target\n");
-        PrintShortcuts(entry, where);
-        const unsigned char* stream;
-        if (!GetEntryStream(image, entry, &stream))
-            Fault(FieldOffset(image, &entry),
-                  where + "stream at offset " + std::to_string(entry.streamOffset) + ", " +
-                      std::to_string(entry.compressedSize) + " bytes, lies outside the package");
-    }
-
-    // Every entry the table holds, as far as it can be read. Gives the last entry; null when
-    // there is none or it cannot be read.
-    const PackageEntry* PrintEntries(std::int32_t count, const char* installFolder) {
-        std::fprintf(out, "\nentries\n");
-        if (count <= 0) std::fprintf(out, "  none\n");
-        const PackageEntry* last = nullptr;
-        for (std::int32_t i = 0; i < count; ++i) {
-            const PackageEntry* entry;
-            if (!GetPackageEntry(image, i, &entry)) {
-                Fault(HEADER_SIZE + static_cast<std::uint64_t>(ENTRY_SIZE) * i,
-                      "entry " + std::to_string(i) + " of " + std::to_string(count) +
-                          " reaches past the end of the package; the rest cannot be read");
-                break;
-            }
-            if (i == count - 1) last = entry;
-            PrintEntry(i, *entry, installFolder);
-        }
-        return last;
-    }
-
-    // The move table behind the `last` entry's stream (null: the table cannot be reached).
-    void PrintMoves(std::int32_t count, const PackageEntry* last) {
-        std::fprintf(out, "\nshortcut moves\n");
-        std::uint32_t table;
-        std::int32_t moveCount = 0;
-        if (count <= 0) {
-            std::fprintf(out, "  none (without entries there is no move table)\n");
-            return;
-        }
-        if (!last) {
-            std::fprintf(out, "  not readable\n");
-            return;
-        }
-        if (!GetMoveTableOffset(image, *last, &table) || !GetMoveCount(image, table, &moveCount)) {
-            std::fprintf(out, "  not readable\n");
-            Fault(static_cast<std::uint64_t>(last->streamOffset) + last->compressedSize,
-                  "the move table behind the last entry's stream lies past the end of the "
-                  "package");
-            return;
-        }
-        std::fprintf(out, "  moveCount %" PRId32 " at offset %" PRIu32 "\n", moveCount, table);
-        for (std::int32_t r = 0; r < moveCount; ++r) {
-            const ShortcutMoveRecord* record;
-            if (!GetMoveRecord(image, table, r, &record)) {
-                Fault(table + MOVE_COUNT_SIZE + static_cast<std::uint64_t>(MOVE_RECORD_SIZE) * r,
-                      "move " + std::to_string(r) + " of " + std::to_string(moveCount) +
-                          " reaches past the end of the package");
-                return;
-            }
-            std::string where = "move " + std::to_string(r) + " ";
-            std::fprintf(out, "  [%" PRId32 "] from %s\n", r,
-                         Text(record->from, sizeof record->from, where + "from").c_str());
-            std::string to = Text(record->to, sizeof record->to, where + "to");
-            std::fprintf(out, "      to   %s\n", to.empty() ? "(empty: delete)" : to.c_str());
-        }
-    }
-};
-
-// The folder options in the package's code page; the Windows and system folders go to the
-// target rules. Returns 1; 0 with the reason when one cannot be written in that code page.
-int SetFolders(const ListOptions& options, std::string* installDir, std::string* error) {
-    std::string windowsDir, systemDir;
-    if (!EncodeText(options.windowsDir, options.codePage, &windowsDir, error) ||
-        !EncodeText(options.systemDir, options.codePage, &systemDir, error) ||
-        (options.haveInstallDir &&
-         !EncodeText(options.installDir, options.codePage, installDir, error)))
-        return 0;
-    SetPlatformFolders(windowsDir, systemDir);
-    return 1;
+int ListPackage(const ListOptions& options, std::FILE* out, std::FILE* err) {
+    Report report = PrintingReport(out, err);
+    return ExitCode(ListPackageRecords(options, &report));
 }
 
-}  // namespace
-
-int ListPackage(const ListOptions& options, std::FILE* out, std::FILE* err) {
-    PackageFile file;
-    std::string error;
-    if (!LoadPackageFile(options.path, &file, &error)) {
-        std::fprintf(err, "tidepack: %s: %s\n", options.path.c_str(), error.c_str());
-        return EXIT_FAULT;
-    }
-    std::string installDir;
-    if (!SetFolders(options, &installDir, &error)) {
-        std::fprintf(err, "tidepack: a folder option: %s\n", error.c_str());
-        return EXIT_USAGE;
-    }
-    SetPlatformCodePage(options.codePage);
-
-    const PackageImage& image = file.image;
-    Lister list{options, image, out, err};
-    std::fprintf(out, "file           %s\n", options.path.c_str());
-    if (!file.origin.empty()) std::fprintf(out, "package        %s\n", file.origin.c_str());
-    std::fprintf(out, "size           %" PRIu32 " bytes\n", image.size);
-    int broken = ReportSignature(options.path, file.bytes, true, out, err);
-    ReportIdentity(options.path, file.bytes, true, out);
-    const PackageHeader* header;
-    if (!GetPackageHeader(image, &header)) {
-        list.Fault(0, "not a package: " + std::to_string(image.size) +
-                          " bytes is shorter than a package header (" +
-                          std::to_string(HEADER_SIZE) + " bytes)");
-        return EXIT_FAULT;
-    }
-    list.PrintHeader(*header);
-    char installFolder[PATH_TEXT_SIZE];
-    bool haveInstall = list.PrintInstallFolder(*header, installDir, installFolder);
-    list.PrintRunningApps(*header);
-    const PackageEntry* last =
-        list.PrintEntries(header->entryCount, haveInstall ? installFolder : nullptr);
-    list.PrintMoves(header->entryCount, last);
-    return list.faults || broken ? EXIT_FAULT : 0;
+int RunListCommand(const std::vector<std::string>& args) {
+    ListOptions list;
+    std::vector<std::string> operands;
+    int done = ParseArguments(
+        args,
+        [&](const std::vector<std::string>& args, std::size_t* i, std::string* error) {
+            if (TakeCodePage(args, i, &list.codePage, error)) return true;
+            if (TakeValue(args, i, "--install-dir", &list.installDir, error))
+                return list.haveInstallDir = true;
+            return TakeValue(args, i, "--windows-dir", &list.windowsDir, error) ||
+                   TakeValue(args, i, "--system-dir", &list.systemDir, error);
+        },
+        &operands);
+    if (done >= 0) return done;
+    if (operands.size() != 1) return Usage("list needs exactly one package or program");
+    list.path = operands[0];
+    return ListPackage(list, stdout, stderr);
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "plan/plan.h"
+#include "plan/planned.h"
 
 struct PlanPlatform {
     int codePage = 932;

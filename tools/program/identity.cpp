@@ -366,7 +366,7 @@ int ReadProgramResources(const std::vector<unsigned char>& bytes, PeResourceTree
 }  // namespace
 
 void ReportIdentity(const std::string& path, const std::vector<unsigned char>& bytes, bool listing,
-                    std::FILE* out) {
+                    Report* report) {
     const unsigned char* data = bytes.empty() ? nullptr : bytes.data();
     PeResourceTree tree;
     if (!ReadProgramResources(bytes, &tree)) return;
@@ -414,13 +414,13 @@ void ReportIdentity(const std::string& path, const std::vector<unsigned char>& b
     if (items.empty()) return;
     if (listing) {
         for (const auto& [key, value] : items)
-            std::fprintf(out, "identity       %s: %s\n", key.c_str(), value.c_str());
+            report->Out("identity       %s: %s\n", key.c_str(), value.c_str());
         return;
     }
     std::string line;
     for (const auto& [key, value] : items)
         line += (line.empty() ? "" : "; ") + key + " '" + value + "'";
-    std::fprintf(out, "%s: identity: %s\n", path.c_str(), line.c_str());
+    report->Out("%s: identity: %s\n", path.c_str(), line.c_str());
 }
 
 int FindNotices(const std::vector<unsigned char>& bytes, std::uint64_t* offset,

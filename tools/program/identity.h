@@ -3,10 +3,11 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "system/report.h"
 
 // The most an .ico file may be: a 256x256 PNG image and the usual sizes take some 100 KB.
 constexpr std::size_t ICON_FILE_LIMIT = 1 << 20;
@@ -58,7 +59,7 @@ std::vector<std::uint16_t> IconGroupIds(const unsigned char* data, std::size_t s
 // The identity a program shows (its version block and icon), for list (a line per item) or
 // verify (one line). Nothing for a file that is no program.
 void ReportIdentity(const std::string& path, const std::vector<unsigned char>& bytes, bool listing,
-                    std::FILE* out);
+                    Report* report);
 
 // Where a program keeps the notices of what it is made of (resource NOTICES 1, which every
 // build of the update program carries): 1 with the data's place; 0 when the bytes are no PE

@@ -6,7 +6,6 @@
 #include <filesystem>
 
 #include "authoring/package_file.h"
-#include "commands/tidepack.h"
 #include "program/pe_resource.h"
 #include "signing/signature_seam.h"
 #include "system/files.h"
@@ -227,13 +226,13 @@ namespace {
 
 // Runs the vendor's command on `path`. Returns "" with what it printed last in `ran`; else why
 // it failed.
-std::string RunSigningCommand(const SignOptions& options, const std::string& path, std::FILE* err,
+std::string RunSigningCommand(const SignOptions& options, const std::string& path, std::FILE* echo,
                               std::string* ran) {
     Command command;
     command.timeoutSeconds = options.timeoutSeconds;
     command.arguments = ShellArguments(options.command, path);
     command.terminal = true;
-    command.echo = err;
+    command.echo = echo;
     RunResult run = Run(command);
     *ran = LastLines(run.output, 3);
     if (!run.startError.empty())
@@ -254,7 +253,7 @@ std::string RunSigningCommand(const SignOptions& options, const std::string& pat
 
 // Signs `in` into `out` with osslsigncode. Returns ""; else why it failed.
 std::string RunOsslsigncode(const SignOptions& options, const std::string& in,
-                            const std::string& out, std::FILE* err) {
+                            const std::string& out, std::FILE* echo) {
     Command command;
     command.timeoutSeconds = options.timeoutSeconds;
     command.arguments = {"osslsigncode", "sign"};
@@ -299,7 +298,7 @@ std::string RunOsslsigncode(const SignOptions& options, const std::string& in,
     if (!options.timestampUrl.empty())
         command.arguments.insert(command.arguments.end(), {"-ts", options.timestampUrl});
     command.arguments.insert(command.arguments.end(), {"-in", in, "-out", out});
-    command.echo = options.verbose ? err : nullptr;
+    command.echo = options.verbose ? echo : nullptr;
     RunResult run = Run(command);
     if (!run.startError.empty() || run.timedOut || run.signal != 0 || run.status != 0)
         return SigningFault(options, run);
@@ -335,18 +334,18 @@ std::string CheckSigned(const std::vector<unsigned char>& program,
 }  // namespace
 
 int SignProgram(const std::vector<unsigned char>& program, const std::string& signedOutput,
-                const SignOptions& options, std::FILE* err, std::string* signer,
+                const SignOptions& options, std::FILE* echo, Report* report, std::string* signer,
                 std::string* error) {
     if (!LooksLikePe(program.empty() ? nullptr : program.data(), program.size())) {
         *error = "not a PE image, so there is nothing to sign";
-        return EXIT_FAULT;
+        return 0;
     }
-    if (!CheckSignOptions(options, error)) return EXIT_FAULT;
+    if (!CheckSignOptions(options, error)) return 0;
 
     // Both files live in a fresh folder beside the output, private to this user: osslsigncode
     // refuses an existing output, and a signing command must not see others' files.
     Scratch scratch;
-    if (!MakePrivateFolder(signedOutput, "sign", &scratch.folder, error)) return EXIT_FAULT;
+    if (!MakePrivateFolder(signedOutput, "sign", &scratch.folder, error)) return 0;
     // A signing service may show the file's name, so it keeps the output's.
     fs::path folder = fs::u8path(scratch.folder);
     std::string unsignedTemp =
@@ -355,35 +354,35 @@ int SignProgram(const std::vector<unsigned char>& program, const std::string& si
             .u8string();
     std::string signedTemp =
         options.command.empty() ? (folder / "signed.exe").u8string() : unsignedTemp;
-    if (!WriteFileWhole(unsignedTemp, program, error)) return EXIT_FAULT;
+    if (!WriteFileWhole(unsignedTemp, program, error)) return 0;
 
     std::string ran;  // for errors after the command: how it ended and what it said
-    *error = options.command.empty() ? RunOsslsigncode(options, unsignedTemp, signedTemp, err)
-                                     : RunSigningCommand(options, unsignedTemp, err, &ran);
-    if (!error->empty()) return EXIT_FAULT;
+    *error = options.command.empty() ? RunOsslsigncode(options, unsignedTemp, signedTemp, echo)
+                                     : RunSigningCommand(options, unsignedTemp, echo, &ran);
+    if (!error->empty()) return 0;
 
     std::vector<unsigned char> result;
     SignatureCheck check;
     if (!ReadWholeFile(signedTemp, &result, error)) {
         *error = "the signed program: " + *error + ran;
-        return EXIT_FAULT;
+        return 0;
     }
     *error = CheckSigned(program, result, &check);
     if (!error->empty()) {
         *error += ran;
-        return EXIT_FAULT;
+        return 0;
     }
     if (!PutInPlace(signedTemp, signedOutput, error)) {
         *error = signedOutput + ": " + *error;
-        return EXIT_FAULT;
+        return 0;
     }
     std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
     std::string warning = ValidityWarning(check, now);
     for (const SignatureCheck& nested : check.nested)
         if (warning.empty()) warning = ValidityWarning(nested, now);
-    if (!warning.empty()) std::fprintf(err, "tidepack: warning: %s\n", warning.c_str());
+    if (!warning.empty()) report->Err("tidepack: warning: %s\n", warning.c_str());
     *signer = check.subject;
     for (const SignatureCheck& nested : check.nested)
         if (nested.subject != check.subject) *signer += " and " + nested.subject;
-    return 0;
+    return 1;
 }

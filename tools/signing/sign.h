@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "signing/signature.h"
+#include "system/report.h"
 
 struct SignOptions {
     // One route, or none: the program is not signed.
@@ -22,7 +23,7 @@ struct SignOptions {
     std::string description;        // the signed content's name, shown when Windows asks to run it
     std::string url;                // a page about it, shown beside the description
     unsigned timeoutSeconds = 300;  // a token may wait for its PIN to be typed
-    bool verbose = false;           // osslsigncode's own messages on `err`
+    bool verbose = false;           // osslsigncode's own messages, echoed
     bool Signs() const { return !(pkcs12 + pkcs11Module + command).empty(); }
 };
 
@@ -39,9 +40,10 @@ std::vector<std::string> SignInputs(const SignOptions& options);
 // Signs `program` by the route `options` names: Authenticode SHA-256 through osslsigncode, or
 // the vendor's command on a private copy. Once every signature holds by CheckSignature and
 // the signed image digest is that of `program`, puts the result at `signedOutput` whole,
-// executable, and names the signer in `signer`.
-// Returns 0; else EXIT_FAULT with one line of reason in `error`, the command's output (or with
-// `verbose`, osslsigncode's) on `err`, and `signedOutput` left as it was.
+// executable, and names the signer in `signer`; a certificate out of its validity is warned of
+// in `report`. The command's output (or with `verbose`, osslsigncode's) passes through `echo`
+// as it comes, since a token may ask for its PIN there.
+// Returns 1; 0 with one line of reason in `error`, and `signedOutput` left as it was.
 int SignProgram(const std::vector<unsigned char>& program, const std::string& signedOutput,
-                const SignOptions& options, std::FILE* err, std::string* signer,
+                const SignOptions& options, std::FILE* echo, Report* report, std::string* signer,
                 std::string* error);

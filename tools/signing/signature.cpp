@@ -156,12 +156,11 @@ std::string ValidityWarning(const SignatureCheck& check, std::int64_t now) {
 }
 
 int ReportSignature(const std::string& path, const std::vector<unsigned char>& bytes, bool listing,
-                    std::FILE* out, std::FILE* err) {
+                    Report* report) {
     SignatureCheck outer = CheckSignature(bytes.empty() ? nullptr : bytes.data(), bytes.size());
     if (outer.state == SignatureState::NotProgram) return 0;
     if (outer.state == SignatureState::Unsigned) {
-        std::fprintf(out, listing ? "signature      not signed\n" : "%s: not signed\n",
-                     path.c_str());
+        report->Out(listing ? "signature      not signed\n" : "%s: not signed\n", path.c_str());
         return 0;
     }
     std::vector<const SignatureCheck*> all = {&outer};
@@ -183,24 +182,23 @@ int ReportSignature(const std::string& path, const std::vector<unsigned char>& b
             std::string label = "signature" + number;
             label.resize(std::max<std::size_t>(label.size() + 1, 15), ' ');
             if (holds)
-                std::fprintf(out, "%sholds (%s)\n", label.c_str(), how.c_str());
+                report->Out("%sholds (%s)\n", label.c_str(), how.c_str());
             else
-                std::fprintf(out, "%sBROKEN: %s\n", label.c_str(), check.reason.c_str());
+                report->Out("%sBROKEN: %s\n", label.c_str(), check.reason.c_str());
             if (!check.subject.empty())
-                std::fprintf(out, "signer         %s\nissuer         %s\n", check.subject.c_str(),
-                             check.issuer.c_str());
+                report->Out("signer         %s\nissuer         %s\n", check.subject.c_str(),
+                            check.issuer.c_str());
             if (!ValidityText(check).empty())
-                std::fprintf(out, "validity       %s\n", ValidityText(check).c_str());
+                report->Out("validity       %s\n", ValidityText(check).c_str());
             if (!holds)
-                std::fprintf(err, "tidepack: %s: the %s is broken: %s\n", path.c_str(),
-                             name.c_str(), check.reason.c_str());
+                report->Err("tidepack: %s: the %s is broken: %s\n", path.c_str(), name.c_str(),
+                            check.reason.c_str());
         } else if (holds) {
-            std::fprintf(out, "%s: %s holds: signer %s; issuer %s (%s)\n", path.c_str(),
-                         name.c_str(), check.subject.c_str(), check.issuer.c_str(), how.c_str());
+            report->Out("%s: %s holds: signer %s; issuer %s (%s)\n", path.c_str(), name.c_str(),
+                        check.subject.c_str(), check.issuer.c_str(), how.c_str());
         } else {
-            std::fprintf(err, "%s: %s BROKEN: %s%s%s\n", path.c_str(), name.c_str(),
-                         check.reason.c_str(), check.subject.empty() ? "" : "; signer ",
-                         check.subject.c_str());
+            report->Err("%s: %s BROKEN: %s%s%s\n", path.c_str(), name.c_str(), check.reason.c_str(),
+                        check.subject.empty() ? "" : "; signer ", check.subject.c_str());
         }
     }
     return broken > 0 ? 1 : 0;

@@ -3,30 +3,11 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
-enum class SignatureState {
-    NotProgram,  // not a PE image: nothing to say
-    Unsigned,
-    Holds,   // the image digest and the signer's signature both check out
-    Broken,  // changed after signing, a signature that fails, or a damaged certificate table
-};
-
-struct SignatureCheck {
-    SignatureState state = SignatureState::NotProgram;
-    std::string reason;   // why it is broken
-    std::string subject;  // the signer's certificate, when it could be read
-    std::string issuer;
-    std::string digest;  // the image digest's algorithm, such as SHA256
-    bool selfSigned = false;
-    bool timestamped = false;  // a timestamp is there; it is not checked
-    // The signer certificate's validity, seconds since 1970 UTC; both 0 when it was not read.
-    std::int64_t validFrom = 0, validUntil = 0;
-    std::vector<unsigned char> imageDigest;  // the signed one, when it could be read
-    std::vector<SignatureCheck> nested;  // those inside this one (signtool /as, -nest), in order
-};
+#include "signing/signature_check.h"
+#include "system/report.h"
 
 // Checks the Authenticode signature of a PE image and those nested in it. Every offset is
 // checked against `size`.
@@ -34,10 +15,10 @@ SignatureCheck CheckSignature(const unsigned char* data, std::uint64_t size);
 
 // The signatures of `bytes` for list (`listing`: aligned lines) or verify (lines led by `path`):
 // nothing for a package file, "not signed", or for each signature, nested ones too, the signer
-// and whether it holds. A broken one is also named on `err`. Returns 1 when one is broken,
-// else 0.
+// and whether it holds. A broken one is also named among the messages. Returns 1 when one is
+// broken, else 0.
 int ReportSignature(const std::string& path, const std::vector<unsigned char>& bytes, bool listing,
-                    std::FILE* out, std::FILE* err);
+                    Report* report);
 
 // "2026-04-01 00:00 UTC to 2027-03-31 23:59 UTC", as list and verify print the validity.
 std::string ValidityText(const SignatureCheck& check);

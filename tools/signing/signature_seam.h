@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "program/bounded_bytes.h"
-#include "signing/signature.h"
+#include "signing/signature_check.h"
 
 inline constexpr char SPC_INDIRECT_DATA[] = "1.3.6.1.4.1.311.2.1.4";
 inline constexpr char RFC3161_TIMESTAMP[] = "1.3.6.1.4.1.311.3.3.1";

@@ -9,6 +9,7 @@
 #include "authoring/package_file.h"
 #include "signing/sign.h"
 #include "test_support.h"
+#include "commands/command_line.h"
 #include "commands/tidepack.h"
 #include "system/process.h"
 
@@ -67,8 +68,11 @@ struct Signing {
     // Signs the program into `name` in the folder; the fault, if any, in `error`.
     Output Sign(const SignOptions& options, const std::string& name, std::string* error) {
         std::string signer;
-        return Capture([&](std::FILE*, std::FILE* err) {
-            return SignProgram(program, dir / name, options, err, &signer, error);
+        return Capture([&](std::FILE* out, std::FILE* err) {
+            Report report = PrintingReport(out, err);
+            return SignProgram(program, dir / name, options, err, &report, &signer, error)
+                       ? 0
+                       : EXIT_FAULT;
         });
     }
 };

@@ -1,17 +1,15 @@
-// A ready patch program in one command: the package written into a prebuilt update program
-// (the stub) as RCDATA 1, language 1033, with the execution level its registry root needs.
+#include "program/patch_program.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <utility>
 
 #include "base/text.h"
-#include "authoring/manifest.h"
+#include "authoring/package_check.h"
 #include "authoring/package_file.h"
 #include "program/pe_resource.h"
 #include "program/pe_writer.h"
-#include "signing/sign.h"
-#include "commands/tidepack.h"
 #include "system/files.h"
 
 namespace fs = std::filesystem;
@@ -51,7 +49,7 @@ std::string LevelForRegistryRoot(const std::vector<unsigned char>& package) {
 // A package given as it is has no manifest to say its level: the registry key's root chooses
 // it, and `build` has not warned about it.
 void WarnOfAsInvoker(const std::string& path, const std::vector<unsigned char>& package,
-                     std::FILE* err) {
+                     Report* report) {
     PackageImage image{package.data(), static_cast<std::uint32_t>(package.size())};
     const PackageHeader* header;
     if (!GetPackageHeader(image, &header)) return;
@@ -67,43 +65,44 @@ void WarnOfAsInvoker(const std::string& path, const std::vector<unsigned char>& 
     // The code page is not in the package; list and verify read it as 932 too.
     std::string warning = AsInvokerWarning(registryKey ? registryKey : "",
                                            defaultFolder ? defaultFolder : "", places, 932);
-    if (!warning.empty()) std::fprintf(err, "%s: warning: %s\n", path.c_str(), warning.c_str());
+    if (!warning.empty()) report->Err("%s: warning: %s\n", path.c_str(), warning.c_str());
 }
 
 }  // namespace
 
-int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err) {
-    std::string stubPath = options.stub.empty() ? InstalledStub() : options.stub;
+Outcome MakePatchProgram(const ProgramOptions& options, PatchProgram* made, Report* report) {
+    made->stubPath = options.stub.empty() ? InstalledStub() : options.stub;
+    const std::string& stubPath = made->stubPath;
     std::error_code code;
     // Before the package is built, which can take a while.
     if (!fs::is_regular_file(fs::u8path(stubPath), code)) {
         if (options.stub.empty())
-            std::fprintf(err,
-                         "tidepack: no update program to write the package into at '%s'; give "
-                         "one with --stub FILE\n",
-                         stubPath.c_str());
+            report->Err(
+                "tidepack: no update program to write the package into at '%s'; give "
+                "one with --stub FILE\n",
+                stubPath.c_str());
         else
-            std::fprintf(err, "tidepack: --stub %s: no such program\n", stubPath.c_str());
-        return EXIT_USAGE;
+            report->Err("tidepack: --stub %s: no such program\n", stubPath.c_str());
+        return Outcome::Refused;
     }
 
-    std::string level, error;
+    std::string& level = made->level;
+    std::string error;
     std::vector<std::string> inputs = SignInputs(options.sign);
     inputs.insert(inputs.begin(), {options.input, stubPath});
     if (!CheckOutputPath(options.output, inputs, &error)) {
-        std::fprintf(err, "tidepack: %s: %s; nothing written\n", options.output.c_str(),
-                     error.c_str());
-        return EXIT_USAGE;
+        report->Err("tidepack: %s: %s; nothing written\n", options.output.c_str(), error.c_str());
+        return Outcome::Refused;
     }
     // Only once the output is known not to be one of its files.
     if (options.sign.Signs() && !CheckSignOptions(options.sign, &error)) {
-        std::fprintf(err, "tidepack: %s\n", error.c_str());
-        return EXIT_FAULT;
+        report->Err("tidepack: %s\n", error.c_str());
+        return Outcome::Faulty;
     }
 
     // The package: built from the manifest, or taken as given once it verifies.
-    std::vector<unsigned char> package;
-    ProgramIdentity identity;
+    std::vector<unsigned char>& package = made->package;
+    ProgramIdentity& identity = made->identity;
     if (IsManifest(options.input)) {
         BuildOptions build;
         build.manifest = options.input;
@@ -111,41 +110,42 @@ int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err) {
         build.compression = options.compression;
         build.progress = options.progress;
         ManifestResult manifest;
-        int built = BuildPackageBytes(build, &manifest, &package, err);
-        if (built != 0) return built;
+        Outcome built = BuildPackageBytes(build, &manifest, &package, report);
+        if (built != Outcome::Done) return built;
         level = manifest.executionLevel;
         identity = std::move(manifest.identity);
     } else {
         // Read once: the bytes that verify are the bytes written into the program.
         PackageFile file;
         if (!ReadWholeFile(options.input, &file.bytes, &error)) {
-            std::fprintf(err, "tidepack: %s: %s\n", options.input.c_str(), error.c_str());
-            return EXIT_FAULT;
+            report->Err("tidepack: %s: %s\n", options.input.c_str(), error.c_str());
+            return Outcome::Faulty;
         }
         if (LooksLikePe(file.bytes.data(), file.bytes.size())) {
-            std::fprintf(err,
-                         "tidepack: %s is a program, not a package; give the package file or "
-                         "its manifest\n",
-                         options.input.c_str());
-            return EXIT_FAULT;
+            report->Err(
+                "tidepack: %s is a program, not a package; give the package file or "
+                "its manifest\n",
+                options.input.c_str());
+            return Outcome::Faulty;
         }
         ListOptions check;
         check.path = options.input;
         if (!FindPackageInBytes(&file, &error)) {
-            std::fprintf(err, "%s: %s\n", options.input.c_str(), error.c_str());
-            return EXIT_FAULT;
+            report->Err("%s: %s\n", options.input.c_str(), error.c_str());
+            return Outcome::Faulty;
         }
-        if (VerifyLoadedPackage(check, file, out, err) != 0) return EXIT_FAULT;
+        if (CheckLoadedPackage(check, file, report) != Outcome::Done) return Outcome::Faulty;
         package = std::move(file.bytes);
-        WarnOfAsInvoker(options.input, package, err);
+        WarnOfAsInvoker(options.input, package, report);
     }
     if (level.empty()) level = LevelForRegistryRoot(package);
 
-    std::vector<unsigned char> stub, program;
+    std::vector<unsigned char> stub;
+    std::vector<unsigned char>& program = made->program;
     if (!ReadWholeFile(stubPath, &stub, &error) ||
         !WriteProgramResources(stub, package, level, &program, &error, &identity)) {
-        std::fprintf(err, "tidepack: %s: %s; nothing written\n", stubPath.c_str(), error.c_str());
-        return EXIT_FAULT;
+        report->Err("tidepack: %s: %s; nothing written\n", stubPath.c_str(), error.c_str());
+        return Outcome::Faulty;
     }
 
     // The program must carry exactly this package before it takes the output's place.
@@ -154,37 +154,46 @@ int MakeProgram(const ProgramOptions& options, std::FILE* out, std::FILE* err) {
                         PACKAGE_RESOURCE_LANGUAGE, &found, &error) ||
         found.language != PACKAGE_RESOURCE_LANGUAGE || found.size != package.size() ||
         !std::equal(package.begin(), package.end(), program.begin() + found.offset)) {
-        std::fprintf(err, "tidepack: the written program does not carry the package as RCDATA 1\n");
-        return EXIT_FAULT;
+        report->Err("tidepack: the written program does not carry the package as RCDATA 1\n");
+        return Outcome::Faulty;
     }
+    return Outcome::Done;
+}
+
+Outcome WritePatchProgram(const ProgramOptions& options, const PatchProgram& made, std::FILE* echo,
+                          Report* report) {
+    std::string error;
+    std::error_code code;
+    const ProgramIdentity& identity = made.identity;
+    const std::vector<unsigned char>& program = made.program;
     std::string signer;
     if (options.sign.Signs()) {
         // The command line's over the manifest's.
         SignOptions sign = options.sign;
         if (sign.description.empty()) sign.description = identity.signDescription;
         if (sign.url.empty()) sign.url = identity.signUrl;
-        if (SignProgram(program, options.output, sign, err, &signer, &error) != 0) {
-            std::fprintf(err, "tidepack: %s: %s; nothing written\n", options.output.c_str(),
-                         error.c_str());
-            return EXIT_FAULT;
+        if (!SignProgram(program, options.output, sign, echo, report, &signer, &error)) {
+            report->Err("tidepack: %s: %s; nothing written\n", options.output.c_str(),
+                        error.c_str());
+            return Outcome::Faulty;
         }
     } else if (!WriteFileWhole(options.output, program, &error)) {
-        std::fprintf(err, "tidepack: %s: %s\n", options.output.c_str(), error.c_str());
-        return EXIT_FAULT;
+        report->Err("tidepack: %s: %s\n", options.output.c_str(), error.c_str());
+        return Outcome::Faulty;
     }
     fs::permissions(fs::u8path(options.output),
                     fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
                     fs::perm_options::add, code);
-    std::fprintf(out,
-                 "%s: patch program of %zu bytes from %s, package of %zu bytes as RCDATA 1, "
-                 "execution level %s%s\n",
-                 options.output.c_str(), program.size(), stubPath.c_str(), package.size(),
-                 level.c_str(),
-                 identity.ChangesProgram() ? ", version block and icon from [program]" : "");
+    report->Out(
+        "%s: patch program of %zu bytes from %s, package of %zu bytes as RCDATA 1, "
+        "execution level %s%s\n",
+        options.output.c_str(), program.size(), made.stubPath.c_str(), made.package.size(),
+        made.level.c_str(),
+        identity.ChangesProgram() ? ", version block and icon from [program]" : "");
     // Signing adds the certificate table: the size a vendor uploads is the signed file's.
     if (options.sign.Signs())
-        std::fprintf(out, "%s: signed by %s; %ju bytes as signed\n", options.output.c_str(),
-                     signer.c_str(),
-                     static_cast<std::uintmax_t>(fs::file_size(fs::u8path(options.output), code)));
-    return 0;
+        report->Out("%s: signed by %s; %ju bytes as signed\n", options.output.c_str(),
+                    signer.c_str(),
+                    static_cast<std::uintmax_t>(fs::file_size(fs::u8path(options.output), code)));
+    return Outcome::Done;
 }
