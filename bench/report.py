@@ -27,7 +27,8 @@ def parse_line(line):
 
 def load(path):
     facts = {"build": defaultdict(list), "size": {}, "case": defaultdict(dict), "machine": {},
-             "runs": defaultdict(list), "failed": [], "kinds": {}}
+             "runs": defaultdict(list), "failed": [], "kinds": {},
+             "breakdown": defaultdict(lambda: defaultdict(list))}
     with open(path, encoding="utf-8") as f:
         for raw in f:
             row = raw.rstrip("\n").split("\t")
@@ -40,6 +41,9 @@ def load(path):
                 facts["case"][row[1]][kind] = int(row[2])
             elif kind == "kind":
                 facts["kinds"][(row[1], row[2])] = (int(row[3]), int(row[4]))
+            elif kind == "breakdown":
+                # case, round, step, calls, milliseconds
+                facts["breakdown"][row[1]][row[3]].append((int(row[4]), float(row[5])))
             elif kind == "machine":
                 facts["machine"][row[1]] = row[2]
             elif kind == "run":
@@ -298,6 +302,8 @@ def main():
         w("\n".join(flush_rows))
         w("")
 
+    breakdown_section(facts, w)
+
     w("## Peak memory (read from outside: the process's peak working set, i.e. the kernel's "
       "high-water mark of its resident set)\n")
     w(f"Empty Wine program (a console program that only waits): {mib(base['idle_peak'])}; "
@@ -371,6 +377,42 @@ def main():
         w("")
     print("\n".join(out))
     return 1 if facts["failed"] else 0
+
+
+def breakdown_section(facts, w):
+    """The breakdown build's totals per step, medians over its runs, per entry beside NSIS's."""
+    cases = [c for c in ("product", "scale1000") if c in facts["breakdown"]]
+    if not cases:
+        return
+    runs = facts["runs"]
+    w("## Where the update program's time goes (the breakdown build, medians)\n")
+    w("Each step's total over the run, from `-DTIDEWELL_BENCH_BREAKDOWN=ON` (never shipped). "
+      "Flush, staged close and rename run on the pool's threads beside the run, so the steps "
+      "add up to more than the run's wall time; pool wait is the run's thread waiting for them.\n")
+    w("| Step | " + " | ".join(f"{c}: calls | total | per entry" for c in cases) + " |")
+    w("|---|" + "---|---|---|" * len(cases))
+    steps = list(dict.fromkeys(s for c in cases for s in facts["breakdown"][c]))
+    for step in steps:
+        cells = []
+        for c in cases:
+            values = facts["breakdown"][c].get(step, [])
+            calls, total = median([v[0] for v in values]), median([v[1] for v in values])
+            entries = facts["case"].get(c, {}).get("entries")
+            cells.append(f"{'n/a' if calls is None else f'{calls:,.0f}'} | {ms(total)} | "
+                         f"{'n/a' if total is None or not entries else f'{total / entries:.3f} ms'}")
+        w(f"| {step} | " + " | ".join(cells) + " |")
+    for label, program, key in (("Breakdown build, press → Finish", "tidewell-breakdown",
+                                 "apply_ms"), ("Update program, press → Finish", "tidewell",
+                                               "apply_ms"), ("NSIS zlib, apply", "nsis",
+                                                             "apply_ms")):
+        cells = []
+        for c in cases:
+            value = fig(runs[(c, program)], key)
+            entries = facts["case"].get(c, {}).get("entries")
+            cells.append(f"| {ms(value)} | "
+                         f"{'n/a' if value is None or not entries else f'{value / entries:.3f} ms'}")
+        w(f"| {label} | " + " | ".join(cells) + " |")
+    w("")
 
 
 def kinds(files_tsv, package_path, label):

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "base/text.h"
+#include "engine/breakdown.h"
 #include "engine/engine_seam.h"
 #include "engine/globals.h"
 #include "engine/inflate.h"
@@ -100,10 +101,18 @@ void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunF
     // On 32-bit Windows size + 1 can wrap to 0, a block smaller than the data.
     std::size_t bytes = static_cast<std::size_t>(entry.size) + 1;
     if (bytes == 0) return;
-    unsigned char* buffer = static_cast<unsigned char*>(AllocEntryBuffer(bytes));
+    unsigned char* buffer;
+    {
+        BENCH_STEP(STEP_BUFFER);
+        buffer = static_cast<unsigned char*>(AllocEntryBuffer(bytes));
+    }
     if (!buffer) return;
 
-    int inflated = InflateEntry(folders.inflater, image, entry, buffer);
+    int inflated;
+    {
+        BENCH_STEP(STEP_INFLATE);
+        inflated = InflateEntry(folders.inflater, image, entry, buffer);
+    }
 
     const char* fileName = PackageText(image, entry.fileName);
     const char* folder = PackageText(image, entry.folder);
@@ -122,9 +131,19 @@ void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunF
             // Without an installed file the rule replaces whatever the packaged copy says.
             int replace = 1;
             if (!(entry.flags & ENTRY_ALWAYS_REPLACE) && InstalledFileExists(targetPath)) {
-                void* held = HoldTempFile(tempFile, buffer, entry.size, &retry);
-                replace = held && IsNewerOrSame(tempFile, targetPath);
-                if (held) ReleaseTempFile(held);
+                void* held;
+                {
+                    BENCH_STEP(STEP_VERSION_HOLD);
+                    held = HoldTempFile(tempFile, buffer, entry.size, &retry);
+                }
+                {
+                    BENCH_STEP(STEP_VERSION_READ);
+                    replace = held && IsNewerOrSame(tempFile, targetPath);
+                }
+                if (held) {
+                    BENCH_STEP(STEP_VERSION_HOLD);
+                    ReleaseTempFile(held);
+                }
             }
             if (replace) ReplaceTargetFile(buffer, entry.size, targetPath, &retry);
         }
@@ -133,9 +152,11 @@ void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunF
         if (shortcutText && shortcutText[0] != '\0' && !g_stopping) {
             // The shortcut is made to the file in its place.
             FinishReplaces();
+            BENCH_STEP(STEP_SHORTCUTS);
             ApplyShortcutSpecs(shortcutText, targetPath);
         }
     }
+    BENCH_STEP(STEP_BUFFER);
     FreeEntryBuffer(buffer);
 }
 
@@ -173,6 +194,7 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
     std::uint32_t doneBytes = 0;
     std::uint32_t moveTable = 0;
     int haveMoveTable = 0;
+    BENCH_START(runStart);
     if (header.entryCount > 0) {
         const float divisor = ProgressDivisor(totalBytes);
         int position = 0;
@@ -189,6 +211,7 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
             int next = ProgressPosition(doneBytes, divisor);
             if (next > position) {
                 position = next;
+                BENCH_STEP(STEP_PROGRESS);
                 SetProgress(dialog, position);
             }
         }
@@ -196,6 +219,8 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
 
     if (folders.inflater) CloseInflater(folders.inflater);
     FinishReplaces();
+    BENCH_STOP(STEP_RUN, runStart);
+    BENCH_WRITE();
 
     // A run the dialog was closed on starts nothing more on the user's machine.
     for (int k = 0; k < runAfter.count && !g_stopping; ++k) RunAndWait(runAfter.paths[k].text);

@@ -7,6 +7,7 @@
 
 #include "base/system_path_win32.h"
 #include "base/text.h"
+#include "engine/breakdown.h"
 #include "engine/engine.h"
 #include "engine/engine_seam.h"
 #include "engine/globals.h"
@@ -42,9 +43,82 @@ void DisableCancelButton(void* dialog) {
     EnableWindow(GetDlgItem(Dialog(dialog), IDC_CANCEL_BUTTON), FALSE);
 }
 
+#ifdef TIDEWELL_BENCH_BREAKDOWN
+namespace {
+
+volatile LONG64 g_breakdownTicks[STEP_COUNT];
+volatile LONG g_breakdownCalls[STEP_COUNT];
+
+const char* const BREAKDOWN_NAMES[STEP_COUNT] = {
+    "run (wall)",    "buffer",         "inflate",      "vq create",    "vq write",
+    "vq close",      "version exists", "version hold", "version read", "attributes read",
+    "security read", "staged create",  "staged write", "security set", "pool queue",
+    "pool wait",     "flush",          "staged close", "rename",       "progress",
+    "shortcuts"};
+
+}  // namespace
+
+long long BreakdownNow() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+void BreakdownAdd(BreakdownStep step, long long start) {
+    LONG64 ticks = BreakdownNow() - start;
+    // The pool's threads add theirs at the same time as the run's thread.
+    LONG64 seen = g_breakdownTicks[step];
+    for (;;) {
+        LONG64 was = InterlockedCompareExchange64(&g_breakdownTicks[step], seen + ticks, seen);
+        if (was == seen) break;
+        seen = was;
+    }
+    InterlockedIncrement(&g_breakdownCalls[step]);
+}
+
+BreakdownTimer::BreakdownTimer(BreakdownStep step) : step_(step), start_(BreakdownNow()) {}
+
+BreakdownTimer::~BreakdownTimer() { BreakdownAdd(step_, start_); }
+
+// One line per step: its name, how often it ran and its total in milliseconds, appended to
+// the file TIDEWELL_BENCH_BREAKDOWN_FILE names; nothing without it.
+void WriteBreakdown() {
+    char path[PATH_TEXT_SIZE];
+    DWORD length = GetEnvironmentVariableA("TIDEWELL_BENCH_BREAKDOWN_FILE", path, sizeof path);
+    if (length == 0 || length >= sizeof path) return;
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    for (int i = 0; i < STEP_COUNT; ++i) {
+        char line[128];
+        // In microseconds: TextFormat has no floating point to rely on.
+        unsigned long long micros = static_cast<unsigned long long>(g_breakdownTicks[i]) *
+                                    1000000ull /
+                                    static_cast<unsigned long long>(frequency.QuadPart);
+        DWORD written = 0;
+        if (TextFormat(line, sizeof line, "%s\t%ld\t%llu.%03llu\n", BREAKDOWN_NAMES[i],
+                       static_cast<long>(g_breakdownCalls[i]), micros / 1000, micros % 1000))
+            WriteFile(file, line, lstrlenA(line), &written, nullptr);
+    }
+    CloseHandle(file);
+}
+#endif
+
 int SetProgress(void* dialog, int position) {
-    SendMessageA(GetDlgItem(Dialog(dialog), IDC_PROGRESS_BAR), PBM_SETPOS,
-                 static_cast<WPARAM>(position), 0);
+    // Waiting for the dialog's thread to paint the bar cost a small entry more than its
+    // inflating, so most positions are not waited for. Every tenth point is: the run is then
+    // never far ahead of what the bar shows, nor of a close pressed on seeing it. Sent rather
+    // than posted, so each comes before the completion's messages.
+    static int waitedTens = 0;
+    HWND bar = GetDlgItem(Dialog(dialog), IDC_PROGRESS_BAR);
+    if (position / 10 != waitedTens || position == 0) {
+        waitedTens = position / 10;
+        SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    } else {
+        SendNotifyMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    }
     return 1;
 }
 
@@ -190,7 +264,12 @@ int WriteAll(HANDLE file, const void* data, std::uint32_t size) {
 
 // Writes `data` as the whole of the new file and closes it; 1 only when all of it went.
 int WriteAndClose(HANDLE file, const void* data, std::uint32_t size) {
-    int wrote = WriteAll(file, data, size);
+    int wrote;
+    {
+        BENCH_STEP(STEP_VQ_WRITE);
+        wrote = WriteAll(file, data, size);
+    }
+    BENCH_STEP(STEP_VQ_CLOSE);
     return CloseHandle(file) && wrote;
 }
 
@@ -235,6 +314,7 @@ PSECURITY_DESCRIPTOR ReadSecurity(const char* target, void* room, DWORD roomSize
 // anyway or the file system keeps none.
 PermissionsOfTarget TargetPermissions(const char* target, void* room, DWORD roomSize,
                                       PSECURITY_DESCRIPTOR* security) {
+    BENCH_STEP(STEP_SECURITY_READ);
     *security = ReadSecurity(target, room, roomSize);
     DWORD error = *security ? ERROR_SUCCESS : GetLastError();
     SECURITY_DESCRIPTOR_CONTROL control = 0;
@@ -265,13 +345,18 @@ PermissionsOfTarget TargetPermissions(const char* target, void* room, DWORD room
 
 int WriteTempFile(const char* folder, const void* data, std::uint32_t size, char* name,
                   RetryBudget* retry) {
-    HANDLE file = CreateUniqueFile(folder, "vq", GENERIC_WRITE, FILE_SHARE_READ,
-                                   FILE_ATTRIBUTE_NORMAL, name, retry);
+    HANDLE file;
+    {
+        BENCH_STEP(STEP_VQ_CREATE);
+        file = CreateUniqueFile(folder, "vq", GENERIC_WRITE, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL,
+                                name, retry);
+    }
     return file != INVALID_HANDLE_VALUE && WriteAndClose(file, data, size);
 }
 
 int InstalledFileExists(const char* path) {
     WaitForReplaceOf(path);
+    BENCH_STEP(STEP_VERSION_EXISTS);
     if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return 1;
     // Any other failure (no access, say) leaves the question to the version rule.
     DWORD error = GetLastError();
@@ -361,11 +446,18 @@ AccessDenied WhyRenameDenied(const char* target) {
 void CompleteReplace(HANDLE file, const char* staged, const char* target, RetryBudget* retry) {
     int ready = 1;
 #ifndef TIDEWELL_BENCH_NO_FLUSH
-    // The data must be on the disk before the rename is: NTFS may commit the rename first, and
-    // a power cut would then leave a target of the right size full of zeros.
-    if (!FlushFileBuffers(file)) ready = FlushFailureAllowsRename(GetLastError());
+    {
+        BENCH_STEP(STEP_FLUSH);
+        // The data must be on the disk before the rename is: NTFS may commit the rename first,
+        // and a power cut would then leave a target of the right size full of zeros.
+        if (!FlushFileBuffers(file)) ready = FlushFailureAllowsRename(GetLastError());
+    }
 #endif
-    ready = CloseHandle(file) && ready;
+    {
+        BENCH_STEP(STEP_STAGED_CLOSE);
+        ready = CloseHandle(file) && ready;
+    }
+    BENCH_STEP(STEP_RENAME);
     // The staged copy counts as well: a scanner opens a file the moment it is closed.
     while (ready &&
            !MoveFileExA(staged, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
@@ -399,7 +491,10 @@ void WaitForReplaceOf(const char* target) {
 void StartCompleteReplace(HANDLE file, const char* staged, const char* target, RetryBudget* retry) {
     if (!g_freeReplaces)
         g_freeReplaces = CreateSemaphoreA(nullptr, REPLACES_IN_FLIGHT, REPLACES_IN_FLIGHT, nullptr);
+    BENCH_START(waitStart);
     if (g_freeReplaces && WaitForSingleObject(g_freeReplaces, INFINITE) == WAIT_OBJECT_0) {
+        BENCH_STOP(STEP_POOL_WAIT, waitStart);
+        BENCH_STEP(STEP_POOL_QUEUE);
         for (Replace& replace : g_replaces) {
             if (replace.busy) continue;
             replace.busy = 1;
@@ -426,6 +521,7 @@ void RemoveUnfinishedStaged() {
 
 void FinishReplaces() {
     if (!g_freeReplaces) return;
+    BENCH_STEP(STEP_POOL_WAIT);
     // Every slot taken back means every replace handed off has finished.
     for (LONG i = 0; i < REPLACES_IN_FLIGHT; ++i) WaitForSingleObject(g_freeReplaces, INFINITE);
     ReleaseSemaphore(g_freeReplaces, REPLACES_IN_FLIGHT, nullptr);
@@ -445,7 +541,11 @@ int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target,
     // Windows refuses to delete or overwrite a read-only file; the rename must not be the
     // one way around that (Wine's rename allows it). A folder at the target is never replaced:
     // the rename's access denied for it would only be waited for.
-    DWORD attributes = GetFileAttributesA(target);
+    DWORD attributes;
+    {
+        BENCH_STEP(STEP_ATTRIBUTES_READ);
+        attributes = GetFileAttributesA(target);
+    }
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
         return 0;
@@ -462,17 +562,27 @@ int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target,
         return 0;
 
     char staged[PATH_TEXT_SIZE];
-    HANDLE file = CreateUniqueFile(folder, "twn", GENERIC_WRITE | WRITE_DAC, 0,
-                                   keep ? keep : FILE_ATTRIBUTE_NORMAL, staged, retry);
+    HANDLE file;
+    {
+        BENCH_STEP(STEP_STAGED_CREATE);
+        file = CreateUniqueFile(folder, "twn", GENERIC_WRITE | WRITE_DAC, 0,
+                                keep ? keep : FILE_ATTRIBUTE_NORMAL, staged, retry);
+    }
     if (file == INVALID_HANDLE_VALUE) {
         if (security && security != room) LocalFree(security);
         return 0;
     }
     lstrcpynA(g_writing, staged, PATH_TEXT_SIZE);
     InterlockedExchange(&g_writingStaged, 1);
-    int ready = WriteAll(file, data, size);
-    if (ready && security)
+    int ready;
+    {
+        BENCH_STEP(STEP_STAGED_WRITE);
+        ready = WriteAll(file, data, size);
+    }
+    if (ready && security) {
+        BENCH_STEP(STEP_SECURITY_SET);
         ready = SetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, security);
+    }
     if (security && security != room) LocalFree(security);
     // A copy whole only after the dialog closed is not handed on: the run is ending.
     if (!ready || g_stopping) {

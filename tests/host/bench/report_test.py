@@ -67,6 +67,8 @@ def passing_facts():
     for seconds in (5.0, 7.0, 6.0):
         f.add("build", "tidepack-program-signed", "product", seconds)
         f.add("build", "makensis-zlib", "product", 6.0)
+    for rep, total in enumerate((10.0, 30.0, 20.0)):
+        f.add("breakdown", "product", rep, "inflate", 55, total)
     return f
 
 
@@ -102,6 +104,7 @@ class ReportTest(unittest.TestCase):
     def test_every_goal_met_at_its_boundary(self):
         code, text = report(passing_facts())
         self.assertEqual(0, code, text)
+        self.assertIn("| inflate | 55 | 20 ms | 0.364 ms |", text)
         rows = verdicts(text)
         cases = [("Apply time ≤ 0.85", "900 ms vs 1,100 ms: 0.82×"),
                  ("Apply time ≤ 1.5", "900 ms vs 600 ms: 1.50×"),
