@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The benchmark's inputs, made from a fixed seed so that every run on every machine measures
 // the same bytes: a product-like update, a scale series of small files and one large file,
 // each with an older installed version, the NSIS scripts that install the same files and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the benchmark's inputs (corpus.h):
 //
 //   bench_corpus product DIR [--mib N]   a product-like update: 55 files, N MiB in all (64)

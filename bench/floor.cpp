@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The floor for this package format: map the package file, inflate every stream into a
 // buffer of its size and write it once to its target, nothing more (no temporary file, no
 // version check, no progress). What the update program adds on top of this is its own cost.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An empty Windows program: it only waits, so that the memory of a Wine process that does
 // nothing can be read from outside. Argument: milliseconds (500 when none).
 #include <windows.h>

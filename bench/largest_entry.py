@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """The largest single entry a 32-bit program applies under Wine, found by bisection.
 
 Each trial writes a package with one entry of SIZE zero bytes (a small stream, so the image

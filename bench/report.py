@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Turns the raw figures of scripts/bench (facts.tsv) into the results table, in Markdown.
 
 Apply times are medians over the alternating rounds. The update program's apply time runs

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Starts one program, measures it from outside and prints one line of key=value figures:
 // wall times from QueryPerformanceCounter, and the process's memory as the system reports it
 // for another process (GetProcessMemoryInfo; under Wine PeakWorkingSetSize is the kernel's

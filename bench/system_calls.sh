@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Counts the Wine system calls (ntdll's Nt functions, most of them a round trip to the Wine
 # server) that each entry costs: the update program, NSIS and the floor apply two inputs of the
 # benchmark under WINEDEBUG=+relay, and the difference between the two counts, divided by the

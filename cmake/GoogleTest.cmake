@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # GoogleTest: Debian's packaged library on the host; for Windows, built here from
 # Debian's googletest sources with the mingw compiler.
 if(WIN32)

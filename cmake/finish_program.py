@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Finishes a linked program in place: marks it to run from the swap file when started from
 removable or network media (the package is read from the program's own image, so losing the
 medium mid-run must not crash it), clears the time stamp, moves the resource section's data to

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # What `cmake --install` puts in a prefix, and the Debian package `cpack` makes of it: tidepack
 # in bin/, and in share/tidewell/ the 32-bit program without a package that tidepack writes
 # packages into. That program is built here with mingw-w64, as a build of its own, unless one

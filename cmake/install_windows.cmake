@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # tidepack for Windows as a zip, tidepack-<version>-win64.zip: bin\tidepack.exe,
 # share\tidewell\Tidewell.exe (the same package-less program as the Debian package's), the
 # README, the vendor's guide in doc\, and the licences of tidepack and of what tidepack.exe

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared by the mingw-w64 toolchain files; TOOLCHAIN_PREFIX is set by the includer.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-gcc-posix)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The product: 32-bit Windows, built with Debian's mingw-w64.
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(TOOLCHAIN_PREFIX i686-w64-mingw32)

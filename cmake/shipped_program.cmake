@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The 32-bit program without a package that tidepack writes packages into, beside tidepack in
 # the build folder (share/tidewell/), where it looks as in an installed prefix, and installed
 # there. Built here with mingw-w64, as a build of its own, unless one built already is given.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Builds a patch package from a small manifest, with the project's package writer. The build
 // runs it (compiled for the build machine) to make the demo package that Tidewell.exe carries,
 // and the end-to-end tests' packages.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A dry run of the whole apply run over an arbitrary byte image as its package: every entry,
 // its target, its shortcut text and every move record, against the recording fake, which
 // touches no real file or process. Beyond memory safety it checks what every run must keep:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // zlib and libdeflate given the same stream and the same expected size: they must agree on
 // whether it is accepted (one whole zlib stream giving exactly that many bytes, Adler-32 right)
 // and, when it is, on every byte. The program inflates with libdeflate, which takes a few

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes fuzz/regressions/inflate/: one small stream for each kind that libdeflate takes and
 zlib refuses, made by hand bit by bit. Each file is the fuzz target's input: the expected size
 (two bytes, little-endian), then the zlib stream. The Adler-32 is that of what libdeflate makes.

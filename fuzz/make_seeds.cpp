@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the seed corpus of every fuzz target: small real packages of the shapes vendors ship,
 // and the texts and version blocks that such packages and machines hold.
 #include <sys/stat.h>

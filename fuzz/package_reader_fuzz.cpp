@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Walks every part of an arbitrary byte image as the apply run would: no read may leave it.
 #include <zlib.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A program as tidepack takes it: given as the stub to write a package into, or given to list
 // and verify, which read its resources and its signature (and the DER in it, as the Windows
 // build reads it), and the identity they show. No read may leave the image, and a program the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The shortcut text of an entry and the move records on their own, over the shell fake: every
 // line becomes at most one shortcut, and no path, working folder or description may leave its
 // buffer, whatever the text and whatever folders the machine has.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where a packaged file goes, on its own: the install folder from any header and any registry
 // value, and every entry's target from its file name and folder, as the apply run asks for
 // them. No path may leave its 260-byte buffer, and a path that is given must be terminated.

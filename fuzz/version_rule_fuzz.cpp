@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The version rule on its own: VersionNumber over any text, and ReadProductVersion and
 // IsNewerOrSame over version blocks of any shape the fake can lay out: missing, empty or odd
 // translation lists, a ProductVersion under the first pair or elsewhere, with or without its

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Draws the program's icon and writes it as a .ico file with four images, in this order:
 16x16 with 16 colours, 16x16 with 256 colours, 32x32 with 16 colours, 32x32 with 256 colours
 (windres numbers them 1 to 4 in file order).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Identifiers of the program's resources, shared by the C++ sources and the resource scripts.
 // Plain defines only: windres reads this file too.
 #pragma once

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared by the project's scripts.
 
 # Wine's DLL overrides for every run of ours: no Mono or Gecko download prompts (no network for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shiosai Notes, the demo product: one window that names itself and its version. Its window
 // class is the one the demo package lists as a running application.
 #include <windows.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Run by the update after every file is in place: notes the update in update.log beside
 // itself, one line per run, and ends.
 #include <windows.h>

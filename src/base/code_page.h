@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the path splitting in text.h needs from the platform. The real side is
 // code_page_win32.cpp; host tests link tests/fakes/system_fake.cpp, and tidepack stands in
 // with the code page of the package it handles.

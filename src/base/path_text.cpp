@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Kept apart from text.cpp: only what splits paths needs the code page, so only programs that
 // do link a stand-in for it.
 #include "base/code_page.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading a folder from the registry: open the key, query the value, close the key, all in one
 // call.
 #pragma once

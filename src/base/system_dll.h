@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // DLLs that Windows' own DLLs load by name, loaded first by their full path where Windows
 // cannot keep the program's folder out of every DLL search.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "base/system_dll_win32.h"
 
 #include "base/system_dll.h"

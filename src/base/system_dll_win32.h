@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // DLLs that are not KnownDLLs (version.dll, comctl32.dll) are loaded here, by their full path
 // in the system folder, never through the search order: an update program is often started
 // elevated from a downloads folder that anyone could have put a DLL of that name into.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "base/system_path_win32.h"
 
 #include "base/text.h"

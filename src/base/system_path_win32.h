@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Folders that Windows names (the temporary folder, the shell folders) as the program's ANSI
 // calls must be given them. Windows' own names are Unicode; a user name such as 田中 on a
 // Western system cannot be spelt in its code page, and the ANSI calls would give "?" for it.

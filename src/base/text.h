@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bounded composition of NUL-terminated ANSI texts in fixed buffers.
 //
 // Every fixed buffer of the program is written only through these functions. Each one

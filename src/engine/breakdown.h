@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Benchmark only (TIDEWELL_BENCH_BREAKDOWN, never shipped): where the apply run's time goes,
 // step by step, written at the end of the run to the file TIDEWELL_BENCH_BREAKDOWN_FILE names.
 // In every other build BENCH_STEP is nothing and none of this is compiled.

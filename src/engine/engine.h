@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The apply run: the whole package applied in one pass, driving the dialog from the worker.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the apply run needs from its surroundings. The Win32 side (engine_win32.cpp) makes
 // these the real calls; host tests link a recording fake instead.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The apply run's surroundings on Windows: the dialog's controls, the package resource, the
 // temporary files, the replace and the run-after processes.
 #include <windows.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "engine/globals.h"
 
 void* g_instance = nullptr;

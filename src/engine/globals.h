@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's globals that the apply run shares with start-up and the dialog.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Inflating one entry's stream, whole, into a buffer of exactly its size. Two builds exist:
 // libdeflate's decompressor (the default; about twice zlib's speed on whole buffers) and zlib's
 // uncompress (CMake: TIDEWELL_INFLATER=zlib). libdeflate also takes a few kinds of stream that

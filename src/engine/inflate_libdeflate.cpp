@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <libdeflate.h>
 
 #include "engine/inflate.h"

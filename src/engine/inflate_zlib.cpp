@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <zlib.h>
 
 #include "engine/inflate.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How long one entry's file steps wait for a file that another process holds for a moment
 // (a virus scanner, the search indexer, a backup agent), before the entry goes on as if the
 // step had failed for good; and what other answers of the file system mean for an entry.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The worker thread of the apply run, started by the dialog with CreateThread.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "package/package.h"
 
 #include <cstring>

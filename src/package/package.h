@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The patch package: the read-only byte image of resource RCDATA 1.
 //
 //   offset 0                      PackageHeader (2488 bytes)

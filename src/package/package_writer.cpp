@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "package/package_writer.h"
 
 #include <zlib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Builds a patch package from data: the authoring tool's back end and the tests' source of
 // packages. Texts are taken as bytes (already in the target machines' code page).
 #pragma once

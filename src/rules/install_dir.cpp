@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The install folder: read once per apply run from the registry key the package names.
 #include <cstring>
 

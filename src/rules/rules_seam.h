@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the target rules need from the platform besides the registry (base/registry.h).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // File targets: a placeholder's base folder, the rest of the folder text and the file name.
 #include <cstring>
 

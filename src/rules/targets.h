@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where a packaged file goes: the install folder from the registry, and an entry's target.
 #pragma once
 

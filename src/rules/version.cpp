@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The version rule: ProductVersion texts, reduced to their digits, compared as numbers.
 #include "rules/version.h"
 

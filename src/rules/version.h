@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The version rule: does a packaged copy replace the installed file?
 #pragma once
 

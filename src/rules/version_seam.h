@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the version rule needs from the platform: the version information of a file.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "shortcuts/shell_folders.h"
 
 #include <cstring>

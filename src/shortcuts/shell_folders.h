@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The shell's folders behind the shortcut tags, and the Windows release that decides where the
 // Quick Launch folder is recorded.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the shortcut logic needs from the shell, the file system and the system version.
 // The real side is shell_win32.cpp; host tests link tests/fakes/shell_fake.cpp instead.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "shortcuts/shortcuts.h"
 
 #include <cstring>

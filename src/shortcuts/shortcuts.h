@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shortcuts asked for by a package: creating them for an entry, moving or deleting old ones.
 #pragma once
 

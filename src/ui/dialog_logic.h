@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The dialog's logic that does not depend on Windows: filling the template texts from the
 // package header, and what each command does in each state of the dialog.
 #pragma once

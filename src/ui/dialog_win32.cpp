@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The update dialog: fills its texts from the package header once, and starts the apply run's
 // worker on Update.
 #include <windows.h>

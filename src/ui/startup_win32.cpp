@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's entry: one copy at a time, the dialog, exit code 0 on every path.
 #include <windows.h>
 

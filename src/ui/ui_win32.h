@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Start-up and the dialog on Windows.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes how tidepack converts texts on this platform, so that iconv's and Windows' results can
 // be compared: per code page, every character it can hold (every scalar value of the BMP and a
 // sample beyond) with its bytes, how every single byte decodes, and every pair of bytes that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "fakes/engine_fake.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Host stand-in for the apply run's surroundings (engine/engine_seam.h), and recording
 // stand-ins of the rules and shortcut operations that the run calls. Every call is recorded,
 // in order, as one line of text, so a test can check the order of a whole run.

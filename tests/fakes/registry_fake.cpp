@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "fakes/registry_fake.h"
 
 #include "base/text.h"

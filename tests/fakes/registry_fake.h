@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Host stand-in for the registry: values set by a test, read through ReadRegistryFolder.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "fakes/rules_fake.h"
 
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Host stand-in for the Windows and system folders of rules/rules_seam.h.
 #pragma once
 

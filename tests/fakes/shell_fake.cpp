@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "fakes/shell_fake.h"
 
 #include <cctype>

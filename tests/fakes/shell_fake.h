@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Host stand-in for the shell, the file system and the system version behind the shortcut
 // logic: a small set of files and folders, and a record of what would have been done.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "fakes/system_fake.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Host stand-in for what base's own code asks of the system: the ANSI code page's lead bytes
 // and loading system DLLs by their full path.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "fakes/version_fake.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Host stand-in for the version information of files (rules/version_seam.h).
 //
 // A file's block holds its translation list and then each of its texts, byte for byte, and is

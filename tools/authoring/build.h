@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A package from a manifest: validated, every stream compressed and checked, in memory.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "authoring/code_page.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Texts between UTF-8 (manifests, the terminal) and the ANSI code page of the target machines,
 // through the platform's converter (iconv, or Windows' own), with the same bytes on both. Nothing
 // is transliterated: a character the code page cannot hold is an error.

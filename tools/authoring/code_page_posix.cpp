@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Code pages through iconv, on Linux and other POSIX systems.
 #include <iconv.h>
 

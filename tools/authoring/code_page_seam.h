@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the platform converts between UTF-8 and a Windows code page with: iconv
 // (code_page_posix.cpp) or the Windows API (code_page_win32.cpp). Neither transliterates nor
 // maps a character to a "best fit"; where their tables still differ, code_page.cpp evens them

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Code pages through the Windows API, as the machines the packages are for convert them.
 #include <windows.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "authoring/diff.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A starting manifest from two releases: the new one's files that the old one lacks or that
 // differ from their copy there.
 #pragma once

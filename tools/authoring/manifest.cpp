@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "authoring/manifest.h"
 
 #define TOML_EXCEPTIONS 0

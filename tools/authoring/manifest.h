@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The manifest: a TOML file a vendor writes by hand and keeps in version control. It says
 // everything a package holds; texts are UTF-8 and are converted to the code page of the target
 // machines. See the vendor's guide in README.md for an example and every key.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "authoring/package_check.h"
 
 #include <zlib.h>

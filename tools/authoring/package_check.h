@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The check of a package, or of the package inside a patch program: every bound, stream, text
 // and table, each fault named with its offset; and the program's signature and identity.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "authoring/package_file.h"
 
 #include <zlib.h>

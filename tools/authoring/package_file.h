@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A package as tidepack reads it: a package file, or a built patch program that carries one as
 // RCDATA 1. Also the helpers that list and verify share.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "authoring/package_listing.h"
 
 #include <cinttypes>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every record of a package (or of the package inside a patch program) with each entry's
 // resolved target. A damaged package is listed as far as it can be read safely.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tidepack build MANIFEST -o PACKAGE
 #include "authoring/build.h"
 #include "authoring/package_file.h"

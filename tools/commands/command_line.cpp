@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "commands/command_line.h"
 
 #include <cerrno>

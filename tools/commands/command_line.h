@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the commands share of parsing their arguments and printing what the libraries say.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tidepack diff OLD_DIR NEW_DIR [-o MANIFEST [--force]]
 #include "authoring/diff.h"
 #include "authoring/package_file.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tidepack list [FOLDERS] [--codepage N] FILE
 #include "authoring/package_listing.h"
 #include "commands/command_line.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tidepack's entry on Linux and other POSIX systems: the arguments are already bytes.
 #include "commands/tidepack.h"
 

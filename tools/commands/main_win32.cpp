@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tidepack's entry on Windows: the arguments arrive as UTF-16 and go on as UTF-8, whatever the
 // system's code page; what tidepack prints is UTF-8 bytes, shown as such on a console.
 #include <windows.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tidepack plan FILE --install-dir DIR [--json] [--strict] [--codepage N] [FOLDERS]
 #include <utility>
 

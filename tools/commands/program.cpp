@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tidepack program INPUT -o Patch.exe [--stub FILE] [--best] [SIGNING]
 #include "commands/command_line.h"
 #include "commands/tidepack.h"

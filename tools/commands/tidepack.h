@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The commands of tidepack. Each parses its own options, calls the libraries, prints what they
 // say and returns the process's exit code: 0 on success, 1 when the input is faulty, 2 for bad
 // usage.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tidepack: builds, lists and verifies patch packages for the update program.
 
 #include <algorithm>

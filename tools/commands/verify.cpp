@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tidepack verify [--codepage N] FILE
 #include "authoring/package_check.h"
 #include "commands/command_line.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "plan/plan.h"
 
 #include <zlib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a package would do to an install folder on this machine, worked out by the update
 // program's own rules (src/rules, src/shortcuts) over the real files there.
 #pragma once

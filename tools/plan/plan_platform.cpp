@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "plan/plan_platform.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tidepack standing where Windows would for the program's rules during a plan: the version
 // seam reads real files' version resources, the shell seam looks at real folders and records
 // what it is asked to make, and the registry gives only the AppData shell folder.

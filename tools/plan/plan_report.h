@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A plan as tidepack prints it: as text, or as one JSON document.
 #pragma once
 

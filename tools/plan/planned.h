@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a plan finds, shared by the plan (plan.h) and the tool's side of the rules' seams
 // (plan_platform.h), which records shortcuts and moves into it.
 #pragma once

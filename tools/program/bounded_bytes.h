@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Little-endian reads from a file's bytes that refuse to leave them: every reader of an
 // untrusted PE image goes through these.
 #pragma once

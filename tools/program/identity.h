@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The vendor's identity on a patch program: the manifest's [program] table, written into the
 // copy's version block (VS_VERSIONINFO) and icon group, and read back by list and verify.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "program/patch_program.h"
 
 #include <algorithm>

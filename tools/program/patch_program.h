@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A ready patch program in one command: the package written into a prebuilt update program
 // (the stub) as RCDATA 1, language 1033, with the execution level its registry root needs.
 #pragma once

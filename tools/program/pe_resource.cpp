@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "program/pe_resource.h"
 
 #include <cstring>

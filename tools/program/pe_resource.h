@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading a PE image (PE32 or PE32+) from the file's bytes, with every offset checked against
 // their length: its headers, its whole resource tree, and one resource such as the package's
 // RCDATA 1.

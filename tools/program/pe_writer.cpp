@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "program/pe_writer.h"
 
 #include <algorithm>

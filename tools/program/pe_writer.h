@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Putting a package into a prebuilt update program: the program's resource section rebuilt
 // with the package as RCDATA 1 and the manifest's execution level set, all else kept.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "program/version_resource.h"
 
 #include <cctype>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A program's version information read from its PE bytes, as Windows' GetFileVersionInfo and
 // VerQueryValue give it, so the version rule can run where those calls do not exist.
 #pragma once

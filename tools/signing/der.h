@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A minimal DER reader for what the Windows signature check takes from a signature itself:
 // certificate names as libcrypto prints them, and the image digest Authenticode signs. Every
 // read stays inside the bytes given; a crafted signature gets "no" rather than a wild read.

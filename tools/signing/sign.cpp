@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "signing/sign.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Signing patch programs: by osslsigncode or the vendor's own signing command, each signature
 // checked (signature.h) before the signed program takes the output's place.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Authenticode signatures of patch programs, checked with the platform's own cryptography
 // (libcrypto, CryptoAPI), so that list and verify need no signing tool.
 #pragma once

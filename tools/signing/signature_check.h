@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a signature check finds, shared by the check (signature.h) and each platform's
 // cryptography behind it (signature_seam.h).
 #pragma once

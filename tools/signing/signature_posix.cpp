@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The signature check's cryptography on Linux: libcrypto.
 #include <openssl/crypto.h>
 #include <openssl/err.h>

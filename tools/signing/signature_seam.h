@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a platform's cryptography does for the signature check: signature_posix.cpp with
 // libcrypto, signature_win32.cpp with CryptoAPI. The rest of the check is shared.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The signature check's cryptography on Windows: CryptoAPI's messages and certificates
 // (crypt32), digests by CNG (bcrypt). Names are printed from their DER as the Linux tool
 // prints them (der.h), since CertNameToStr formats them otherwise.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // bcrypt.dll and crypt32.dll are no KnownDLLs: imported plainly, Windows would load a copy
 // lying beside tidepack.exe, in whatever folder the zip was unpacked to (a Downloads folder,
 // a shared tools share). They are delay-loaded instead, and this hook loads each by its full

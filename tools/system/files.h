@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Files and the tool's own place, as each platform has them (files_posix.cpp, files_win32.cpp).
 // Every path is UTF-8; messages are one line without the path, which the caller names.
 #pragma once

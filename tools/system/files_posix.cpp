@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Files on Linux and other POSIX systems.
 #include <fcntl.h>
 #include <sys/stat.h>

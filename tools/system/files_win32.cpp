@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Files on Windows: wide calls only, so that every path works on any system code page.
 #include <windows.h>
 #include <bcrypt.h>

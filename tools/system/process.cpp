@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "system/process.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Running another program (osslsigncode, the vendor's signing command), as each platform does
 // it (process_posix.cpp, process_win32.cpp).
 #pragma once

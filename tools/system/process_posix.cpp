@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Running programs on Linux and other POSIX systems: posix_spawn in a process group of its own.
 #include <fcntl.h>
 #include <poll.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Running programs on Windows: CreateProcessW in a job object of its own.
 #include <windows.h>
 

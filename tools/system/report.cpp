@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "system/report.h"
 
 #include <cstdarg>

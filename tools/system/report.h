@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a library says back instead of printing: its results and its messages, line by line in
 // the order said, and how the request ended. The commands print them and choose exit codes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What tidepack's Windows files share (files_win32.cpp, process_win32.cpp, main_win32.cpp):
 // UTF-8 inside the tool, UTF-16 at every Windows call.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs of a package of 50 files, several of them large, over an installed older version, cut
 // off at many points: the process terminated outright, or ended by Cancel or the close box
 // while the worker is writing. Afterwards every target must be byte for byte either its old or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "harden_support.h"
 
 #include <commctrl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the hardening tests share: a product installed in folders of their own, copies of the
 // real Tidewell.exe carrying a given package, and that program started and driven through its
 // dialog from the test's own process, as a user would press its buttons.

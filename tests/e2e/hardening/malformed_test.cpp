@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Damaged packages put into the real Tidewell.exe and applied through its dialog. For each one
 // the program must neither crash nor hang, must reach a sane end (done, or stopped when not
 // even the header is whole), and every installed file must afterwards be exactly its old or

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Checks that a built program can ship to the first Windows of its architecture, read from its
 PE file (the machine field of its header says which: 32-bit Windows XP SP3, or the first 64-bit
 Windows, XP x64 and Server 2003 SP1):

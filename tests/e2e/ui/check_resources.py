@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Reads the resources of a built Tidewell.exe straight from its PE file and checks them
 against the template tables: both dialogs byte for byte in every field, the string tables, the
 icon group and its images, the version block, the manifest, and the package under RCDATA 1.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # End-to-end cases of Tidewell.exe under Wine: each one prepares an installed product in the
 # build folder's Wine prefix, starts a build of the program, drives its dialog with uidriver as a
 # user would, and checks the machine afterwards. Screenshots go to <build>/screenshots/.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A DLL planted beside the program under test, built as version.dll, comctl32.dll and
  * zlib1.dll. Loaded into a process, it leaves "<its own path>.loaded" beside itself, so a test
  * can tell whether the program picked it up. Its exports have the names the program would look

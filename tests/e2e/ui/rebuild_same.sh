@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the release outputs a second time, from the same sources, in a fresh build folder
 # elsewhere (another name, another depth, another time), and compares them with the first build
 # byte for byte: the program with its package, the program without one, the demo package and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The shipped package-less program as a vendor's tidepack uses it, read on the build machine
 # with no Wine, so it is checked wherever the program is built: a patch program made from the
 # demo's releases in two folders (other names, other depths) is the same bytes, carries every

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Plays a process of the same user that swaps the update's temporary files: each "vq*.tmp"
 in FOLDER is rewritten with other bytes of the same length the moment the update closes it
 (inotify, no rights needed). On SIGTERM it writes how many files it swapped to COUNT_FILE.

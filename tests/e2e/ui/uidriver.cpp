@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Drives Tidewell.exe's dialog from outside, as a user would: finds it, reads its texts, the
 // states of its buttons and its bar, presses its buttons, and reads and answers its message
 // box. One action per run; the end-to-end scripts and scripts/demo call it under Wine.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # What a vendor does with tidepack in the end-to-end checks, shared by e2e.sh and
 # release_tidepack.sh. fill_manifest takes the registry key from ENGLISH_KEY.
 

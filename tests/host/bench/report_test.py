@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """The results table of scripts/bench from made-up figures: medians, ratios, verdicts."""
 import os
 import subprocess

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sanitizer tier must really check for leaks: LeakSanitizer runs with ASan on Linux
 // unless someone turns it off (ASAN_OPTIONS=detect_leaks=0, or a suppression), and then a
 // leak in our code would pass unseen.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """The release check's tables: each architecture is held to its own first Windows, so a function
 that Windows lacks fails the check of that build, and one it has passes.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Paths in the double-byte code pages, where the second byte of many characters is 0x5C: every
 // place that composes or splits one, from an entry's target to the folders of its shortcut.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The machine the shortcut tests start from: four special folders that exist, Windows XP, and
 // a user "AppData" folder for Quick Launch.
 #pragma once

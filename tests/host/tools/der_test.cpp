@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows build prints certificate names from their DER itself; the Linux build has
 // libcrypto print them. Both must give the same text for every name a signer may carry.
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """guide_sections.py GUIDE TRANSLATION: fails unless both have the same numbered sections at
 the same levels, each with as many code blocks and table rows."""
 import re

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """tidepack's house keeps its shape: only commands/ includes commands/, and no two files of
 tools/ reach each other through their includes. A .cpp and the .h of the same stem are one
 file here, so a library's source including another's header counts as that library's edge.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """A package laid out byte by byte from the format's tables, without the project's writer,
 and the listing tidepack must print for it.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Building from a manifest: every validation fault, round trips, determinism, --best, diff.
 #include <gtest/gtest.h>
 #include <zlib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // verify and list against damaged packages, and the command line's conventions.
 #include <gtest/gtest.h>
 #include <sys/wait.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Finding RCDATA 1 in PE32 and PE32+ programs: hand-made images with their damage, and real
 // programs linked by the mingw toolchains when they are there.
 #include <gtest/gtest.h>

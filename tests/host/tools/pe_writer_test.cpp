@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writing a package into real mingw programs: what must stay, what must change, and the stubs
 // that must be refused.
 #include <gtest/gtest.h>

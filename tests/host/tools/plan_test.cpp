@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // plan against a real folder: programs whose version resources the rule reads from their bytes,
 // a folder the product lacks, a shortcut and a move recorded rather than made.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Signing a real mingw program with a throwaway certificate through osslsigncode, directly and
 // through a signing command, and the signatures' check after one byte changes.
 #include <gtest/gtest.h>

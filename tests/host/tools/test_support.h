@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Scratch folders, files and captured command output for the tidepack tests.
 #pragma once
 

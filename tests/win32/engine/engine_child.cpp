@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A program for the run-after list. It appends to run.log beside itself when it starts and
 // when it ends, with the tick count, its argument count and whether the file named in
 // watch.txt (beside it) exists at its start. A name beginning "slow" runs two seconds; a name

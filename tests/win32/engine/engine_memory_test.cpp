@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The memory an apply needs: one entry's data at a time, and the package never copied. Prints
 // the peak working set of a run over a package with one entry of 200 MB among small ones.
 #include <windows.h>

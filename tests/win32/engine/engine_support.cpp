@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "engine_support.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the Wine tests of the apply run share: folders and files of their own, and a module
 // that carries a package as its RCDATA 1, the way the program carries its own.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A DLL that carries only resources: version blocks, or the package host's string table. */
 #include <windows.h>
 

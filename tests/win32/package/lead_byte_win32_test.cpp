@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The lead-byte tables tidepack and the host tests stand in with, held to Windows' own.
 #include <windows.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The install folder and targets against the real registry and Windows folders. Every key and
 // value is written here and removed again.
 #include <windows.h>

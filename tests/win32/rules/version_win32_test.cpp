@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The version rule against real version resources: the DLLs in fixtures/ beside this program.
 #include <windows.h>
 

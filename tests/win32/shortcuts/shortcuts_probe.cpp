@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes one line to the file named by its argument: the version numbers GetVersionExA gave,
 // the OsKind, GetQuickLaunchDir's result and its folder, separated by '|'.
 #include <windows.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The shortcut subsystem against Wine's real shell, file system and registry.
 #include <windows.h>
 #include <objbase.h>
