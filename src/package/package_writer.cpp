@@ -84,23 +84,23 @@ int BuildPackage(const WriterPackage& package, std::vector<unsigned char>* out,
     out->assign(static_cast<std::size_t>(total), 0);
     PackageHeader* header = reinterpret_cast<PackageHeader*>(out->data());
     header->reserved = package.reserved;
-    bool ok = PutText(header->title, sizeof header->title, package.title, "title", error) &&
-              PutText(header->versionText, sizeof header->versionText, package.versionText,
-                      "versionText", error) &&
-              PutText(header->registryKey, sizeof header->registryKey, package.registryKey,
-                      "registryKey", error) &&
-              PutText(header->valueName, sizeof header->valueName, package.valueName,
-                      "valueName", error) &&
-              PutText(header->defaultFolder, sizeof header->defaultFolder,
-                      package.defaultFolder, "defaultFolder", error) &&
-              PutText(header->subFolder, sizeof header->subFolder, package.subFolder,
-                      "subFolder", error);
+    bool ok =
+        PutText(header->title, sizeof header->title, package.title, "title", error) &&
+        PutText(header->versionText, sizeof header->versionText, package.versionText, "versionText",
+                error) &&
+        PutText(header->registryKey, sizeof header->registryKey, package.registryKey, "registryKey",
+                error) &&
+        PutText(header->valueName, sizeof header->valueName, package.valueName, "valueName",
+                error) &&
+        PutText(header->defaultFolder, sizeof header->defaultFolder, package.defaultFolder,
+                "defaultFolder", error) &&
+        PutText(header->subFolder, sizeof header->subFolder, package.subFolder, "subFolder", error);
     header->entryCount = static_cast<std::int32_t>(count);
     for (std::size_t k = 0; ok && k < package.runningApps.size(); ++k) {
         RunningAppRecord& app = header->runningApps[k];
         const WriterRunningApp& source = package.runningApps[k];
-        ok = PutText(app.windowClass, sizeof app.windowClass, source.windowClass,
-                     "windowClass", error) &&
+        ok = PutText(app.windowClass, sizeof app.windowClass, source.windowClass, "windowClass",
+                     error) &&
              PutText(app.message, sizeof app.message, source.message, "message", error);
     }
 
@@ -117,11 +117,12 @@ int BuildPackage(const WriterPackage& package, std::vector<unsigned char>* out,
         entry->flags = source.flags;
         ok = PutText(entry->fileName, sizeof entry->fileName, source.fileName,
                      (where + "fileName").c_str(), error) &&
-             PutText(entry->folder, sizeof entry->folder, source.folder,
-                     (where + "folder").c_str(), error) &&
+             PutText(entry->folder, sizeof entry->folder, source.folder, (where + "folder").c_str(),
+                     error) &&
              PutText(entry->shortcutText, sizeof entry->shortcutText, source.shortcutText,
                      (where + "shortcutText").c_str(), error);
-        if (!streams[i].empty()) std::memcpy(out->data() + position, streams[i].data(), streams[i].size());
+        if (!streams[i].empty())
+            std::memcpy(out->data() + position, streams[i].data(), streams[i].size());
         position += static_cast<std::uint32_t>(streams[i].size());
     }
     if (!ok) {

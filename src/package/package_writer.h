@@ -53,5 +53,4 @@ int CompressStream(const std::vector<unsigned char>& data, int level,
 // when a text does not fit its field (terminator included), there are more than five running
 // applications, the stream order is not a permutation ending in the last entry, or the
 // package would not fit 32-bit offsets.
-int BuildPackage(const WriterPackage& package, std::vector<unsigned char>* out,
-                 std::string* error);
+int BuildPackage(const WriterPackage& package, std::vector<unsigned char>* out, std::string* error);

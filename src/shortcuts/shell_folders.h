@@ -59,8 +59,8 @@ enum ShortcutPlace {
     SHORTCUT_PLACE_TOO_LONG,  // the place exists but its path would not fit 259 characters
 };
 
-// ResolveShortcutPath telling why a shortcut name gave no path: a move treats a destination without a
-// place as a request to delete, but one that merely does not fit must not cost the shortcut.
+// ResolveShortcutPath telling why a shortcut name gave no path: a move treats a destination without
+// a place as a request to delete, but one that merely does not fit must not cost the shortcut.
 ShortcutPlace ResolveShortcutPlace(const char* shortcutSpec, char* path);
 
 // Turns a shortcut name (a tag at its first byte, then the rest of the shortcut's path without

@@ -7,14 +7,15 @@
 // stops the next one. A text with no NUL in its first 4096 bytes (the package field's width)
 // makes no shortcut and gives 0.
 //
-// Lines are joined by CR LF only. In each line the first semicolon ends the shortcutSpec and the rest
-// are the arguments; a line without a semicolon runs on into the next one.
+// Lines are joined by CR LF only. In each line the first semicolon ends the shortcutSpec and the
+// rest are the arguments; a line without a semicolon runs on into the next one.
 int ApplyShortcutSpecs(const char* shortcutText, const char* targetPath);
 
-// Moves the shortcut named by the shortcutSpec `from` to the place named by `to`, or deletes it when
-// `to` names no place (empty, no known tag, or a folder that cannot be found). The source is
+// Moves the shortcut named by the shortcutSpec `from` to the place named by `to`, or deletes it
+// when `to` names no place (empty, no known tag, or a folder that cannot be found). The source is
 // deleted only once the copy was made, and a `to` whose path would not fit leaves it alone,
-// so a move that cannot be made never costs the shortcut. Neither shortcutSpec is trimmed. Returns 1.
+// so a move that cannot be made never costs the shortcut. Neither shortcutSpec is trimmed.
+// Returns 1.
 int MoveShortcut(const char* from, const char* to);
 
 // The steps of ApplyShortcutSpecs, open to tests.
@@ -23,10 +24,10 @@ int MoveShortcut(const char* from, const char* to);
 // semicolon, then moves `*cursor` past such bytes at its start.
 void TrimSpec(char** cursor);
 
-// Makes at most one shortcut for a trimmed shortcutSpec and trimmed arguments: the link path from the
-// shortcutSpec, the target's folder as working directory, the shortcutSpec's text after its last backslash as
-// description. A shortcutSpec that does not resolve, or whose working directory (259 characters) or
-// description (255) would not fit, makes nothing. Returns 1.
+// Makes at most one shortcut for a trimmed shortcutSpec and trimmed arguments: the link path from
+// the shortcutSpec, the target's folder as working directory, the shortcutSpec's text after its
+// last backslash as description. A shortcutSpec that does not resolve, or whose working directory
+// (259 characters) or description (255) would not fit, makes nothing. Returns 1.
 int CreateShortcutFromSpec(const char* shortcutSpec, const char* arguments, const char* targetPath);
 
 // Creates a shell link at `linkPath` unless anything exists there already. Returns 1 when a

@@ -24,8 +24,12 @@ WriterPackage SamplePackage() {
     package.defaultFolder = "C:\\Program Files\\Example";
     package.runningApps = {{"ExampleMain", "Close Example first."}};
     package.entries = {
-        {"tool.exe", "<InstallDir>", "<Desktop>\\Tool;", ENTRY_ALWAYS_REPLACE | ENTRY_RUN_AFTER,
-         Bytes("MZ tool bytes"), {}},
+        {"tool.exe",
+         "<InstallDir>",
+         "<Desktop>\\Tool;",
+         ENTRY_ALWAYS_REPLACE | ENTRY_RUN_AFTER,
+         Bytes("MZ tool bytes"),
+         {}},
         {"shared.dll", "<SystemDir>", "", 0, Bytes(std::string(5000, 'x')), {}},
         {"empty.txt", "<InstallDir>\\Data", "", 0, {}, {}},
     };
@@ -171,8 +175,12 @@ TEST(Package, RangesPastTheImageAreRefused) {
         std::uint32_t offset, length;
         int ok;
     } cases[] = {
-        {0, size, 1},          {size, 0, 1},           {size, 1, 0},
-        {size - 1, 2, 0},      {0xFFFFFFFFu, 2, 0},    {1, 0xFFFFFFFFu, 0},
+        {0, size, 1},
+        {size, 0, 1},
+        {size, 1, 0},
+        {size - 1, 2, 0},
+        {0xFFFFFFFFu, 2, 0},
+        {1, 0xFFFFFFFFu, 0},
         {0xFFFFFF00u, 0x100u, 0},
     };
     for (const Case& c : cases) {
@@ -215,7 +223,8 @@ TEST(Package, EveryTruncationReadsCleanly) {
     WriterPackage package = SamplePackage();
     std::vector<unsigned char> bytes = Build(package);
     for (std::size_t cut = 0; cut <= bytes.size(); ++cut) {
-        std::vector<unsigned char> copy(bytes.begin(), bytes.begin() + cut);  // exact-size heap block
+        std::vector<unsigned char> copy(bytes.begin(),
+                                        bytes.begin() + cut);  // exact-size heap block
         PackageImage image{copy.data(), static_cast<std::uint32_t>(cut)};
         const PackageHeader* header;
         if (!GetPackageHeader(image, &header)) {

@@ -48,7 +48,7 @@ TEST(Text, PrefixTestFoldsOnlyAsciiLetters) {
         {"hkey_current_user\\Software", "HKEY_CURRENT_USER", 1},
         {"HKEY-CURRENT_USER", "HKEY_CURRENT_USER", 0},
         {"\xC1<Desktop>", "\xE1<Desktop>", 0},  // bytes above 0x7F are compared exactly
-        {"[Desktop>", "{Desktop>", 0},           // no folding outside A-Z and a-z
+        {"[Desktop>", "{Desktop>", 0},          // no folding outside A-Z and a-z
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
