@@ -975,6 +975,18 @@ case_held_files() {
     expect "staged copies left" "" "$(cd "$ENGLISH_DIR" && ls -- twn* 2>/dev/null)"
 }
 
+# import_install_dir REG_FILE KEY FOLDER: the InstallDir value of KEY, FOLDER with its
+# backslashes doubled, imported by regedit from a UTF-16 file, which keeps the characters the
+# code page cannot spell (reg.exe's command line would not).
+import_install_dir() {
+    {
+        printf '\xff\xfe'
+        printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' "[$2]" "\"InstallDir\"=\"$3\"" '' |
+            iconv -f UTF-8 -t UTF-16LE
+    } >"$1"
+    "$WINE" regedit /S "$1"
+}
+
 # Under code page 932, folder and file names whose last byte is 0x5C (表, ソ): the files land in
 # the install folder 予定表, not beside it; the shortcut to 表示.exe is made in the folder ソフト
 # and no other, starts in 予定表 and is described as 表示.
@@ -984,13 +996,8 @@ case_japanese_folders() {
     mkdir -p "$dir"
     echo "1.0" >"$dir/表示.exe"
     find "$C_DRIVE" -type d -name 'Tidewell E2E' -path '*Programs*' -exec rm -rf {} + 2>/dev/null
-    {
-        printf '\xff\xfe'
-        printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
-            '[HKEY_CURRENT_USER\Software\Tidewell E2E\Yoteihyo]' \
-            '"InstallDir"="C:\\tidewell-e2e\\予定表"' '' | iconv -f UTF-8 -t UTF-16LE
-    } >"$reg"
-    "$WINE" regedit /S "$reg" || { fail "registry key not written"; return; }
+    import_install_dir "$reg" 'HKEY_CURRENT_USER\Software\Tidewell E2E\Yoteihyo' \
+        'C:\\tidewell-e2e\\予定表' || { fail "registry key not written"; return; }
 
     export LANG=ja_JP.UTF-8
     apply_english "$TW_BIN/Tidewell-japanese-folders.exe"
@@ -1057,13 +1064,8 @@ case_unicode_install_folder() {
     local dir="$E2E_DIR/田中/Shiosai Notes" reg=$TW_BIN/e2e-unicode-install-folder.reg
     rm -rf "$E2E_DIR/田中"
     install_product "$dir" "$ENGLISH_KEY" 'C:\nowhere'
-    {
-        printf '\xff\xfe'
-        printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
-            '[HKEY_CURRENT_USER\Software\Tidewell E2E\Shiosai Notes]' \
-            '"InstallDir"="C:\\tidewell-e2e\\田中\\Shiosai Notes"' '' | iconv -f UTF-8 -t UTF-16LE
-    } >"$reg"
-    "$WINE" regedit /S "$reg" || { fail "registry key not written"; return; }
+    import_install_dir "$reg" 'HKEY_CURRENT_USER\Software\Tidewell E2E\Shiosai Notes' \
+        'C:\\tidewell-e2e\\田中\\Shiosai Notes' || { fail "registry key not written"; return; }
     apply_english
     # The demo's run-after program writes its log by its own ANSI path, which this code page
     # cannot spell.
