@@ -120,6 +120,9 @@ struct Type {
 const PeResourceKey& KeyOf(const Type& type) { return type.type; }
 const PeResourceKey& KeyOf(const Name& name) { return name.name; }
 const PeResourceKey& KeyOf(const Leaf& leaf) { return leaf.language; }
+const PeResourceKey& KeyOf(const PeResourceType& type) { return type.type; }
+const PeResourceKey& KeyOf(const PeResourceName& name) { return name.name; }
+const PeResourceKey& KeyOf(const PeResourceData& data) { return data.language; }
 
 // The entry with id `id` among `entries`, added where it belongs when there is none: after
 // the named ones, in id order.
@@ -346,16 +349,43 @@ int FindFileEnd(const std::vector<unsigned char>& stub, const PeLayout& layout,
     return 1;
 }
 
+// Windows finds a resource by a binary search, and IdEntry adds one where that search looks:
+// both need a directory's named entries first and its ids strictly ascending.
+template <typename Entry>
+bool InOrder(const std::vector<Entry>& entries) {
+    for (std::size_t at = 1; at < entries.size(); ++at) {
+        const PeResourceKey &before = KeyOf(entries[at - 1]), &key = KeyOf(entries[at]);
+        if (!key.named && !before.named && before.id >= key.id) return false;
+        if (key.named && !before.named) return false;
+    }
+    return true;
+}
+
 // The stub's tree as the new section holds it, with the level set in its manifest. The
 // rewritten texts go into `manifests`, which the leaves point into. Returns 1; 0 with the
 // reason.
 int CopyTreeWithLevel(const unsigned char* data, const PeResourceTree& tree,
                       const std::string& executionLevel, std::list<std::string>* manifests,
                       std::vector<Type>* types, std::string* error) {
+    const char* disorder =
+        "a stub whose resources it does not understand: a directory's ids "
+        "out of order or repeated";
+    if (!InOrder(tree.types)) {
+        *error = disorder;
+        return 0;
+    }
     bool manifestSet = false;
     for (const PeResourceType& type : tree.types) {
         types->push_back(Type{type.type, {}});
+        if (!InOrder(type.names)) {
+            *error = disorder;
+            return 0;
+        }
         for (const PeResourceName& name : type.names) {
+            if (!InOrder(name.languages)) {
+                *error = disorder;
+                return 0;
+            }
             types->back().names.push_back(Name{name.name, {}});
             bool isManifest = IsId(type.type, RT_MANIFEST) && IsId(name.name, MANIFEST_ID);
             for (const PeResourceData& resource : name.languages) {
@@ -414,6 +444,8 @@ int PutIdentity(const ProgramIdentity& identity, std::list<std::vector<unsigned 
         *error = "the icon " + *error;
         return 0;
     }
+    // Added first, as it may move the types the group is found among.
+    std::vector<Name>& icons = IdEntry(types, RT_ICON).names;
     Type* groups = nullptr;
     for (Type& type : *types)
         if (IsId(type.type, RT_GROUP_ICON) && !type.names.empty()) groups = &type;
@@ -429,16 +461,13 @@ int PutIdentity(const ProgramIdentity& identity, std::list<std::vector<unsigned 
     for (std::size_t n = 1; n < groups->names.size(); ++n)
         for (const Leaf& leaf : groups->names[n].languages)
             for (std::uint16_t id : IconGroupIds(leaf.data, leaf.size)) kept.insert(id);
-    std::vector<Name>& icons = IdEntry(types, RT_ICON).names;
     icons.erase(std::remove_if(icons.begin(), icons.end(),
                                [&](const Name& icon) {
                                    return !icon.name.named && old.count(icon.name.id) &&
                                           !kept.count(icon.name.id);
                                }),
                 icons.end());
-    // IdEntry may have moved the types: find the group again.
-    Name& target = IdEntry(types, RT_GROUP_ICON).names[0];
-    PeResourceKey language = target.languages[0].language;
+    PeResourceKey language = group.languages[0].language;
     std::vector<std::uint16_t> ids;
     for (std::uint32_t id = 1; ids.size() < images.size(); ++id) {
         if (id > 0xFFFF) {
@@ -454,7 +483,7 @@ int PutIdentity(const ProgramIdentity& identity, std::list<std::vector<unsigned 
         image.languages = {Leaf{language, identity.icon.data() + from.offset, from.size, 0, 0}};
     }
     made->push_back(IconGroup(identity.icon, images, ids));
-    for (Leaf& leaf : target.languages) {
+    for (Leaf& leaf : group.languages) {
         leaf.data = made->back().data();
         leaf.size = made->back().size();
     }

@@ -3,6 +3,7 @@
 // that must be refused.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "program/pe_resource.h"
@@ -180,6 +181,13 @@ TEST(PeWriter, RefusesStubsItCannotWriteSafely) {
         {"a loop back to the root",
          [](Bytes& p, const Places& at) { Set32(&p, at.firstType + 20, 0x80000000u); },
          "does not understand: a directory reached twice"},
+        {"types out of order",
+         [](Bytes& p, const Places& at) {
+             // The last two, which are ids.
+             auto last = p.begin() + at.root + 16 + 8 * (p[at.root + 12] + p[at.root + 14]);
+             std::swap_ranges(last - 16, last - 8, last - 8);
+         },
+         "ids out of order or repeated"},
         {"two levels only",
          [](Bytes& p, const Places& at) {
              Set32(&p, at.firstType + 20, Get32(p, at.firstType + 20) & 0x7FFFFFFF);
