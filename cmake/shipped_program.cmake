@@ -4,7 +4,8 @@
 # there. Built here with mingw-w64, as a build of its own, unless one built already is given.
 set(shipped_program ${CMAKE_BINARY_DIR}/share/tidewell/Tidewell.exe)
 find_program(TIDEWELL_I686_GXX i686-w64-mingw32-g++)
-if(TIDEWELL_SANITIZE OR NOT TIDEWELL_I686_GXX)
+# A sanitizer build builds none of its own, but ships one given.
+if(NOT TIDEWELL_I686_GXX OR (TIDEWELL_SANITIZE AND NOT TIDEWELL_SHIPPED_PROGRAM))
     message(STATUS "no 32-bit program beside tidepack: give tidepack program --stub")
     return()
 endif()
