@@ -93,6 +93,14 @@ PlannedEntry PlanEntry(const PackageImage& image, std::int32_t index, const Pack
         DecideByVersion(&planned, target);
     }
     platform.memoryBytes.clear();
+    // The program refuses these before any try, whatever the rules chose.
+    if (planned.action == PlanAction::Replaced && LocalFolder(target)) {
+        planned.action = PlanAction::Kept;
+        planned.reason = PlanReason::FolderAtTarget;
+    } else if (planned.action == PlanAction::Replaced && LocalReadOnly(target)) {
+        planned.action = PlanAction::Kept;
+        planned.reason = PlanReason::ReadOnly;
+    }
 
     // As in the program: shortcuts go to the target whatever happened to its file.
     const char* shortcutText = PackageText(image, entry.shortcutText);
@@ -227,6 +235,10 @@ const char* PlanReasonName(PlanReason reason) {
             return "noPlaceholder";
         case PlanReason::TargetTooLong:
             return "targetTooLong";
+        case PlanReason::ReadOnly:
+            return "readOnly";
+        case PlanReason::FolderAtTarget:
+            return "folderAtTarget";
         case PlanReason::DamagedEntry:
             break;
     }

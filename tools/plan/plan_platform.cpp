@@ -98,6 +98,15 @@ bool LocalFolder(const std::string& ansiPath) {
     return !UnderTag(ansiPath) && fs::is_directory(fs::u8path(LocalPath(ansiPath)), code);
 }
 
+bool LocalReadOnly(const std::string& ansiPath) {
+    std::error_code code;
+    fs::file_status status = fs::status(fs::u8path(LocalPath(ansiPath)), code);
+    constexpr fs::perms WRITE =
+        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    return !UnderTag(ansiPath) && !code && fs::exists(status) &&
+           (status.permissions() & WRITE) == fs::perms::none;
+}
+
 // --- the version seam: Windows' block is raw resource then room for the texts in ANSI, which
 // VerQueryValueA fills as asked; this one is laid out the same.
 

@@ -34,3 +34,6 @@ std::string LocalPath(const std::string& ansiPath);
 // a tag ("<Desktop>\...") names no place here.
 bool LocalExists(const std::string& ansiPath);
 bool LocalFolder(const std::string& ansiPath);
+// Whether the file there is read-only: no write permission for anyone, which is how Windows'
+// read-only attribute shows both through Wine and through the C library on Windows.
+bool LocalReadOnly(const std::string& ansiPath);

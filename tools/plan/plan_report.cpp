@@ -68,6 +68,10 @@ std::string Why(const PlannedEntry& entry) {
             return "no known placeholder in '" + entry.folder + "'";
         case PlanReason::TargetTooLong:
             return "target longer than 259 characters";
+        case PlanReason::ReadOnly:
+            return "the installed file is read-only: the program never replaces it";
+        case PlanReason::FolderAtTarget:
+            return "a folder is at the target: the program never replaces it";
         case PlanReason::DamagedEntry:
             break;
     }

@@ -10,15 +10,18 @@
 // What happens to an entry's file. Skipped entries write nothing.
 enum class PlanAction { Replaced, Kept, Added, Skipped };
 
-// Why: the first three go with Replaced or Kept, NewFile with Added, the rest with Skipped.
+// Why: the first three go with Replaced or Kept, NewFile with Added, ReadOnly and FolderAtTarget
+// with Kept, the rest with Skipped.
 enum class PlanReason {
-    AlwaysReplace,  // the entry replaces whatever is installed
-    VersionRule,    // the version rule decided (Replaced or Kept)
-    NewFile,        // nothing is installed at the target
-    FolderMissing,  // the target's folder does not exist; the program makes none
-    NoPlaceholder,  // the folder begins with no known placeholder
-    TargetTooLong,  // the target path would pass 259 characters
-    DamagedEntry,   // a text or the stream cannot be read whole from the package
+    AlwaysReplace,   // the entry replaces whatever is installed
+    VersionRule,     // the version rule decided (Replaced or Kept)
+    NewFile,         // nothing is installed at the target
+    FolderMissing,   // the target's folder does not exist; the program makes none
+    NoPlaceholder,   // the folder begins with no known placeholder
+    TargetTooLong,   // the target path would pass 259 characters
+    DamagedEntry,    // a text or the stream cannot be read whole from the package
+    ReadOnly,        // the installed file is read-only, which the program never replaces
+    FolderAtTarget,  // a folder is where the file would go
 };
 
 struct PlannedShortcut {

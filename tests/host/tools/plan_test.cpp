@@ -60,6 +60,11 @@ TEST(Plan, EachEntryAsTheProgramWouldTreatIt) {
     WriteFile(dir / "install/lib.dll", VersionedProgram("3.0.1"));
     WriteFile(dir / "install/plain.txt", "old");
     WriteFile(dir / "desktop/Old.lnk", "a shortcut");
+    WriteFile(dir / "install/locked.txt", "old");
+    std::filesystem::permissions(
+        dir / "install/locked.txt",
+        std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+    std::filesystem::create_directories(dir / "install/data.bin");
 
     WriterPackage package;
     package.title = "App";
@@ -72,8 +77,10 @@ TEST(Plan, EachEntryAsTheProgramWouldTreatIt) {
         Entry("guide.txt", "<InstallDir>\\help", "help"),
         Entry("note.txt", "<InstallDir>", "note"),
         Entry("x.txt", "<Nowhere>", "x"),
-        Entry(std::string(120, 'n'), "<InstallDir>\\" + std::string(110, 'f'), "long")};
-    package.entries[2].flags = ENTRY_ALWAYS_REPLACE;
+        Entry(std::string(120, 'n'), "<InstallDir>\\" + std::string(110, 'f'), "long"),
+        Entry("locked.txt", "<InstallDir>", "new"),
+        Entry("data.bin", "<InstallDir>", "new")};
+    for (std::size_t k : {2, 7, 8}) package.entries[k].flags = ENTRY_ALWAYS_REPLACE;
     package.moves = {{"<Desktop>\\Old", "<ProgramMenu>\\App\\Old"},
                      {"<Desktop>\\Gone", "<ProgramMenu>\\App\\Gone"}};
     std::vector<unsigned char> bytes;
@@ -102,6 +109,8 @@ TEST(Plan, EachEntryAsTheProgramWouldTreatIt) {
         {"added", "newFile", "", ""},
         {"skipped", "noPlaceholder", "", ""},
         {"skipped", "targetTooLong", "", ""},
+        {"kept", "readOnly", "", ""},
+        {"kept", "folderAtTarget", "", ""},
     };
     ASSERT_EQ(std::size(want), plan.entries.size());
     for (std::size_t k = 0; k < plan.entries.size(); ++k) {
@@ -135,7 +144,7 @@ TEST(Plan, EachEntryAsTheProgramWouldTreatIt) {
         Capture([&](std::FILE* out, std::FILE* err) { return PlanPatch(options, out, err); });
     EXPECT_EQ(EXIT_FAULT, strict.code);
     EXPECT_NE(std::string::npos,
-              strict.out.find("\"summary\": {\"replaced\": 2, \"kept\": 1, \"added\": 1, "
+              strict.out.find("\"summary\": {\"replaced\": 2, \"kept\": 3, \"added\": 1, "
                               "\"skipped\": 3}"))
         << strict.out;
 }
