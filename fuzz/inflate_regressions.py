@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
 """Writes fuzz/regressions/inflate/: one small stream for each kind that libdeflate takes and
-zlib refuses, made by hand bit by bit. Each file is the fuzz target's input: the expected size
+zlib refuses, and an empty one, made by hand bit by bit. Each file is the fuzz target's input: the expected size
 (two bytes, little-endian), then the zlib stream. The Adler-32 is that of what libdeflate makes.
 
     fuzz/inflate_regressions.py [folder]
@@ -192,12 +192,17 @@ def lengths_run_past_end(bits, out):
     b.end()
 
 
+def empty_output(bits, out):
+    # Nothing at all, which both take: the outputs to compare are empty.
+    Block(bits, out, 1).end()
+
+
 def main():
     folder = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__),
                                                                 "regressions", "inflate")
     for make in (litlen_unused_codeword, distance_unused_codeword, precode_one_codeword,
                  empty_distance_code, fixed_length_286, distance_30, header_288_codes,
-                 lengths_run_past_end):
+                 lengths_run_past_end, empty_output):
         with open(os.path.join(folder, make.__name__.replace("_", "-")), "wb") as f:
             f.write(stream(make))
 
