@@ -298,15 +298,12 @@ def main():
         clock_rows.append(f"| {case} ({entries:,} entries) | {ms(ours)} | {ms(nsis)} | "
                           f"{per(ours, entries)} | {per(nsis, entries)} | "
                           f"{rx(ratio(ours, nsis))} |")
-    if clock_rows:
-        w("## On one clock: from process start, less the same program with no files\n")
-        w("Ours: start-up with the package less start-up without one, plus the apply (press "
-          "of Update to Finish). NSIS: its whole silent run less that of an installer with no "
-          "files, so that reading and checking its data block counts.\n")
-        w("| Case | Ours | NSIS | Ours per entry | NSIS per entry | Ours / NSIS |")
-        w("|---|---|---|---|---|---|")
-        w("\n".join(clock_rows))
-        w("")
+    optional_table(w, "On one clock: from process start, less the same program with no files",
+                   "Ours: start-up with the package less start-up without one, plus the apply "
+                   "(press of Update to Finish). NSIS: its whole silent run less that of an "
+                   "installer with no files, so that reading and checking its data block counts.",
+                   ["Case", "Ours", "NSIS", "Ours per entry", "NSIS per entry", "Ours / NSIS"],
+                   clock_rows)
 
     # What the flush of each staged copy before its rename costs: the same package applied by
     # a build without it, in the same rounds.
@@ -320,13 +317,11 @@ def main():
         flush_rows.append(f"| {case} ({entries:,} {'entry' if entries == 1 else 'entries'}) | {ms(with_flush)} | {ms(without)} | "
                           f"{(with_flush - without) / entries:.2f} ms | "
                           f"{rx(ratio(with_flush, without))} |")
-    if flush_rows:
-        w("## What the flush before each rename costs (medians, same rounds)\n")
-        w("The update program against a build of it that does not flush the staged copy before "
-          "renaming it over the target (`-DTIDEWELL_BENCH_NO_FLUSH=ON`, never shipped).\n")
-        w("| Case | Apply | Without the flush | Flush per entry | Ratio |\n|---|---|---|---|---|")
-        w("\n".join(flush_rows))
-        w("")
+    optional_table(w, "What the flush before each rename costs (medians, same rounds)",
+                   "The update program against a build of it that does not flush the staged copy "
+                   "before renaming it over the target (`-DTIDEWELL_BENCH_NO_FLUSH=ON`, never "
+                   "shipped).",
+                   ["Case", "Apply", "Without the flush", "Flush per entry", "Ratio"], flush_rows)
 
     breakdown_section(facts, w)
 
@@ -403,6 +398,17 @@ def main():
         w("")
     print("\n".join(out))
     return 1 if facts["failed"] else 0
+
+
+def optional_table(w, title, intro, columns, rows):
+    """A section with its table, left out when no case has its figures."""
+    if not rows:
+        return
+    w(f"## {title}\n")
+    w(f"{intro}\n")
+    w("| " + " | ".join(columns) + " |\n|" + "---|" * len(columns))
+    w("\n".join(rows))
+    w("")
 
 
 def breakdown_section(facts, w):

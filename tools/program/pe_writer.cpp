@@ -361,31 +361,32 @@ bool InOrder(const std::vector<Entry>& entries) {
     return true;
 }
 
+bool InOrder(const PeResourceTree& tree) {
+    if (!InOrder(tree.types)) return false;
+    for (const PeResourceType& type : tree.types) {
+        if (!InOrder(type.names)) return false;
+        for (const PeResourceName& name : type.names)
+            if (!InOrder(name.languages)) return false;
+    }
+    return true;
+}
+
 // The stub's tree as the new section holds it, with the level set in its manifest. The
 // rewritten texts go into `manifests`, which the leaves point into. Returns 1; 0 with the
 // reason.
 int CopyTreeWithLevel(const unsigned char* data, const PeResourceTree& tree,
                       const std::string& executionLevel, std::list<std::string>* manifests,
                       std::vector<Type>* types, std::string* error) {
-    const char* disorder =
-        "a stub whose resources it does not understand: a directory's ids "
-        "out of order or repeated";
-    if (!InOrder(tree.types)) {
-        *error = disorder;
+    if (!InOrder(tree)) {
+        *error =
+            "a stub whose resources it does not understand: a directory's ids out of order or "
+            "repeated";
         return 0;
     }
     bool manifestSet = false;
     for (const PeResourceType& type : tree.types) {
         types->push_back(Type{type.type, {}});
-        if (!InOrder(type.names)) {
-            *error = disorder;
-            return 0;
-        }
         for (const PeResourceName& name : type.names) {
-            if (!InOrder(name.languages)) {
-                *error = disorder;
-                return 0;
-            }
             types->back().names.push_back(Name{name.name, {}});
             bool isManifest = IsId(type.type, RT_MANIFEST) && IsId(name.name, MANIFEST_ID);
             for (const PeResourceData& resource : name.languages) {
