@@ -217,6 +217,22 @@ Outcome StartingManifest(const std::string& oldDir, const std::string& newDir,
         "defaultFolder = ''             # e.g. 'C:\\Program Files\\Product', where the "
         "registry names none\n";
     text += "subFolder = ''\n";
+    // The dialog's own texts name our wizard; these name the vendor's product (the title).
+    text +=
+        "\n# The patch program's name, texts and icon (the guide's section 3.5). In the dialog's\n"
+        "# texts %s is the title (welcome) or versionText (explain); \\r and \\n break lines.\n"
+        "[program]\n"
+        "welcome = \"Welcome to the update for\\r%s\"\n"
+        "explain = \"This will update it to version %s. To continue, click Update.\"\n"
+        "welcomeJa = \"このプログラムは次の製品をアップデートします。\\n\\n%s\"\n"
+        "explainJa = \"%s に更新するには［更新］ボタンをクリックしてください。\"\n"
+        "# companyName = ''\n"
+        "# productName = ''\n"
+        "# fileDescription = ''\n"
+        "# fileVersion = '1.0.0.0'\n"
+        "# legalCopyright = ''\n"
+        "# originalFilename = ''\n"
+        "# icon = ''\n";
     for (const auto& [folder, count] : newFolders) {
         text += "\n# New folder " + Comment(folder) +
                 ": the update program creates no folders, so the files\n"

@@ -473,8 +473,9 @@ case_japanese_western_codepage() {
     expect_product_updated "$dir"
 }
 
-# add_identity DIR: every [program] key for the manifest in DIR, with an icon of one colour
-# (16x16 and 32x32, 32-bit), as a vendor gives the patch program its own name.
+# add_identity DIR: every [program] key for the manifest in DIR (diff's), the dialog's texts in
+# both languages in place of diff's, with an icon of one colour (16x16 and 32x32, 32-bit), as a
+# vendor gives the patch program its own name.
 add_identity() {
     mkdir -p "$1/art"
     /usr/bin/python3 -c 'import struct, sys
@@ -486,11 +487,44 @@ for side, data in zip((16, 32), images):
     head += struct.pack("<BBBBHHII", side, side, 0, 0, 1, 32, len(data), at)
     at += len(data)
 sys.stdout.buffer.write(head + b"".join(images))' >"$1/art/patch.ico"
-    printf '%s\n' '[program]' "icon = 'art/patch.ico'" "companyName = '株式会社しおさいソフト'" \
+    printf '%s\n' "icon = 'art/patch.ico'" "companyName = '株式会社しおさいソフト'" \
         "productName = '潮騒ノート'" "fileDescription = '潮騒ノート 2.1 アップデート'" \
         "fileVersion = '2.1.0.3'" "productVersion = '2.1'" "legalCopyright = '© 2026 しおさいソフト'" \
         "originalFilename = 'shiosai-2.1-update.exe'" "signDescription = '潮騒ノート 2.1'" \
-        "signUrl = 'https://shiosai.example.com/'" >>"$1/patch.toml"
+        "signUrl = 'https://shiosai.example.com/'" 'welcome = "Shiosai Software updates\r%s"' \
+        'explain = "This brings your copy to version %s. Click Update to go on."' \
+        'welcomeJa = "しおさいソフトの更新です。\n\n%s"' \
+        'explainJa = "%s に更新するには［更新］ボタンをクリックしてください。"' >"$1/art/program.toml"
+    grep -qx '\[program\]' "$1/patch.toml" || fail "diff wrote no [program] table"
+    sed -i -e '/^\(welcome\|explain\)\(Ja\)\? = /d' -e "/^\[program\]\$/r $1/art/program.toml" \
+        "$1/patch.toml"
+}
+
+# What the dialog of a program made with add_identity's manifest says, filled in.
+IDENTITY_WELCOME='Shiosai Software updates\rShiosai Notes'
+IDENTITY_EXPLAIN='This brings your copy to version 2.1. Click Update to go on.'
+IDENTITY_WELCOME_JA='しおさいソフトの更新です。\n\nShiosai Notes'
+IDENTITY_EXPLAIN_JA='2.1 に更新するには［更新］ボタンをクリックしてください。'
+
+# expect_identity_dialog EXE: the dialog of EXE in English, then in Japanese, says the texts
+# of add_identity's manifest; each closed unapplied.
+expect_identity_dialog() {
+    local language
+    for language in en_US ja_JP; do
+        [ $language = ja_JP ] && use_japanese_ui_font
+        LANG=$language.UTF-8 start_program "$1"
+        driver find >/dev/null || { fail "no dialog of $1 ($language)"; return; }
+        read_dialog
+        if [ $language = en_US ]; then
+            expect_dialog welcome "$IDENTITY_WELCOME"
+            expect_dialog explain "$IDENTITY_EXPLAIN"
+        else
+            expect_dialog welcome "$IDENTITY_WELCOME_JA"
+            expect_dialog explain "$IDENTITY_EXPLAIN_JA"
+        fi
+        driver close >/dev/null
+        finish_program
+    done
 }
 
 # What Windows shows of a program made with add_identity's manifest (uidriver identity).
@@ -502,6 +536,7 @@ FileVersion=2.1.0.3
 ProductVersion=2.1
 LegalCopyright=© 2026 しおさいソフト
 OriginalFilename=shiosai-2.1-update.exe
+manifest=shiosai-2.1-update
 icons=1
 pixel=E04020'
 
@@ -544,12 +579,19 @@ case_installed_tidepack() {
     # Where this kernel runs no 32-bit programs, the 64-bit build stands in for the shipped one.
     local stub=()
     [ "$WINE" = wine ] || stub=(--stub "$TW_NOPACKAGE_EXE")
-    vendor tidepack program patch.pkg -o first.exe "${stub[@]}" || fail "program"
+    # A package carries no [program] table: said, and the stub's resources kept.
+    local said
+    said=$(vendor tidepack program patch.pkg -o first.exe "${stub[@]}" 2>&1) || fail "program"
+    case $said in
+        *"warning: "*"give the manifest"*) echo "ok: program given a package points to the manifest" ;;
+        *) fail "program given a package says nothing of the manifest: $said" ;;
+    esac
     vendor tidepack program patch.toml -o Patch-unsigned.exe "${stub[@]}" ||
         fail "program from the manifest"
-    expect_same_file "two runs give the same program" "$work/first.exe" "$work/Patch-unsigned.exe"
+    vendor tidepack program patch.toml -o again.exe "${stub[@]}" || fail "program again"
+    expect_same_file "two runs give the same program" "$work/again.exe" "$work/Patch-unsigned.exe"
     # Every resource of the shipped program, the package, and asInvoker for HKEY_CURRENT_USER.
-    python3 "$TW_SOURCE/tests/e2e/ui/check_resources.py" "$work/Patch-unsigned.exe" asInvoker \
+    python3 "$TW_SOURCE/tests/e2e/ui/check_resources.py" "$work/first.exe" asInvoker \
         "$work/patch.pkg" >/dev/null || fail "resources of the patch program"
     # The vendor's name, version and icon, as Explorer and the shell read them.
     add_identity "$work"
@@ -557,6 +599,7 @@ case_installed_tidepack() {
         fail "program with [program]"
     expect "the patch program's identity under Wine" "$IDENTITY_SHOWN" \
         "$(driver identity "Z:${work//\//\\}\\Patch-identity.exe")"
+    expect_identity_dialog "$work/Patch-identity.exe"
 
     # The same key on a token: SoftHSM2 keeps its tokens in the folder its configuration names.
     export SOFTHSM2_CONF=$work/softhsm2.conf
