@@ -179,7 +179,7 @@ Outcome WritePatchProgram(const ProgramOptions& options, const PatchProgram& mad
         SignOptions sign = options.sign;
         if (sign.description.empty()) sign.description = identity.signDescription;
         if (sign.url.empty()) sign.url = identity.signUrl;
-        if (!SignProgram(program, options.output, sign, echo, report, &signer, &error)) {
+        if (!SignProgram(program, options.output, sign, echo, &signer, &error)) {
             report->Err("tidepack: %s: %s; nothing written\n", options.output.c_str(),
                         error.c_str());
             return Outcome::Faulty;

@@ -315,11 +315,14 @@ std::string CheckSigned(const std::vector<unsigned char>& program,
         return "the program carries no signature after signing";
     std::vector<const SignatureCheck*> all = {check};
     for (const SignatureCheck& nested : check->nested) all.push_back(&nested);
+    std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
     for (const SignatureCheck* one : all) {
-        if (one->state != SignatureState::Holds)
+        std::string fault =
+            one->state != SignatureState::Holds ? one->reason : ValidityFault(*one, now);
+        if (!fault.empty())
             return "the signed program's " +
                    std::string(one == check ? "signature" : "nested signature") +
-                   " does not hold: " + one->reason;
+                   " does not hold: " + fault;
     }
     // A signature holds for the file it is in: that file must be the program tidepack made.
     std::vector<unsigned char> digest;
@@ -335,7 +338,7 @@ std::string CheckSigned(const std::vector<unsigned char>& program,
 }  // namespace
 
 int SignProgram(const std::vector<unsigned char>& program, const std::string& signedOutput,
-                const SignOptions& options, std::FILE* echo, Report* report, std::string* signer,
+                const SignOptions& options, std::FILE* echo, std::string* signer,
                 std::string* error) {
     if (!LooksLikePe(program.empty() ? nullptr : program.data(), program.size())) {
         *error = "not a PE image, so there is nothing to sign";
@@ -377,11 +380,6 @@ int SignProgram(const std::vector<unsigned char>& program, const std::string& si
         *error = signedOutput + ": " + *error;
         return 0;
     }
-    std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
-    std::string warning = ValidityWarning(check, now);
-    for (const SignatureCheck& nested : check.nested)
-        if (warning.empty()) warning = ValidityWarning(nested, now);
-    if (!warning.empty()) report->Err("tidepack: warning: %s\n", warning.c_str());
     *signer = check.subject;
     for (const SignatureCheck& nested : check.nested)
         if (nested.subject != check.subject) *signer += " and " + nested.subject;

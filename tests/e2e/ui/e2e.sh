@@ -807,6 +807,19 @@ print(" ".join(sorted(e.dll.decode().lower() for e in pe.DIRECTORY_ENTRY_IMPORT)
     cp "$win/Patch.exe" "$linux/Patch.exe"
     expect "verify: the same report" "$(linux verify --codepage 1252 Patch.exe 2>&1)" \
         "$(printf '%s' "$report" | tr -d '\r')"
+    # A certificate that had expired before signing: both fail the signature alike, saying so.
+    dated_certificate "$signer" 20200101000000Z 20200102000000Z || fail "dated certificate"
+    osslsigncode sign -pkcs12 "$signer/dated.p12" -pass e2e-secret -h sha256 \
+        -in "$linux/Patch-unsigned.exe" -out "$linux/Expired.exe" >/dev/null || fail "Expired.exe"
+    cp "$linux/Expired.exe" "$win/Expired.exe"
+    report=$(linux verify --codepage 1252 Expired.exe 2>&1; echo "exit $?")
+    case $report in
+        *"signature BROKEN: the signer's certificate CN=Tidewell E2E Dated expired on 2020-01-02 00:00 UTC, before now"*"exit 1")
+            echo "ok: verify fails a signature whose certificate had expired" ;;
+        *) fail "verify takes an expired certificate's signature: $report" ;;
+    esac
+    expect "tidepack.exe verify: an expired certificate" "$report" \
+        "$(windows verify --codepage 1252 Expired.exe 2>&1 | tr -d '\r'; echo "exit ${PIPESTATUS[0]}")"
 
     install_english
     apply_english "$win/Patch.exe"

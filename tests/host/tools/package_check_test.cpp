@@ -433,20 +433,24 @@ TEST(CommandLine, MessagesSayWhatToDo) {
         EXPECT_NE(std::string::npos, run.out.find(row.out)) << run.out;
         EXPECT_NE(std::string::npos, run.err.find(row.err)) << run.err;
     }
-    // Signing with a certificate out of its period (2026), with a timestamp and without.
+    // A certificate out of its period (2026): at its timestamp's time, or without one now.
     SignatureCheck check;
     check.subject = "CN=V";
     check.validFrom = 1767225600;
     check.validUntil = 1798761599;
-    EXPECT_EQ("", ValidityWarning(check, 1767225600));
+    EXPECT_EQ("", ValidityFault(check, 1767225600));
     EXPECT_EQ(
-        "the signing certificate of CN=V expired on 2026-12-31 23:59 UTC; without a "
-        "timestamp Windows does not accept the signature: sign with a certificate valid today",
-        ValidityWarning(check, 1798761600));
+        "the signer's certificate CN=V expired on 2026-12-31 23:59 UTC, before now (the "
+        "signature has no timestamp)",
+        ValidityFault(check, 1798761600));
     check.timestamped = true;
-    EXPECT_NE(std::string::npos, ValidityWarning(check, 1767225599)
-                                     .find("is not valid until 2026-01-01 00:00 UTC; the timestamp "
-                                           "dates the signature outside"));
+    check.timestampTime = 1767225599;
+    EXPECT_EQ(
+        "the signer's certificate CN=V is not valid until 2026-01-01 00:00 UTC, after the "
+        "timestamp's 2025-12-31 23:59 UTC",
+        ValidityFault(check, 1767225600));
+    check.timestampTime = 1767225600;
+    EXPECT_EQ("", ValidityFault(check, 1798761600));
 }
 
 }  // namespace
