@@ -117,8 +117,9 @@ struct Reader {
             if (&table != &root && header) {
                 Fault(&node, where + "'" + name +
                                  "' belongs to the header, but TOML puts every key after a " +
-                                 tableLine + " line into that table: move it above the first " +
-                                 tableLine.substr(0, tableLine.rfind('[') + 1));
+                                 tableLine +
+                                 " line into that table: move it above the first line that "
+                                 "begins with '['");
                 explained.insert({&root, name});
             } else if (nearest) {
                 Fault(&node, where + "unknown key '" + name + "'; did you mean '" + nearest + "'?");
@@ -378,7 +379,7 @@ void ReadRunningApps(Reader& in, const toml::table& root, WriterPackage* package
                      std::to_string(RUNNING_APP_COUNT));
     for (std::size_t k = 0; k < apps->size(); ++k) {
         const toml::table& table = *apps->get(k)->as_table();
-        std::string where = "runningApp " + std::to_string(k + 1) + ": ";
+        std::string where = "runningApp " + std::to_string(k) + ": ";
         WriterRunningApp app;
         std::string windowClass, message;
         const toml::node* classNode = in.String(table, "windowClass", true, where, &windowClass);
@@ -489,7 +490,7 @@ void ReadFiles(Reader& in, const toml::table& root, const fs::path& base, Writer
     std::map<std::string, std::string> targets;  // folded target: the file that has it
     for (std::size_t i = 0; i < files->size(); ++i) {
         const toml::table& table = *files->get(i)->as_table();
-        std::string where = "file " + std::to_string(i + 1) + ": ";
+        std::string where = "file " + std::to_string(i) + ": ";
         WriterEntry entry;
         std::string source, folder = "<InstallDir>", fileName;
         const toml::node* sourceNode = in.String(table, "source", true, where, &source);
@@ -524,7 +525,7 @@ void ReadFiles(Reader& in, const toml::table& root, const fs::path& base, Writer
             }
             if (!nameNode) fileName = sourcePath.filename().u8string();
         }
-        where = "file " + std::to_string(i + 1) + " (" + fileName + "): ";
+        where = "file " + std::to_string(i) + " (" + fileName + "): ";
         const toml::node* at = nameNode ? nameNode : sourceNode ? sourceNode : files->get(i);
         bool nameOk = in.Encode(at, fileName, sizeof(PackageEntry::fileName), where + "fileName",
                                 &entry.fileName);
@@ -586,7 +587,7 @@ void ReadMoves(Reader& in, const toml::table& root, WriterPackage* package) {
                  "the move table behind the last file's data");
     for (std::size_t r = 0; r < moves->size(); ++r) {
         const toml::table& table = *moves->get(r)->as_table();
-        std::string where = "move " + std::to_string(r + 1) + ": ";
+        std::string where = "move " + std::to_string(r) + ": ";
         WriterMove move;
         std::string from, to;
         const toml::node* fromNode = in.String(table, "from", true, where, &from);
@@ -798,7 +799,7 @@ void CheckAllKeys(Reader& in, const toml::table& root) {
         if (!array || !array->is_array_of_tables()) continue;
         for (std::size_t i = 0; i < array->size(); ++i)
             in.CheckKeys(*array->get(i)->as_table(), kind.known,
-                         kind.where + std::to_string(i + 1) + ": ", root,
+                         kind.where + std::to_string(i) + ": ", root,
                          "[[" + std::string(kind.key) + "]]");
     }
 }

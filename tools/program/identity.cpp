@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr std::uint32_t RT_GROUP_ICON = 14, RT_VERSION = 16;
+constexpr std::uint32_t RT_ICON = 3, RT_GROUP_ICON = 14, RT_VERSION = 16;
 constexpr std::uint32_t FIXED_SIGNATURE = 0xFEEF04BDu;
 constexpr std::size_t FIXED_SIZE = 52;
 constexpr std::size_t LARGEST_ICON_SIDE = 256;
@@ -365,6 +365,25 @@ int ReadProgramResources(const std::vector<unsigned char>& bytes, PeResourceTree
            ReadPeResourceTree(data, bytes.size(), layout, tree, &error);
 }
 
+// The bits per pixel of RT_ICON `id` when it is a PNG image (bit depth times channels, from
+// its IHDR); 0 when it is not one.
+std::uint32_t PngBits(const unsigned char* data, const PeResourceTree& tree, std::uint32_t id) {
+    static const unsigned char png[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    for (const PeResourceType& type : tree.types) {
+        if (type.type.named || type.type.id != RT_ICON) continue;
+        for (const PeResourceName& name : type.names) {
+            if (name.name.named || name.name.id != id || name.languages.empty()) continue;
+            const PeResourceData& image = name.languages[0];
+            if (image.size < 26 || std::memcmp(data + image.offset, png, 8) != 0) return 0;
+            // Colour types 0 grey, 2 RGB, 3 palette, 4 grey and alpha, 6 RGBA.
+            static const std::uint32_t channels[7] = {1, 0, 3, 1, 2, 0, 4};
+            std::uint32_t depth = data[image.offset + 24], colour = data[image.offset + 25];
+            return colour < 7 ? depth * channels[colour] : 0;
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 void ReportIdentity(const std::string& path, const std::vector<unsigned char>& bytes, bool listing,
@@ -398,12 +417,16 @@ void ReportIdentity(const std::string& path, const std::vector<unsigned char>& b
     if (group) {
         std::string sizes;
         Bytes directory{data + group->offset, group->size};
-        std::uint32_t count = 0, width = 0, height = 0, bits = 0;
+        std::uint32_t count = 0, width = 0, height = 0, bits = 0, id = 0;
         Read16(directory, 4, &count);
         for (std::uint32_t k = 0; k < count; ++k) {
             if (!Read16(directory, 6 + 14ull * k, &width) ||
-                !Read16(directory, 6 + 14ull * k + 6, &bits))
+                !Read16(directory, 6 + 14ull * k + 6, &bits) ||
+                !Read16(directory, 6 + 14ull * k + 12, &id))
                 break;
+            // A PNG image's own header says its depth; the directory's count may not.
+            std::uint32_t pngBits = PngBits(data, tree, id);
+            if (pngBits) bits = pngBits;
             height = width >> 8;
             width &= 0xFF;
             sizes += std::string(sizes.empty() ? "" : ", ") + std::to_string(width ? width : 256) +

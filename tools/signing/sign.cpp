@@ -94,8 +94,8 @@ std::string SigningFault(const SignOptions& options, const RunResult& run) {
         return "no private key at " + options.keyUri +
                " on the token (p11tool --list-all or pkcs11-tool -O lists what it holds)";
     if (has("key values mismatch") || has("KEY_VALUES_MISMATCH"))
-        return "the key " + key + " and the certificate " +
-               (token ? options.certChain : "in " + options.pkcs12) +
+        return (token ? key + " and the certificate in " + options.certChain
+                      : "the key and the certificate in " + options.pkcs12) +
                " do not belong together: give the certificate issued for this key";
     if (has("Unable to load PKCS#11 module"))
         return "the PKCS#11 module " + options.pkcs11Module +
@@ -124,11 +124,17 @@ std::string SigningFault(const SignOptions& options, const RunResult& run) {
 }  // namespace
 
 int CheckSignOptions(const SignOptions& options, std::string* error) {
-    for (const std::string& file :
-         {options.pkcs12, options.passwordFile, options.pkcs11Module, options.certChain}) {
+    // Each named with the option that gave it, as a vendor's CI log shows only the message.
+    bool token = !options.pkcs11Module.empty();
+    const std::pair<const char*, const std::string&> files[] = {
+        {"--sign", options.pkcs12},
+        {token ? "--pin-file" : "--password-file", options.passwordFile},
+        {"--sign-pkcs11", options.pkcs11Module},
+        {"--cert", options.certChain}};
+    for (const auto& [option, file] : files) {
         std::string why;
         if (!file.empty() && !CanRead(file, &why)) {
-            *error = file + ": " + why;
+            *error = std::string(option) + " " + file + ": " + why;
             return 0;
         }
     }

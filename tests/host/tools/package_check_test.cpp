@@ -371,6 +371,17 @@ TEST(CommandLine, MessagesSayWhatToDo) {
     std::filesystem::create_symlink("/etc/passwd", dir / "new/passwd-link");
     std::filesystem::create_directories(dir / "linked");
     std::filesystem::create_symlink(dir / "new/sub/a.txt", dir / "linked/a-link.txt");
+    std::filesystem::create_directories(dir / "folder-linked");
+    std::filesystem::create_symlink(dir / "new/sub", dir / "folder-linked/docs");
+    // An icon of one 16-bit-per-channel RGBA PNG image (its header is all that is read).
+    std::string png = std::string("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\0\0\1\0\0\0\1\0\x10\x06", 26) +
+                      std::string(7, '\0');
+    WriteFile(dir / "art/png16.ico", std::string("\0\0\1\0\1\0\0\0\0\0\1\0\x20\0", 14) +
+                                         std::string(1, char(png.size())) +
+                                         std::string("\0\0\0\x16\0\0\0", 7) + png);
+    const std::string a16 = "source = 'new/sub/a.txt'\n[program]\nicon = 'art/png16.ico'\n";
+    ASSERT_EQ(
+        0, Tidepack(dir, "program " + manifest("p16.toml", a16) + " -o " + (dir / "P16.exe")).code);
     WriteFile(dir / "bin/osslsigncode", "#!/bin/sh\ncat \"$FAKE_SAYS\"\nexit 255\n");
     std::filesystem::permissions(dir / "bin/osslsigncode", std::filesystem::perms::owner_all);
     WriteFile(dir / "k.p12", "p12");
@@ -417,8 +428,17 @@ TEST(CommandLine, MessagesSayWhatToDo) {
          "40:error:05800074:x509 certificate routines:X509_check_private_key:key values "
          "mismatch:../crypto/x509/x509_cmp.c:403:\nFailed\n",
          EXIT_FAULT, "",
-         "the key " + (dir / "k.p12") + " and the certificate in " + (dir / "k.p12") +
-             " do not belong together"},
+         "the key and the certificate in " + (dir / "k.p12") + " do not belong together"},
+        {"program " + manifest("t.toml", a) + " -o " + (dir / "T.exe") +
+             " --sign-pkcs11 /nonexistent/pkcs11.so --key pkcs11:token=t --cert " +
+             (dir / "k.p12") + " --pin-file " + (dir / "k.p12"),
+         "", EXIT_FAULT, "", "--sign-pkcs11 /nonexistent/pkcs11.so: No such file or directory"},
+        {old + (dir / "folder-linked"), "", 0, "#   docs -> " + (dir / "new/sub"),
+         "docs is a symbolic link to the folder " + (dir / "new/sub")},
+        {"build " + manifest("n.toml", a + "[program]\nwelcome = 'Hello\\n%s'\n") + " -o " +
+             (dir / "n.pkg"),
+         "", 0, "", "n.toml:10:11: warning: program: welcome holds '\\n' in single quotes"},
+        {"list " + (dir / "P16.exe"), "", 0, "icon: 1 image: 256x256 64-bit", ""},
         {sign + " --timestamp http://ts.example",
          "40:error:1E800069:HTTP routines:parse_http_"
          "line1:received error:../crypto/http/http_client.c:490:code=500, reason=Internal Server "
