@@ -473,6 +473,19 @@ case_japanese_western_codepage() {
     expect_product_updated "$dir"
 }
 
+# expect_readme_links FILE: a vendor's README (not ours, which names scripts/demo), each of its
+# links leading to a file or folder beside it.
+expect_readme_links() {
+    local link links
+    [ -s "$1" ] || { fail "no $1"; return; }
+    grep -q scripts/demo "$1" && fail "$1 is the developers' README"
+    links=$(grep -o '](\([^)]*\))' "$1" | sed 's/^](//; s/)$//')
+    [ -n "$links" ] || fail "$1 links nothing"
+    for link in $links; do
+        [ -e "$(dirname "$1")/$link" ] || fail "$1 links $link, which is not there"
+    done
+}
+
 # add_identity DIR: every [program] key for the manifest in DIR (diff's), the dialog's texts in
 # both languages in place of diff's, with an icon of one colour (16x16 and 32x32, 32-bit), as a
 # vendor gives the patch program its own name.
@@ -565,6 +578,7 @@ case_installed_tidepack() {
     for guide in guide.md guide.ja.md; do
         [ -s "$prefix/share/doc/tidepack/$guide" ] || fail "no share/doc/tidepack/$guide installed"
     done
+    expect_readme_links "$prefix/share/doc/tidepack/README.md"
     ln -s "$(command -v osslsigncode)" "$tools/osslsigncode"
     vendor() { (cd "$work" && PATH=$prefix/bin:$tools "$@"); }
     vendor /bin/sh -c 'command -v cc gcc g++ cmake windres i686-w64-mingw32-gcc' &&
@@ -734,6 +748,7 @@ case_windows_tidepack() {
     for guide in guide.md guide.ja.md; do
         [ -s "$tools/doc/$guide" ] || fail "no doc/$guide in $zip"
     done
+    expect_readme_links "$tools/README.md"
     # Only Windows' own DLLs, none that a vendor would have to ship beside it, and plainly only
     # KnownDLLs, which Windows never takes from the program's folder (bcrypt and crypt32 are
     # delay-loaded from System32; GNU ld keeps their descriptors out of the PE directory).
