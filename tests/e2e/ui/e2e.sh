@@ -822,6 +822,15 @@ print(" ".join(sorted(e.dll.decode().lower() for e in pe.DIRECTORY_ENTRY_IMPORT)
     cp "$win/Patch.exe" "$linux/Patch.exe"
     expect "verify: the same report" "$(linux verify --codepage 1252 Patch.exe 2>&1)" \
         "$(printf '%s' "$report" | tr -d '\r')"
+    # same_verify FILE: what verify prints, its messages and its exit status, the same on both
+    # (each stream on its own: how the two interleave differs).
+    same_verify() {
+        expect "tidepack.exe verify $1: the output" "$(linux verify --codepage 1252 "$1" 2>/dev/null)" \
+            "$(windows verify --codepage 1252 "$1" 2>/dev/null | tr -d '\r')"
+        expect "tidepack.exe verify $1: the messages" \
+            "$(linux verify --codepage 1252 "$1" 2>&1 >/dev/null; echo "exit $?")" \
+            "$(windows verify --codepage 1252 "$1" 2>&1 >/dev/null | tr -d '\r'; echo "exit ${PIPESTATUS[0]}")"
+    }
     # A certificate that had expired before signing: both fail the signature alike, saying so.
     dated_certificate "$signer" 20200101000000Z 20200102000000Z || fail "dated certificate"
     osslsigncode sign -pkcs12 "$signer/dated.p12" -pass e2e-secret -h sha256 \
@@ -833,8 +842,25 @@ print(" ".join(sorted(e.dll.decode().lower() for e in pe.DIRECTORY_ENTRY_IMPORT)
             echo "ok: verify fails a signature whose certificate had expired" ;;
         *) fail "verify takes an expired certificate's signature: $report" ;;
     esac
-    expect "tidepack.exe verify: an expired certificate" "$report" \
-        "$(windows verify --codepage 1252 Expired.exe 2>&1 | tr -d '\r'; echo "exit ${PIPESTATUS[0]}")"
+    same_verify Expired.exe
+    # Timestamped (by osslsigncode's own TSA) inside the period, then after it.
+    (cd "$signer" && openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj /CN=TSA \
+        -addext extendedKeyUsage=critical,timeStamping -keyout tsa.key -out tsa.pem 2>/dev/null)
+    local stamp
+    for stamp in 1577880000 1609459200; do
+        rm -f "$linux/Stamped.exe"
+        osslsigncode sign -pkcs12 "$signer/dated.p12" -pass e2e-secret -h sha256 \
+            -TSA-certs "$signer/tsa.pem" -TSA-key "$signer/tsa.key" -TSA-time $stamp \
+            -in "$linux/Patch-unsigned.exe" -out "$linux/Stamped.exe" >/dev/null || fail "Stamped.exe"
+        cp "$linux/Stamped.exe" "$win/Stamped.exe"
+        report=$(linux verify --codepage 1252 Stamped.exe 2>&1; echo "exit $?")
+        case $stamp:$report in
+            1577880000:*"signature holds"*"exit 0" | 1609459200:*"before the timestamp's 2021-01-01 00:00 UTC"*"exit 1")
+                echo "ok: verify holds the certificate to the timestamp $stamp" ;;
+            *) fail "verify of a signature timestamped at $stamp: $report" ;;
+        esac
+        same_verify Stamped.exe
+    done
 
     install_english
     apply_english "$win/Patch.exe"
