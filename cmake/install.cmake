@@ -6,8 +6,14 @@
 include(GNUInstallDirs)
 
 install(TARGETS tidepack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The vendor's README beside the guides, its links to them.
+set(TIDEPACK_SETUP "")
+set(TIDEPACK_GUIDES "")
+set(TIDEPACK_LICENSES copyright)
+configure_file(${PROJECT_SOURCE_DIR}/docs/README.vendor.md.in ${CMAKE_BINARY_DIR}/doc/README.md
+               @ONLY)
 install(FILES ${PROJECT_SOURCE_DIR}/cmake/deb/copyright ${PROJECT_SOURCE_DIR}/docs/guide.md
-              ${PROJECT_SOURCE_DIR}/docs/guide.ja.md
+              ${PROJECT_SOURCE_DIR}/docs/guide.ja.md ${CMAKE_BINARY_DIR}/doc/README.md
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tidepack)
 
 # The manual page tools/ makes from tidepack --help.

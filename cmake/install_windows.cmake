@@ -1,11 +1,17 @@
 # SPDX-License-Identifier: MIT
 # tidepack for Windows as a zip, tidepack-<version>-win64.zip: bin\tidepack.exe,
-# share\tidewell\Tidewell.exe (the same package-less program as the Debian package's), the
-# README, the vendor's guide in doc\, and the licences of tidepack and of what tidepack.exe
+# share\tidewell\Tidewell.exe (the same package-less program as the Debian package's), a
+# README for vendors, the vendor's guide in doc\, and the licences of tidepack and of what tidepack.exe
 # links statically.
 install(TARGETS tidepack RUNTIME DESTINATION bin)
 include(${CMAKE_CURRENT_LIST_DIR}/shipped_program.cmake)
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+# A vendor's README, not the developers': its links lead to the zip's own folders.
+set(TIDEPACK_SETUP "Add its `bin` folder to `PATH`: `bin\\tidepack.exe` needs nothing but Windows' own\nDLLs, and writes the same bytes as the Linux tool.")
+set(TIDEPACK_GUIDES doc/)
+set(TIDEPACK_LICENSES licenses/)
+configure_file(${PROJECT_SOURCE_DIR}/docs/README.vendor.md.in ${CMAKE_BINARY_DIR}/zip/README.md
+               @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/zip/README.md DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/guide.md ${PROJECT_SOURCE_DIR}/docs/guide.ja.md
         DESTINATION doc)
 install(FILES ${PROJECT_SOURCE_DIR}/cmake/deb/copyright DESTINATION licenses RENAME tidepack.txt)

@@ -16,9 +16,11 @@ namespace fs = std::filesystem;
 namespace {
 
 // Relative paths ("/"-separated, as the file system gives them) of the regular files under
-// `root`, in byte order so that the manifest comes out the same on every run.
+// `root`, in byte order so that the manifest comes out the same on every run; with `links` and
+// `folderLinks`, where its symbolic links to files and to folders lead.
 int RegularFiles(const fs::path& root, std::vector<std::string>* files, std::string* error,
-                 std::map<std::string, std::string>* links = nullptr) {
+                 std::map<std::string, std::string>* links = nullptr,
+                 std::map<std::string, std::string>* folderLinks = nullptr) {
     std::error_code code;
     fs::recursive_directory_iterator walk(root, code), end;
     if (code) {
@@ -29,6 +31,17 @@ int RegularFiles(const fs::path& root, std::vector<std::string>* files, std::str
         if (code) {
             *error = code.message();
             return 0;
+        }
+        // A link to a folder is not walked into (it may lead anywhere); it is named instead.
+        if (folderLinks && walk->is_symlink(code) && walk->is_directory(code)) {
+            try {
+                (*folderLinks)[walk->path().lexically_relative(root).generic_u8string()] =
+                    fs::read_symlink(walk->path(), code).u8string();
+            } catch (const std::exception&) {  // a Windows name that is no Unicode text
+                *error = root.u8string() + ": a file name there is not Unicode text";
+                return 0;
+            }
+            continue;
         }
         if (!walk->is_regular_file(code)) continue;
         try {
@@ -113,8 +126,9 @@ Outcome StartingManifest(const std::string& oldDir, const std::string& newDir,
             return Outcome::Refused;
         }
     std::map<std::string, std::string> links;  // the new release's symbolic links: where to
+    std::map<std::string, std::string> folderLinks;
     if (!RegularFiles(fs::u8path(oldDir), &oldFiles, &error) ||
-        !RegularFiles(fs::u8path(newDir), &newFiles, &error, &links)) {
+        !RegularFiles(fs::u8path(newDir), &newFiles, &error, &links, &folderLinks)) {
         report->Err("tidepack: %s\n", error.c_str());
         return Outcome::Faulty;
     }
@@ -217,6 +231,22 @@ Outcome StartingManifest(const std::string& oldDir, const std::string& newDir,
         "defaultFolder = ''             # e.g. 'C:\\Program Files\\Product', where the "
         "registry names none\n";
     text += "subFolder = ''\n";
+    // The dialog's own texts name our wizard; these name the vendor's product (the title).
+    text +=
+        "\n# The patch program's name, texts and icon (the guide's section 3.5). In the dialog's\n"
+        "# texts %s is the title (welcome) or versionText (explain); \\r and \\n break lines.\n"
+        "[program]\n"
+        "welcome = \"Welcome to the update for\\r%s\"\n"
+        "explain = \"This will update it to version %s. To continue, click Update.\"\n"
+        "welcomeJa = \"このプログラムは次の製品をアップデートします。\\n\\n%s\"\n"
+        "explainJa = \"%s に更新するには［更新］ボタンをクリックしてください。\"\n"
+        "# companyName = ''\n"
+        "# productName = ''\n"
+        "# fileDescription = ''\n"
+        "# fileVersion = '1.0.0.0'\n"
+        "# legalCopyright = ''\n"
+        "# originalFilename = ''\n"
+        "# icon = ''\n";
     for (const auto& [folder, count] : newFolders) {
         text += "\n# New folder " + Comment(folder) +
                 ": the update program creates no folders, so the files\n"
@@ -235,6 +265,19 @@ Outcome StartingManifest(const std::string& oldDir, const std::string& newDir,
     if (!leftOut.empty())
         text += "\n# Left out: names that are not UTF-8 (rename them, or add them by hand):\n" +
                 leftOut;
+    if (!folderLinks.empty()) {
+        text +=
+            "\n# Left out: symbolic links to folders (add their files by hand, each with its "
+            "source):\n";
+        for (const auto& [link, target] : folderLinks) {
+            text += "#   " + Comment(link) + " -> " + Comment(target) + "\n";
+            report->Err(
+                "tidepack: warning: %s is a symbolic link to the folder %s; its files are left "
+                "out of the manifest\n",
+                (fs::u8path(newDir) / fs::u8path(link)).u8string().c_str(),
+                Comment(target).c_str());
+        }
+    }
     if (!removed.empty()) {
         text += "\n# Gone from the new release (a package cannot delete files):\n";
         for (const std::string& file : removed) text += "#   " + Comment(file) + "\n";

@@ -117,8 +117,9 @@ struct Reader {
             if (&table != &root && header) {
                 Fault(&node, where + "'" + name +
                                  "' belongs to the header, but TOML puts every key after a " +
-                                 tableLine + " line into that table: move it above the first " +
-                                 tableLine.substr(0, tableLine.rfind('[') + 1));
+                                 tableLine +
+                                 " line into that table: move it above the first line that "
+                                 "begins with '['");
                 explained.insert({&root, name});
             } else if (nearest) {
                 Fault(&node, where + "unknown key '" + name + "'; did you mean '" + nearest + "'?");
@@ -196,6 +197,20 @@ struct Reader {
         if (fault.empty()) return true;
         Fault(node, name + " '" + DecodeText(bytes, codePage) + "' " + fault);
         return false;
+    }
+
+    // A literal string keeps "\n" as two characters, which the update program shows as they are.
+    void WarnOfLiteralEscape(const toml::node* node, const std::string& text,
+                             const std::string& name) {
+        if (DoubleQuoted(node)) return;
+        for (const char* escape : {"\\n", "\\r"})
+            if (text.find(escape) != std::string::npos) {
+                Warn(node, name + " holds '" + escape +
+                               "' in single quotes, where TOML keeps the backslash and the "
+                               "update program shows it as written: for a line break write the "
+                               "text in double quotes");
+                return;
+            }
     }
 
     const toml::array* Tables(const toml::table& root, const char* key) {
@@ -364,7 +379,7 @@ void ReadRunningApps(Reader& in, const toml::table& root, WriterPackage* package
                      std::to_string(RUNNING_APP_COUNT));
     for (std::size_t k = 0; k < apps->size(); ++k) {
         const toml::table& table = *apps->get(k)->as_table();
-        std::string where = "runningApp " + std::to_string(k + 1) + ": ";
+        std::string where = "runningApp " + std::to_string(k) + ": ";
         WriterRunningApp app;
         std::string windowClass, message;
         const toml::node* classNode = in.String(table, "windowClass", true, where, &windowClass);
@@ -374,9 +389,9 @@ void ReadRunningApps(Reader& in, const toml::table& root, WriterPackage* package
         if (classNode && in.Encode(classNode, windowClass, sizeof(RunningAppRecord::windowClass),
                                    where + "windowClass", &app.windowClass))
             in.Plain(classNode, windowClass, where + "windowClass");
-        if (messageNode)
-            in.Encode(messageNode, message, sizeof(RunningAppRecord::message), where + "message",
-                      &app.message);
+        if (messageNode && in.Encode(messageNode, message, sizeof(RunningAppRecord::message),
+                                     where + "message", &app.message))
+            in.WarnOfLiteralEscape(messageNode, message, where + "message");
         if (k < RUNNING_APP_COUNT) package->runningApps.push_back(app);
     }
 }
@@ -475,7 +490,7 @@ void ReadFiles(Reader& in, const toml::table& root, const fs::path& base, Writer
     std::map<std::string, std::string> targets;  // folded target: the file that has it
     for (std::size_t i = 0; i < files->size(); ++i) {
         const toml::table& table = *files->get(i)->as_table();
-        std::string where = "file " + std::to_string(i + 1) + ": ";
+        std::string where = "file " + std::to_string(i) + ": ";
         WriterEntry entry;
         std::string source, folder = "<InstallDir>", fileName;
         const toml::node* sourceNode = in.String(table, "source", true, where, &source);
@@ -510,7 +525,7 @@ void ReadFiles(Reader& in, const toml::table& root, const fs::path& base, Writer
             }
             if (!nameNode) fileName = sourcePath.filename().u8string();
         }
-        where = "file " + std::to_string(i + 1) + " (" + fileName + "): ";
+        where = "file " + std::to_string(i) + " (" + fileName + "): ";
         const toml::node* at = nameNode ? nameNode : sourceNode ? sourceNode : files->get(i);
         bool nameOk = in.Encode(at, fileName, sizeof(PackageEntry::fileName), where + "fileName",
                                 &entry.fileName);
@@ -572,7 +587,7 @@ void ReadMoves(Reader& in, const toml::table& root, WriterPackage* package) {
                  "the move table behind the last file's data");
     for (std::size_t r = 0; r < moves->size(); ++r) {
         const toml::table& table = *moves->get(r)->as_table();
-        std::string where = "move " + std::to_string(r + 1) + ": ";
+        std::string where = "move " + std::to_string(r) + ": ";
         WriterMove move;
         std::string from, to;
         const toml::node* fromNode = in.String(table, "from", true, where, &from);
@@ -595,7 +610,84 @@ void ReadMoves(Reader& in, const toml::table& root, WriterPackage* package) {
 
 const std::initializer_list<const char*> PROGRAM_KEYS = {
     "icon",           "companyName",    "productName",      "fileDescription", "fileVersion",
-    "productVersion", "legalCopyright", "originalFilename", "signDescription", "signUrl"};
+    "productVersion", "legalCopyright", "originalFilename", "signDescription", "signUrl",
+    "welcome",        "explain",        "welcomeJa",        "explainJa"};
+
+// A dialog text as the dialog fills it: "%s" takes the field, "%%" is a percent sign. Returns
+// the template's bytes without them and the count of "%s" in `fills`; "" in `fault` when every
+// other '%' is doubled.
+std::string TemplateRest(const std::string& text, int* fills, std::string* fault) {
+    std::string rest;
+    *fills = 0;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        if (text[at] != '%') {
+            rest += text[at];
+        } else if (at + 1 < text.size() && (text[at + 1] == 's' || text[at + 1] == '%')) {
+            if (text[++at] == 's')
+                ++*fills;
+            else
+                rest += '%';
+        } else {
+            *fault = "holds a '%' that is not '%s'; write a percent sign as '%%'";
+        }
+    }
+    return rest;
+}
+
+// The dialog's texts: each holds the one "%s" the dialog fills (the title in the welcome, the
+// version in the explanation), in the code page of the Windows that shows that language (the
+// manifest's for English, 932 for Japanese), and filled with this package's text it fits the
+// dialog's 512-byte buffer.
+void ReadDialogTexts(Reader& in, const toml::table& table, const WriterPackage& package) {
+    struct Key {
+        const char* key;
+        std::uint16_t language, control;
+        int codePage;
+        const std::string& field;  // in the package, as the dialog gets it
+        const char* fieldName;
+    } keys[] = {
+        {"welcome", DIALOG_ENGLISH, DIALOG_WELCOME, in.codePage, package.title, "title"},
+        {"explain", DIALOG_ENGLISH, DIALOG_EXPLAIN, in.codePage, package.versionText,
+         "versionText"},
+        {"welcomeJa", DIALOG_JAPANESE, DIALOG_WELCOME, 932, package.title, "title"},
+        {"explainJa", DIALOG_JAPANESE, DIALOG_EXPLAIN, 932, package.versionText, "versionText"},
+    };
+    for (const Key& key : keys) {
+        std::string text, name = std::string("program: ") + key.key;
+        const toml::node* at = in.String(table, key.key, false, "program: ", &text);
+        if (!at) continue;
+        std::string fault, bytes, error;
+        int fills = 0;
+        std::string rest = TemplateRest(text, &fills, &fault);
+        for (unsigned char c : text)
+            if ((c < 0x20 && c != '\r' && c != '\n') || c == 0x7F) {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "\\x%02X", c);
+                fault = std::string("holds the control character ") + hex +
+                        " (a line break is the only one a dialog text may hold)";
+            }
+        if (fault.empty() && fills != 1)
+            fault = "holds " + std::to_string(fills) + " '%s'; it needs exactly one, where the " +
+                    "dialog puts the " + key.fieldName;
+        if (!fault.empty()) {
+            in.Fault(at, name + " " + fault);
+            continue;
+        }
+        if (!EncodeText(rest, key.codePage, &bytes, &error)) {
+            in.Fault(at, name + ": " + error);
+            continue;
+        }
+        if (bytes.size() + key.field.size() >= DIALOG_TEXT_BYTES) {
+            in.Fault(at, name + " is " + std::to_string(bytes.size() + key.field.size()) +
+                             " bytes in code page " + std::to_string(key.codePage) + " with the " +
+                             key.fieldName + " in it; the dialog holds at most " +
+                             std::to_string(DIALOG_TEXT_BYTES - 1));
+            continue;
+        }
+        in.WarnOfLiteralEscape(at, text, name);
+        in.result->identity.dialogTexts.push_back({key.language, key.control, text});
+    }
+}
 
 // The [program] table: the patch program's version block texts and numbers, its icon, and
 // what its signature shows.
@@ -647,6 +739,10 @@ void ReadProgram(Reader& in, const toml::table& root, const fs::path& base) {
             identity.signUrl = text;
         }
     }
+    ReadDialogTexts(in, *table, in.result->package);
+    std::map<std::string, std::string> given(identity.strings.begin(), identity.strings.end());
+    identity.manifestName =
+        ManifestNameFor(given["CompanyName"], given["ProductName"], given["OriginalFilename"]);
     // The stub's InternalName is its file name too; it follows, so that none of ours is left.
     for (std::size_t k = 0; k < identity.strings.size(); ++k)
         if (identity.strings[k].first == "OriginalFilename")
@@ -703,7 +799,7 @@ void CheckAllKeys(Reader& in, const toml::table& root) {
         if (!array || !array->is_array_of_tables()) continue;
         for (std::size_t i = 0; i < array->size(); ++i)
             in.CheckKeys(*array->get(i)->as_table(), kind.known,
-                         kind.where + std::to_string(i + 1) + ": ", root,
+                         kind.where + std::to_string(i) + ": ", root,
                          "[[" + std::string(kind.key) + "]]");
     }
 }

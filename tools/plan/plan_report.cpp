@@ -67,7 +67,7 @@ std::string Why(const PlannedEntry& entry) {
         case PlanReason::NoPlaceholder:
             return "no known placeholder in '" + entry.folder + "'";
         case PlanReason::TargetTooLong:
-            return "target longer than 259 characters";
+            return "target longer than 259 bytes";
         case PlanReason::ReadOnly:
             return "the installed file is read-only: the program never replaces it";
         case PlanReason::FolderAtTarget:

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "program/identity.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "program/bounded_bytes.h"
@@ -8,7 +9,7 @@
 
 namespace {
 
-constexpr std::uint32_t RT_GROUP_ICON = 14, RT_VERSION = 16;
+constexpr std::uint32_t RT_ICON = 3, RT_GROUP_ICON = 14, RT_VERSION = 16;
 constexpr std::uint32_t FIXED_SIGNATURE = 0xFEEF04BDu;
 constexpr std::size_t FIXED_SIZE = 52;
 constexpr std::size_t LARGEST_ICON_SIDE = 256;
@@ -364,6 +365,25 @@ int ReadProgramResources(const std::vector<unsigned char>& bytes, PeResourceTree
            ReadPeResourceTree(data, bytes.size(), layout, tree, &error);
 }
 
+// The bits per pixel of RT_ICON `id` when it is a PNG image (bit depth times channels, from
+// its IHDR); 0 when it is not one.
+std::uint32_t PngBits(const unsigned char* data, const PeResourceTree& tree, std::uint32_t id) {
+    static const unsigned char png[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    for (const PeResourceType& type : tree.types) {
+        if (type.type.named || type.type.id != RT_ICON) continue;
+        for (const PeResourceName& name : type.names) {
+            if (name.name.named || name.name.id != id || name.languages.empty()) continue;
+            const PeResourceData& image = name.languages[0];
+            if (image.size < 26 || std::memcmp(data + image.offset, png, 8) != 0) return 0;
+            // Colour types 0 grey, 2 RGB, 3 palette, 4 grey and alpha, 6 RGBA.
+            static const std::uint32_t channels[7] = {1, 0, 3, 1, 2, 0, 4};
+            std::uint32_t depth = data[image.offset + 24], colour = data[image.offset + 25];
+            return colour < 7 ? depth * channels[colour] : 0;
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 void ReportIdentity(const std::string& path, const std::vector<unsigned char>& bytes, bool listing,
@@ -397,12 +417,16 @@ void ReportIdentity(const std::string& path, const std::vector<unsigned char>& b
     if (group) {
         std::string sizes;
         Bytes directory{data + group->offset, group->size};
-        std::uint32_t count = 0, width = 0, height = 0, bits = 0;
+        std::uint32_t count = 0, width = 0, height = 0, bits = 0, id = 0;
         Read16(directory, 4, &count);
         for (std::uint32_t k = 0; k < count; ++k) {
             if (!Read16(directory, 6 + 14ull * k, &width) ||
-                !Read16(directory, 6 + 14ull * k + 6, &bits))
+                !Read16(directory, 6 + 14ull * k + 6, &bits) ||
+                !Read16(directory, 6 + 14ull * k + 12, &id))
                 break;
+            // A PNG image's own header says its depth; the directory's count may not.
+            std::uint32_t pngBits = PngBits(data, tree, id);
+            if (pngBits) bits = pngBits;
             height = width >> 8;
             width &= 0xFF;
             sizes += std::string(sizes.empty() ? "" : ", ") + std::to_string(width ? width : 256) +
@@ -438,4 +462,118 @@ int FindNotices(const std::vector<unsigned char>& bytes, std::uint64_t* offset,
             }
     }
     return 0;
+}
+
+std::string ManifestNameFor(const std::string& companyName, const std::string& productName,
+                            const std::string& originalFilename) {
+    if ((companyName + productName + originalFilename).empty()) return "";
+    // Windows reads the name as an assembly's: safe in any part are these alone.
+    auto part = [](const std::string& text) {
+        std::string kept;
+        for (char c : text)
+            if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                c == '-' || c == '_')
+                kept += c;
+        return kept;
+    };
+    std::string name;
+    for (const std::string& text : {companyName, productName})
+        if (!part(text).empty()) name += (name.empty() ? "" : ".") + part(text);
+    if (name.empty()) {
+        std::string stem = originalFilename.substr(0, originalFilename.rfind('.'));
+        for (std::size_t at = 0; at <= stem.size();) {
+            std::size_t dot = std::min(stem.find('.', at), stem.size());
+            std::string piece = part(stem.substr(at, dot - at));
+            if (!piece.empty()) name += (name.empty() ? "" : ".") + piece;
+            at = dot + 1;
+        }
+    }
+    return name.empty() ? "Update" : name;
+}
+
+namespace {
+
+constexpr std::uint32_t DS_SETFONT_STYLE = 0x40;
+
+// Past an sz_Or_Ord field at `at` (none, 0xFFFF and an ordinal, or a NUL-terminated UTF-16
+// text); 0 when it runs off the template.
+std::size_t SkipSzOrOrd(const unsigned char* data, std::size_t size, std::size_t at) {
+    if (at + 2 > size) return 0;
+    std::uint32_t first = data[at] | data[at + 1] << 8;
+    if (first == 0xFFFF) return at + 4 <= size ? at + 4 : 0;
+    for (; at + 2 <= size; at += 2)
+        if (data[at] == 0 && data[at + 1] == 0) return at + 2;
+    return 0;
+}
+
+}  // namespace
+
+int RewriteDialogTemplate(const unsigned char* data, std::size_t size, std::uint16_t language,
+                          const std::vector<DialogText>& texts, std::vector<unsigned char>* out,
+                          std::string* error) {
+    auto get16 = [data](std::size_t at) { return std::uint32_t(data[at] | data[at + 1] << 8); };
+    if (size >= 4 && get16(0) == 1 && get16(2) == 0xFFFF) {
+        *error = "its dialog is an extended template (DIALOGEX), which tidepack does not rewrite";
+        return 0;
+    }
+    const char* damaged = "its dialog template is damaged";
+    if (size < 18) {
+        *error = damaged;
+        return 0;
+    }
+    std::uint32_t style = get16(0) | get16(2) << 16, count = get16(8);
+    // The menu, the class, the caption, and with DS_SETFONT the point size and the font.
+    std::size_t at = 18;
+    for (int field = 0; field < 3 && at; ++field) at = SkipSzOrOrd(data, size, at);
+    if (at && (style & DS_SETFONT_STYLE)) at = at + 2 <= size ? SkipSzOrOrd(data, size, at + 2) : 0;
+    if (!at) {
+        *error = damaged;
+        return 0;
+    }
+    out->assign(data, data + at);
+    std::vector<bool> used(texts.size(), false);
+    for (std::uint32_t item = 0; item < count; ++item) {
+        at = (at + 3) & ~std::size_t{3};
+        while (out->size() % 4) out->push_back(0);
+        if (at + 18 > size) {
+            *error = damaged;
+            return 0;
+        }
+        std::uint32_t id = get16(at + 16);
+        std::size_t title = SkipSzOrOrd(data, size, at + 18);
+        std::size_t titleEnd = title ? SkipSzOrOrd(data, size, title) : 0;
+        if (!titleEnd || titleEnd + 2 > size || get16(titleEnd) != 0) {
+            *error = titleEnd ? "its dialog template has creation data, which tidepack does not "
+                                "rewrite"
+                              : damaged;
+            return 0;
+        }
+        out->insert(out->end(), data + at, data + title);
+        const DialogText* given = nullptr;
+        for (std::size_t k = 0; k < texts.size(); ++k)
+            if (texts[k].language == language && texts[k].control == id) {
+                given = &texts[k];
+                used[k] = true;
+            }
+        if (given) {
+            std::u16string units;
+            Utf16(given->text, &units);
+            for (char16_t unit : units) {
+                out->push_back(static_cast<unsigned char>(unit));
+                out->push_back(static_cast<unsigned char>(unit >> 8));
+            }
+            out->insert(out->end(), {0, 0});
+        } else {
+            out->insert(out->end(), data + title, data + titleEnd);
+        }
+        out->insert(out->end(), {0, 0});  // no creation data
+        at = titleEnd + 2;
+    }
+    for (std::size_t k = 0; k < texts.size(); ++k)
+        if (texts[k].language == language && !used[k]) {
+            *error = "its dialog has no control " + std::to_string(texts[k].control) +
+                     " for the text given";
+            return 0;
+        }
+    return 1;
 }

@@ -16,6 +16,19 @@ constexpr std::size_t ICON_FILE_LIMIT = 1 << 20;
 // given fits the block's 16-bit lengths whatever the stub holds beside them.
 constexpr std::size_t VERSION_TEXT_LIMIT = 1024;
 
+// The update program's dialog: its languages and the controls whose texts a vendor gives.
+constexpr std::uint16_t DIALOG_ENGLISH = 1033, DIALOG_JAPANESE = 1041;
+constexpr std::uint16_t DIALOG_WELCOME = 1002, DIALOG_EXPLAIN = 1003;
+// The most bytes a dialog text may have filled in, with its NUL, as the design's buffers held.
+constexpr std::size_t DIALOG_TEXT_BYTES = 512;
+
+// A text of the dialog's template in one of its languages, UTF-8, with its one "%s".
+struct DialogText {
+    std::uint16_t language;  // 1033 or 1041
+    std::uint16_t control;   // IDC_WELCOME or IDC_EXPLAIN
+    std::string text;
+};
+
 struct ProgramIdentity {
     // Texts of the version block by their keys there ("CompanyName"), values in UTF-8.
     std::vector<std::pair<std::string, std::string>> strings;
@@ -23,8 +36,26 @@ struct ProgramIdentity {
     std::uint16_t fileVersion[4] = {}, productVersion[4] = {};
     std::vector<unsigned char> icon;  // an .ico file; empty: the stub's icon stays
     std::string signDescription, signUrl;
-    bool ChangesProgram() const { return !strings.empty() || haveFileVersion || !icon.empty(); }
+    std::vector<DialogText> dialogTexts;  // in place of the stub's
+    std::string
+        manifestName;  // the application manifest's assemblyIdentity name; empty: the stub's
+    bool ChangesProgram() const {
+        return !strings.empty() || haveFileVersion || !icon.empty() || !dialogTexts.empty() ||
+               !manifestName.empty();
+    }
 };
+
+// The assemblyIdentity name for a vendor's identity: "Company.Product" of the ASCII letters,
+// digits, '-' and '_' in companyName and productName, else originalFilename without its
+// extension, else "Update"; empty when none of the three is given.
+std::string ManifestNameFor(const std::string& companyName, const std::string& productName,
+                            const std::string& originalFilename);
+
+// A dialog template (DIALOG, not DIALOGEX) with the texts of the controls `texts` names (of
+// its `language`) replaced, every other byte kept. Returns 1; 0 with the reason in `error`.
+int RewriteDialogTemplate(const unsigned char* data, std::size_t size, std::uint16_t language,
+                          const std::vector<DialogText>& texts, std::vector<unsigned char>* out,
+                          std::string* error);
 
 struct IconImage {
     unsigned width, height, colorCount, planes, bitCount;

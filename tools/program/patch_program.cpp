@@ -137,6 +137,12 @@ Outcome MakePatchProgram(const ProgramOptions& options, PatchProgram* made, Repo
         }
         if (CheckLoadedPackage(check, file, report) != Outcome::Done) return Outcome::Faulty;
         package = std::move(file.bytes);
+        // Most likely the manifest was meant: the table it lost is the vendor's name.
+        report->Err(
+            "%s: warning: a package carries no [program] table and no executionLevel: the "
+            "patch program keeps the update program's own name, dialog texts and icon, and its "
+            "level follows registryKey; give the manifest it was built from instead\n",
+            options.input.c_str());
         WarnOfAsInvoker(options.input, package, report);
     }
     if (level.empty()) level = LevelForRegistryRoot(package);
@@ -173,7 +179,7 @@ Outcome WritePatchProgram(const ProgramOptions& options, const PatchProgram& mad
         SignOptions sign = options.sign;
         if (sign.description.empty()) sign.description = identity.signDescription;
         if (sign.url.empty()) sign.url = identity.signUrl;
-        if (!SignProgram(program, options.output, sign, echo, report, &signer, &error)) {
+        if (!SignProgram(program, options.output, sign, echo, &signer, &error)) {
             report->Err("tidepack: %s: %s; nothing written\n", options.output.c_str(),
                         error.c_str());
             return Outcome::Faulty;

@@ -11,8 +11,9 @@
 
 namespace {
 
-constexpr std::uint32_t RT_ICON = 3, RT_GROUP_ICON = 14, RT_VERSION = 16, RT_MANIFEST = 24;
-constexpr std::uint32_t MANIFEST_ID = 1;
+constexpr std::uint32_t RT_ICON = 3, RT_DIALOG = 5, RT_GROUP_ICON = 14, RT_VERSION = 16,
+                        RT_MANIFEST = 24;
+constexpr std::uint32_t MANIFEST_ID = 1, DIALOG_ID = 103;
 constexpr std::uint32_t DISCARDABLE = 0x02000000u;
 constexpr std::uint32_t RELOCATION_PADDING = 0, RELOCATION_HIGHLOW = 3, RELOCATION_DIR64 = 10;
 constexpr std::uint32_t HIGH_BIT = 0x80000000u;
@@ -48,10 +49,10 @@ bool PowerOfTwo(std::uint32_t value) { return value != 0 && (value & (value - 1)
 
 bool IsId(const PeResourceKey& key, std::uint32_t id) { return !key.named && key.id == id; }
 
-// Sets the level attribute of the first requestedExecutionLevel element outside comments and
-// CDATA; every other byte stays. Returns 0 when there is no such element or attribute.
-int SetExecutionLevel(const std::string& xml, const std::string& level, std::string* out) {
-    const std::string element = "requestedExecutionLevel";
+// Sets `attribute` of the first `element` outside comments and CDATA to `value`; every other
+// byte stays. Returns 0 when there is no such element or attribute.
+int SetAttribute(const std::string& xml, const std::string& element, const std::string& wanted,
+                 const std::string& value, std::string* out) {
     std::size_t at = 0;
     for (;;) {
         std::size_t open = xml.find('<', at);
@@ -89,8 +90,8 @@ int SetExecutionLevel(const std::string& xml, const std::string& level, std::str
             if (p == std::string::npos || (xml[p] != '"' && xml[p] != '\'')) return 0;
             std::size_t valueEnd = xml.find(xml[p], p + 1);
             if (valueEnd == std::string::npos) return 0;
-            if (attribute == "level") {
-                *out = xml.substr(0, p + 1) + level + xml.substr(valueEnd);
+            if (attribute == wanted) {
+                *out = xml.substr(0, p + 1) + value + xml.substr(valueEnd);
                 return 1;
             }
             p = valueEnd + 1;
@@ -371,12 +372,13 @@ bool InOrder(const PeResourceTree& tree) {
     return true;
 }
 
-// The stub's tree as the new section holds it, with the level set in its manifest. The
-// rewritten texts go into `manifests`, which the leaves point into. Returns 1; 0 with the
-// reason.
+// The stub's tree as the new section holds it, with the level (and a `manifestName` given) set in
+// its manifest. The rewritten texts go into `manifests`, which the leaves point into. Returns 1; 0
+// with the reason.
 int CopyTreeWithLevel(const unsigned char* data, const PeResourceTree& tree,
-                      const std::string& executionLevel, std::list<std::string>* manifests,
-                      std::vector<Type>* types, std::string* error) {
+                      const std::string& executionLevel, const std::string& manifestName,
+                      std::list<std::string>* manifests, std::vector<Type>* types,
+                      std::string* error) {
     if (!InOrder(tree)) {
         *error =
             "a stub whose resources it does not understand: a directory's ids out of order or "
@@ -393,13 +395,22 @@ int CopyTreeWithLevel(const unsigned char* data, const PeResourceTree& tree,
                 Leaf leaf{resource.language, data + resource.offset, resource.size,
                           resource.codePage, resource.reserved};
                 if (isManifest) {
-                    std::string text;
-                    if (!SetExecutionLevel(std::string(leaf.data, leaf.data + leaf.size),
-                                           executionLevel, &text)) {
+                    std::string text, named;
+                    if (!SetAttribute(std::string(leaf.data, leaf.data + leaf.size),
+                                      "requestedExecutionLevel", "level", executionLevel, &text)) {
                         *error =
                             "the stub's manifest (RT_MANIFEST 1) has no requestedExecutionLevel "
                             "with a level attribute";
                         return 0;
+                    }
+                    if (!manifestName.empty()) {
+                        if (!SetAttribute(text, "assemblyIdentity", "name", manifestName, &named)) {
+                            *error =
+                                "the stub's manifest (RT_MANIFEST 1) has no assemblyIdentity "
+                                "with a name attribute";
+                            return 0;
+                        }
+                        text = std::move(named);
                     }
                     manifests->push_back(std::move(text));
                     leaf.data = reinterpret_cast<const unsigned char*>(manifests->back().data());
@@ -439,6 +450,32 @@ int PutIdentity(const ProgramIdentity& identity, std::list<std::vector<unsigned 
         *error = "the stub has no version block (RT_VERSION) for [program]'s texts";
         return 0;
     }
+    // The dialog's texts, in the template of each language they are given for.
+    std::set<std::uint32_t> languages, rewritten;
+    for (const DialogText& text : identity.dialogTexts) languages.insert(text.language);
+    for (Type& type : *types) {
+        if (!IsId(type.type, RT_DIALOG) || languages.empty()) continue;
+        for (Name& name : type.names) {
+            if (!IsId(name.name, DIALOG_ID)) continue;
+            for (Leaf& leaf : name.languages) {
+                if (leaf.language.named || !languages.count(leaf.language.id)) continue;
+                made->emplace_back();
+                if (!RewriteDialogTemplate(leaf.data, leaf.size,
+                                           static_cast<std::uint16_t>(leaf.language.id),
+                                           identity.dialogTexts, &made->back(), error))
+                    return 0;
+                leaf.data = made->back().data();
+                leaf.size = made->back().size();
+                rewritten.insert(leaf.language.id);
+            }
+        }
+    }
+    for (std::uint32_t language : languages)
+        if (!rewritten.count(language)) {
+            *error = "the stub has no dialog " + std::to_string(DIALOG_ID) + " in language " +
+                     std::to_string(language) + " for [program]'s dialog texts";
+            return 0;
+        }
     if (identity.icon.empty()) return 1;
     std::vector<IconImage> images;
     if (!ReadIcon(identity.icon, &images, error)) {
@@ -680,7 +717,9 @@ int WriteProgramResources(const std::vector<unsigned char>& stub,
     }
     std::list<std::string> manifests;
     std::vector<Type> types;
-    if (!CopyTreeWithLevel(data, tree, executionLevel, &manifests, &types, error)) return 0;
+    if (!CopyTreeWithLevel(data, tree, executionLevel, identity ? identity->manifestName : "",
+                           &manifests, &types, error))
+        return 0;
     std::list<std::vector<unsigned char>> made;
     if (identity && !PutIdentity(*identity, &made, &types, error)) return 0;
     PutPackage(package, &types);

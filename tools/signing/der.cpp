@@ -307,3 +307,88 @@ bool ReadSpcIndirectData(const unsigned char* der, std::size_t size, std::string
     *signedLength = outer.length;
     return true;
 }
+
+namespace {
+
+// The items inside a constructed item, in order; empty when one does not fit.
+std::vector<DerItem> Children(const DerItem& parent) {
+    std::vector<DerItem> children;
+    const unsigned char* limit = parent.content + parent.length;
+    for (const unsigned char* at = parent.content; at < limit;) {
+        DerItem child;
+        if (!ReadDer(at, limit, &child)) return {};
+        children.push_back(child);
+        at = child.end;
+    }
+    return children;
+}
+
+// A UTCTime (tag 23) or GeneralizedTime (24) in whole seconds, as certificates and timestamps
+// write them: digits to the seconds (a UTCTime may stop at the minutes), fractions dropped, "Z".
+bool DerTime(const DerItem& item, std::int64_t* seconds) {
+    std::string text(reinterpret_cast<const char*>(item.content), item.length);
+    std::size_t yearDigits = item.first == 23 ? 2 : item.first == 24 ? 4 : 0;
+    std::size_t digits = text.find_first_not_of("0123456789");
+    if (!yearDigits || digits == std::string::npos || text.back() != 'Z' ||
+        (digits != yearDigits + 10 && !(yearDigits == 2 && digits == 10)))
+        return false;
+    auto number = [&](std::size_t at, std::size_t width) {
+        return at + width <= digits ? std::stoll(text.substr(at, width)) : 0;
+    };
+    std::int64_t year = number(0, yearDigits);
+    if (yearDigits == 2) year += year < 50 ? 2000 : 1900;
+    std::int64_t month = number(yearDigits, 2), day = number(yearDigits + 2, 2);
+    if (month < 1 || month > 12 || day < 1 || day > 31) return false;
+    // Days since 1970 by the civil calendar.
+    std::int64_t y = year - (month <= 2 ? 1 : 0), era = (y >= 0 ? y : y - 399) / 400;
+    std::int64_t yearOfEra = y - era * 400;
+    std::int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    std::int64_t days =
+        era * 146097 + yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear - 719468;
+    *seconds = days * 86400 + number(yearDigits + 4, 2) * 3600 + number(yearDigits + 6, 2) * 60 +
+               number(yearDigits + 8, 2);
+    return true;
+}
+
+}  // namespace
+
+bool TimestampTime(const std::string& oid, const unsigned char* der, std::size_t size,
+                   std::int64_t* seconds) {
+    DerItem top;
+    if (!der || !ReadDer(der, der + size, &top) || top.first != DER_SEQUENCE) return false;
+    std::vector<DerItem> parts = Children(top);
+    if (oid == "1.2.840.113549.1.9.6") {
+        // SignerInfo: version, issuer and serial, digest algorithm, [0] signed attributes.
+        if (parts.size() < 4 || parts[3].first != 0xA0) return false;
+        for (const DerItem& attribute : Children(parts[3])) {
+            std::vector<DerItem> pair = Children(attribute);
+            if (pair.size() != 2 || pair[0].first != DER_OID ||
+                OidText(pair[0].content, pair[0].length) != "1.2.840.113549.1.9.5")
+                continue;
+            std::vector<DerItem> values = Children(pair[1]);
+            return !values.empty() && DerTime(values[0], seconds);
+        }
+        return false;
+    }
+    if (oid != "1.3.6.1.4.1.311.3.3.1") return false;
+    // ContentInfo { signedData, [0] SignedData { version, digest algorithms, encapsulated
+    // content { TSTInfo's type, [0] OCTET STRING holding TSTInfo }, ... } }.
+    if (parts.size() != 2 || parts[1].first != 0xA0) return false;
+    std::vector<DerItem> signedData = Children(parts[1]);
+    if (signedData.size() != 1) return false;
+    std::vector<DerItem> fields = Children(signedData[0]);
+    if (fields.size() < 3) return false;
+    std::vector<DerItem> content = Children(fields[2]);
+    if (content.size() != 2 || content[0].first != DER_OID ||
+        OidText(content[0].content, content[0].length) != "1.2.840.113549.1.9.16.1.4" ||
+        content[1].first != 0xA0)
+        return false;
+    std::vector<DerItem> octets = Children(content[1]);
+    DerItem info;
+    if (octets.size() != 1 || octets[0].first != DER_OCTET_STRING ||
+        !ReadDer(octets[0].content, octets[0].content + octets[0].length, &info))
+        return false;
+    // TSTInfo: version, policy, message imprint, serial number, genTime.
+    std::vector<DerItem> tst = Children(info);
+    return tst.size() >= 5 && DerTime(tst[4], seconds);
+}

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -37,3 +38,10 @@ std::string DigestName(const std::string& oid);
 bool ReadSpcIndirectData(const unsigned char* der, std::size_t size, std::string* oid,
                          std::vector<unsigned char>* digest, const unsigned char** signedContent,
                          std::size_t* signedLength);
+
+// When a signature's timestamp says it was made, seconds since 1970 UTC: the genTime of an
+// RFC 3161 token (the attribute `oid` 1.3.6.1.4.1.311.3.3.1, its value a ContentInfo) or the
+// signingTime of a PKCS#9 countersignature (1.2.840.113549.1.9.6, a SignerInfo); `der` is the
+// attribute's value. Returns false when it holds no such time.
+bool TimestampTime(const std::string& oid, const unsigned char* der, std::size_t size,
+                   std::int64_t* seconds);

@@ -94,8 +94,8 @@ std::string SigningFault(const SignOptions& options, const RunResult& run) {
         return "no private key at " + options.keyUri +
                " on the token (p11tool --list-all or pkcs11-tool -O lists what it holds)";
     if (has("key values mismatch") || has("KEY_VALUES_MISMATCH"))
-        return "the key " + key + " and the certificate " +
-               (token ? options.certChain : "in " + options.pkcs12) +
+        return (token ? key + " and the certificate in " + options.certChain
+                      : "the key and the certificate in " + options.pkcs12) +
                " do not belong together: give the certificate issued for this key";
     if (has("Unable to load PKCS#11 module"))
         return "the PKCS#11 module " + options.pkcs11Module +
@@ -124,11 +124,17 @@ std::string SigningFault(const SignOptions& options, const RunResult& run) {
 }  // namespace
 
 int CheckSignOptions(const SignOptions& options, std::string* error) {
-    for (const std::string& file :
-         {options.pkcs12, options.passwordFile, options.pkcs11Module, options.certChain}) {
+    // Each named with the option that gave it, as a vendor's CI log shows only the message.
+    bool token = !options.pkcs11Module.empty();
+    const std::pair<const char*, const std::string&> files[] = {
+        {"--sign", options.pkcs12},
+        {token ? "--pin-file" : "--password-file", options.passwordFile},
+        {"--sign-pkcs11", options.pkcs11Module},
+        {"--cert", options.certChain}};
+    for (const auto& [option, file] : files) {
         std::string why;
         if (!file.empty() && !CanRead(file, &why)) {
-            *error = file + ": " + why;
+            *error = std::string(option) + " " + file + ": " + why;
             return 0;
         }
     }
@@ -315,11 +321,14 @@ std::string CheckSigned(const std::vector<unsigned char>& program,
         return "the program carries no signature after signing";
     std::vector<const SignatureCheck*> all = {check};
     for (const SignatureCheck& nested : check->nested) all.push_back(&nested);
+    std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
     for (const SignatureCheck* one : all) {
-        if (one->state != SignatureState::Holds)
+        std::string fault =
+            one->state != SignatureState::Holds ? one->reason : ValidityFault(*one, now);
+        if (!fault.empty())
             return "the signed program's " +
                    std::string(one == check ? "signature" : "nested signature") +
-                   " does not hold: " + one->reason;
+                   " does not hold: " + fault;
     }
     // A signature holds for the file it is in: that file must be the program tidepack made.
     std::vector<unsigned char> digest;
@@ -335,7 +344,7 @@ std::string CheckSigned(const std::vector<unsigned char>& program,
 }  // namespace
 
 int SignProgram(const std::vector<unsigned char>& program, const std::string& signedOutput,
-                const SignOptions& options, std::FILE* echo, Report* report, std::string* signer,
+                const SignOptions& options, std::FILE* echo, std::string* signer,
                 std::string* error) {
     if (!LooksLikePe(program.empty() ? nullptr : program.data(), program.size())) {
         *error = "not a PE image, so there is nothing to sign";
@@ -377,11 +386,6 @@ int SignProgram(const std::vector<unsigned char>& program, const std::string& si
         *error = signedOutput + ": " + *error;
         return 0;
     }
-    std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
-    std::string warning = ValidityWarning(check, now);
-    for (const SignatureCheck& nested : check.nested)
-        if (warning.empty()) warning = ValidityWarning(nested, now);
-    if (!warning.empty()) report->Err("tidepack: warning: %s\n", warning.c_str());
     *signer = check.subject;
     for (const SignatureCheck& nested : check.nested)
         if (nested.subject != check.subject) *signer += " and " + nested.subject;

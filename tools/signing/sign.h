@@ -39,12 +39,12 @@ int CheckSignOptions(const SignOptions& options, std::string* error);
 std::vector<std::string> SignInputs(const SignOptions& options);
 
 // Signs `program` by the route `options` names: Authenticode SHA-256 through osslsigncode, or
-// the vendor's command on a private copy. Once every signature holds by CheckSignature and
-// the signed image digest is that of `program`, puts the result at `signedOutput` whole,
-// executable, and names the signer in `signer`; a certificate out of its validity is warned of
-// in `report`. The command's output (or with `verbose`, osslsigncode's) passes through `echo`
-// as it comes, since a token may ask for its PIN there.
+// the vendor's command on a private copy. Once every signature holds by CheckSignature, its
+// certificate valid when it was made (ValidityFault), and the signed image digest is that of
+// `program`, puts the result at `signedOutput` whole, executable, and names the signer in
+// `signer`. The command's output (or with `verbose`, osslsigncode's) passes through `echo` as
+// it comes, since a token may ask for its PIN there.
 // Returns 1; 0 with one line of reason in `error`, and `signedOutput` left as it was.
 int SignProgram(const std::vector<unsigned char>& program, const std::string& signedOutput,
-                const SignOptions& options, std::FILE* echo, Report* report, std::string* signer,
+                const SignOptions& options, std::FILE* echo, std::string* signer,
                 std::string* error);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 
 #include "program/pe_resource.h"
 #include "signing/signature_seam.h"
@@ -139,21 +140,22 @@ std::string ValidityText(const SignatureCheck& check) {
     return UtcText(check.validFrom) + " to " + UtcText(check.validUntil);
 }
 
-std::string ValidityWarning(const SignatureCheck& check, std::int64_t now) {
+std::string ValidityFault(const SignatureCheck& check, std::int64_t now) {
     if (check.validFrom == 0 && check.validUntil == 0) return "";
-    std::string when;
-    if (now > check.validUntil)
-        when = "expired on " + UtcText(check.validUntil);
-    else if (now < check.validFrom)
-        when = "is not valid until " + UtcText(check.validFrom);
-    else
-        return "";
-    // A timestamp keeps a signature made while the certificate was valid; this one was not.
-    return "the signing certificate of " + check.subject + " " + when +
-           (check.timestamped ? "; the timestamp dates the signature outside that period, so "
-                                "Windows does not accept it"
-                              : "; without a timestamp Windows does not accept the signature") +
-           ": sign with a certificate valid today";
+    if (check.timestamped && check.timestampTime == 0)
+        return "its timestamp gives no time tidepack can read, so the certificate's validity "
+               "cannot be checked";
+    // Windows holds the certificate to the time the timestamp gives, or without one to today.
+    std::int64_t at = check.timestamped ? check.timestampTime : now;
+    std::string when = check.timestamped ? "the timestamp's " + UtcText(at) : "now";
+    std::string without = check.timestamped ? "" : " (the signature has no timestamp)";
+    if (at > check.validUntil)
+        return "the signer's certificate " + check.subject + " expired on " +
+               UtcText(check.validUntil) + ", before " + when + without;
+    if (at < check.validFrom)
+        return "the signer's certificate " + check.subject + " is not valid until " +
+               UtcText(check.validFrom) + ", after " + when + without;
+    return "";
 }
 
 int ReportSignature(const std::string& path, const std::vector<unsigned char>& bytes, bool listing,
@@ -174,7 +176,11 @@ int ReportSignature(const std::string& path, const std::vector<unsigned char>& b
         how += check.selfSigned ? "; self-signed certificate, chain not checked"
                                 : "; certificate chain not checked";
         if (!ValidityText(check).empty()) how += "; certificate valid " + ValidityText(check);
-        bool holds = check.state == SignatureState::Holds;
+        std::string fault =
+            check.state == SignatureState::Holds
+                ? ValidityFault(check, static_cast<std::int64_t>(std::time(nullptr)))
+                : check.reason;
+        bool holds = fault.empty();
         broken += holds ? 0 : 1;
         // The outer one keeps its plain name; nested ones are numbered from 2.
         std::string number = k > 0 ? " " + std::to_string(k + 1) : "";
@@ -185,7 +191,7 @@ int ReportSignature(const std::string& path, const std::vector<unsigned char>& b
             if (holds)
                 report->Out("%sholds (%s)\n", label.c_str(), how.c_str());
             else
-                report->Out("%sBROKEN: %s\n", label.c_str(), check.reason.c_str());
+                report->Out("%sBROKEN: %s\n", label.c_str(), fault.c_str());
             if (!check.subject.empty())
                 report->Out("signer         %s\nissuer         %s\n", check.subject.c_str(),
                             check.issuer.c_str());
@@ -193,12 +199,12 @@ int ReportSignature(const std::string& path, const std::vector<unsigned char>& b
                 report->Out("validity       %s\n", ValidityText(check).c_str());
             if (!holds)
                 report->Err("tidepack: %s: the %s is broken: %s\n", path.c_str(), name.c_str(),
-                            check.reason.c_str());
+                            fault.c_str());
         } else if (holds) {
             report->Out("%s: %s holds: signer %s; issuer %s (%s)\n", path.c_str(), name.c_str(),
                         check.subject.c_str(), check.issuer.c_str(), how.c_str());
         } else {
-            report->Err("%s: %s BROKEN: %s%s%s\n", path.c_str(), name.c_str(), check.reason.c_str(),
+            report->Err("%s: %s BROKEN: %s%s%s\n", path.c_str(), name.c_str(), fault.c_str(),
                         check.subject.empty() ? "" : "; signer ", check.subject.c_str());
         }
     }

@@ -24,9 +24,10 @@ int ReportSignature(const std::string& path, const std::vector<unsigned char>& b
 // "2026-04-01 00:00 UTC to 2027-03-31 23:59 UTC", as list and verify print the validity.
 std::string ValidityText(const SignatureCheck& check);
 
-// A warning, for signing at `now` (seconds since 1970 UTC), when the signer certificate has
-// expired or is not valid yet, saying what that means with or without a timestamp; else "".
-std::string ValidityWarning(const SignatureCheck& check, std::int64_t now);
+// Why Windows refuses a signature for its certificate's validity: the signer's certificate was
+// not valid at the time its timestamp gives, or without a timestamp at `now` (seconds since 1970
+// UTC), or the timestamp's time cannot be read. "" when it was valid.
+std::string ValidityFault(const SignatureCheck& check, std::int64_t now);
 
 // The Authenticode digest by `algorithm` that a signature of `program` must carry: the
 // unsigned image padded with zeros to 8 bytes, as signing tools pad it before the certificate

@@ -21,7 +21,8 @@ struct SignatureCheck {
     std::string issuer;
     std::string digest;  // the image digest's algorithm, such as SHA256
     bool selfSigned = false;
-    bool timestamped = false;  // a timestamp is there; it is not checked
+    bool timestamped = false;        // a timestamp is there; its own signature is not checked
+    std::int64_t timestampTime = 0;  // when it says the signature was made; 0: not read
     // The signer certificate's validity, seconds since 1970 UTC; both 0 when it was not read.
     std::int64_t validFrom = 0, validUntil = 0;
     std::vector<unsigned char> imageDigest;  // the signed one, when it could be read

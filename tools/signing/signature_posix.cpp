@@ -101,8 +101,16 @@ void CheckPkcs7(const Bytes& bytes, const DigestLayout& layout, const unsigned c
     for (int k = 0; k < sk_X509_ATTRIBUTE_num(info->unauth_attr); ++k) {
         X509_ATTRIBUTE* attribute = sk_X509_ATTRIBUTE_value(info->unauth_attr, k);
         const ASN1_OBJECT* type = X509_ATTRIBUTE_get0_object(attribute);
-        if (OBJ_obj2nid(type) == NID_pkcs9_countersignature || IsObject(type, RFC3161_TIMESTAMP))
+        bool countersigned = OBJ_obj2nid(type) == NID_pkcs9_countersignature;
+        if (countersigned || IsObject(type, RFC3161_TIMESTAMP)) {
             check->timestamped = true;
+            const ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, 0);
+            if (value && value->type == V_ASN1_SEQUENCE)
+                TimestampTime(countersigned ? COUNTERSIGNATURE : RFC3161_TIMESTAMP,
+                              value->value.sequence->data,
+                              static_cast<std::size_t>(value->value.sequence->length),
+                              &check->timestampTime);
+        }
         if (!IsObject(type, SPC_NESTED_SIGNATURE)) continue;
         // Outside what this signer signed: each nested signature stands on its own.
         for (int v = 0; v < X509_ATTRIBUTE_count(attribute) && nested->size() < NESTED_LIMIT; ++v) {

@@ -14,6 +14,7 @@
 inline constexpr char SPC_INDIRECT_DATA[] = "1.3.6.1.4.1.311.2.1.4";
 inline constexpr char RFC3161_TIMESTAMP[] = "1.3.6.1.4.1.311.3.3.1";
 inline constexpr char SPC_NESTED_SIGNATURE[] = "1.3.6.1.4.1.311.2.4.1";
+inline constexpr char COUNTERSIGNATURE[] = "1.2.840.113549.1.9.6";
 // Nested signatures read at most, so a crafted table cannot make the check recurse deeply.
 inline constexpr std::size_t NESTED_LIMIT = 16;
 

@@ -26,7 +26,6 @@ const char* const STDIN_FILE_NAME = "";
 namespace {
 
 constexpr DWORD ENCODING = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-constexpr char COUNTERSIGNATURE[] = "1.2.840.113549.1.9.6";
 constexpr char MESSAGE_DIGEST[] = "1.2.840.113549.1.9.4";
 constexpr char AUTHORITY_KEY_ID[] = "2.5.29.35";
 constexpr char SUBJECT_KEY_ID[] = "2.5.29.14";
@@ -228,7 +227,12 @@ void CheckPkcs7(const Bytes& bytes, const DigestLayout& layout, const unsigned c
     for (DWORD k = 0; ok && k < unsignedAttributes->cAttr; ++k) {
         const CRYPT_ATTRIBUTE& attribute = unsignedAttributes->rgAttr[k];
         std::string oid = attribute.pszObjId ? attribute.pszObjId : "";
-        if (oid == COUNTERSIGNATURE || oid == RFC3161_TIMESTAMP) check->timestamped = true;
+        if (oid == COUNTERSIGNATURE || oid == RFC3161_TIMESTAMP) {
+            check->timestamped = true;
+            if (attribute.cValue > 0)
+                TimestampTime(oid, attribute.rgValue[0].pbData, attribute.rgValue[0].cbData,
+                              &check->timestampTime);
+        }
         if (oid != SPC_NESTED_SIGNATURE) continue;
         // Outside what this signer signed: each nested signature stands on its own.
         for (DWORD v = 0; v < attribute.cValue && nested->size() < NESTED_LIMIT; ++v) {

@@ -473,8 +473,22 @@ case_japanese_western_codepage() {
     expect_product_updated "$dir"
 }
 
-# add_identity DIR: every [program] key for the manifest in DIR, with an icon of one colour
-# (16x16 and 32x32, 32-bit), as a vendor gives the patch program its own name.
+# expect_readme_links FILE: a vendor's README (not ours, which names scripts/demo), each of its
+# links leading to a file or folder beside it.
+expect_readme_links() {
+    local link links
+    [ -s "$1" ] || { fail "no $1"; return; }
+    grep -q scripts/demo "$1" && fail "$1 is the developers' README"
+    links=$(grep -o '](\([^)]*\))' "$1" | sed 's/^](//; s/)$//')
+    [ -n "$links" ] || fail "$1 links nothing"
+    for link in $links; do
+        [ -e "$(dirname "$1")/$link" ] || fail "$1 links $link, which is not there"
+    done
+}
+
+# add_identity DIR: every [program] key for the manifest in DIR (diff's), the dialog's texts in
+# both languages in place of diff's, with an icon of one colour (16x16 and 32x32, 32-bit), as a
+# vendor gives the patch program its own name.
 add_identity() {
     mkdir -p "$1/art"
     /usr/bin/python3 -c 'import struct, sys
@@ -486,11 +500,44 @@ for side, data in zip((16, 32), images):
     head += struct.pack("<BBBBHHII", side, side, 0, 0, 1, 32, len(data), at)
     at += len(data)
 sys.stdout.buffer.write(head + b"".join(images))' >"$1/art/patch.ico"
-    printf '%s\n' '[program]' "icon = 'art/patch.ico'" "companyName = '株式会社しおさいソフト'" \
+    printf '%s\n' "icon = 'art/patch.ico'" "companyName = '株式会社しおさいソフト'" \
         "productName = '潮騒ノート'" "fileDescription = '潮騒ノート 2.1 アップデート'" \
         "fileVersion = '2.1.0.3'" "productVersion = '2.1'" "legalCopyright = '© 2026 しおさいソフト'" \
         "originalFilename = 'shiosai-2.1-update.exe'" "signDescription = '潮騒ノート 2.1'" \
-        "signUrl = 'https://shiosai.example.com/'" >>"$1/patch.toml"
+        "signUrl = 'https://shiosai.example.com/'" 'welcome = "Shiosai Software updates\r%s"' \
+        'explain = "This brings your copy to version %s. Click Update to go on."' \
+        'welcomeJa = "しおさいソフトの更新です。\n\n%s"' \
+        'explainJa = "%s に更新するには［更新］ボタンをクリックしてください。"' >"$1/art/program.toml"
+    grep -qx '\[program\]' "$1/patch.toml" || fail "diff wrote no [program] table"
+    sed -i -e '/^\(welcome\|explain\)\(Ja\)\? = /d' -e "/^\[program\]\$/r $1/art/program.toml" \
+        "$1/patch.toml"
+}
+
+# What the dialog of a program made with add_identity's manifest says, filled in.
+IDENTITY_WELCOME='Shiosai Software updates\rShiosai Notes'
+IDENTITY_EXPLAIN='This brings your copy to version 2.1. Click Update to go on.'
+IDENTITY_WELCOME_JA='しおさいソフトの更新です。\n\nShiosai Notes'
+IDENTITY_EXPLAIN_JA='2.1 に更新するには［更新］ボタンをクリックしてください。'
+
+# expect_identity_dialog EXE: the dialog of EXE in English, then in Japanese, says the texts
+# of add_identity's manifest; each closed unapplied.
+expect_identity_dialog() {
+    local language
+    for language in en_US ja_JP; do
+        [ $language = ja_JP ] && use_japanese_ui_font
+        LANG=$language.UTF-8 start_program "$1"
+        driver find >/dev/null || { fail "no dialog of $1 ($language)"; return; }
+        read_dialog
+        if [ $language = en_US ]; then
+            expect_dialog welcome "$IDENTITY_WELCOME"
+            expect_dialog explain "$IDENTITY_EXPLAIN"
+        else
+            expect_dialog welcome "$IDENTITY_WELCOME_JA"
+            expect_dialog explain "$IDENTITY_EXPLAIN_JA"
+        fi
+        driver close >/dev/null
+        finish_program
+    done
 }
 
 # What Windows shows of a program made with add_identity's manifest (uidriver identity).
@@ -502,6 +549,7 @@ FileVersion=2.1.0.3
 ProductVersion=2.1
 LegalCopyright=© 2026 しおさいソフト
 OriginalFilename=shiosai-2.1-update.exe
+manifest=shiosai-2.1-update
 icons=1
 pixel=E04020'
 
@@ -530,6 +578,7 @@ case_installed_tidepack() {
     for guide in guide.md guide.ja.md; do
         [ -s "$prefix/share/doc/tidepack/$guide" ] || fail "no share/doc/tidepack/$guide installed"
     done
+    expect_readme_links "$prefix/share/doc/tidepack/README.md"
     ln -s "$(command -v osslsigncode)" "$tools/osslsigncode"
     vendor() { (cd "$work" && PATH=$prefix/bin:$tools "$@"); }
     vendor /bin/sh -c 'command -v cc gcc g++ cmake windres i686-w64-mingw32-gcc' &&
@@ -544,12 +593,19 @@ case_installed_tidepack() {
     # Where this kernel runs no 32-bit programs, the 64-bit build stands in for the shipped one.
     local stub=()
     [ "$WINE" = wine ] || stub=(--stub "$TW_NOPACKAGE_EXE")
-    vendor tidepack program patch.pkg -o first.exe "${stub[@]}" || fail "program"
+    # A package carries no [program] table: said, and the stub's resources kept.
+    local said
+    said=$(vendor tidepack program patch.pkg -o first.exe "${stub[@]}" 2>&1) || fail "program"
+    case $said in
+        *"warning: "*"give the manifest"*) echo "ok: program given a package points to the manifest" ;;
+        *) fail "program given a package says nothing of the manifest: $said" ;;
+    esac
     vendor tidepack program patch.toml -o Patch-unsigned.exe "${stub[@]}" ||
         fail "program from the manifest"
-    expect_same_file "two runs give the same program" "$work/first.exe" "$work/Patch-unsigned.exe"
+    vendor tidepack program patch.toml -o again.exe "${stub[@]}" || fail "program again"
+    expect_same_file "two runs give the same program" "$work/again.exe" "$work/Patch-unsigned.exe"
     # Every resource of the shipped program, the package, and asInvoker for HKEY_CURRENT_USER.
-    python3 "$TW_SOURCE/tests/e2e/ui/check_resources.py" "$work/Patch-unsigned.exe" asInvoker \
+    python3 "$TW_SOURCE/tests/e2e/ui/check_resources.py" "$work/first.exe" asInvoker \
         "$work/patch.pkg" >/dev/null || fail "resources of the patch program"
     # The vendor's name, version and icon, as Explorer and the shell read them.
     add_identity "$work"
@@ -557,6 +613,7 @@ case_installed_tidepack() {
         fail "program with [program]"
     expect "the patch program's identity under Wine" "$IDENTITY_SHOWN" \
         "$(driver identity "Z:${work//\//\\}\\Patch-identity.exe")"
+    expect_identity_dialog "$work/Patch-identity.exe"
 
     # The same key on a token: SoftHSM2 keeps its tokens in the folder its configuration names.
     export SOFTHSM2_CONF=$work/softhsm2.conf
@@ -691,6 +748,7 @@ case_windows_tidepack() {
     for guide in guide.md guide.ja.md; do
         [ -s "$tools/doc/$guide" ] || fail "no doc/$guide in $zip"
     done
+    expect_readme_links "$tools/README.md"
     # Only Windows' own DLLs, none that a vendor would have to ship beside it, and plainly only
     # KnownDLLs, which Windows never takes from the program's folder (bcrypt and crypt32 are
     # delay-loaded from System32; GNU ld keeps their descriptors out of the PE directory).
@@ -764,6 +822,45 @@ print(" ".join(sorted(e.dll.decode().lower() for e in pe.DIRECTORY_ENTRY_IMPORT)
     cp "$win/Patch.exe" "$linux/Patch.exe"
     expect "verify: the same report" "$(linux verify --codepage 1252 Patch.exe 2>&1)" \
         "$(printf '%s' "$report" | tr -d '\r')"
+    # same_verify FILE: what verify prints, its messages and its exit status, the same on both
+    # (each stream on its own: how the two interleave differs).
+    same_verify() {
+        expect "tidepack.exe verify $1: the output" "$(linux verify --codepage 1252 "$1" 2>/dev/null)" \
+            "$(windows verify --codepage 1252 "$1" 2>/dev/null | tr -d '\r')"
+        expect "tidepack.exe verify $1: the messages" \
+            "$(linux verify --codepage 1252 "$1" 2>&1 >/dev/null; echo "exit $?")" \
+            "$(windows verify --codepage 1252 "$1" 2>&1 >/dev/null | tr -d '\r'; echo "exit ${PIPESTATUS[0]}")"
+    }
+    # A certificate that had expired before signing: both fail the signature alike, saying so.
+    dated_certificate "$signer" 20200101000000Z 20200102000000Z || fail "dated certificate"
+    osslsigncode sign -pkcs12 "$signer/dated.p12" -pass e2e-secret -h sha256 \
+        -in "$linux/Patch-unsigned.exe" -out "$linux/Expired.exe" >/dev/null || fail "Expired.exe"
+    cp "$linux/Expired.exe" "$win/Expired.exe"
+    report=$(linux verify --codepage 1252 Expired.exe 2>&1; echo "exit $?")
+    case $report in
+        *"signature BROKEN: the signer's certificate CN=Tidewell E2E Dated expired on 2020-01-02 00:00 UTC, before now"*"exit 1")
+            echo "ok: verify fails a signature whose certificate had expired" ;;
+        *) fail "verify takes an expired certificate's signature: $report" ;;
+    esac
+    same_verify Expired.exe
+    # Timestamped (by osslsigncode's own TSA) inside the period, then after it.
+    (cd "$signer" && openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj /CN=TSA \
+        -addext extendedKeyUsage=critical,timeStamping -keyout tsa.key -out tsa.pem 2>/dev/null)
+    local stamp
+    for stamp in 1577880000 1609459200; do
+        rm -f "$linux/Stamped.exe"
+        osslsigncode sign -pkcs12 "$signer/dated.p12" -pass e2e-secret -h sha256 \
+            -TSA-certs "$signer/tsa.pem" -TSA-key "$signer/tsa.key" -TSA-time $stamp \
+            -in "$linux/Patch-unsigned.exe" -out "$linux/Stamped.exe" >/dev/null || fail "Stamped.exe"
+        cp "$linux/Stamped.exe" "$win/Stamped.exe"
+        report=$(linux verify --codepage 1252 Stamped.exe 2>&1; echo "exit $?")
+        case $stamp:$report in
+            1577880000:*"signature holds"*"exit 0" | 1609459200:*"before the timestamp's 2021-01-01 00:00 UTC"*"exit 1")
+                echo "ok: verify holds the certificate to the timestamp $stamp" ;;
+            *) fail "verify of a signature timestamped at $stamp: $report" ;;
+        esac
+        same_verify Stamped.exe
+    done
 
     install_english
     apply_english "$win/Patch.exe"

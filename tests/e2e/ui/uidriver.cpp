@@ -25,7 +25,8 @@
 //                                   no write or delete sharing); print "held" once it is open
 //   uidriver identity FILE          what Windows shows of program FILE: its version texts in
 //                                   its first translation and fixed file version as KEY=VALUE,
-//                                   then icons= (how many the shell extracts) and pixel= (the
+//                                   manifest= (its application manifest's name), then icons=
+//                                   (how many the shell extracts) and pixel= (the
 //                                   large icon's middle, RRGGBB)
 //
 // Texts are read as Unicode and printed in UTF-8, with a backslash, CR and LF written as \\, \r and
@@ -160,6 +161,20 @@ int Identity() {
         if (VerQueryValueW(block.data(), path, reinterpret_cast<void**>(&value), &length))
             std::printf("%s=%s\n", Utf8(key).c_str(), Utf8(value).c_str());
     }
+    // The application manifest's name, as the loader reads it.
+    HMODULE image = LoadLibraryExW(file, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HRSRC manifest =
+        image ? FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)) : nullptr;
+    HGLOBAL loaded = manifest ? LoadResource(image, manifest) : nullptr;
+    if (loaded && LockResource(loaded)) {
+        std::string xml(static_cast<const char*>(LockResource(loaded)),
+                        SizeofResource(image, manifest));
+        std::size_t at = xml.find("name=\"", xml.find("<assemblyIdentity"));
+        if (at != std::string::npos)
+            std::printf("manifest=%s\n",
+                        xml.substr(at + 6, xml.find('"', at + 6) - at - 6).c_str());
+    }
+    if (image) FreeLibrary(image);
     HICON large = nullptr;
     std::printf("icons=%u\n", ExtractIconExW(file, -1, nullptr, nullptr, 0));
     if (ExtractIconExW(file, 0, &large, nullptr, 1) != 1 || !large) return 1;

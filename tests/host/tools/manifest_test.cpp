@@ -100,7 +100,7 @@ TEST_F(Build, EachFaultIsNamedAndNothingIsWritten) {
         const char* message;  // a part of the one expected fault line
     } rows[] = {
         {"missing source", [](Parts& p) { p.files = "[[file]]\nsource = 'bin/gone.exe'\n"; },
-         "m.toml:13:10: file 1: source file '"},
+         "m.toml:13:10: file 0: source file '"},
         {"title over 63 bytes in the code page",
          [](Parts& p) { p.title = "'" + Repeat("あ", 32) + "'"; },
          "title is 64 bytes in code page 932"},
@@ -156,8 +156,33 @@ TEST_F(Build, EachFaultIsNamedAndNothingIsWritten) {
              p.version = "";
              p.files = "[[file]]\nsource = 'bin/tool.exe'\nversionText = '2.1'\n";
          },
-         "file 1: 'versionText' belongs to the header, but TOML puts every key after a [[file]] "
-         "line into that table: move it above the first [["},
+         "file 0: 'versionText' belongs to the header, but TOML puts every key after a [[file]] "
+         "line into that table: move it above the first line that begins with '['"},
+        {"header key after [program]",
+         [](Parts& p) {
+             p.version = "";
+             p.top = "[program]\nversionText = '2.1'";
+         },
+         "program: 'versionText' belongs to the header, but TOML puts every key after a "
+         "[program] line into that table: move it above the first line that begins with '['"},
+        {"dialog text without %s", [](Parts& p) { p.top = "[program]\nwelcome = \"Welcome\""; },
+         "m.toml:8:11: program: welcome holds 0 '%s'; it needs exactly one, where the dialog puts "
+         "the title"},
+        {"dialog text with a lone %",
+         [](Parts& p) { p.top = "[program]\nexplain = \"50% off: %s\""; },
+         "program: explain holds a '%' that is not '%s'; write a percent sign as '%%'"},
+        {"Japanese dialog text beyond code page 932",
+         [](Parts& p) {
+             p.codePage = "1252";
+             p.title = "'Sample'";
+             p.apps = "";
+             p.top = "[program]\nwelcomeJa = \"Café %s\"";
+         },
+         "program: welcomeJa: "},
+        {"dialog text over 511 bytes filled in",
+         [](Parts& p) { p.top = "[program]\nwelcome = '" + std::string(500, 'w') + "%s'"; },
+         "program: welcome is 512 bytes in code page 932 with the title in it; the dialog holds "
+         "at most 511"},
         {"empty title", [](Parts& p) { p.title = "''"; }, "m.toml:2:9: title is empty"},
         {"empty defaultFolder", [](Parts& p) { p.defaultFolder = "''"; }, "defaultFolder is empty"},
         {"relative defaultFolder", [](Parts& p) { p.defaultFolder = "'Example'"; },
@@ -179,7 +204,7 @@ TEST_F(Build, EachFaultIsNamedAndNothingIsWritten) {
          "goes on from its tag without a backslash"},
         {"move climbing out",
          [](Parts& p) { p.moves = "[[move]]\nfrom = '<Desktop>\\..\\Old'\nto = ''\n"; },
-         "move 1: from '<Desktop>\\..\\Old' climbs out of its folder"},
+         "move 0: from '<Desktop>\\..\\Old' climbs out of its folder"},
         {"TOML syntax", [](Parts& p) { p.top = "title2 = 'open"; }, "m.toml:7:"},
         {"move to without a tag",
          [](Parts& p) { p.moves = "[[move]]\nfrom = '<Desktop>\\Old'\nto = 'C:\\Old'\n"; },
@@ -188,7 +213,7 @@ TEST_F(Build, EachFaultIsNamedAndNothingIsWritten) {
          "shortcut moves need at least one file"},
         {"two files with one target",
          [](Parts& p) { p.files = ManyFiles(1, "") + ManyFiles(1, "folder = '<INSTALLDIR>'"); },
-         "file 2 (tool0.exe): the same target as file 1 (tool0.exe), C:\\Program "
+         "file 1 (tool0.exe): the same target as file 0 (tool0.exe), C:\\Program "
          "Files\\Example\\tool0.exe"},
         {"empty window class",
          [](Parts& p) { p.apps = "[[runningApp]]\nwindowClass = ''\nmessage = 'm'\n"; },

@@ -371,6 +371,17 @@ TEST(CommandLine, MessagesSayWhatToDo) {
     std::filesystem::create_symlink("/etc/passwd", dir / "new/passwd-link");
     std::filesystem::create_directories(dir / "linked");
     std::filesystem::create_symlink(dir / "new/sub/a.txt", dir / "linked/a-link.txt");
+    std::filesystem::create_directories(dir / "folder-linked");
+    std::filesystem::create_symlink(dir / "new/sub", dir / "folder-linked/docs");
+    // An icon of one 16-bit-per-channel RGBA PNG image (its header is all that is read).
+    std::string png = std::string("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\0\0\1\0\0\0\1\0\x10\x06", 26) +
+                      std::string(7, '\0');
+    WriteFile(dir / "art/png16.ico", std::string("\0\0\1\0\1\0\0\0\0\0\1\0\x20\0", 14) +
+                                         std::string(1, char(png.size())) +
+                                         std::string("\0\0\0\x16\0\0\0", 7) + png);
+    const std::string a16 = "source = 'new/sub/a.txt'\n[program]\nicon = 'art/png16.ico'\n";
+    ASSERT_EQ(
+        0, Tidepack(dir, "program " + manifest("p16.toml", a16) + " -o " + (dir / "P16.exe")).code);
     WriteFile(dir / "bin/osslsigncode", "#!/bin/sh\ncat \"$FAKE_SAYS\"\nexit 255\n");
     std::filesystem::permissions(dir / "bin/osslsigncode", std::filesystem::perms::owner_all);
     WriteFile(dir / "k.p12", "p12");
@@ -417,8 +428,17 @@ TEST(CommandLine, MessagesSayWhatToDo) {
          "40:error:05800074:x509 certificate routines:X509_check_private_key:key values "
          "mismatch:../crypto/x509/x509_cmp.c:403:\nFailed\n",
          EXIT_FAULT, "",
-         "the key " + (dir / "k.p12") + " and the certificate in " + (dir / "k.p12") +
-             " do not belong together"},
+         "the key and the certificate in " + (dir / "k.p12") + " do not belong together"},
+        {"program " + manifest("t.toml", a) + " -o " + (dir / "T.exe") +
+             " --sign-pkcs11 /nonexistent/pkcs11.so --key pkcs11:token=t --cert " +
+             (dir / "k.p12") + " --pin-file " + (dir / "k.p12"),
+         "", EXIT_FAULT, "", "--sign-pkcs11 /nonexistent/pkcs11.so: No such file or directory"},
+        {old + (dir / "folder-linked"), "", 0, "#   docs -> " + (dir / "new/sub"),
+         "docs is a symbolic link to the folder " + (dir / "new/sub")},
+        {"build " + manifest("n.toml", a + "[program]\nwelcome = 'Hello\\n%s'\n") + " -o " +
+             (dir / "n.pkg"),
+         "", 0, "", "n.toml:10:11: warning: program: welcome holds '\\n' in single quotes"},
+        {"list " + (dir / "P16.exe"), "", 0, "icon: 1 image: 256x256 64-bit", ""},
         {sign + " --timestamp http://ts.example",
          "40:error:1E800069:HTTP routines:parse_http_"
          "line1:received error:../crypto/http/http_client.c:490:code=500, reason=Internal Server "
@@ -433,20 +453,24 @@ TEST(CommandLine, MessagesSayWhatToDo) {
         EXPECT_NE(std::string::npos, run.out.find(row.out)) << run.out;
         EXPECT_NE(std::string::npos, run.err.find(row.err)) << run.err;
     }
-    // Signing with a certificate out of its period (2026), with a timestamp and without.
+    // A certificate out of its period (2026): at its timestamp's time, or without one now.
     SignatureCheck check;
     check.subject = "CN=V";
     check.validFrom = 1767225600;
     check.validUntil = 1798761599;
-    EXPECT_EQ("", ValidityWarning(check, 1767225600));
+    EXPECT_EQ("", ValidityFault(check, 1767225600));
     EXPECT_EQ(
-        "the signing certificate of CN=V expired on 2026-12-31 23:59 UTC; without a "
-        "timestamp Windows does not accept the signature: sign with a certificate valid today",
-        ValidityWarning(check, 1798761600));
+        "the signer's certificate CN=V expired on 2026-12-31 23:59 UTC, before now (the "
+        "signature has no timestamp)",
+        ValidityFault(check, 1798761600));
     check.timestamped = true;
-    EXPECT_NE(std::string::npos, ValidityWarning(check, 1767225599)
-                                     .find("is not valid until 2026-01-01 00:00 UTC; the timestamp "
-                                           "dates the signature outside"));
+    check.timestampTime = 1767225599;
+    EXPECT_EQ(
+        "the signer's certificate CN=V is not valid until 2026-01-01 00:00 UTC, after the "
+        "timestamp's 2025-12-31 23:59 UTC",
+        ValidityFault(check, 1767225600));
+    check.timestampTime = 1767225600;
+    EXPECT_EQ("", ValidityFault(check, 1798761600));
 }
 
 }  // namespace

@@ -69,11 +69,8 @@ struct Signing {
     // Signs the program into `name` in the folder; the fault, if any, in `error`.
     Output Sign(const SignOptions& options, const std::string& name, std::string* error) {
         std::string signer;
-        return Capture([&](std::FILE* out, std::FILE* err) {
-            Report report = PrintingReport(out, err);
-            return SignProgram(program, dir / name, options, err, &report, &signer, error)
-                       ? 0
-                       : EXIT_FAULT;
+        return Capture([&](std::FILE*, std::FILE* err) {
+            return SignProgram(program, dir / name, options, err, &signer, error) ? 0 : EXIT_FAULT;
         });
     }
 };
@@ -124,6 +121,80 @@ TEST(Sign, SignedProgramHoldsUntilItsPackageChanges) {
         CheckSignature(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
     EXPECT_EQ(SignatureState::Broken, damaged.state);
     EXPECT_NE(std::string::npos, damaged.reason.find("does not fit")) << damaged.reason;
+}
+
+// A certificate Windows refuses for its dates: not valid at the signature's timestamp, or
+// without one now. tidepack refuses to sign with it, writing nothing; a program osslsigncode
+// signed with it (and timestamped by its own TSA) fails verify, which says which date.
+TEST(Sign, CertificateOutsideItsPeriod) {
+    Signing setup;
+    if (!setup.skip.empty()) GTEST_SKIP() << setup.skip;
+    TempDir& dir = setup.dir;
+    WriteFile(dir / "unsigned.exe", setup.bytes);
+    WriteFile(dir / "ca.cnf",
+              "[ca]\ndefault_ca=d\n[d]\ndatabase=index\nnew_certs_dir=.\nserial=serial\n"
+              "default_md=sha256\npolicy=p\n[p]\ncommonName=supplied\n");
+    ASSERT_TRUE(
+        Runs("cd " + dir.path +
+             " && openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj /CN=TSA"
+             " -addext extendedKeyUsage=critical,timeStamping -keyout tsa.key -out tsa.pem"));
+    struct Row {
+        const char* name;
+        const char* from;  // the certificate's period, as openssl ca takes it
+        const char* until;
+        const char* timestamp;  // its time, seconds since 1970; "": none
+        const char* want;       // what verify says; "": it holds
+    } rows[] = {
+        {"expired", "20200101000000Z", "20200102000000Z", "",
+         "expired on 2020-01-02 00:00 UTC, before now (the signature has no timestamp)"},
+        {"not yet valid", "20990101000000Z", "20990102000000Z", "",
+         "is not valid until 2099-01-01 00:00 UTC, after now (the signature has no timestamp)"},
+        {"timestamped inside its period", "20200101000000Z", "20200102000000Z", "1577880000", ""},
+        {"timestamped after it", "20200101000000Z", "20200102000000Z", "1609459200",
+         "expired on 2020-01-02 00:00 UTC, before the timestamp's 2021-01-01 00:00 UTC"},
+    };
+    int serial = 1;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        WriteFile(dir / "index", "");
+        WriteFile(dir / "serial", std::to_string(10 + serial++) + "\n");
+        ASSERT_TRUE(
+            Runs(std::string("cd ") + dir.path +
+                 " && openssl req -new -newkey rsa:2048 -nodes -keyout k.pem -subj /CN=Dated"
+                 " -out k.csr && openssl ca -config ca.cnf -selfsign -keyfile k.pem -in "
+                 "k.csr -batch -notext -out k.crt -startdate " +
+                 row.from + " -enddate " + row.until +
+                 " && openssl pkcs12 -export -inkey k.pem -in k.crt -out k.p12 -passout "
+                 "file:password"));
+        std::error_code code;
+        std::filesystem::remove(dir / "Signed.exe", code);
+        std::string sign = "cd " + dir.path +
+                           " && osslsigncode sign -pkcs12 k.p12 -readpass password -h sha256"
+                           " -in unsigned.exe -out Signed.exe";
+        if (*row.timestamp)
+            sign += std::string(" -TSA-certs tsa.pem -TSA-key tsa.key -TSA-time ") + row.timestamp;
+        ASSERT_TRUE(Runs(sign));
+        ListOptions program;
+        program.path = dir / "Signed.exe";
+        Output verified = Verify(program);
+        if (!*row.want) {
+            EXPECT_NE(std::string::npos, verified.out.find("signature holds")) << verified.out;
+            continue;
+        }
+        EXPECT_EQ(EXIT_FAULT, verified.code);
+        EXPECT_NE(std::string::npos, verified.err.find("signature BROKEN: the signer's "
+                                                       "certificate CN=Dated " +
+                                                       std::string(row.want)))
+            << verified.err;
+        if (*row.timestamp) continue;  // tidepack asks a timestamp of a server only
+        SignOptions options;
+        options.pkcs12 = dir / "k.p12";
+        options.passwordFile = dir / "password";
+        std::string error;
+        EXPECT_EQ(EXIT_FAULT, setup.Sign(options, "Refused.exe", &error).code);
+        EXPECT_NE(std::string::npos, error.find(row.want)) << error;
+        EXPECT_FALSE(std::filesystem::exists(dir / "Refused.exe"));
+    }
 }
 
 // A signing command that nests a second signature in the first is taken, both reported; a
