@@ -42,3 +42,7 @@ void FinishExtras(ExtrasRun* run, const char* installDir, unsigned registryView,
 // placeholder, an absolute path, "..", "." or an empty name, a character Windows refuses in a
 // name, a name ending in a dot or blank, too long).
 ExtraOutcome ExtraPath(const char* text, const char* installDir, char* path);
+
+// `installDir` without its trailing backslash in `base` (PATH_TEXT_SIZE bytes): EXTRA_SET, or
+// EXTRA_NO_INSTALL_DIR (none, empty, too long) or EXTRA_ROOT_INSTALL_DIR (a drive or share root).
+ExtraOutcome ExtraInstallBase(const char* installDir, char* base);
