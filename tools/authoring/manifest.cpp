@@ -601,13 +601,13 @@ void ReadMoves(Reader& in, const toml::table& root, WriterPackage* package) {
 // "" when it takes it. The program's own check.
 std::string BeneathInstallDir(const std::string& bytes, const std::string& defaultFolder) {
     char path[PATH_TEXT_SIZE];
-    switch (ExtraPath(bytes.c_str(), defaultFolder.c_str(), path)) {
+    // Without defaultFolder (its own fault) the path is checked beneath a stand-in.
+    const char* installDir = defaultFolder.empty() ? "C:\\X" : defaultFolder.c_str();
+    switch (ExtraPath(bytes.c_str(), installDir, path)) {
         case EXTRA_SET:
             return "";
         case EXTRA_ROOT_INSTALL_DIR:
             return "needs an install folder beneath a drive's root, and defaultFolder is one";
-        case EXTRA_NO_INSTALL_DIR:
-            return "needs defaultFolder";
         default:
             break;
     }

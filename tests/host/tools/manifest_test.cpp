@@ -538,7 +538,7 @@ TEST(Diff, ListsNewAndChangedFilesInAManifestThatBuilds) {
         return DiffReleases(dir / "old", dir / "new", dir / "m/patch.toml", false, out, err);
     });
     ASSERT_EQ(0, diff.code) << diff.err;
-    EXPECT_NE(std::string::npos, diff.err.find("warning: Docs is a new folder")) << diff.err;
+
     std::string manifest = ReadFile(dir / "m/patch.toml");
     EXPECT_EQ(std::string::npos, manifest.find("same.txt"));
     EXPECT_NE(std::string::npos, manifest.find("# New folder Docs"));
@@ -546,7 +546,12 @@ TEST(Diff, ListsNewAndChangedFilesInAManifestThatBuilds) {
     std::size_t atEntry = manifest.find("# In Docs, new in this release");
     EXPECT_LT(atEntry, manifest.find("Docs/new.txt"));
     EXPECT_EQ(atEntry, manifest.rfind("# In "));
-    EXPECT_NE(std::string::npos, manifest.find("#   gone.txt"));
+    // Docs' file asks for its folder; the file gone from the release is removed.
+    EXPECT_NE(std::string::npos, manifest.find("fileName = 'new.txt'\nalwaysReplace = true"
+                                               "           # no version to compare\n"
+                                               "createFolder = true\n"))
+        << manifest;
+    EXPECT_NE(std::string::npos, manifest.find("[[remove]]\ntarget = '<InstallDir>\\gone.txt'\n"));
 
     // Not before its header is filled in.
     ManifestResult result;
