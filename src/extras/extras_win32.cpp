@@ -29,6 +29,10 @@ HKEY RootKey(RegistryRoot root) {
 int HeldByAnother(const char* path, DWORD error) {
     if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return 1;
     if (error != ERROR_ACCESS_DENIED) return 0;
+    // A read-only file answers access denied too, and opens for deletion all the same: it is
+    // refused, never left for the restart to remove.
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY)) return 0;
     HANDLE file = CreateFileA(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 0;

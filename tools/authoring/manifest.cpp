@@ -682,6 +682,7 @@ void ReadRemovals(Reader& in, const toml::table& root, const WriterPackage& pack
             in.Fault(node, where + "target '" + target + "' " + fault);
             continue;
         }
+        if (!in.Name(node, removal.target, NameKind::Folder, where + "target")) continue;
         std::string folded = FoldedName(removal.target, in.codePage);
         auto same = packaged.find(folded);
         if (same != packaged.end()) {

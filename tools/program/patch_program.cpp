@@ -90,7 +90,7 @@ Outcome MakePatchProgram(const ProgramOptions& options, PatchProgram* made, Repo
     std::string& level = made->level;
     std::string error;
     std::vector<std::string> inputs = SignInputs(options.sign);
-    inputs.insert(inputs.begin(), {options.input, stubPath});
+    inputs.insert(inputs.begin(), {options.input, ExtrasPathOf(options.input), stubPath});
     if (!CheckOutputPath(options.output, inputs, &error)) {
         report->Err("tidepack: %s: %s; nothing written\n", options.output.c_str(), error.c_str());
         return Outcome::Refused;
