@@ -11,6 +11,8 @@
 
 #include <zlib.h>
 
+#include "extras/extras.h"
+#include "extras/extras_writer.h"
 #include "package/package.h"
 #include "package/package_writer.h"
 
@@ -59,8 +61,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string folder = argv[1];
-    for (const char* target :
-         {"package_reader", "apply_run", "targets", "shortcut_text", "version_rule", "inflate"}) {
+    for (const char* target : {"package_reader", "apply_run", "targets", "shortcut_text",
+                               "version_rule", "inflate", "extras"}) {
         std::string path = folder + "/" + target;
         if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
             std::fprintf(stderr, "make_seeds: cannot make %s\n", path.c_str());
@@ -128,6 +130,21 @@ int main(int argc, char** argv) {
             ok = ok && WriteFile(name, input);
         }
     }
+
+    // The steps beside a package: each kind of record, one refused.
+    WriterExtras extras;
+    extras.folders = {"<InstallDir>\\plugins\\new", "<InstallDir>\\bin", "<InstallDir>\\..\\x"};
+    extras.removals = {{"<InstallDir>\\a.dll", REMOVAL_EMPTY_FOLDER},
+                       {"<InstallDir>\\link\\b.dll", 0}};
+    extras.values = {{"HKEY_LOCAL_MACHINE\\Software\\X", "DisplayVersion", 1, "3.1", 0},
+                     {"HKEY_CURRENT_USER\\Software\\Y", "Build", 4, "", 139}};
+    Bytes steps;
+    std::string stepsError;
+    if (!BuildExtras(extras, &steps, &stepsError)) {
+        std::fprintf(stderr, "make_seeds: steps: %s\n", stepsError.c_str());
+        return 1;
+    }
+    ok = ok && WriteFile(folder + "/extras/steps.bin", steps);
 
     // The shortcut text input: release, folders, target, text, move from, move to, AppData.
     const struct {

@@ -9,6 +9,7 @@
 #include "engine/engine_seam.h"
 #include "engine/globals.h"
 #include "engine/inflate.h"
+#include "extras/extras_run.h"
 #include "package/package.h"
 #include "rules/targets.h"
 #include "rules/version.h"
@@ -96,18 +97,20 @@ struct RunFolders {
     Inflater* inflater;      // null: no stream can be inflated
 };
 
-// Steps c to g for one entry.
-void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunFolders& folders,
-                RunAfterList* runAfter) {
+// Steps c to g for one entry. 1 when the entry's file is in place: replaced (or handed on to
+// be), or kept by the version rule; 0 when it was skipped or refused.
+int ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunFolders& folders,
+               RunAfterList* runAfter) {
     // On 32-bit Windows size + 1 can wrap to 0, a block smaller than the data.
     std::size_t bytes = static_cast<std::size_t>(entry.size) + 1;
-    if (bytes == 0) return;
+    if (bytes == 0) return 0;
     unsigned char* buffer;
     {
         BENCH_STEP(STEP_BUFFER);
         buffer = static_cast<unsigned char*>(AllocEntryBuffer(bytes));
     }
-    if (!buffer) return;
+    if (!buffer) return 0;
+    int done = 0;
 
     int inflated;
     {
@@ -145,8 +148,9 @@ void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunF
                     BENCH_STEP(STEP_VERSION_HOLD);
                     ReleaseTempFile(held);
                 }
+                done = held && !replace;
             }
-            if (replace) ReplaceTargetFile(buffer, entry.size, targetPath, &retry);
+            if (replace) done = ReplaceTargetFile(buffer, entry.size, targetPath, &retry);
         }
         if (entry.flags & ENTRY_RUN_AFTER) AddRunAfter(runAfter, targetPath);
         const char* shortcutText = PackageText(image, entry.shortcutText);
@@ -159,6 +163,7 @@ void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunF
     }
     BENCH_STEP(STEP_BUFFER);
     FreeEntryBuffer(buffer);
+    return done;
 }
 
 // Step 11: the move records behind the last entry's stream, in record order.
@@ -180,7 +185,15 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
     char installDir[PATH_TEXT_SIZE];
     char tempFolder[PATH_TEXT_SIZE];
     RunFolders folders;
-    folders.installDir = ResolveInstallDir(image, header, installDir) ? installDir : nullptr;
+    unsigned registryView;
+    folders.installDir =
+        ResolveInstallDirView(image, header, installDir, &registryView) ? installDir : nullptr;
+
+    // Folders the package asks for (a resource beside it) are made before any entry needs them.
+    ExtrasRun extras;
+    OpenExtras(&extras);
+    CreateExtraFolders(&extras, folders.installDir);
+    int failedReplaces = FailedReplaceCount();
 
     std::uint32_t totalBytes;
     int runAfterCount;
@@ -195,6 +208,10 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
     std::uint32_t doneBytes = 0;
     std::uint32_t moveTable = 0;
     int haveMoveTable = 0;
+    // Removals and values need every entry's file in place: an older program may need a
+    // removed file, and a value would claim a version not installed.
+    int everyEntryDone = 1;
+    std::int32_t entriesBegun = 0;
     BENCH_START(runStart);
     if (header.entryCount > 0) {
         const float divisor = ProgressDivisor(totalBytes);
@@ -205,7 +222,8 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
             doneBytes += entry->size;
             if (i == header.entryCount - 1)
                 haveMoveTable = GetMoveTableOffset(image, *entry, &moveTable);
-            ApplyEntry(image, *entry, folders, &runAfter);
+            everyEntryDone &= ApplyEntry(image, *entry, folders, &runAfter);
+            ++entriesBegun;
             // Done bytes wrap only when the sizes add up past 4 GiB; the bar still never
             // goes back. The bar is told only when it moves: each message crosses to the
             // dialog's thread and waits for it, the dearest step of a small entry.
@@ -222,6 +240,15 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
     FinishReplaces();
     BENCH_STOP(STEP_RUN, runStart);
     BENCH_WRITE();
+
+    if (!g_stopping) {
+        everyEntryDone = everyEntryDone &&
+                         entriesBegun == (header.entryCount > 0 ? header.entryCount : 0) &&
+                         FailedReplaceCount() == failedReplaces;
+        FinishExtras(&extras, folders.installDir, registryView, everyEntryDone);
+    }
+    // The outcomes of `extras` are complete here, for the run's record.
+    CloseExtras(&extras);
 
     // A run the dialog was closed on starts nothing more on the user's machine.
     for (int k = 0; k < runAfter.count && !g_stopping; ++k) RunAndWait(runAfter.paths[k].text);

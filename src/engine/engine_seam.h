@@ -71,6 +71,9 @@ void ReleaseTempFile(void* held);
 int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target, RetryBudget* retry);
 // Returns when every replace started has finished.
 void FinishReplaces();
+// How many replaces handed on (ReplaceTargetFile gave 1) this process saw fail afterwards; the
+// installed file stayed for each.
+int FailedReplaceCount();
 
 // --- memory for one entry's data
 

@@ -443,6 +443,8 @@ AccessDenied WhyRenameDenied(const char* target) {
     return GetLastError() == ERROR_ACCESS_DENIED ? DENIED_FOR_GOOD : DENIED_FOR_A_MOMENT;
 }
 
+volatile LONG g_failedReplaces = 0;
+
 // Flushes, closes and renames the staged copy over the target; on failure removes the copy.
 void CompleteReplace(HANDLE file, const char* staged, const char* target, RetryBudget* retry) {
     int ready = 1;
@@ -466,7 +468,10 @@ void CompleteReplace(HANDLE file, const char* staged, const char* target, RetryB
         ready = WaitToRetry(
             error, retry, error == ERROR_ACCESS_DENIED ? WhyRenameDenied(target) : DENIED_FOR_GOOD);
     }
-    if (!ready) RemoveStaged(staged, retry);
+    if (!ready) {
+        RemoveStaged(staged, retry);
+        InterlockedIncrement(&g_failedReplaces);
+    }
 }
 
 DWORD WINAPI CompleteOnPool(LPVOID parameter) {
@@ -519,6 +524,8 @@ void RemoveUnfinishedStaged() {
     for (const Replace& replace : g_replaces)
         if (replace.busy) RemoveStagedNow(replace.staged);
 }
+
+int FailedReplaceCount() { return static_cast<int>(g_failedReplaces); }
 
 void FinishReplaces() {
     if (!g_freeReplaces) return;

@@ -47,6 +47,13 @@ int UseDefaultFolder(const char* defaultFolder, char* installDir) {
 }  // namespace
 
 int ResolveInstallDir(const PackageImage& image, const PackageHeader& header, char* installDir) {
+    unsigned view;
+    return ResolveInstallDirView(image, header, installDir, &view);
+}
+
+int ResolveInstallDirView(const PackageImage& image, const PackageHeader& header, char* installDir,
+                          unsigned* view) {
+    *view = 0;
     const char* registryKey = PackageText(image, header.registryKey);
     const char* valueName = PackageText(image, header.valueName);
     const char* defaultFolder = PackageText(image, header.defaultFolder);
@@ -66,11 +73,15 @@ int ResolveInstallDir(const PackageImage& image, const PackageHeader& header, ch
     // A 64-bit product's installer records its folder where a 32-bit program on 64-bit Windows
     // does not look by default. The 32-bit view stays first, so a package that found its folder
     // there finds the same one.
-    if (read == REGISTRY_NO_KEY || read == REGISTRY_NO_VALUE)
+    if (read == REGISTRY_NO_KEY || read == REGISTRY_NO_VALUE) {
         read = ReadRegistryFolder(root.root, subKey, REGISTRY_KEY_READ | REGISTRY_KEY_64_BIT_VIEW,
                                   valueName, value);
-    if (read == REGISTRY_NO_KEY || read == REGISTRY_NO_VALUE)
+        *view = REGISTRY_KEY_64_BIT_VIEW;
+    }
+    if (read == REGISTRY_NO_KEY || read == REGISTRY_NO_VALUE) {
+        *view = 0;
         return UseDefaultFolder(defaultFolder, installDir);
+    }
 
     // A value that names no folder, or one that is not absolute (which Windows would resolve
     // against the current folder, where the program was downloaded), gives no install folder:

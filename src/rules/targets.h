@@ -23,6 +23,12 @@
 // needed but does not fit, or when a header text has no NUL before the image ends.
 int ResolveInstallDir(const PackageImage& image, const PackageHeader& header, char* installDir);
 
+// The same, with the registry view the folder was read in: 0, or REGISTRY_KEY_64_BIT_VIEW when
+// only the 64-bit view had it (where the product's own registry values are then written); 0
+// for defaultFolder.
+int ResolveInstallDirView(const PackageImage& image, const PackageHeader& header, char* installDir,
+                          unsigned* view);
+
 // Composes the full target path of a file: base folder of `folder`'s placeholder, the rest of
 // `folder`, a backslash, `fileName`. `installDir` may be null when ResolveInstallDir gave 0.
 // Returns 1 with the path in `targetPath` (PATH_TEXT_SIZE bytes); 0 with `targetPath`

@@ -155,12 +155,18 @@ int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target, 
     bool fails = State().failingReplaces.count(target) > 0;
     Record(std::string("Replace ") + target + (fails ? " FAIL" : ""));
     if (fails) return 0;
+    if (State().failingLater.count(target)) {
+        ++State().failedReplaces;
+        return 1;
+    }
     const unsigned char* bytes = static_cast<const unsigned char*>(data);
     State().files[target].assign(bytes, bytes + size);
     return 1;
 }
 
 void FinishReplaces() { Record("FinishReplaces"); }
+
+int FailedReplaceCount() { return State().failedReplaces; }
 
 void* AllocEntryBuffer(std::size_t bytes) {
     bool fails = State().failingAllocs.count(bytes) > 0;
@@ -180,6 +186,12 @@ void FreeEntryBuffer(void* buffer) {
 void RunAndWait(const char* path) { Record(std::string("RunAndWait ") + path); }
 
 // --- the rules and shortcuts, as the run sees them
+
+int ResolveInstallDirView(const PackageImage& image, const PackageHeader& header, char* installDir,
+                          unsigned* view) {
+    *view = State().installDirView;
+    return ResolveInstallDir(image, header, installDir);
+}
 
 int ResolveInstallDir(const PackageImage&, const PackageHeader&, char* installDir) {
     Record("ResolveInstallDir");

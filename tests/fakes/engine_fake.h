@@ -37,6 +37,7 @@ struct FakeEngine {
 
     std::string installDir = "C:\\Apps\\Example";
     int installDirResult = 1;
+    unsigned installDirView = 0;  // the registry view ResolveInstallDirView names
     std::string tempFolder = "C:\\Temp\\";
     int tempFolderResult = 1;
     int tempFileFails = 0;                  // GetTempFileName fails
@@ -46,7 +47,9 @@ struct FakeEngine {
     std::set<std::string> missingTargets;   // targets with no installed file; others exist
     int tempFilesHeld = 0;                  // HoldTempFile minus ReleaseTempFile
     std::set<std::string> failingReplaces;  // targets that cannot be replaced
-    std::set<std::size_t> failingAllocs;    // block sizes that cannot be allocated
+    std::set<std::string> failingLater;     // handed on, then failed: counted in failedReplaces
+    int failedReplaces = 0;
+    std::set<std::size_t> failingAllocs;  // block sizes that cannot be allocated
     int buffersHeld = 0;
     std::map<std::string, int> newerOrSame;  // by installed path; 1 when not listed
 

@@ -191,7 +191,9 @@ Outcome BuildPackageBytes(const BuildOptions& options, ManifestResult* manifest,
         report->Err("tidepack: compression failed; nothing written\n");
         return Outcome::Faulty;
     }
-    if (!BuildPackage(manifest->package, bytes, &error)) {
+    std::vector<unsigned char> extras;
+    if (!BuildPackage(manifest->package, bytes, &error) ||
+        !BuildExtras(manifest->extras, &extras, &error)) {
         report->Err("tidepack: %s: %s; nothing written\n", options.manifest.c_str(), error.c_str());
         return Outcome::Faulty;
     }

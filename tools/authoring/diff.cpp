@@ -10,6 +10,10 @@
 #include "authoring/code_page.h"
 #include "authoring/manifest.h"
 #include "authoring/package_file.h"
+#include "base/text.h"
+#include "plan/plan_platform.h"
+#include "rules/version.h"
+#include "system/files.h"
 
 namespace fs = std::filesystem;
 
@@ -74,6 +78,12 @@ bool SameContents(const fs::path& a, const fs::path& b) {
     return one.eof() && two.eof();
 }
 
+std::string Lower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
 bool IsUtf8(const std::string& text) {
     std::string bytes, error;
     return EncodeText(text, 65001, &bytes, &error) != 0;
@@ -97,6 +107,50 @@ bool Inside(const std::string& path, const std::string& folder) {
 
 // A name as it may stand in a TOML comment: UTF-8 without control characters.
 std::string Comment(const std::string& text) { return DecodeText(text, 65001); }
+
+// The name the rule reads a release's file under, as plan reads the packaged copy.
+const char RELEASE_FILE[] = "<release file>";
+
+// The ProductVersion of `file` as the update program's rule reads it (the same reader, through
+// plan's side of its seam). False when it reads none.
+bool RuleVersion(const fs::path& file, std::string* version) {
+    PlanPlatform& platform = ThePlanPlatform();
+    std::string error;
+    char text[VERSION_TEXT_SIZE];
+    platform.memoryPath = RELEASE_FILE;
+    ForgetCachedVersion();
+    bool read = ReadWholeFile(file.u8string(), &platform.memoryBytes, &error, 1u << 30) &&
+                ReadProductVersion(RELEASE_FILE, text);
+    platform.memoryPath.clear();
+    platform.memoryBytes.clear();
+    ForgetCachedVersion();
+    if (read) *version = text;
+    return read;
+}
+
+// -1, 0 or 1 as `a` is older than, the same as or newer than `b`, their numbers compared part
+// by part (2.10.1 is newer than 2.9.14): what a person means by the versions, to tell a
+// release given as old from one the rule misreads.
+int ComparePartwise(const std::string& a, const std::string& b) {
+    auto parts = [](const std::string& text) {
+        std::vector<unsigned long long> numbers;
+        for (std::size_t at = 0; at < text.size();) {
+            if (text[at] < '0' || text[at] > '9') {
+                ++at;
+                continue;
+            }
+            unsigned long long number = 0;
+            for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at)
+                number = number * 10 + static_cast<unsigned>(text[at] - '0');
+            numbers.push_back(number);
+        }
+        return numbers;
+    };
+    std::vector<unsigned long long> x = parts(a), y = parts(b);
+    x.resize(std::max(x.size(), y.size()));
+    y.resize(x.size());
+    return x < y ? -1 : x > y ? 1 : 0;
+}
 
 }  // namespace
 
@@ -163,6 +217,7 @@ Outcome StartingManifest(const std::string& oldDir, const std::string& newDir,
 
     std::string body, leftOut;
     int listed = 0, unchanged = 0, faults = 0;
+    int compared = 0, older = 0;  // programs with a version in both releases; older in the new
     std::map<std::string, int> newFolders;  // folders the old release lacks: their files
     for (const std::string& file : newFiles) {
         fs::path newPath = fs::u8path(newDir) / fs::u8path(file);
@@ -190,10 +245,9 @@ Outcome StartingManifest(const std::string& oldDir, const std::string& newDir,
         body += isNew ? "\n# new\n" : "\n# changed\n";
         // Said at the entry itself, where a vendor edits it; the header's note is easily missed.
         if (newFolder)
-            body +=
-                "# In " + Comment(parent.generic_u8string()) +
-                ", new in this release: the patch skips this file on machines\n"
-                "# without that folder. 'tidepack plan' shows it against a copy of an install.\n";
+            body += "# In " + Comment(parent.generic_u8string()) +
+                    ", new in this release: the update program creates it first\n"
+                    "# (beneath the install folder only). 'tidepack plan' shows it.\n";
         if (links.count(file)) {
             body += "# a symbolic link to " + Comment(links[file]) +
                     "; build follows it only inside the manifest's folder (else followLinks)\n";
@@ -206,8 +260,33 @@ Outcome StartingManifest(const std::string& oldDir, const std::string& newDir,
         body += "source = " + TomlString(source) + "\n";
         body += "folder = " + TomlString(folder) + "\n";
         body += "fileName = " + TomlString(fs::u8path(file).filename().u8string()) + "\n";
-        body += IsProgram(newPath) ? "alwaysReplace = false          # the version rule decides\n"
-                                   : "alwaysReplace = true           # no version to compare\n";
+        std::string oldVersion, newVersion;
+        bool program = IsProgram(newPath);
+        bool versioned = program && !isNew &&
+                         RuleVersion(fs::u8path(oldDir) / fs::u8path(file), &oldVersion) &&
+                         RuleVersion(newPath, &newVersion);
+        if (versioned) {
+            ++compared;
+            if (ComparePartwise(newVersion, oldVersion) < 0) ++older;
+        }
+        if (versioned && VersionNumber(newVersion.c_str()) < VersionNumber(oldVersion.c_str())) {
+            // The rule would keep the old release's copy wherever it is installed.
+            body += "# The version rule ranks " + Comment(newVersion) + " (" +
+                    std::to_string(VersionNumber(newVersion.c_str())) + ") below the old " +
+                    Comment(oldVersion) + " (" + std::to_string(VersionNumber(oldVersion.c_str())) +
+                    ") and would keep the\n# installed copy; alwaysReplace = true puts this "
+                    "release's in place.\n";
+            body += "alwaysReplace = true\n";
+            report->Err(
+                "tidepack: warning: %s: the version rule ranks %s below %s and would keep the "
+                "installed copy; the manifest sets alwaysReplace = true\n",
+                newPath.u8string().c_str(), Comment(newVersion).c_str(),
+                Comment(oldVersion).c_str());
+        } else {
+            body += program ? "alwaysReplace = false          # the version rule decides\n"
+                            : "alwaysReplace = true           # no version to compare\n";
+        }
+        if (newFolder) body += "createFolder = true\n";
         ++listed;
     }
 
@@ -247,19 +326,26 @@ Outcome StartingManifest(const std::string& oldDir, const std::string& newDir,
         "# legalCopyright = ''\n"
         "# originalFilename = ''\n"
         "# icon = ''\n";
-    for (const auto& [folder, count] : newFolders) {
-        text += "\n# New folder " + Comment(folder) +
-                ": the update program creates no folders, so the files\n"
-                "# in it are only written where it already exists ('tidepack plan' checks).";
-        report->Err(
-            "tidepack: warning: %s is a new folder; the update program creates no "
-            "folders, so it writes the %s in it only where the folder exists\n",
-            Comment(folder).c_str(), Count(count, "file").c_str());
-    }
+    for (const auto& [folder, count] : newFolders)
+        text += "\n# New folder " + Comment(folder) + " (" + Count(count, "file") +
+                "): its files ask the update program to create it.";
     if (!newFolders.empty()) text += "\n";
+    if (compared > 0 && older * 2 > compared) {
+        text += "\n# " + std::to_string(older) + " of " + Count(compared, "versioned program") +
+                " carry an older version in the new release: are the releases in the wrong "
+                "order?\n";
+        report->Err(
+            "tidepack: warning: %d of %s are older in %s than in %s: were the releases given "
+            "in the wrong order (diff OLD_DIR NEW_DIR)?\n",
+            older, Count(compared, "versioned program").c_str(), newDir.c_str(), oldDir.c_str());
+    }
     text += body;
     std::vector<std::string> removed;
     std::set<std::string> newSet(newFiles.begin(), newFiles.end());
+    std::set<std::string> newFolderSet;
+    for (const std::string& file : newFiles)
+        for (fs::path p = fs::u8path(file).parent_path(); !p.empty(); p = p.parent_path())
+            newFolderSet.insert(p.generic_u8string());
     for (const std::string& file : oldFiles)
         if (!newSet.count(file)) removed.push_back(file);
     if (!leftOut.empty())
@@ -279,8 +365,26 @@ Outcome StartingManifest(const std::string& oldDir, const std::string& newDir,
         }
     }
     if (!removed.empty()) {
-        text += "\n# Gone from the new release (a package cannot delete files):\n";
-        for (const std::string& file : removed) text += "#   " + Comment(file) + "\n";
+        text +=
+            "\n# Gone from the new release: each is removed once every file above is in place.\n"
+            "# Delete a [[remove]] table to keep that file installed.\n";
+        for (const std::string& file : removed) {
+            std::string target = "<InstallDir>";
+            for (const fs::path& part : fs::u8path(file)) target += "\\" + part.u8string();
+            // A file only renamed in its case is the new file's target: never removed.
+            bool renamed = false;
+            for (const std::string& other : newFiles)
+                renamed = renamed || Lower(other) == Lower(file);
+            if (!IsUtf8(file) || renamed) {
+                text += "#   " + Comment(file) + (renamed ? " (renamed in its case)\n" : "\n");
+                continue;
+            }
+            text += "[[remove]]\ntarget = " + TomlString(target) + "\n";
+            // Its folder gone from the new release too: removed with its last file.
+            std::string folder = fs::u8path(file).parent_path().generic_u8string();
+            if (!folder.empty() && !newFolderSet.count(folder))
+                text += "removeEmptyFolder = true\n";
+        }
     }
 
     diff->manifest = std::move(text);

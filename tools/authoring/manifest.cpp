@@ -16,6 +16,8 @@
 #include "base/text.h"
 #include "authoring/code_page.h"
 #include "authoring/package_file.h"
+#include "extras/extras.h"
+#include "extras/extras_run.h"
 #include "rules/targets.h"
 
 namespace fs = std::filesystem;
@@ -26,8 +28,9 @@ constexpr std::size_t SHORTCUT_TEXT_MAX = SHORTCUT_TEXT_SIZE - 1;  // 4095 bytes
 // Above this a file may find no block of memory that large in a 32-bit update program.
 constexpr std::size_t LARGE_ENTRY = std::size_t{1} << 30;
 
-const char* const HEADER_KEYS[] = {"codePage",  "title",         "versionText", "registryKey",
-                                   "valueName", "defaultFolder", "subFolder",   "executionLevel"};
+const char* const HEADER_KEYS[] = {"codePage",    "title",          "versionText",
+                                   "registryKey", "valueName",      "defaultFolder",
+                                   "subFolder",   "executionLevel", "createFolders"};
 
 // Edits (insert, delete, change, swap two neighbours) from `a` to `b`, letters in either case
 // alike.
@@ -608,6 +611,163 @@ void ReadMoves(Reader& in, const toml::table& root, WriterPackage* package) {
     }
 }
 
+// Why the update program would refuse `bytes` (<InstallDir>\... in the code page) as a folder
+// or file beneath the install folder, composed onto defaultFolder as `build` composes targets;
+// "" when it takes it. The program's own check.
+std::string BeneathInstallDir(const std::string& bytes, const std::string& defaultFolder) {
+    char path[PATH_TEXT_SIZE];
+    // Without defaultFolder (its own fault) the path is checked beneath a stand-in.
+    const char* installDir = defaultFolder.empty() ? "C:\\X" : defaultFolder.c_str();
+    switch (ExtraPath(bytes.c_str(), installDir, path)) {
+        case EXTRA_SET:
+            return "";
+        case EXTRA_ROOT_INSTALL_DIR:
+            return "needs an install folder beneath a drive's root, and defaultFolder is one";
+        default:
+            break;
+    }
+    if (!BeginsWithName(bytes.c_str(), "<InstallDir>\\"))
+        return "must begin with <InstallDir>\\: only the install folder's own files and folders";
+    std::string composed = defaultFolder + bytes.substr(std::strlen("<InstallDir>"));
+    if (composed.size() >= PATH_TEXT_SIZE)
+        return "composed against defaultFolder would be " + std::to_string(composed.size()) +
+               " bytes; at most " + std::to_string(PATH_TEXT_SIZE - 1) + " fit";
+    return "must name folders and a file beneath the install folder: no '..' or '.', no "
+           "empty name, no wildcard or other character Windows refuses, no name ending in a "
+           "dot or blank";
+}
+
+// The folders to create before the files: each [[file]] with createFolder = true, or every
+// file under <InstallDir>\... with the top-level createFolders = true.
+void ReadFolders(Reader& in, const toml::table& root, const WriterPackage& package,
+                 WriterExtras* extras) {
+    bool all = in.Bool(root, "createFolders", "");
+    const toml::array* files = root.get("file") ? root.get("file")->as_array() : nullptr;
+    if (!files || !files->is_array_of_tables() || files->size() != package.entries.size()) return;
+    std::set<std::string> seen;
+    for (std::size_t i = 0; i < files->size(); ++i) {
+        const toml::table& table = *files->get(i)->as_table();
+        std::string where = "file " + std::to_string(i + 1) + ": ";
+        bool asked = in.Bool(table, "createFolder", where);
+        const std::string& folder = package.entries[i].folder;
+        bool underInstallDir = BeginsWithName(folder.c_str(), "<InstallDir>\\");
+        if (!asked && !(all && underInstallDir)) continue;
+        if (!underInstallDir) {
+            if (asked)
+                in.Fault(table.get("createFolder"),
+                         where +
+                             "createFolder needs a folder beneath the install folder, "
+                             "'<InstallDir>\\...'; the update program creates no other");
+            continue;
+        }
+        std::string fault = BeneathInstallDir(folder, package.defaultFolder);
+        if (!fault.empty()) {
+            in.Fault(asked ? table.get("createFolder") : &table,
+                     where + "folder to create '" + DecodeText(folder, in.codePage) + "' " + fault);
+            continue;
+        }
+        if (seen.insert(FoldedName(folder, in.codePage)).second) extras->folders.push_back(folder);
+    }
+}
+
+// [[remove]]: files gone from the release, removed after every file is in place.
+void ReadRemovals(Reader& in, const toml::table& root, const WriterPackage& package,
+                  WriterExtras* extras) {
+    const toml::array* removals = in.Tables(root, "remove");
+    if (!removals) return;
+    std::map<std::string, std::string> packaged;  // folded target: the file that has it
+    for (std::size_t i = 0; i < package.entries.size(); ++i) {
+        const WriterEntry& entry = package.entries[i];
+        packaged.emplace(FoldedName(entry.folder + "\\" + entry.fileName, in.codePage),
+                         "file " + std::to_string(i + 1));
+    }
+    std::set<std::string> seen;
+    for (std::size_t r = 0; r < removals->size(); ++r) {
+        const toml::table& table = *removals->get(r)->as_table();
+        std::string where = "remove " + std::to_string(r + 1) + ": ";
+        std::string target;
+        const toml::node* node = in.String(table, "target", true, where, &target);
+        WriterRemoval removal;
+        if (in.Bool(table, "removeEmptyFolder", where)) removal.flags |= REMOVAL_EMPTY_FOLDER;
+        if (!node || !in.Encode(node, target, sizeof(RemovalRecord::target), where + "target",
+                                &removal.target))
+            continue;
+        std::string fault = BeneathInstallDir(removal.target, package.defaultFolder);
+        if (!fault.empty()) {
+            in.Fault(node, where + "target '" + target + "' " + fault);
+            continue;
+        }
+        if (!in.Name(node, removal.target, NameKind::Folder, where + "target")) continue;
+        std::string folded = FoldedName(removal.target, in.codePage);
+        auto same = packaged.find(folded);
+        if (same != packaged.end()) {
+            in.Fault(node, where + "target '" + target + "' is also the target of " + same->second +
+                               ": a patch does not remove what it writes");
+            continue;
+        }
+        if (!seen.insert(folded).second) {
+            in.Fault(node, where + "target '" + target + "' is removed twice");
+            continue;
+        }
+        extras->removals.push_back(removal);
+    }
+}
+
+// [[registry]]: values set once every file is in place, only in a key that already exists.
+void ReadRegistryValues(Reader& in, const toml::table& root, WriterExtras* extras) {
+    const toml::array* values = in.Tables(root, "registry");
+    if (!values) return;
+    for (std::size_t r = 0; r < values->size(); ++r) {
+        const toml::table& table = *values->get(r)->as_table();
+        std::string where = "registry " + std::to_string(r + 1) + ": ";
+        WriterRegistryValue value;
+        std::string key, name, type = "string";
+        const toml::node* keyNode = in.String(table, "key", true, where, &key);
+        const toml::node* nameNode = in.String(table, "value", true, where, &name);
+        const toml::node* typeNode = in.String(table, "type", false, where, &type);
+        const toml::node* dataNode = table.get("data");
+        if (keyNode &&
+            in.Encode(keyNode, key, sizeof(RegistryRecord::key), where + "key", &value.key) &&
+            in.Plain(keyNode, key, where + "key")) {
+            bool rooted = false;
+            for (const char* rootName : {"HKEY_LOCAL_MACHINE\\", "HKEY_CURRENT_USER\\"})
+                rooted = rooted || (BeginsWithName(value.key.c_str(), rootName) &&
+                                    value.key.size() > std::strlen(rootName));
+            if (!rooted || value.key.find("\\\\") != std::string::npos || value.key.back() == '\\')
+                in.Fault(keyNode, where + "key '" + key +
+                                      "' must be HKEY_LOCAL_MACHINE\\ or HKEY_CURRENT_USER\\ and "
+                                      "then the path of a key the product's installer made");
+        }
+        if (nameNode && in.Encode(nameNode, name, sizeof(RegistryRecord::valueName),
+                                  where + "value", &value.valueName))
+            in.Plain(nameNode, name, where + "value");
+        if (typeNode && type != "string" && type != "dword") {
+            in.Fault(typeNode, where + "type must be 'string' or 'dword'");
+            continue;
+        }
+        if (!dataNode) {
+            in.Fault(&table, where + "missing key 'data'");
+            continue;
+        }
+        if (type == "dword") {
+            value.type = EXTRAS_REG_DWORD;
+            const toml::value<std::int64_t>* number = dataNode->as_integer();
+            if (!number || number->get() < 0 || number->get() > 0xFFFFFFFFll)
+                in.Fault(dataNode, where + "data of a dword must be a number from 0 to 4294967295");
+            else
+                value.number = static_cast<std::uint32_t>(number->get());
+        } else {
+            value.type = EXTRAS_REG_SZ;
+            if (!dataNode->is_string())
+                in.Fault(dataNode, where + "data must be a text (or set type = 'dword')");
+            else if (in.Encode(dataNode, dataNode->as_string()->get(), sizeof(RegistryRecord::text),
+                               where + "data", &value.text))
+                in.Plain(dataNode, dataNode->as_string()->get(), where + "data");
+        }
+        extras->values.push_back(value);
+    }
+}
+
 const std::initializer_list<const char*> PROGRAM_KEYS = {
     "icon",           "companyName",    "productName",      "fileDescription", "fileVersion",
     "productVersion", "legalCopyright", "originalFilename", "signDescription", "signUrl",
@@ -778,7 +938,8 @@ void ReadProgram(Reader& in, const toml::table& root, const fs::path& base) {
 void CheckAllKeys(Reader& in, const toml::table& root) {
     in.CheckKeys(root,
                  {"codePage", "title", "versionText", "registryKey", "valueName", "defaultFolder",
-                  "subFolder", "executionLevel", "runningApp", "file", "move", "program"},
+                  "subFolder", "executionLevel", "createFolders", "runningApp", "file", "move",
+                  "remove", "registry", "program"},
                  "", root, "");
     if (const toml::table* program =
             root.get("program") ? root.get("program")->as_table() : nullptr)
@@ -791,8 +952,11 @@ void CheckAllKeys(Reader& in, const toml::table& root) {
         {"runningApp", "runningApp ", {"windowClass", "message"}},
         {"file",
          "file ",
-         {"source", "folder", "fileName", "alwaysReplace", "runAfter", "shortcuts", "followLinks"}},
+         {"source", "folder", "fileName", "alwaysReplace", "runAfter", "shortcuts", "followLinks",
+          "createFolder"}},
         {"move", "move ", {"from", "to"}},
+        {"remove", "remove ", {"target", "removeEmptyFolder"}},
+        {"registry", "registry ", {"key", "value", "data", "type"}},
     };
     for (const Kind& kind : kinds) {
         const toml::array* array = root.get(kind.key) ? root.get(kind.key)->as_array() : nullptr;
@@ -923,6 +1087,9 @@ int LoadManifest(const std::string& path, ManifestResult* result) {
     ReadRunningApps(in, root, &result->package);
     ReadFiles(in, root, base, &result->package);
     ReadMoves(in, root, &result->package);
+    ReadFolders(in, root, result->package, &result->extras);
+    ReadRemovals(in, root, result->package, &result->extras);
+    ReadRegistryValues(in, root, &result->extras);
     ReadProgram(in, root, base);
     return result->faults.empty() ? 1 : 0;
 }

@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "extras/extras_writer.h"
 #include "package/package_writer.h"
 #include "program/identity.h"
 
 struct ManifestResult {
     WriterPackage package;  // texts converted, file data read
+    WriterExtras extras;    // folders to create, files to remove, values to set: beside it
     int codePage = 0;
     std::string executionLevel;         // empty: none given, it follows registryKey's root
     ProgramIdentity identity;           // the [program] table: the patch program's identity

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "authoring/package_check.h"
 
+#include "authoring/extras_check.h"
+
 #include <zlib.h>
 // The system's header by its full path, as in build.cpp.
 #include TIDEPACK_LIBDEFLATE_H
@@ -382,14 +384,28 @@ Outcome CheckLoadedPackage(const ListOptions& options, const PackageFile& file, 
         check.Warn(end, std::to_string(image.size - end) +
                             " bytes after the end of the package "
                             "are never read");
+    std::string extras;
+    if (file.extras.data) {
+        ExtrasDescription described =
+            DescribeExtras(file.extras, options.codePage, haveInstall ? installDir : nullptr);
+        for (const std::string& fault : described.faults) {
+            ++check.faults;
+            report->Err("%s: %s: %s\n", options.path.c_str(), file.extrasOrigin.c_str(),
+                        fault.c_str());
+        }
+        extras = "; beside it " +
+                 Count(described.folders, "folder to create", "folders to create") + ", " +
+                 Count(described.removals, "file to remove", "files to remove") + ", " +
+                 Count(described.values, "registry value") + " (" + file.extrasOrigin + ")";
+    }
     if (check.faults) {
         report->Err("%s: %d fault%s\n", options.path.c_str(), check.faults,
                     check.faults == 1 ? "" : "s");
         return Outcome::Faulty;
     }
-    report->Out("%s: ok: %s, %s, %" PRIu32 " bytes%s%s\n", options.path.c_str(),
+    report->Out("%s: ok: %s, %s, %" PRIu32 " bytes%s%s%s\n", options.path.c_str(),
                 Count(count > 0 ? count : 0, "entry", "entries").c_str(),
                 Count(moveCount > 0 ? moveCount : 0, "shortcut move").c_str(), image.size,
-                file.origin.empty() ? "" : " in ", file.origin.c_str());
+                file.origin.empty() ? "" : " in ", file.origin.c_str(), extras.c_str());
     return Outcome::Done;
 }

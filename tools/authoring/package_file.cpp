@@ -146,8 +146,21 @@ std::string NameFault(const std::string& text, int codePage, NameKind kind) {
     return "";
 }
 
+std::string ExtrasPathOf(const std::string& packagePath) { return packagePath + ".extras"; }
+
 int LoadPackageFile(const std::string& path, PackageFile* file, std::string* error) {
-    return ReadWholeFile(path, &file->bytes, error) && FindPackageInBytes(file, error);
+    if (!ReadWholeFile(path, &file->bytes, error) || !FindPackageInBytes(file, error)) return 0;
+    std::error_code code;
+    std::string beside = ExtrasPathOf(path);
+    if (!file->origin.empty() || !fs::exists(fs::u8path(beside), code)) return 1;
+    if (!ReadWholeFile(beside, &file->extrasBytes, error, 0xFFFFFFFFu)) {
+        *error = "the steps beside it, " + beside + ": " + *error;
+        return 0;
+    }
+    file->extras = ExtrasImage{file->extrasBytes.empty() ? nullptr : file->extrasBytes.data(),
+                               static_cast<std::uint32_t>(file->extrasBytes.size())};
+    file->extrasOrigin = beside;
+    return 1;
 }
 
 int FindPackageInBytes(PackageFile* file, std::string* error) {
@@ -164,6 +177,18 @@ int FindPackageInBytes(PackageFile* file, std::string* error) {
         file->image = PackageImage{data + resource.offset, resource.size};
         file->origin = "RCDATA 1, language " + std::to_string(resource.language) +
                        ", at file offset " + std::to_string(resource.offset);
+        // Another RCDATA 2, without the steps' magic, is the program's own: the update program
+        // reads no steps from it, and neither does tidepack.
+        std::string none;
+        std::uint32_t magic = 0;
+        if (FindPeResource(data, size, PACKAGE_RESOURCE_TYPE, EXTRAS_RESOURCE_ID,
+                           PACKAGE_RESOURCE_LANGUAGE, &resource, &none) &&
+            resource.size >= 4 &&
+            (std::memcpy(&magic, data + resource.offset, 4), magic) == EXTRAS_MAGIC) {
+            file->extras = ExtrasImage{data + resource.offset, resource.size};
+            file->extrasOrigin = "RCDATA 2, language " + std::to_string(resource.language) +
+                                 ", at file offset " + std::to_string(resource.offset);
+        }
         return 1;
     }
     if (size > 0xFFFFFFFFu) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "extras/extras.h"
 #include "package/package.h"
 #include "system/files.h"
 
@@ -16,11 +17,21 @@ struct PackageFile {
     std::vector<unsigned char> bytes;  // the whole file
     PackageImage image;                // the package inside `bytes`
     std::string origin;                // "" for a package file, else where in the program it lies
+    // The steps beside the package: RCDATA 2 of a program, or the file ExtrasPathOf names
+    // beside a package file. extras.data null: none.
+    std::vector<unsigned char> extrasBytes;  // of a file beside the package
+    ExtrasImage extras{nullptr, 0};
+    std::string extrasOrigin;
 };
 
-// Reads `path` whole. A PE image is searched for RCDATA 1 (language 1033 preferred); any other
-// file is taken as a package. Returns 1; 0 with the reason in `error` (unreadable file, a
-// program without the resource, a package file over 4 GiB).
+// Where `build` puts the steps beside the package file `packagePath`: the same name with
+// ".extras" added.
+std::string ExtrasPathOf(const std::string& packagePath);
+
+// Reads `path` whole. A PE image is searched for RCDATA 1 (language 1033 preferred) and RCDATA
+// 2; any other file is taken as a package, with the steps file beside it when there is one. Returns
+// 1; 0 with the reason in `error` (unreadable file, a program without the resource, a package file
+// over 4 GiB).
 int LoadPackageFile(const std::string& path, PackageFile* file, std::string* error);
 
 // Whether `bytes` is a manifest rather than a package: TOML with a manifest's keys.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "authoring/package_listing.h"
 
+#include "authoring/extras_check.h"
+
 #include <cinttypes>
 
 #include "base/text.h"
@@ -246,5 +248,19 @@ Outcome ListPackageRecords(const ListOptions& options, Report* report) {
     const PackageEntry* last =
         list.PrintEntries(header->entryCount, haveInstall ? installFolder : nullptr);
     list.PrintMoves(header->entryCount, last);
+    if (file.extras.data) {
+        const char* defaultFolder = PackageText(image, header->defaultFolder);
+        ExtrasDescription described = DescribeExtras(file.extras, options.codePage,
+                                                     haveInstall     ? installFolder
+                                                     : defaultFolder ? defaultFolder
+                                                                     : nullptr);
+        report->Out("\nbeside the package (%s)\n", file.extrasOrigin.c_str());
+        for (const std::string& line : described.lines) report->Out("  %s\n", line.c_str());
+        for (const std::string& fault : described.faults) {
+            ++list.faults;
+            report->Err("%s: %s: %s\n", options.path.c_str(), file.extrasOrigin.c_str(),
+                        fault.c_str());
+        }
+    }
     return list.faults || broken ? Outcome::Faulty : Outcome::Done;
 }

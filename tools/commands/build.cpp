@@ -1,10 +1,14 @@
 // SPDX-License-Identifier: MIT
 // tidepack build MANIFEST -o PACKAGE
+#include <filesystem>
+
 #include "authoring/build.h"
 #include "authoring/package_file.h"
 #include "commands/command_line.h"
 #include "commands/tidepack.h"
 #include "system/files.h"
+
+namespace fs = std::filesystem;
 
 int BuildFromManifest(const BuildOptions& options, std::FILE* out, std::FILE* err) {
     Report report = PrintingReport(out, err);
@@ -13,8 +17,25 @@ int BuildFromManifest(const BuildOptions& options, std::FILE* out, std::FILE* er
     Outcome built = BuildPackageBytes(options, &manifest, &bytes, &report);
     if (built != Outcome::Done) return ExitCode(built);
     std::string error;
+    // The steps beside the package go first, so that a package never stands beside steps
+    // that are not its own; a package without steps takes away an earlier package's.
+    std::string extrasPath = ExtrasPathOf(options.output);
+    std::vector<unsigned char> extras;
+    std::vector<std::string> inputs = manifest.sources;
+    inputs.push_back(options.manifest);
+    std::error_code code;
+    if (!CheckOutputPath(extrasPath, inputs, &error) ||
+        (!manifest.extras.Empty() && (!BuildExtras(manifest.extras, &extras, &error) ||
+                                      !WriteFileWhole(extrasPath, extras, &error))) ||
+        (manifest.extras.Empty() && fs::exists(fs::u8path(extrasPath), code) &&
+         !fs::remove(fs::u8path(extrasPath), code))) {
+        std::fprintf(err, "tidepack: %s: %s; nothing written\n", extrasPath.c_str(),
+                     code ? code.message().c_str() : error.c_str());
+        return EXIT_FAULT;
+    }
     if (!WriteFileWhole(options.output, bytes, &error)) {
         std::fprintf(err, "tidepack: %s: %s\n", options.output.c_str(), error.c_str());
+        if (!extras.empty()) fs::remove(fs::u8path(extrasPath), code);
         return EXIT_FAULT;
     }
     std::uint64_t data = 0;
@@ -23,6 +44,12 @@ int BuildFromManifest(const BuildOptions& options, std::FILE* out, std::FILE* er
                  Count(manifest.package.entries.size(), "file").c_str(),
                  static_cast<unsigned long long>(data), bytes.size(),
                  Count(manifest.package.moves.size(), "shortcut move").c_str());
+    if (!extras.empty())
+        std::fprintf(
+            out, "%s: %s, %s and %s beside it, %zu bytes\n", extrasPath.c_str(),
+            Count(manifest.extras.folders.size(), "folder to create", "folders to create").c_str(),
+            Count(manifest.extras.removals.size(), "file to remove", "files to remove").c_str(),
+            Count(manifest.extras.values.size(), "registry value").c_str(), extras.size());
     return 0;
 }
 

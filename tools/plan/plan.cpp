@@ -6,6 +6,7 @@
 #include "authoring/code_page.h"
 #include "authoring/package_file.h"
 #include "base/text.h"
+#include "extras/extras_run.h"
 #include "plan/plan_platform.h"
 #include "rules/targets.h"
 #include "rules/version.h"
@@ -146,6 +147,51 @@ void PlanMoves(const PackageImage& image, const PackageEntry& last, PackagePlan*
     }
 }
 
+// Whether the program would count the entry as done: its file in place, or kept by the rule.
+bool EntryDone(const PlannedEntry& entry) {
+    return entry.action == PlanAction::Replaced || entry.action == PlanAction::Added ||
+           (entry.action == PlanAction::Kept && entry.reason == PlanReason::VersionRule);
+}
+
+// The path a folder or removal record names, composed as the program composes it.
+std::string ExtraTarget(const char* text, const char* installDir) {
+    char path[PATH_TEXT_SIZE];
+    return ExtraPath(text, installDir, path) == EXTRA_SET ? Decode(path) : "";
+}
+
+// The steps' outcomes, as the run records them, into `plan`.
+void RecordExtras(const ExtrasRun& run, const char* installDir, PackagePlan* plan) {
+    for (std::int32_t i = 0; i < run.folderCount; ++i) {
+        const FolderRecord* record;
+        PlannedExtra extra{"folder", i, "", "", ExtraOutcomeWord(FolderOutcome(run, i))};
+        if (GetFolderRecord(run.image, i, &record)) {
+            extra.record = Decode(record->folder);
+            extra.target = ExtraTarget(record->folder, installDir);
+        }
+        plan->extras.push_back(extra);
+    }
+    for (std::int32_t i = 0; i < run.removalCount; ++i) {
+        const RemovalRecord* record;
+        PlannedExtra extra{"removal", i, "", "", ExtraOutcomeWord(RemovalOutcome(run, i))};
+        if (GetRemovalRecord(run.image, i, &record)) {
+            extra.record = Decode(record->target);
+            extra.target = ExtraTarget(record->target, installDir);
+        }
+        plan->extras.push_back(extra);
+    }
+    for (std::int32_t i = 0; i < run.registryCount; ++i) {
+        const RegistryRecord* record;
+        PlannedExtra extra{"value", i, "", "", ExtraOutcomeWord(ValueOutcome(run, i))};
+        if (GetRegistryRecord(run.image, i, &record))
+            extra.record = Decode(record->key) + ": " +
+                           (record->valueName[0] ? Decode(record->valueName) : "(default)") +
+                           " = " +
+                           (record->type == EXTRAS_REG_DWORD ? std::to_string(record->number)
+                                                             : "'" + Decode(record->text) + "'");
+        plan->extras.push_back(extra);
+    }
+}
+
 // Leaves the platform as it was found, whatever way the plan ends.
 struct PlatformInUse {
     ~PlatformInUse() {
@@ -157,7 +203,7 @@ struct PlatformInUse {
 }  // namespace
 
 int PlanPackage(const PackageImage& image, const PlanFolders& folders, PackagePlan* plan,
-                std::string* error) {
+                std::string* error, const ExtrasImage& extras) {
     const PackageHeader* header;
     if (!GetPackageHeader(image, &header)) {
         *error = "not a package: shorter than a package header";
@@ -191,6 +237,11 @@ int PlanPackage(const PackageImage& image, const PlanFolders& folders, PackagePl
     platform.memoryPath = PACKAGED_COPY;
 
     *plan = PackagePlan();
+    // As the run: the folders first, so that the files beneath them are added, not skipped.
+    platform.extras = extras;
+    ExtrasRun run;
+    OpenExtras(&run);
+    CreateExtraFolders(&run, installDir.c_str());
     const PackageEntry* last = nullptr;
     for (std::int32_t i = 0; i < header->entryCount; ++i) {
         const PackageEntry* entry;
@@ -204,6 +255,12 @@ int PlanPackage(const PackageImage& image, const PlanFolders& folders, PackagePl
         plan->entries.push_back(PlanEntry(image, i, *entry, installDir.c_str()));
     }
     if (last) PlanMoves(image, *last, plan);
+    bool everyEntryDone = plan->faults.empty();
+    for (const PlannedEntry& entry : plan->entries)
+        everyEntryDone = everyEntryDone && EntryDone(entry);
+    FinishExtras(&run, installDir.c_str(), 0, everyEntryDone);
+    RecordExtras(run, installDir.c_str(), plan);
+    CloseExtras(&run);
     return 1;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "extras/extras.h"
 #include "package/package.h"
 #include "plan/planned.h"
 
@@ -22,10 +23,11 @@ struct PlanFolders {
     int codePage = 932;   // of the package's texts, and of the paths the rules compose
 };
 
-// Works out `plan` for the package in `image` against `folders`. Returns 1; 0 with the reason
-// in `error` when the package has no header or a folder cannot be written in the code page.
+// Works out `plan` for the package in `image` against `folders`, with the steps beside it in
+// `extras` (none when its data is null). Returns 1; 0 with the reason in `error` when the
+// package has no header or a folder cannot be written in the code page.
 int PlanPackage(const PackageImage& image, const PlanFolders& folders, PackagePlan* plan,
-                std::string* error);
+                std::string* error, const ExtrasImage& extras = ExtrasImage{nullptr, 0});
 
 // Stable names, used by the text and JSON output alike.
 const char* PlanActionName(PlanAction action);

@@ -11,6 +11,7 @@
 #include "program/version_resource.h"
 #include "rules/version_seam.h"
 #include "shortcuts/shell_folders.h"
+#include "extras/extras_seam.h"
 #include "shortcuts/shell_seam.h"
 #include "system/files.h"
 
@@ -90,12 +91,14 @@ std::string LocalPath(const std::string& ansiPath) {
 
 bool LocalExists(const std::string& ansiPath) {
     std::error_code code;
-    return !UnderTag(ansiPath) && fs::exists(fs::u8path(LocalPath(ansiPath)), code);
+    return ThePlanPlatform().createdFolders.count(ansiPath) ||
+           (!UnderTag(ansiPath) && fs::exists(fs::u8path(LocalPath(ansiPath)), code));
 }
 
 bool LocalFolder(const std::string& ansiPath) {
     std::error_code code;
-    return !UnderTag(ansiPath) && fs::is_directory(fs::u8path(LocalPath(ansiPath)), code);
+    return ThePlanPlatform().createdFolders.count(ansiPath) ||
+           (!UnderTag(ansiPath) && fs::is_directory(fs::u8path(LocalPath(ansiPath)), code));
 }
 
 bool LocalReadOnly(const std::string& ansiPath) {
@@ -246,4 +249,39 @@ RegistryRead ReadRegistryFolder(RegistryRoot root, const char* subKey, unsigned,
     if (text.size() + 1 > PATH_TEXT_SIZE) return REGISTRY_NO_FOLDER;
     std::memcpy(folder, text.c_str(), text.size() + 1);
     return REGISTRY_READ;
+}
+
+// --- the steps' seam: a folder is "created" by being counted as there, a file "removed" when
+// it is there; nothing changes on this machine. The registry is not this machine's, so every
+// value counts as set: the program sets it only in a key that exists.
+
+int LoadExtrasResource(ExtrasImage* image) {
+    *image = ThePlanPlatform().extras;
+    return image->data != nullptr;
+}
+
+PathKind GetPathKind(const char* path) {
+    if (ThePlanPlatform().createdFolders.count(path)) return PATH_FOLDER;
+    if (UnderTag(path)) return PATH_OTHER;
+    std::error_code code;
+    fs::file_status status = fs::symlink_status(fs::u8path(LocalPath(path)), code);
+    if (code || !fs::exists(status)) return PATH_NONE;
+    if (fs::is_symlink(status)) return PATH_LINK;
+    if (fs::is_directory(status)) return PATH_FOLDER;
+    if (fs::is_regular_file(status) && !LocalReadOnly(path)) return PATH_FILE;
+    return PATH_OTHER;
+}
+
+int CreateOneFolder(const char* path) {
+    ThePlanPlatform().createdFolders.insert(path);
+    return 1;
+}
+
+FileRemoval RemoveOneFile(const char* path) { return LocalExists(path) ? FILE_REMOVED : FILE_GONE; }
+
+int RemoveEmptyFolder(const char*) { return 0; }
+
+ValueWrite WriteRegistryValue(RegistryRoot, const char*, unsigned, const char*, std::uint32_t,
+                              const char*, std::uint32_t) {
+    return VALUE_WRITTEN;
 }

@@ -4,8 +4,11 @@
 // what it is asked to make, and the registry gives only the AppData shell folder.
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
+
+#include "extras/extras.h"
 
 #include "plan/planned.h"
 
@@ -20,6 +23,10 @@ struct PlanPlatform {
     // Where the shell seam records: the entry's shortcuts, the move in hand (null: nowhere).
     std::vector<PlannedShortcut>* shortcuts = nullptr;
     PlannedMove* move = nullptr;
+    // The steps beside the package, and the folders they would create (paths in the code page):
+    // the plan counts those as there, as the program finds them after making them.
+    ExtrasImage extras{nullptr, 0};
+    std::set<std::string> createdFolders;
 };
 
 PlanPlatform& ThePlanPlatform();

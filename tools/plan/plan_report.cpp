@@ -104,6 +104,24 @@ void PrintText(const PlanOptions& options, const PackagePlan& plan, Report* repo
         if (move.action == PlanMoveAction::Move) report->Out(" -> %s", move.toPath.c_str());
         report->Out("\n");
     }
+    const char* const EXTRA_SECTIONS[][2] = {{"folder", "folders to create"},
+                                             {"removal", "files to remove"},
+                                             {"value", "registry values"}};
+    for (const auto& [kind, title] : EXTRA_SECTIONS) {
+        bool any = false;
+        for (const PlannedExtra& extra : plan.extras) {
+            if (extra.kind != kind) continue;
+            if (!any) report->Out("\n%s\n", title);
+            any = true;
+            report->Out("  [%d] %s: %s\n", extra.index,
+                        (extra.target.empty() ? extra.record : extra.target).c_str(),
+                        extra.outcome.c_str());
+            // The registry is not this machine's: the program sets a value only in a key
+            // that exists.
+            if (extra.kind == "value" && extra.outcome == "set")
+                report->Out("      value to set, where the key exists on the user's machine\n");
+        }
+    }
     Tally tally = Count(plan);
     report->Out("\n%d replaced, %d kept, %d added, %d skipped\n", tally.replaced, tally.kept,
                 tally.added, tally.skipped);
@@ -153,7 +171,16 @@ void PrintJson(const PlanOptions& options, const PackagePlan& plan, Report* repo
     text += "\n  ],\n  \"summary\": {\"replaced\": " + std::to_string(tally.replaced) +
             ", \"kept\": " + std::to_string(tally.kept) +
             ", \"added\": " + std::to_string(tally.added) +
-            ", \"skipped\": " + std::to_string(tally.skipped) + "},\n  \"faults\": [";
+            ", \"skipped\": " + std::to_string(tally.skipped) + "},\n  \"extras\": [";
+    for (std::size_t e = 0; e < plan.extras.size(); ++e) {
+        const PlannedExtra& extra = plan.extras[e];
+        text += std::string(e ? "," : "") + "\n    {\"kind\": " + Json(extra.kind) +
+                ", \"index\": " + std::to_string(extra.index) +
+                ", \"record\": " + Json(extra.record) +
+                ", \"target\": " + JsonOrNull(!extra.target.empty(), extra.target) +
+                ", \"outcome\": " + Json(extra.outcome) + "}";
+    }
+    text += std::string(plan.extras.empty() ? "" : "\n  ") + "],\n  \"faults\": [";
     for (std::size_t f = 0; f < plan.faults.size(); ++f)
         text += std::string(f ? ", " : "") + Json(plan.faults[f]);
     text += "]\n}\n";
@@ -175,7 +202,7 @@ Outcome ReportPlan(const PlanOptions& options, Report* report) {
         return Outcome::Faulty;
     }
     PackagePlan plan;
-    if (!PlanPackage(file.image, options.folders, &plan, &error)) {
+    if (!PlanPackage(file.image, options.folders, &plan, &error, file.extras)) {
         report->Err("tidepack: %s: %s\n", options.path.c_str(), error.c_str());
         return Outcome::Faulty;
     }
@@ -185,6 +212,13 @@ Outcome ReportPlan(const PlanOptions& options, Report* report) {
         PrintText(options, plan, report);
     for (const std::string& fault : plan.faults)
         report->Err("tidepack: %s: %s\n", options.path.c_str(), fault.c_str());
+    // Not one target there: most likely the wrong folder, or an install of another product.
+    Tally tally = Count(plan);
+    if (!plan.entries.empty() && tally.replaced + tally.kept == 0)
+        report->Err(
+            "tidepack: warning: %s does not look like an install of this product: no entry's "
+            "target is there\n",
+            options.folders.installDir.c_str());
     int skipped = Count(plan).skipped;
     if (options.strict && skipped)
         report->Err("tidepack: %s: %s would be skipped (--strict)\n", options.path.c_str(),

@@ -55,9 +55,20 @@ struct PlannedMove {
     PlanMoveAction action = PlanMoveAction::None;
 };
 
+// A folder to create, a file to remove or a registry value to set, from the steps beside the
+// package, with the outcome the update program's own steps give (ExtraOutcomeWord).
+struct PlannedExtra {
+    std::string kind;    // "folder", "removal" or "value"
+    int index = 0;       // among its kind
+    std::string record;  // as packaged: the path with its placeholder, or "key: value = data"
+    std::string target;  // the path composed against the install folder; empty for a value
+    std::string outcome;
+};
+
 struct PackagePlan {
     std::vector<PlannedEntry> entries;
     std::vector<PlannedMove> moves;
+    std::vector<PlannedExtra> extras;  // folders, then removals, then values
     // Parts of a damaged package that cannot be read, one line each.
     std::vector<std::string> faults;
 };

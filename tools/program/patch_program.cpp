@@ -90,7 +90,7 @@ Outcome MakePatchProgram(const ProgramOptions& options, PatchProgram* made, Repo
     std::string& level = made->level;
     std::string error;
     std::vector<std::string> inputs = SignInputs(options.sign);
-    inputs.insert(inputs.begin(), {options.input, stubPath});
+    inputs.insert(inputs.begin(), {options.input, ExtrasPathOf(options.input), stubPath});
     if (!CheckOutputPath(options.output, inputs, &error)) {
         report->Err("tidepack: %s: %s; nothing written\n", options.output.c_str(), error.c_str());
         return Outcome::Refused;
@@ -115,6 +115,11 @@ Outcome MakePatchProgram(const ProgramOptions& options, PatchProgram* made, Repo
         if (built != Outcome::Done) return built;
         level = manifest.executionLevel;
         identity = std::move(manifest.identity);
+        if (!BuildExtras(manifest.extras, &made->extras, &error)) {
+            report->Err("tidepack: %s: %s\n", options.input.c_str(), error.c_str());
+            return Outcome::Faulty;
+        }
+        if (manifest.extras.Empty()) made->extras.clear();
     } else {
         // Read once: the bytes that verify are the bytes written into the program.
         PackageFile file;
@@ -135,6 +140,17 @@ Outcome MakePatchProgram(const ProgramOptions& options, PatchProgram* made, Repo
             report->Err("%s: %s\n", options.input.c_str(), error.c_str());
             return Outcome::Faulty;
         }
+        // The steps `build` wrote beside the package go in with it.
+        std::string beside = ExtrasPathOf(options.input);
+        if (fs::exists(fs::u8path(beside), code)) {
+            if (!ReadWholeFile(beside, &made->extras, &error)) {
+                report->Err("tidepack: %s: %s\n", beside.c_str(), error.c_str());
+                return Outcome::Faulty;
+            }
+            file.extras =
+                ExtrasImage{made->extras.data(), static_cast<std::uint32_t>(made->extras.size())};
+            file.extrasOrigin = beside;
+        }
         if (CheckLoadedPackage(check, file, report) != Outcome::Done) return Outcome::Faulty;
         package = std::move(file.bytes);
         // Most likely the manifest was meant: the table it lost is the vendor's name.
@@ -150,7 +166,7 @@ Outcome MakePatchProgram(const ProgramOptions& options, PatchProgram* made, Repo
     std::vector<unsigned char> stub;
     std::vector<unsigned char>& program = made->program;
     if (!ReadWholeFile(stubPath, &stub, &error) ||
-        !WriteProgramResources(stub, package, level, &program, &error, &identity)) {
+        !WriteProgramResources(stub, package, level, &program, &error, &identity, made->extras)) {
         report->Err("tidepack: %s: %s; nothing written\n", stubPath.c_str(), error.c_str());
         return Outcome::Faulty;
     }
@@ -162,6 +178,23 @@ Outcome MakePatchProgram(const ProgramOptions& options, PatchProgram* made, Repo
         found.language != PACKAGE_RESOURCE_LANGUAGE || found.size != package.size() ||
         !std::equal(package.begin(), package.end(), program.begin() + found.offset)) {
         report->Err("tidepack: the written program does not carry the package as RCDATA 1\n");
+        return Outcome::Faulty;
+    }
+    // Exactly these steps, or none of ours (a stub may carry an RCDATA 2 of its own).
+    const std::vector<unsigned char>& extras = made->extras;
+    bool carried = FindPeResource(program.data(), program.size(), PACKAGE_RESOURCE_TYPE,
+                                  EXTRAS_RESOURCE_ID, PACKAGE_RESOURCE_LANGUAGE, &found, &error);
+    const ExtrasHeader* header;
+    bool right =
+        extras.empty()
+            ? !carried ||
+                  !GetExtrasHeader(ExtrasImage{program.data() + found.offset, found.size}, &header)
+            : carried && found.size == extras.size() &&
+                  std::equal(extras.begin(), extras.end(), program.begin() + found.offset);
+    if (!right) {
+        report->Err(
+            "tidepack: the written program does not carry the steps beside the package as "
+            "RCDATA 2\n");
         return Outcome::Faulty;
     }
     return Outcome::Done;
@@ -197,6 +230,9 @@ Outcome WritePatchProgram(const ProgramOptions& options, const PatchProgram& mad
         options.output.c_str(), program.size(), made.stubPath.c_str(), made.package.size(),
         made.level.c_str(),
         identity.ChangesProgram() ? ", version block and icon from [program]" : "");
+    if (!made.extras.empty())
+        report->Out("%s: folders, removals and registry values, %zu bytes as RCDATA 2\n",
+                    options.output.c_str(), made.extras.size());
     // Signing adds the certificate table: the size a vendor uploads is the signed file's.
     if (options.sign.Signs())
         report->Out("%s: signed by %s; %ju bytes as signed\n", options.output.c_str(),

@@ -6,6 +6,7 @@
 #include <list>
 #include <set>
 
+#include "extras/extras.h"
 #include "package/package.h"
 #include "program/pe_resource.h"
 
@@ -528,11 +529,34 @@ int PutIdentity(const ProgramIdentity& identity, std::list<std::vector<unsigned 
     return 1;
 }
 
-// RCDATA 1 holding only the package, its type and name added where their ids place them.
-void PutPackage(const std::vector<unsigned char>& package, std::vector<Type>* types) {
-    Name& name = IdEntry(&IdEntry(types, PACKAGE_RESOURCE_TYPE).names, PACKAGE_RESOURCE_ID);
+// RCDATA 1 holding only the package, its type and name added where their ids place them; RCDATA
+// 2 holding the steps beside it, or none at all when there are none (a stub's own is dropped).
+void PutPackage(const std::vector<unsigned char>& package, const std::vector<unsigned char>& extras,
+                std::vector<Type>* types) {
+    std::vector<Name>& names = IdEntry(types, PACKAGE_RESOURCE_TYPE).names;
+    Name& name = IdEntry(&names, PACKAGE_RESOURCE_ID);
     name.languages = {Leaf{PeResourceKey{false, PACKAGE_RESOURCE_LANGUAGE, {}},
                            package.empty() ? nullptr : package.data(), package.size(), 0, 0}};
+    if (extras.empty()) {
+        // Only steps of ours are dropped (a stub made from a patch program); another RCDATA 2
+        // is the stub's own, which the update program reads as no steps.
+        names.erase(std::remove_if(
+                        names.begin(), names.end(),
+                        [](const Name& other) {
+                            if (other.name.named || other.name.id != EXTRAS_RESOURCE_ID)
+                                return false;
+                            for (const Leaf& leaf : other.languages) {
+                                const ExtrasHeader* header;
+                                ExtrasImage image{leaf.data, static_cast<std::uint32_t>(leaf.size)};
+                                if (GetExtrasHeader(image, &header)) return true;
+                            }
+                            return false;
+                        }),
+                    names.end());
+        return;
+    }
+    IdEntry(&names, EXTRAS_RESOURCE_ID).languages = {Leaf{
+        PeResourceKey{false, PACKAGE_RESOURCE_LANGUAGE, {}}, extras.data(), extras.size(), 0, 0}};
 }
 
 // Where the new section goes, and what makes room for it.
@@ -699,7 +723,8 @@ void UpdateHeaders(const PeLayout& layout, const PeSection& old, const Placement
 int WriteProgramResources(const std::vector<unsigned char>& stub,
                           const std::vector<unsigned char>& package,
                           const std::string& executionLevel, std::vector<unsigned char>* program,
-                          std::string* error, const ProgramIdentity* identity) {
+                          std::string* error, const ProgramIdentity* identity,
+                          const std::vector<unsigned char>& extras) {
     if (executionLevel != "asInvoker" && executionLevel != "highestAvailable" &&
         executionLevel != "requireAdministrator") {
         *error = "unknown execution level '" + executionLevel + "'";
@@ -722,7 +747,7 @@ int WriteProgramResources(const std::vector<unsigned char>& stub,
         return 0;
     std::list<std::vector<unsigned char>> made;
     if (identity && !PutIdentity(*identity, &made, &types, error)) return 0;
-    PutPackage(package, &types);
+    PutPackage(package, extras, &types);
 
     Placement place;
     if (!PlaceSection(stub, layout, tree, fileEnd, &place, error)) return 0;

@@ -661,7 +661,9 @@ case_installed_tidepack() {
 expect_diff_applied() {
     expect_same_file "Notes.exe is 2.1" "$TW_DEMO_NEW/Notes.exe" "$ENGLISH_DIR/Notes.exe"
     expect_same_file "notecore.dll is 2.1" "$TW_DEMO_NEW/notecore.dll" "$ENGLISH_DIR/notecore.dll"
-    expect_same_file "spell.dll stays 3.0" "$TW_DEMO_OLD/spell.dll" "$ENGLISH_DIR/spell.dll"
+    # 2.5 after 3.0: diff names both and always replaces, since the rule would keep 3.0.
+    expect_same_file "spell.dll is the new release's 2.5" "$TW_DEMO_NEW/spell.dll" \
+        "$ENGLISH_DIR/spell.dll"
     expect_same_file "postupdate.exe added" "$TW_DEMO_NEW/postupdate.exe" \
         "$ENGLISH_DIR/postupdate.exe"
 }
@@ -1208,6 +1210,84 @@ case_registry_views() {
         "$TW_DEMO_OLD/Notes.exe" "$root/Notes64/Notes.exe"
     rm -rf "$root"
     WINEPREFIX=$prefix wineserver -k 2>/dev/null
+}
+
+# A release that adds a folder, drops two files and records its version for deployment tools:
+# the folder, the removals and DisplayVersion go beside the package. The package alone (only
+# RCDATA 1) does what it did before and nothing of them; then plan, and the program with them
+# finds each as plan said.
+case_new_folder_removal_registry() {
+    local tool=$TW_HOST_BUILD/tidepack work=$TW_BIN/steps
+    if [ ! -x "$tool" ]; then
+        echo "SKIP: no host build of tidepack at $TW_HOST_BUILD"
+        exit 77
+    fi
+    local uninstall='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tidewell E2E Notes'
+    rm -rf "$work"
+    mkdir -p "$work"
+    printf 'help\n' >"$work/guide.txt"
+    {
+        printf '%s\n' "codePage = 1252" "title = 'Shiosai Notes'" "versionText = '2.1'" \
+            "registryKey = '${ENGLISH_KEY/HKCU/HKEY_CURRENT_USER}'" "valueName = 'InstallDir'" \
+            "defaultFolder = 'C:\\tidewell-e2e\\elsewhere'" \
+            '[[file]]' "source = '$TW_DEMO_NEW/Notes.exe'" 'alwaysReplace = true' \
+            '[[file]]' "source = '$work/guide.txt'" "folder = '<InstallDir>\\plugins\\help'" \
+            'alwaysReplace = true' 'createFolder = true' \
+            '[[remove]]' "target = '<InstallDir>\\kbold.dll'" \
+            '[[remove]]' "target = '<InstallDir>\\old templates\\old.tpl'" \
+            'removeEmptyFolder = true' \
+            '[[registry]]' "key = '${uninstall/HKCU/HKEY_CURRENT_USER}'" \
+            "value = 'DisplayVersion'" "data = '2.1'" \
+            '[[registry]]' "key = 'HKEY_CURRENT_USER\\Software\\Tidewell E2E\\Not installed'" \
+            "value = 'DisplayVersion'" "data = '2.1'"
+    } >"$work/patch.toml"
+    "$tool" build "$work/patch.toml" -o "$work/patch.pkg" >/dev/null || { fail "build"; return; }
+    "$tool" program "$work/patch.pkg" -o "$work/Patch.exe" --stub "$TW_NOPACKAGE_EXE" \
+        >/dev/null || { fail "program"; return; }
+    cp "$work/patch.pkg" "$work/alone.pkg"
+    "$tool" program "$work/alone.pkg" -o "$work/Alone.exe" --stub "$TW_NOPACKAGE_EXE" \
+        >/dev/null || { fail "program of the package alone"; return; }
+    installed() {
+        install_english
+        printf 'old\n' >"$ENGLISH_DIR/kbold.dll"
+        mkdir -p "$ENGLISH_DIR/old templates"
+        printf 'old\n' >"$ENGLISH_DIR/old templates/old.tpl"
+        "$WINE" reg add "$uninstall" /v DisplayVersion /d 2.0 /f >/dev/null ||
+            fail "uninstall entry not written"
+    }
+    display_version() {
+        "$WINE" reg query "$uninstall" /v DisplayVersion 2>/dev/null | tr -d '\r' |
+            awk '$1 == "DisplayVersion" { print $3 }'
+    }
+
+    installed
+    apply_english "$work/Alone.exe"
+    expect_same_file "the package alone: Notes.exe is 2.1" "$TW_DEMO_NEW/Notes.exe" \
+        "$ENGLISH_DIR/Notes.exe"
+    [ -e "$ENGLISH_DIR/plugins" ] && fail "the package alone created a folder"
+    [ -f "$ENGLISH_DIR/kbold.dll" ] && [ -f "$ENGLISH_DIR/old templates/old.tpl" ] ||
+        fail "the package alone removed a file"
+    expect "the package alone: DisplayVersion" 2.0 "$(display_version)"
+
+    installed
+    "$tool" plan "$work/Patch.exe" --install-dir "$ENGLISH_DIR" --codepage 1252 --json \
+        >"$work/plan.json" || fail "plan"
+    local planned
+    planned=$(python3 -c 'import json, sys
+plan = json.load(open(sys.argv[1]))
+print(" ".join([e["fileName"] + ":" + e["action"] for e in plan["entries"]] +
+               [x["kind"] + ":" + x["outcome"] for x in plan["extras"]]))' "$work/plan.json")
+    expect "plan" "Notes.exe:replaced guide.txt:added folder:created removal:removed removal:removed value:set value:set" "$planned"
+    apply_english "$work/Patch.exe"
+    local found=""
+    [ -f "$ENGLISH_DIR/plugins/help/guide.txt" ] && found+="guide.txt:added folder:created "
+    [ -e "$ENGLISH_DIR/kbold.dll" ] || found+="removal:removed "
+    [ -e "$ENGLISH_DIR/old templates" ] || found+="removal:removed "
+    [ "$(display_version)" = 2.1 ] && found+="value:set"
+    expect "what the program did" "guide.txt:added folder:created removal:removed removal:removed value:set" "$found"
+    "$WINE" reg query 'HKCU\Software\Tidewell E2E\Not installed' >/dev/null 2>&1 &&
+        fail "a value's missing key was created"
+    "$WINE" reg delete "$uninstall" /f >/dev/null 2>&1
 }
 
 # apply_in_prefix PREFIX: the demo program from Update to Finish, 32-bit, in a 64-bit prefix.

@@ -2,13 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "engine/engine.h"
 #include "engine/globals.h"
 #include "engine/retry.h"
+#include "extras/extras_writer.h"
 #include "fakes/engine_fake.h"
+#include "fakes/extras_fake.h"
 #include "package/package.h"
 #include "package/package_writer.h"
 
@@ -527,6 +530,59 @@ Calls PositionsFor(const std::vector<std::uint32_t>& sizes) {
     RunUpdate(kDialog);
     Calls positions = FakeEngineCalls("SetProgress");
     return Calls(positions.begin() + 1, positions.end());
+}
+
+// Removals and values follow only a run whose every entry's file is in place; folders come
+// first whatever follows. Values go to the view the install folder was found in.
+TEST_F(Engine, StepsBesideThePackageNeedEveryEntryDone) {
+    struct Row {
+        const char* name;
+        std::function<void(FakeEngine*)> arrange;
+        Calls extras;
+    };
+    const std::string created = "Mkdir C:\\Apps\\Example\\plugins";
+    const std::string removed = "Delete C:\\Apps\\Example\\kbold.dll removed";
+    const std::string set =
+        "SetValue 0:Software\\Uninstall\\Example@256 DisplayVersion=3.1 written";
+    const Row rows[] = {
+        {"every entry replaced", [](FakeEngine*) {}, {created, removed, set}},
+        {"one kept by the version rule",
+         [](FakeEngine* e) { e->newerOrSame["C:\\Apps\\Example\\b.dll"] = 0; },
+         {created, removed, set}},
+        {"one refused",
+         [](FakeEngine* e) { e->failingReplaces = {"C:\\Apps\\Example\\b.dll"}; },
+         {created}},
+        {"one failed after it was handed on",
+         [](FakeEngine* e) { e->failingLater = {"C:\\Apps\\Example\\a.exe"}; },
+         {created}},
+        {"one with no temporary file", [](FakeEngine* e) { e->tempFileFails = 1; }, {created}},
+        {"no install folder", [](FakeEngine* e) { e->installDirResult = 0; }, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeEngineReset();
+        FakeExtrasReset();
+        FakeEngineState().installDirView = 256;
+        row.arrange(&FakeEngineState());
+        WriterExtras extras;
+        extras.folders = {"<InstallDir>\\plugins"};
+        extras.removals = {{"<InstallDir>\\kbold.dll", 0}};
+        extras.values = {{"HKEY_LOCAL_MACHINE\\Software\\Uninstall\\Example", "DisplayVersion",
+                          EXTRAS_REG_SZ, "3.1", 0}};
+        FakeExtras& fake = FakeExtrasState();
+        std::string error;
+        ASSERT_EQ(1, BuildExtras(extras, &fake.resource, &error));
+        fake.hasResource = true;
+        fake.paths = {{"C:\\Apps\\Example", PATH_FOLDER},
+                      {"C:\\Apps\\Example\\kbold.dll", PATH_FILE}};
+        fake.keys = {"0:Software\\Uninstall\\Example@256"};
+        WriterPackage package = BasePackage();
+        package.entries = {Entry("a.exe", "<InstallDir>", ENTRY_ALWAYS_REPLACE, "a"),
+                           Entry("b.dll", "<InstallDir>", 0, "b")};
+        ASSERT_EQ(1, Run(Build(package)));
+        EXPECT_EQ(row.extras, fake.calls);
+    }
+    FakeExtrasReset();
 }
 
 TEST_F(Engine, ProgressPositions) {

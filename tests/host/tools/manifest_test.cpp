@@ -4,9 +4,11 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "authoring/code_page.h"
 #include "authoring/manifest.h"
+#include "extras/extras.h"
 #include "package/package.h"
 #include "test_support.h"
 #include "commands/tidepack.h"
@@ -268,6 +270,84 @@ TEST_F(Build, EachFaultIsNamedAndNothingIsWritten) {
     }
 }
 
+// Folders to create, files to remove and registry values: each fault at its line, nothing
+// written beside the package either; the steps that pass go beside it, and a later package
+// without steps takes them away.
+TEST_F(Build, StepsBesideThePackageAreCheckedAndWrittenBesideIt) {
+    const std::string registry =
+        "[[registry]]\nkey = 'HKEY_LOCAL_MACHINE\\Software\\Uninstall\\Example'\n"
+        "value = 'DisplayVersion'\n";
+    struct Row {
+        const char* name;
+        std::string top, steps;
+        const char* message;  // a part of the one expected fault line; "" for none
+    } rows[] = {
+        {"climbing out", "", "[[remove]]\ntarget = '<InstallDir>\\..\\x.dll'\n",
+         "m.toml:21:10: remove 1: target '<InstallDir>\\..\\x.dll' must name folders and a file"},
+        {"a wildcard", "", "[[remove]]\ntarget = '<InstallDir>\\*.dll'\n", "must name folders"},
+        {"another placeholder", "", "[[remove]]\ntarget = '<SystemDir>\\x.dll'\n",
+         "must begin with <InstallDir>\\"},
+        {"a packaged target", "", "[[remove]]\ntarget = '<installdir>\\TOOL.exe'\n",
+         "is also the target of file 1"},
+        {"removed twice", "",
+         "[[remove]]\ntarget = '<InstallDir>\\a.dll'\n[[remove]]\ntarget = '<InstallDir>\\A.dll'\n",
+         "is removed twice"},
+        {"a key under another root", "",
+         "[[registry]]\nkey = 'HKEY_CLASSES_ROOT\\x'\nvalue = 'v'\ndata = 'd'\n",
+         "key 'HKEY_CLASSES_ROOT\\x' must be HKEY_LOCAL_MACHINE\\ or HKEY_CURRENT_USER\\"},
+        {"a value too long", "", registry + "data = '" + std::string(1024, 'd') + "'\n",
+         "data is 1024 bytes in code page 932; its field holds at most 1023"},
+        {"a dword that is text", "", registry + "type = 'dword'\ndata = '3'\n",
+         "data of a dword must be a number from 0 to 4294967295"},
+        {"a folder outside the install folder", "", "",
+         "createFolder needs a folder beneath the install folder"},
+        {"all of them right", "createFolders = true",
+         "[[remove]]\ntarget = '<InstallDir>\\kbold.dll'\nremoveEmptyFolder = true\n" + registry +
+             "data = '2.1'\n",
+         ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Parts parts;
+        parts.top = row.top;
+        parts.moves = row.steps;
+        if (std::string(row.name) == "a folder outside the install folder")
+            parts.files =
+                "[[file]]\nsource = 'bin/tool.exe'\nfolder = '<SystemDir>\\x'\n"
+                "createFolder = true\n";
+        std::string output = dir / "out.pkg";
+        WriteFile(output, "previous package");
+        WriteFile(output + ".extras", "previous steps");
+        Output result = Run(Manifest(parts), output);
+        if (*row.message) {
+            EXPECT_EQ(EXIT_FAULT, result.code);
+            EXPECT_NE(std::string::npos, result.err.find(row.message)) << result.err;
+            EXPECT_NE(std::string::npos, result.err.find("1 fault in")) << result.err;
+            EXPECT_EQ("previous package", ReadFile(output));
+            EXPECT_EQ("previous steps", ReadFile(output + ".extras"));
+            continue;
+        }
+        ASSERT_EQ(0, result.code) << result.err;
+        std::string steps = ReadFile(output + ".extras");
+        ExtrasImage image{reinterpret_cast<const unsigned char*>(steps.data()),
+                          static_cast<std::uint32_t>(steps.size())};
+        const FolderRecord* folder;
+        const RemovalRecord* removal;
+        const RegistryRecord* value;
+        ASSERT_EQ(1, GetFolderRecord(image, 0, &folder));
+        EXPECT_STREQ("<InstallDir>\\Help", folder->folder);
+        ASSERT_EQ(1, GetRemovalRecord(image, 0, &removal));
+        EXPECT_EQ(REMOVAL_EMPTY_FOLDER, removal->flags);
+        ASSERT_EQ(1, GetRegistryRecord(image, 0, &value));
+        EXPECT_STREQ("2.1", value->text);
+        EXPECT_NE(std::string::npos, Verify(output).out.find("beside it 1 folder to create"));
+        // The same manifest without its steps: the package alone, nothing stale beside it.
+        parts.top = parts.moves = "";
+        ASSERT_EQ(0, Run(Manifest(parts), output).code);
+        EXPECT_FALSE(std::filesystem::exists(output + ".extras"));
+    }
+}
+
 // The limits themselves are allowed: 63 bytes of title after conversion, 259 characters of target.
 TEST_F(Build, TextsThatJustFitAreTaken) {
     Parts parts;
@@ -483,7 +563,7 @@ TEST(Diff, ListsNewAndChangedFilesInAManifestThatBuilds) {
         return DiffReleases(dir / "old", dir / "new", dir / "m/patch.toml", false, out, err);
     });
     ASSERT_EQ(0, diff.code) << diff.err;
-    EXPECT_NE(std::string::npos, diff.err.find("warning: Docs is a new folder")) << diff.err;
+
     std::string manifest = ReadFile(dir / "m/patch.toml");
     EXPECT_EQ(std::string::npos, manifest.find("same.txt"));
     EXPECT_NE(std::string::npos, manifest.find("# New folder Docs"));
@@ -491,7 +571,12 @@ TEST(Diff, ListsNewAndChangedFilesInAManifestThatBuilds) {
     std::size_t atEntry = manifest.find("# In Docs, new in this release");
     EXPECT_LT(atEntry, manifest.find("Docs/new.txt"));
     EXPECT_EQ(atEntry, manifest.rfind("# In "));
-    EXPECT_NE(std::string::npos, manifest.find("#   gone.txt"));
+    // Docs' file asks for its folder; the file gone from the release is removed.
+    EXPECT_NE(std::string::npos, manifest.find("fileName = 'new.txt'\nalwaysReplace = true"
+                                               "           # no version to compare\n"
+                                               "createFolder = true\n"))
+        << manifest;
+    EXPECT_NE(std::string::npos, manifest.find("[[remove]]\ntarget = '<InstallDir>\\gone.txt'\n"));
 
     // Not before its header is filled in.
     ManifestResult result;

@@ -3,7 +3,11 @@
 // a folder the product lacks, a shortcut and a move recorded rather than made.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <filesystem>
+
 #include "commands/tidepack.h"
+#include "extras/extras_writer.h"
 #include "package/package_writer.h"
 #include "plan/plan.h"
 #include "test_support.h"
@@ -147,6 +151,110 @@ TEST(Plan, EachEntryAsTheProgramWouldTreatIt) {
               strict.out.find("\"summary\": {\"replaced\": 2, \"kept\": 3, \"added\": 1, "
                               "\"skipped\": 3}"))
         << strict.out;
+}
+
+}  // namespace
+
+namespace {
+
+// The steps beside a package, planned by the program's own steps: files beneath a folder to be
+// created are added; a removal waits for every entry to be done.
+TEST(Plan, StepsBesideThePackageAsTheProgramTakesThem) {
+    TempDir dir;
+    WriteFile(dir / "install/kbold.dll", "old");
+    WriterPackage package;
+    package.title = "App";
+    package.versionText = "3.1";
+    package.defaultFolder = "C:\\App";
+    package.entries = {Entry("p.dll", "<InstallDir>\\plugins\\new", "p")};
+    std::vector<unsigned char> bytes, steps;
+    std::string error;
+    ASSERT_EQ(1, BuildPackage(package, &bytes, &error)) << error;
+    WriterExtras extras;
+    extras.removals = {{"<InstallDir>\\kbold.dll", 0}, {"<InstallDir>\\gone.dll", 0}};
+    extras.values = {{"HKEY_LOCAL_MACHINE\\Software\\X", "DisplayVersion", 1, "3.1", 0}};
+    const struct {
+        const char* name;
+        std::vector<std::string> folders;
+        const char* entry;
+        std::vector<std::string> outcomes;
+    } rows[] = {
+        {"folder created first",
+         {"<InstallDir>\\plugins\\new"},
+         "added",
+         {"created", "removed", "not there", "set"}},
+        {"no folder to create",
+         {},
+         "skipped",
+         {"skipped: not every entry was done", "skipped: not every entry was done",
+          "skipped: not every entry was done"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        extras.folders = row.folders;
+        ASSERT_EQ(1, BuildExtras(extras, &steps, &error)) << error;
+        PlanFolders folders;
+        folders.installDir = dir / "install";
+        PackagePlan plan;
+        ASSERT_EQ(1,
+                  PlanPackage(PackageImage{bytes.data(), static_cast<std::uint32_t>(bytes.size())},
+                              folders, &plan, &error,
+                              ExtrasImage{steps.data(), static_cast<std::uint32_t>(steps.size())}))
+            << error;
+        ASSERT_EQ(1u, plan.entries.size());
+        EXPECT_STREQ(row.entry, PlanActionName(plan.entries[0].action));
+        std::vector<std::string> outcomes;
+        for (const PlannedExtra& extra : plan.extras) outcomes.push_back(extra.outcome);
+        EXPECT_EQ(row.outcomes, outcomes);
+        // Nothing was made or removed on this machine.
+        EXPECT_FALSE(std::filesystem::exists(dir / "install/plugins"));
+        EXPECT_TRUE(std::filesystem::exists(dir / "install/kbold.dll"));
+    }
+}
+
+// diff reads both releases' versions by the program's rule: a copy the rule would keep out is
+// put in place with both versions named; releases given the wrong way round are named too.
+TEST(Diff, VersionsTheRuleWouldMisrankAreReplacedAndSaid) {
+    const struct {
+        const char* name;
+        std::vector<std::array<const char*, 3>> files;  // name, old version, new version
+        const char* warning;                            // null: none
+        int forced;                                     // files given alwaysReplace = true
+    } rows[] = {
+        {"2.10.1 after 2.9.14",
+         {{"hkpdf.dll", "2.9.14", "2.10.1"}},
+         "the version rule ranks 2.10.1 below 2.9.14",
+         1},
+        {"newer by every reading", {{"a.dll", "2.0.0.0", "2.1.0.0"}}, nullptr, 0},
+        {"releases the wrong way round",
+         {{"a.dll", "2.1", "2.0"}, {"b.dll", "3.1", "3.0"}, {"c.dll", "1.0", "1.1"}},
+         "2 of 3 versioned programs are older in",
+         2},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        for (const auto& [name, oldVersion, newVersion] : row.files) {
+            WriteFile(dir / (std::string("old/") + name), VersionedProgram(oldVersion));
+            WriteFile(dir / (std::string("new/") + name), VersionedProgram(newVersion));
+        }
+        std::filesystem::create_directories(dir / "m");
+        Output diff = Capture([&](std::FILE* out, std::FILE* err) {
+            return DiffReleases(dir / "old", dir / "new", dir / "m/patch.toml", false, out, err);
+        });
+        ASSERT_EQ(0, diff.code) << diff.err;
+        EXPECT_EQ(row.warning != nullptr, diff.err.find("warning") != std::string::npos)
+            << diff.err;
+        if (row.warning) {
+            EXPECT_NE(std::string::npos, diff.err.find(row.warning)) << diff.err;
+        }
+        std::string manifest = ReadFile(dir / "m/patch.toml");
+        int forced = 0;
+        for (std::size_t at = 0;
+             (at = manifest.find("\nalwaysReplace = true\n", at)) != std::string::npos; ++at)
+            ++forced;
+        EXPECT_EQ(row.forced, forced) << manifest;
+    }
 }
 
 }  // namespace

@@ -1,0 +1,211 @@
+// SPDX-License-Identifier: MIT
+#include "extras/extras_run.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "base/registry.h"
+#include "base/text.h"
+#include "extras/extras_seam.h"
+
+namespace {
+
+// Each folder of `path` below the first `baseLength` bytes, as a text ending there.
+template <typename Step>
+ExtraOutcome ForEachFolderBelow(char* path, std::size_t baseLength, Step step) {
+    for (char* separator = const_cast<char*>(FindBackslash(path + baseLength + 1)); separator;
+         separator = const_cast<char*>(FindBackslash(separator + 1))) {
+        *separator = '\0';
+        ExtraOutcome outcome = step(path);
+        *separator = '\\';
+        if (outcome != EXTRA_SET) return outcome;
+    }
+    return EXTRA_SET;
+}
+
+ExtraOutcome CreateFolder(const char* text, const char* installDir) {
+    char path[PATH_TEXT_SIZE];
+    ExtraOutcome outcome = ExtraPath(text, installDir, path);
+    if (outcome != EXTRA_SET) return outcome;
+    char base[PATH_TEXT_SIZE];
+    ExtraInstallBase(installDir, base);
+    // A junction as the install folder is the installer's choice; beneath it, a link the
+    // run would follow out of the install folder is refused.
+    PathKind baseKind = GetPathKind(base);
+    if (baseKind != PATH_FOLDER && baseKind != PATH_LINK) return EXTRA_NO_INSTALL_DIR;
+
+    int created = 0;
+    auto make = [&](const char* folder) {
+        switch (GetPathKind(folder)) {
+            case PATH_FOLDER:
+                return EXTRA_SET;
+            case PATH_NONE:
+                if (!CreateOneFolder(folder)) return EXTRA_FAILED;
+                created = 1;
+                return EXTRA_SET;
+            case PATH_LINK:
+                return EXTRA_OUTSIDE;
+            case PATH_FILE:
+            case PATH_OTHER:
+                break;
+        }
+        return EXTRA_FAILED;
+    };
+    std::size_t baseLength = std::strlen(base);
+    outcome = ForEachFolderBelow(path, baseLength, make);
+    if (outcome == EXTRA_SET) outcome = make(path);
+    if (outcome != EXTRA_SET) return outcome;
+    return created ? EXTRA_CREATED : EXTRA_ALREADY_THERE;
+}
+
+ExtraOutcome RemoveFile(const RemovalRecord& record, const char* installDir) {
+    char path[PATH_TEXT_SIZE];
+    ExtraOutcome outcome = ExtraPath(record.target, installDir, path);
+    if (outcome != EXTRA_SET) return outcome;
+    char base[PATH_TEXT_SIZE];
+    ExtraInstallBase(installDir, base);
+    PathKind baseKind = GetPathKind(base);
+    if (baseKind != PATH_FOLDER && baseKind != PATH_LINK) return EXTRA_NO_INSTALL_DIR;
+
+    // Every folder on the way must be a plain one: a link there may lead anywhere.
+    std::size_t baseLength = std::strlen(base);
+    outcome = ForEachFolderBelow(path, baseLength, [](const char* folder) {
+        switch (GetPathKind(folder)) {
+            case PATH_FOLDER:
+                return EXTRA_SET;
+            case PATH_LINK:
+                return EXTRA_OUTSIDE;
+            default:
+                return EXTRA_NOT_THERE;
+        }
+    });
+    if (outcome != EXTRA_SET) return outcome;
+    switch (GetPathKind(path)) {
+        case PATH_NONE:
+            return EXTRA_NOT_THERE;
+        case PATH_FILE:
+            break;
+        case PATH_LINK:
+            return EXTRA_OUTSIDE;
+        case PATH_FOLDER:  // files only
+        case PATH_OTHER:
+            return EXTRA_FAILED;
+    }
+    switch (RemoveOneFile(path)) {
+        case FILE_REMOVED:
+            break;
+        case FILE_GONE:
+            return EXTRA_NOT_THERE;
+        case FILE_HELD:
+            return EXTRA_AT_RESTART;
+        case FILE_NOT_REMOVED:
+            return EXTRA_FAILED;
+    }
+    if (record.flags & REMOVAL_EMPTY_FOLDER) {
+        char* last = const_cast<char*>(FindLastBackslash(path));
+        // Never the install folder itself. A folder still holding something stays.
+        if (last && static_cast<std::size_t>(last - path) > baseLength) {
+            *last = '\0';
+            RemoveEmptyFolder(path);
+        }
+    }
+    return EXTRA_REMOVED;
+}
+
+struct KeyRoot {
+    const char* name;  // with its backslash
+    RegistryRoot root;
+};
+
+constexpr KeyRoot VALUE_ROOTS[] = {
+    {"HKEY_LOCAL_MACHINE\\", REGISTRY_LOCAL_MACHINE},
+    {"HKEY_CURRENT_USER\\", REGISTRY_CURRENT_USER},
+};
+
+ExtraOutcome SetValue(const RegistryRecord& record, unsigned view) {
+    if (record.type != EXTRAS_REG_SZ && record.type != EXTRAS_REG_DWORD) return EXTRA_DAMAGED;
+    for (const KeyRoot& root : VALUE_ROOTS) {
+        if (!BeginsWithName(record.key, root.name)) continue;
+        const char* subKey = record.key + std::strlen(root.name);
+        if (subKey[0] == '\0') return EXTRA_DAMAGED;
+        switch (WriteRegistryValue(root.root, subKey, view, record.valueName, record.type,
+                                   record.text, record.number)) {
+            case VALUE_WRITTEN:
+                return EXTRA_SET;
+            case VALUE_NO_KEY:
+                return EXTRA_KEY_MISSING;
+            case VALUE_NOT_WRITTEN:
+                break;
+        }
+        return EXTRA_FAILED;
+    }
+    return EXTRA_DAMAGED;
+}
+
+}  // namespace
+
+void OpenExtras(ExtrasRun* run) {
+    *run = ExtrasRun();
+    ExtrasImage image = {nullptr, 0};
+    const ExtrasHeader* header;
+    if (!LoadExtrasResource(&image) || !GetExtrasHeader(image, &header)) return;
+    run->image = image;
+    std::int32_t count = header->folderCount + header->removalCount + header->registryCount;
+    if (count == 0) return;
+    // calloc: the program carries no C++ run-time library (see README). Zero is EXTRA_NOT_RUN.
+    run->outcomes = static_cast<ExtraOutcome*>(std::calloc(count, sizeof(ExtraOutcome)));
+    // Without room for their outcomes no step is taken: each would go unrecorded.
+    if (!run->outcomes) return;
+    run->folderCount = header->folderCount;
+    run->removalCount = header->removalCount;
+    run->registryCount = header->registryCount;
+}
+
+void CloseExtras(ExtrasRun* run) {
+    std::free(run->outcomes);
+    *run = ExtrasRun();
+}
+
+ExtraOutcome FolderOutcome(const ExtrasRun& run, std::int32_t index) {
+    return index >= 0 && index < run.folderCount ? run.outcomes[index] : EXTRA_NOT_RUN;
+}
+
+ExtraOutcome RemovalOutcome(const ExtrasRun& run, std::int32_t index) {
+    return index >= 0 && index < run.removalCount ? run.outcomes[run.folderCount + index]
+                                                  : EXTRA_NOT_RUN;
+}
+
+ExtraOutcome ValueOutcome(const ExtrasRun& run, std::int32_t index) {
+    return index >= 0 && index < run.registryCount
+               ? run.outcomes[run.folderCount + run.removalCount + index]
+               : EXTRA_NOT_RUN;
+}
+
+void CreateExtraFolders(ExtrasRun* run, const char* installDir) {
+    for (std::int32_t i = 0; i < run->folderCount; ++i) {
+        const FolderRecord* record;
+        run->outcomes[i] = GetFolderRecord(run->image, i, &record)
+                               ? CreateFolder(record->folder, installDir)
+                               : EXTRA_DAMAGED;
+    }
+}
+
+void FinishExtras(ExtrasRun* run, const char* installDir, unsigned registryView,
+                  int everyEntryDone) {
+    ExtraOutcome* removals = run->outcomes + run->folderCount;
+    ExtraOutcome* values = removals + run->removalCount;
+    for (std::int32_t i = 0; i < run->removalCount; ++i) {
+        const RemovalRecord* record;
+        if (!GetRemovalRecord(run->image, i, &record))
+            removals[i] = EXTRA_DAMAGED;
+        else
+            removals[i] = everyEntryDone ? RemoveFile(*record, installDir) : EXTRA_ENTRIES_NOT_DONE;
+    }
+    for (std::int32_t i = 0; i < run->registryCount; ++i) {
+        const RegistryRecord* record;
+        if (!GetRegistryRecord(run->image, i, &record))
+            values[i] = EXTRA_DAMAGED;
+        else
+            values[i] = everyEntryDone ? SetValue(*record, registryView) : EXTRA_ENTRIES_NOT_DONE;
+    }
+}

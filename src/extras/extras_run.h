@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: MIT
+// The steps beside the package, as the apply run takes them: folders before the first entry,
+// removals and registry values after the last, each with its outcome.
+#pragma once
+
+#include <cstdint>
+
+#include "extras/extras.h"
+
+// One outcome per record, in record order: folders, then removals, then values.
+struct ExtrasRun {
+    ExtrasImage image;       // data null: the program carries no steps
+    ExtraOutcome* outcomes;  // null when there are none (or no memory for them)
+    std::int32_t folderCount, removalCount, registryCount;
+};
+
+// Reads the program's steps resource. Without one (a program made for a package alone) the
+// run has no steps and nothing below does anything. A resource whose header cannot be read
+// counts as no steps either.
+void OpenExtras(ExtrasRun* run);
+void CloseExtras(ExtrasRun* run);
+
+// The outcome of folder i, removal i, value i.
+ExtraOutcome FolderOutcome(const ExtrasRun& run, std::int32_t index);
+ExtraOutcome RemovalOutcome(const ExtrasRun& run, std::int32_t index);
+ExtraOutcome ValueOutcome(const ExtrasRun& run, std::int32_t index);
+
+// Before the entries: creates each folder that is missing, one level at a time, only beneath
+// `installDir` (null when the run has none), which must exist and be no drive or share root.
+void CreateExtraFolders(ExtrasRun* run, const char* installDir);
+
+// After the entries: removes the files and sets the values. `everyEntryDone` is 0 when any
+// entry's file is not in place (skipped, refused, failed): then nothing is removed and nothing
+// set, since the installed program may still need the file or be the older release. Values go
+// to `registryView` (0, or REGISTRY_KEY_64_BIT_VIEW: where the install folder was found).
+void FinishExtras(ExtrasRun* run, const char* installDir, unsigned registryView,
+                  int everyEntryDone);
+
+// The path a folder or removal record's text names: "<InstallDir>" then a backslash and one or
+// more names, composed onto `installDir`. EXTRA_SET with the path in `path` (PATH_TEXT_SIZE
+// bytes); else why not: EXTRA_NO_INSTALL_DIR, EXTRA_ROOT_INSTALL_DIR, EXTRA_OUTSIDE (another
+// placeholder, an absolute path, "..", "." or an empty name, a character Windows refuses in a
+// name, a name ending in a dot or blank, too long).
+ExtraOutcome ExtraPath(const char* text, const char* installDir, char* path);
+
+// `installDir` without its trailing backslash in `base` (PATH_TEXT_SIZE bytes): EXTRA_SET, or
+// EXTRA_NO_INSTALL_DIR (none, empty, too long) or EXTRA_ROOT_INSTALL_DIR (a drive or share root).
+ExtraOutcome ExtraInstallBase(const char* installDir, char* base);

@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: MIT
+// Host stand-in for the steps' platform (extras/extras_seam.h): a file system of paths and
+// kinds, registry keys, and every change recorded in order as one line:
+//   "Mkdir <path> [FAIL]", "Delete <path> <removed|gone|held|refused>", "Rmdir <path>",
+//   "SetValue <root>:<subKey>@<view> <name>=<text or number> <written|no key|refused>"
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "extras/extras_seam.h"
+
+struct FakeExtras {
+    bool hasResource = false;
+    std::vector<unsigned char> resource;
+    std::map<std::string, PathKind> paths;  // not listed: PATH_NONE
+    std::set<std::string> failingFolders;   // CreateOneFolder refuses these
+    std::set<std::string> heldFiles;        // RemoveOneFile: held for good
+    std::set<std::string> refusedFiles;     // RemoveOneFile: refused
+    std::set<std::string> keys;             // "<root>:<subKey>@<view>" that exist
+    std::vector<std::string> calls;
+};
+
+FakeExtras& FakeExtrasState();
+void FakeExtrasReset();
