@@ -12,6 +12,7 @@
 #define IDC_WELCOME 1002
 #define IDC_EXPLAIN 1003
 #define IDC_PROGRESS 1004
+#define IDC_PROGRESS_LABEL 1005  // not shown: the bar's name for screen readers
 #define IDC_SEPARATOR -1
 
 #define IDS_PRODUCT 103

@@ -44,15 +44,25 @@ int AwaitWorkerEnd(DWORD limit) {
     }
 }
 
+// Gives `control` the keyboard focus as the dialog manager does (the default button follows).
+void FocusControl(HWND dialog, HWND control) {
+    SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+}
+
 // Update goes grey before the worker exists, so no second press can start another one while
 // this run has not yet reached its own first step.
 void StartWorker(HWND dialog) {
     HWND update = GetDlgItem(dialog, IDC_UPDATE);
+    // A disabled control keeps no focus, and Windows would leave it on no window: Escape and
+    // Tab would do nothing and a screen reader announce nothing for the whole run. The bar
+    // stays enabled and, unlike Cancel, a second Enter already queued cannot end the run there.
+    FocusControl(dialog, GetDlgItem(dialog, IDC_PROGRESS));
     EnableWindow(update, FALSE);
     DWORD threadId;  // not used, but Windows 9x wants somewhere to put it
     HANDLE worker = CreateThread(nullptr, 0, UpdateWorker, dialog, 0, &threadId);
     if (!worker) {
         EnableWindow(update, TRUE);  // still ready: another press tries again
+        FocusControl(dialog, update);
         return;
     }
     if (g_worker) CloseHandle(g_worker);

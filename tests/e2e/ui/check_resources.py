@@ -15,7 +15,7 @@ RT_ICON, RT_DIALOG, RT_STRING, RT_RCDATA, RT_GROUP_ICON, RT_VERSION = 3, 5, 6, 1
 RT_MANIFEST = 24
 EN, JA = 0x0409, 0x0411
 
-WS_CHILD_VISIBLE = 0x50000000
+WS_CHILD, WS_CHILD_VISIBLE = 0x40000000, 0x50000000
 WS_GROUP, WS_TABSTOP = 0x00020000, 0x00010000
 SS_ICON, SS_LEFT, SS_NOPREFIX, SS_ETCHEDHORZ = 0x3, 0x0, 0x80, 0x10
 BS_PUSHBUTTON, BS_DEFPUSHBUTTON, PBS_SMOOTH = 0x0, 0x1, 0x1
@@ -39,6 +39,7 @@ DIALOGS = {
             (1003, STATIC, TEXT_STYLE, (68, 43, 154, 35),
              "The Vellumstone Patch Wizard will allow you to update to %s, "
              "To continue, click Update."),
+            (1005, STATIC, WS_CHILD | SS_LEFT | SS_NOPREFIX, (22, 82, 194, 8), "Progress"),
             (1004, "MSCTLS_PROGRESS32", WS_CHILD_VISIBLE | PBS_SMOOTH, (22, 92, 194, 7),
              "Progress1"),
         ],
@@ -58,6 +59,7 @@ DIALOGS = {
              (162, 120, 50, 16), "キャンセル(&C)"),
             (1003, STATIC, TEXT_STYLE, (35, 45, 180, 35),
              "%sの更新する場合は［更新］ボタンをクリックしてください。"),
+            (1005, STATIC, WS_CHILD | SS_LEFT | SS_NOPREFIX, (35, 82, 170, 9), "進行状況"),
             (1004, "MSCTLS_PROGRESS32", WS_CHILD_VISIBLE | PBS_SMOOTH, (35, 92, 170, 7),
              "Progress1"),
         ],
@@ -136,7 +138,7 @@ def check_dialog(lang, blob):
     style, exstyle, count, x, y, cx, cy = struct.unpack_from("<IIHhhhh", blob, 0)
     check(style == 0x00C808C0, "%s style %#x" % (name, style))
     check(exstyle == 0, "%s extended style %#x" % (name, exstyle))
-    check(count == 7, "%s has %d controls" % (name, count))
+    check(count == len(want["controls"]), "%s has %d controls" % (name, count))
     check((x, y, cx, cy) == want["rect"], "%s rect %s" % (name, (x, y, cx, cy)))
     pos = 18
     menu, pos = read_sz_or_ord(blob, pos)

@@ -913,6 +913,100 @@ case_end_mid_run() {
     rm -rf "$dir"
 }
 
+# --- the probe product: three files and a run-after program in <InstallDir>\tools that
+# reports how it was started and waits while probe-hold is there beside it
+
+PROBE_DIR="$E2E_DIR/Probe"
+PROBE_FILES=(one two three)
+
+install_probe() {
+    rm -rf "$PROBE_DIR"
+    mkdir -p "$PROBE_DIR/tools"
+    local f
+    for f in "${PROBE_FILES[@]}"; do printf 'old %s\n' "$f" >"$PROBE_DIR/$f.dat"; done
+    touch "$PROBE_DIR/tools/probe-hold"
+    "$WINE" reg add 'HKCU\Software\Tidewell E2E\Probe' /v InstallDir /d 'C:\tidewell-e2e\Probe' \
+        /f >/dev/null || fail "registry key not written"
+}
+
+# Waits until the run-after program has started (the run then waits for it) and prints its
+# report.
+probe_report() {
+    local i report=$PROBE_DIR/tools/probe-report.txt
+    for ((i = 0; i < 600; i++)); do
+        grep -q errormode "$report" 2>/dev/null && { tr -d '\r' <"$report"; return 0; }
+        sleep 0.1
+    done
+    fail "the run-after program did not start"
+    return 1
+}
+
+release_probe() { rm -f "$PROBE_DIR/tools/probe-hold"; }
+
+expect_probe_updated() {
+    local f
+    for f in "${PROBE_FILES[@]}"; do
+        expect "$f.dat is the package's" "$("$TW_MAKE_PACKAGE" --generate 300000 "new-$f" |
+            sha256sum)" "$(sha256sum <"$PROBE_DIR/$f.dat")"
+    done
+}
+
+# Gives the dialog the X server's keyboard focus, for keys typed through its input queue.
+focus_dialog() {
+    local window
+    window=$(xdotool search --sync --limit 1 --name "$1") || { fail "no X window '$1'"; return 1; }
+    xdotool windowfocus --sync "$window"
+}
+
+# Keys typed on the X server, as a user or a screen reader gives them: Enter on Update, the
+# running-application message and Enter again, which presses Update (not Cancel); then, during
+# a run, the focus on the bar, Tab moving it and Escape ending the run as the close box does.
+case_keyboard() {
+    command -v xdotool >/dev/null || { echo "SKIP: no xdotool"; exit 77; }
+    install_english
+    "$WINE_RUN" "$ENGLISH_DIR/Notes.exe" >/dev/null 2>&1 &
+    local notes_pid=$! i
+    started+=("$notes_pid")
+    for ((i = 0; i < 100; i++)); do
+        [ "$(driver windows ShiosaiNotesMain)" = 1 ] && break
+        sleep 0.2
+    done
+    start_program "$TW_ENGLISH_EXE"
+    driver find >/dev/null || { fail "no dialog"; return; }
+    focus_dialog '^Shiosai Notes Update Program$' || return
+    xdotool key Return
+    driver msgbox 30000 >/dev/null || { fail "Enter did not press Update"; return; }
+    focus_dialog '^Shiosai Notes$' || return
+    xdotool key Return
+    driver wait update.enabled 1 30000 >/dev/null || fail "Enter did not close the message"
+    driver wait focus 1000 5000 >/dev/null || fail "the focus did not go back to Update"
+    driver close-class ShiosaiNotesMain >/dev/null || fail "Shiosai Notes did not close"
+    wait "$notes_pid" 2>/dev/null
+    focus_dialog '^Shiosai Notes Update Program$' || return
+    xdotool key Return
+    driver wait cancel.enabled 0 60000 >/dev/null || fail "Enter after the message did not update"
+    xdotool key Return
+    finish_program
+    expect "exit code after Enter on Finish" 0 "$program_code"
+    expect_product_updated "$ENGLISH_DIR"
+
+    install_probe
+    start_program "$TW_BIN/Tidewell-runafter.exe"
+    driver find >/dev/null || { fail "no dialog"; return; }
+    focus_dialog '^Probe Update Update Program$' || return
+    xdotool key Return
+    probe_report >/dev/null || return
+    driver wait focus 1004 5000 >/dev/null || fail "the bar does not have the focus during the run"
+    xdotool key Tab
+    driver wait focus 3 5000 >/dev/null || fail "Tab did not move the focus to Cancel"
+    xdotool key Escape
+    driver gone 10000 || fail "Escape did not end the run"
+    finish_program 30
+    expect "exit code after Escape mid-run" 0 "$program_code"
+    release_probe
+    expect "left beside the targets" "" "$(find "$PROBE_DIR" -name 'twn*.tmp' -printf '%f ')"
+}
+
 # hold_file WINDOWS_PATH MS: another process (uidriver, as a virus scanner would) keeps the file
 # open for MS ms without write or delete sharing; returns once it is open, holder_pid set.
 hold_file() {
