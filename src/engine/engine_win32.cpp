@@ -566,7 +566,9 @@ int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target,
     HANDLE file;
     {
         BENCH_STEP(STEP_STAGED_CREATE);
-        file = CreateUniqueFile(folder, "twn", GENERIC_WRITE | WRITE_DAC, 0,
+        // WRITE_DAC only for permissions to put on: a share that lets its users change files
+        // but not permissions refuses every create that asks for it.
+        file = CreateUniqueFile(folder, "twn", GENERIC_WRITE | (security ? WRITE_DAC : 0), 0,
                                 keep ? keep : FILE_ATTRIBUTE_NORMAL, staged, retry);
     }
     if (file == INVALID_HANDLE_VALUE) {
