@@ -620,9 +620,15 @@ void RunAndWait(const char* path) {
     // quoted on the command line, the program sees no arguments.
     char commandLine[PATH_TEXT_SIZE + 2];
     if (!TextFormat(commandLine, sizeof commandLine, "\"%s\"", path)) return;
+    // Started in its own folder: the update program's is usually where the patch was
+    // downloaded, and the program's DLL search still looks in its current folder (the update's
+    // SetDefaultDllDirectories is its own), so a DLL planted there would run with our rights.
+    // Nor does it keep our error mode, which a relaunched product would otherwise run with.
+    char folder[PATH_TEXT_SIZE];
+    if (!FolderOfFile(path, folder)) return;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(path, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
+    if (!CreateProcessA(path, commandLine, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE,
+                        nullptr, folder, &startup, &process))
         return;
     // Waiting on the process itself: an exit code of 259 (STILL_ACTIVE) cannot keep us here.
     WaitForSingleObject(process.hProcess, INFINITE);

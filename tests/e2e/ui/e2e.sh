@@ -1007,6 +1007,27 @@ case_keyboard() {
     expect "left beside the targets" "" "$(find "$PROBE_DIR" -name 'twn*.tmp' -printf '%f ')"
 }
 
+# A run-after program starts in its own folder, not in the one the patch was started from (a
+# downloads folder, where a DLL it looks for could be planted), and without the update
+# program's error mode. (Wine gives every new process error mode 0, so only Windows would show
+# an inherited one; the folder it does show.)
+case_run_after_folder() {
+    local downloads="$E2E_DIR/Downloads" report
+    install_probe
+    release_probe
+    rm -rf "$downloads"
+    mkdir -p "$downloads"
+    pushd "$downloads" >/dev/null || return
+    apply_english "$TW_BIN/Tidewell-runafter.exe"
+    popd >/dev/null || return
+    report=$(probe_report) || return
+    expect "the run-after program's current folder" 'folder=C:\tidewell-e2e\Probe\tools' \
+        "$(sed -n 1p <<<"$report")"
+    expect "the run-after program's error mode" errormode=0 "$(sed -n 2p <<<"$report")"
+    expect_probe_updated
+    rm -rf "$downloads"
+}
+
 # hold_file WINDOWS_PATH MS: another process (uidriver, as a virus scanner would) keeps the file
 # open for MS ms without write or delete sharing; returns once it is open, holder_pid set.
 hold_file() {
