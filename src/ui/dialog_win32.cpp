@@ -26,6 +26,9 @@ constexpr DWORD WORKER_END_WAIT_MS = 2000;
 // replaces it handed on to finish (each flushes a staged copy, which waits for the disk).
 constexpr DWORD RUN_END_WAIT_MS = 5000;
 
+// Set once a worker that would not stop was left to the process's end.
+int g_workerAbandoned = 0;
+
 int IsWorkerAlive() { return g_worker && WaitForSingleObject(g_worker, 0) == WAIT_TIMEOUT; }
 
 // Waits for the last worker to end, at most `limit` ms, handling the messages sent to this
@@ -151,11 +154,14 @@ BOOL OnCommand(HWND dialog, WPARAM wParam) {
 
 }  // namespace
 
-void EndWorker() {
-    if (!IsWorkerAlive()) return;
+int EndWorker() {
+    if (!IsWorkerAlive()) return 1;
+    if (g_workerAbandoned) return 0;
     StopRun();
-    AwaitWorkerEnd(RUN_END_WAIT_MS);
+    int ended = AwaitWorkerEnd(RUN_END_WAIT_MS);
     RemoveUnfinishedStaged();
+    g_workerAbandoned = !ended;
+    return ended;
 }
 
 INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
