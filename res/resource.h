@@ -19,6 +19,7 @@
 #define IDS_HELLO 106
 #define IDS_CLASS 109
 #define IDS_FINISH 110
+#define IDS_UPDATING 120  // what Windows shows while the program holds a logoff back
 
 // Predefined window classes as ordinals, as the dialog template stores them.
 #define DLG_CLASS_BUTTON 0x0080

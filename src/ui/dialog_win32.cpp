@@ -31,6 +31,41 @@ int g_workerAbandoned = 0;
 
 int IsWorkerAlive() { return g_worker && WaitForSingleObject(g_worker, 0) == WAIT_TIMEOUT; }
 
+// "Updating <title>" in the dialog's language: what Windows (Vista and later) shows for the
+// program while it holds a logoff or a restart back. Empty without a package.
+wchar_t g_blockReason[DIALOG_TEXT_SIZE];
+
+// While it runs, the timer that notices the worker's end, to let a logoff go again.
+constexpr UINT_PTR RUN_END_TIMER = 1;
+constexpr UINT RUN_END_TIMER_MS = 250;
+
+using ShutdownBlockProc = BOOL(WINAPI*)(HWND, LPCWSTR);
+
+// ShutdownBlockReasonCreate or ShutdownBlockReasonDestroy (which takes only the window), or
+// null on Windows without them (XP): there a refused WM_QUERYENDSESSION is all there is.
+FARPROC ShutdownBlockCall(const char* name) {
+    HMODULE user = GetModuleHandleA("user32.dll");
+    return user ? GetProcAddress(user, name) : nullptr;
+}
+
+void HoldShutdown(HWND dialog) {
+    auto create = reinterpret_cast<ShutdownBlockProc>(
+        reinterpret_cast<void*>(ShutdownBlockCall("ShutdownBlockReasonCreate")));
+    wchar_t caption[DIALOG_TEXT_SIZE];
+    const wchar_t* reason = g_blockReason;
+    if (!reason[0] && GetWindowTextW(dialog, caption, DIALOG_TEXT_SIZE) > 0) reason = caption;
+    if (create) create(dialog, reason);
+    SetTimer(dialog, RUN_END_TIMER, RUN_END_TIMER_MS, nullptr);
+}
+
+void ReleaseShutdown(HWND dialog) {
+    KillTimer(dialog, RUN_END_TIMER);
+    using DestroyProc = BOOL(WINAPI*)(HWND);
+    auto destroy = reinterpret_cast<DestroyProc>(
+        reinterpret_cast<void*>(ShutdownBlockCall("ShutdownBlockReasonDestroy")));
+    if (destroy) destroy(dialog);
+}
+
 // Waits for the last worker to end, at most `limit` ms, handling the messages sent to this
 // thread meanwhile: a worker blocked in a call on the dialog must not hold us both up.
 int AwaitWorkerEnd(DWORD limit) {
@@ -70,6 +105,8 @@ void StartWorker(HWND dialog) {
     }
     if (g_worker) CloseHandle(g_worker);
     g_worker = worker;
+    // A logoff or a Windows Update restart would end the run half-way.
+    HoldShutdown(dialog);
 }
 
 // The package's text `field` (code page of the machine, as Windows itself shows ANSI text) in
@@ -95,6 +132,16 @@ void FillItemText(HWND dialog, int item, const char* field) {
     FillWindowText(GetDlgItem(dialog, item), field);
 }
 
+void PrepareBlockReason(const char* title) {
+    wchar_t wideTitle[DIALOG_TEXT_SIZE];
+    wchar_t templateText[DIALOG_TEXT_SIZE];
+    if (!title || !FieldText(title, wideTitle) ||
+        LoadStringW(static_cast<HMODULE>(g_instance), IDS_UPDATING, templateText,
+                    DIALOG_TEXT_SIZE) <= 0)
+        return;
+    FillTemplate(g_blockReason, DIALOG_TEXT_SIZE, templateText, wideTitle);
+}
+
 BOOL OnInitDialog(HWND dialog) {
     HMODULE module = static_cast<HMODULE>(g_instance);
     HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(PACKAGE_RESOURCE_ID),
@@ -114,6 +161,7 @@ BOOL OnInitDialog(HWND dialog) {
         FillWindowText(dialog, texts.title);
         FillItemText(dialog, IDC_WELCOME, texts.title);
         FillItemText(dialog, IDC_EXPLAIN, texts.versionText);
+        PrepareBlockReason(texts.title);
         FreeResource(loaded);
     }
     HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
@@ -170,6 +218,22 @@ INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
             return OnInitDialog(dialog);
         case WM_COMMAND:
             return OnCommand(dialog, wParam);
+        case WM_QUERYENDSESSION:
+            if (!IsWorkerAlive()) return FALSE;  // the default answer: the session may end
+            SetWindowLongPtrW(dialog, DWLP_MSGRESULT, FALSE);
+            return TRUE;
+        case WM_ENDSESSION:
+            // Ending anyway (forced, or the user chose to): Windows ends the process once this
+            // returns, so the run stops here as on a close mid-run, staged copies removed.
+            if (wParam && IsWorkerAlive()) {
+                EndWorker();
+                EndDialog(dialog, 2);
+            }
+            return FALSE;
+        case WM_TIMER:
+            if (wParam != RUN_END_TIMER) return FALSE;
+            if (!IsWorkerAlive()) ReleaseShutdown(dialog);
+            return TRUE;
         default:
             return FALSE;
     }

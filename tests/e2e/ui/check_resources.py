@@ -66,9 +66,10 @@ DIALOGS = {
     },
 }
 STRINGS = {
-    EN: {103: "Tidewell", 106: "Hello World!", 109: "TIDEWELL", 110: "&Finish"},
+    EN: {103: "Tidewell", 106: "Hello World!", 109: "TIDEWELL", 110: "&Finish",
+         120: "Updating %s"},
     JA: {103: "プログラムアップデート", 106: "Hello World!", 109: "プログラムアップデート",
-         110: "終了(&F)"},
+         110: "終了(&F)", 120: "%sを更新しています"},
 }
 VERSION_STRINGS = {
     "Comments": "", "LegalTrademarks": "", "PrivateBuild": "", "SpecialBuild": "",
@@ -168,13 +169,13 @@ def check_dialog(lang, blob):
             t.encode("cp932")  # every text must exist in the Japanese code page
 
 
-def check_strings(lang, blob):
+def check_strings(lang, block, blob):
     pos = 0
     for index in range(16):
         length = struct.unpack_from("<H", blob, pos)[0]
         text = blob[pos + 2:pos + 2 + 2 * length].decode("utf-16-le")
         pos += 2 + 2 * length
-        sid = 96 + index
+        sid = 16 * (block - 1) + index
         want = STRINGS[lang].get(sid, "")
         check(text == want, "string %d/%04x %r, want %r" % (sid, lang, text, want))
         text.encode("cp932")
@@ -262,10 +263,11 @@ def main():
         check(blob is not None, "dialog 103 in %04x" % lang)
         if blob:
             check_dialog(lang, blob)
-        table = found.get((RT_STRING, 7, lang))
-        check(table is not None, "string block 7 in %04x" % lang)
-        if table:
-            check_strings(lang, table)
+        for block in sorted({sid // 16 + 1 for sid in STRINGS[lang]}):
+            table = found.get((RT_STRING, block, lang))
+            check(table is not None, "string block %d in %04x" % (block, lang))
+            if table:
+                check_strings(lang, block, table)
     check_icons(found)
     check_version(found)
     check_manifest(found, level)

@@ -1028,6 +1028,45 @@ case_run_after_folder() {
     rm -rf "$downloads"
 }
 
+# A logoff or restart asked for during a run is refused and the run finishes; before and after
+# a run it is not. A forced one stops the run as the close box does.
+case_shutdown_mid_run() {
+    local i answer
+    install_probe
+    start_program "$TW_BIN/Tidewell-runafter.exe"
+    driver find >/dev/null || { fail "no dialog"; return; }
+    expect "logoff asked before the run" 1 "$(driver query-end-session)"
+    driver click 1000 >/dev/null
+    probe_report >/dev/null || return
+    expect "logoff asked during the run" 0 "$(driver query-end-session)"
+    release_probe
+    driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not finish"
+    read_dialog
+    expect_dialog update "&Finish"
+    expect_probe_updated
+    for ((i = 0; i < 50; i++)); do  # the worker ends just after Finish shows
+        answer=$(driver query-end-session)
+        [ "$answer" = 1 ] && break
+        sleep 0.1
+    done
+    expect "logoff asked after the run" 1 "$answer"
+    driver click 1000 >/dev/null
+    finish_program
+    expect "exit code" 0 "$program_code"
+
+    install_probe
+    start_program "$TW_BIN/Tidewell-runafter.exe"
+    driver find >/dev/null || { fail "no dialog"; return; }
+    driver click 1000 >/dev/null
+    probe_report >/dev/null || return
+    driver end-session
+    driver gone 10000 || fail "a forced logoff did not end the dialog"
+    finish_program 30
+    expect "exit code after a forced logoff" 0 "$program_code"
+    release_probe
+    expect "left beside the targets" "" "$(find "$PROBE_DIR" -name 'twn*.tmp' -printf '%f ')"
+}
+
 # hold_file WINDOWS_PATH MS: another process (uidriver, as a virus scanner would) keeps the file
 # open for MS ms without write or delete sharing; returns once it is open, holder_pid set.
 hold_file() {
