@@ -1229,7 +1229,8 @@ case_unicode_install_folder() {
 
 # A 64-bit product's installer records its install folder in the 64-bit registry view. In a
 # 64-bit prefix the 32-bit program finds a key written only there, and where both views hold
-# the key it takes the 32-bit view's folder, as before.
+# the key it takes the 32-bit view's folder, as before. A REG_EXPAND_SZ value found there names
+# the %ProgramFiles% of the 64-bit installer that wrote it.
 case_registry_views() {
     [ "$WINE" = wine ] || { echo "SKIP: the 64-bit build reads the 64-bit view anyway"; exit 77; }
     local prefix=$WINEPREFIX-64 key='HKLM\Software\Shiosai Software\Shiosai Notes' view
@@ -1263,7 +1264,23 @@ case_registry_views() {
         "$TW_DEMO_NEW/Notes.exe" "$root/Notes32/Notes.exe"
     expect_same_file "in both views: Notes.exe of the 64-bit view's stays 2.0" \
         "$TW_DEMO_OLD/Notes.exe" "$root/Notes64/Notes.exe"
-    rm -rf "$root"
+
+    # A 64-bit installer's %ProgramFiles% is the 64-bit folder, not the (x86) one.
+    local native="$prefix/drive_c/Program Files/tidewell-e2e"
+    local x86="$prefix/drive_c/Program Files (x86)/tidewell-e2e"
+    rm -rf "$native" "$x86"
+    mkdir -p "$native" "$x86"
+    cp "$TW_DEMO_OLD"/* "$native/"
+    cp "$TW_DEMO_OLD"/* "$x86/"
+    WINEPREFIX=$prefix wine reg delete "$key" /f >/dev/null 2>&1
+    WINEPREFIX=$prefix /usr/lib/wine/wine64 reg add "$key" /v InstallDir /t REG_EXPAND_SZ \
+        /d '%ProgramFiles%\tidewell-e2e' /f >/dev/null || fail "64-bit view not written"
+    apply_in_prefix "$prefix"
+    expect_same_file "%ProgramFiles% in the 64-bit view: Notes.exe there is 2.1" \
+        "$TW_DEMO_NEW/Notes.exe" "$native/Notes.exe"
+    expect_same_file "%ProgramFiles% in the 64-bit view: Notes.exe in (x86) stays 2.0" \
+        "$TW_DEMO_OLD/Notes.exe" "$x86/Notes.exe"
+    rm -rf "$root" "$native" "$x86"
     WINEPREFIX=$prefix wineserver -k 2>/dev/null
 }
 

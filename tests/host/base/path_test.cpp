@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <cwchar>
 #include <string>
 
+#include "base/registry.h"
 #include "base/text.h"
 #include "fakes/system_fake.h"
 
@@ -33,6 +35,47 @@ TEST(FolderOfFile, KeepsARootsBackslashAndNoSecondByte) {
         EXPECT_EQ(std::string(row.folder), folder);
     }
     FakeSystemSetCodePage(1252);
+}
+
+// Environment names, as Windows compares them, in any case.
+int IsDefinedOn64BitWindows(const wchar_t* name) {
+    for (const wchar_t* defined : {L"ProgramFiles", L"ProgramW6432", L"CommonProgramFiles",
+                                   L"CommonProgramW6432", L"ProgramFiles(x86)", L"SystemDrive"})
+        if (wcscasecmp(name, defined) == 0) return 1;
+    return 0;
+}
+
+int IsDefinedOnVista(const wchar_t* name) {  // 64-bit Windows before 7: no ProgramW6432
+    return wcscasecmp(name, L"ProgramFiles") == 0;
+}
+
+TEST(NativeViewReferences, ProgramFilesAsA64BitProcessReadsIt) {
+    struct Row {
+        const wchar_t* value;
+        int (*isDefined)(const wchar_t*);
+        const wchar_t* want;
+    } const rows[] = {
+        {L"%ProgramFiles%\\Shiosai", IsDefinedOn64BitWindows, L"%ProgramW6432%\\Shiosai"},
+        {L"%PROGRAMFILES%\\Shiosai", IsDefinedOn64BitWindows, L"%ProgramW6432%\\Shiosai"},
+        {L"%CommonProgramFiles%\\S", IsDefinedOn64BitWindows, L"%CommonProgramW6432%\\S"},
+        {L"%ProgramFiles(x86)%\\S", IsDefinedOn64BitWindows, L"%ProgramFiles(x86)%\\S"},
+        {L"%ProgramFiles%\\S", IsDefinedOnVista, L"%ProgramFiles%\\S"},
+        // As ExpandEnvironmentStrings pairs them: the "%" after an undefined name opens the
+        // next reference; after a defined one it closes it.
+        {L"%Nope%ProgramFiles%\\S", IsDefinedOn64BitWindows, L"%Nope%ProgramW6432%\\S"},
+        {L"%SystemDrive%ProgramFiles%", IsDefinedOn64BitWindows, L"%SystemDrive%ProgramFiles%"},
+        {L"C:\\100%\\ProgramFiles", IsDefinedOn64BitWindows, L"C:\\100%\\ProgramFiles"},
+    };
+    for (const Row& row : rows) {
+        wchar_t out[PATH_TEXT_SIZE];
+        EXPECT_EQ(1, NativeViewReferences(row.value, row.isDefined, out, PATH_TEXT_SIZE));
+        EXPECT_EQ(std::wstring(row.want), out);
+    }
+    // The longer name must fit too: 17 characters and the terminator.
+    wchar_t out[18];
+    EXPECT_EQ(0, NativeViewReferences(L"%ProgramFiles%\\Sh", IsDefinedOn64BitWindows, out, 17));
+    EXPECT_EQ(std::wstring(), out);
+    EXPECT_EQ(1, NativeViewReferences(L"%ProgramFiles%\\Sh", IsDefinedOn64BitWindows, out, 18));
 }
 
 }  // namespace
