@@ -60,3 +60,10 @@ int FolderOfFile(const char* path, char* folder) {
     folder[length] = '\0';
     return 1;
 }
+
+int ReplaceFolderAtStart(const char* path, const char* from, const char* to, char* out) {
+    std::size_t length = std::strlen(from);
+    if (length > 0 && BeginsWithName(path, from) && (path[length] == '\0' || path[length] == '\\'))
+        return TextFormat(out, PATH_TEXT_SIZE, "%s%s", to, path + length);
+    return TextCopy(out, PATH_TEXT_SIZE, path);
+}

@@ -78,4 +78,31 @@ TEST(NativeViewReferences, ProgramFilesAsA64BitProcessReadsIt) {
     EXPECT_EQ(1, NativeViewReferences(L"%ProgramFiles%\\Sh", IsDefinedOn64BitWindows, out, 18));
 }
 
+TEST(ReplaceFolderAtStart, OnlyTheFolderItselfAndWhatIsInIt) {
+    const char* const system = "C:\\WINDOWS\\system32";
+    const char* const wow64 = "C:\\WINDOWS\\SysWOW64";
+    struct Row {
+        const char* path;
+        int result;
+        const char* want;
+    } const rows[] = {
+        {"C:\\WINDOWS\\system32\\tool.exe", 1, "C:\\WINDOWS\\SysWOW64\\tool.exe"},
+        {"c:\\windows\\SYSTEM32\\tool.exe", 1, "C:\\WINDOWS\\SysWOW64\\tool.exe"},
+        {"C:\\WINDOWS\\system32", 1, "C:\\WINDOWS\\SysWOW64"},  // a working folder
+        {"C:\\WINDOWS\\system32x\\tool.exe", 1, "C:\\WINDOWS\\system32x\\tool.exe"},
+        {"C:\\WINDOWS\\tool.exe", 1, "C:\\WINDOWS\\tool.exe"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path);
+        char out[PATH_TEXT_SIZE];
+        EXPECT_EQ(row.result, ReplaceFolderAtStart(row.path, system, wow64, out));
+        EXPECT_EQ(std::string(row.want), out);
+    }
+    // A path of 255 characters whose folder grows by 7 gives nothing, not a cut-off path.
+    const std::string path = system + ("\\" + std::string(235, 'a'));
+    char out[PATH_TEXT_SIZE];
+    EXPECT_EQ(0, ReplaceFolderAtStart(path.c_str(), system, "C:\\WINDOWS\\SysWOW64.longer", out));
+    EXPECT_EQ(std::string(), out);
+}
+
 }  // namespace
