@@ -543,10 +543,18 @@ int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target,
     // one way around that (Wine's rename allows it). A folder at the target is never replaced:
     // the rename's access denied for it would only be waited for.
     DWORD attributes;
+    DWORD attributesError;
     {
         BENCH_STEP(STEP_ATTRIBUTES_READ);
         attributes = GetFileAttributesA(target);
+        attributesError = GetLastError();
     }
+    // Only a target that is not there has nothing for the copy to keep. Any other failure (a
+    // network hiccup, a read refused) would lose its hidden and system attributes and its own
+    // permissions if the rename then went through: the installed file stays.
+    if (attributes == INVALID_FILE_ATTRIBUTES && attributesError != ERROR_FILE_NOT_FOUND &&
+        attributesError != ERROR_PATH_NOT_FOUND)
+        return 0;
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
         return 0;
