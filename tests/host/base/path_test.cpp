@@ -20,10 +20,8 @@ TEST(FolderOfFile, KeepsARootsBackslashAndNoSecondByte) {
     } const rows[] = {
         {1252, "C:\\Program Files\\Notes\\tools\\run.exe", 1, "C:\\Program Files\\Notes\\tools"},
         {1252, "C:\\run.exe", 1, "C:\\"},
-        {1252, "\\\\server\\share\\run.exe", 1, "\\\\server\\share"},
         // 予 ends in 0x5C: in code page 932 it is not a backslash.
         {932, "C:\\\x97\x5C\\run.exe", 1, "C:\\\x97\x5C"},
-        {932, "C:\\\x97\x5Crun.exe", 1, "C:\\"},
         {1252, "run.exe", 0, ""},
     };
     for (const Row& row : rows) {
@@ -64,7 +62,6 @@ TEST(NativeViewReferences, ProgramFilesAsA64BitProcessReadsIt) {
         // next reference; after a defined one it closes it.
         {L"%Nope%ProgramFiles%\\S", IsDefinedOn64BitWindows, L"%Nope%ProgramW6432%\\S"},
         {L"%SystemDrive%ProgramFiles%", IsDefinedOn64BitWindows, L"%SystemDrive%ProgramFiles%"},
-        {L"C:\\100%\\ProgramFiles", IsDefinedOn64BitWindows, L"C:\\100%\\ProgramFiles"},
     };
     for (const Row& row : rows) {
         wchar_t out[PATH_TEXT_SIZE];
@@ -90,7 +87,6 @@ TEST(ReplaceFolderAtStart, OnlyTheFolderItselfAndWhatIsInIt) {
         {"c:\\windows\\SYSTEM32\\tool.exe", 1, "C:\\WINDOWS\\SysWOW64\\tool.exe"},
         {"C:\\WINDOWS\\system32", 1, "C:\\WINDOWS\\SysWOW64"},  // a working folder
         {"C:\\WINDOWS\\system32x\\tool.exe", 1, "C:\\WINDOWS\\system32x\\tool.exe"},
-        {"C:\\WINDOWS\\tool.exe", 1, "C:\\WINDOWS\\tool.exe"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.path);
