@@ -108,6 +108,7 @@ cleanup() {
         done
     fi
     [ -n "${locked_dir:-}" ] && chattr -i "$locked_dir"
+    rm -f "$E2E_DIR/Probe/tools/probe-hold"  # a run-after program left waiting ends
     if [ -n "${ui_font_added:-}" ]; then
         "$WINE" reg delete "$UI_FONT_KEY" /v "MS UI Gothic" /f >/dev/null 2>&1
     fi
