@@ -12,12 +12,14 @@
 #define IDC_WELCOME 1002
 #define IDC_EXPLAIN 1003
 #define IDC_PROGRESS 1004
+#define IDC_PROGRESS_LABEL 1005  // not shown: the bar's name for screen readers
 #define IDC_SEPARATOR -1
 
 #define IDS_PRODUCT 103
 #define IDS_HELLO 106
 #define IDS_CLASS 109
 #define IDS_FINISH 110
+#define IDS_UPDATING 120  // what Windows shows while the program holds a logoff back
 
 // Predefined window classes as ordinals, as the dialog template stores them.
 #define DLG_CLASS_BUTTON 0x0080

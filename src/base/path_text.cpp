@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Kept apart from text.cpp: only what splits paths needs the code page, so only programs that
 // do link a stand-in for it.
+#include <cstring>
+
 #include "base/code_page.h"
 #include "base/text.h"
 
@@ -45,4 +47,23 @@ const char* FindLastBackslash(const char* text) {
 void DropTrailingBackslash(char* text) {
     char* last = const_cast<char*>(FindLastBackslash(text));
     if (last && last[1] == '\0') *last = '\0';
+}
+
+int FolderOfFile(const char* path, char* folder) {
+    folder[0] = '\0';
+    const char* last = FindLastBackslash(path);
+    if (!last) return 0;
+    std::size_t length = static_cast<std::size_t>(last - path);
+    if (length == 2 && path[1] == ':') ++length;
+    if (length >= PATH_TEXT_SIZE) return 0;
+    std::memcpy(folder, path, length);
+    folder[length] = '\0';
+    return 1;
+}
+
+int ReplaceFolderAtStart(const char* path, const char* from, const char* to, char* out) {
+    std::size_t length = std::strlen(from);
+    if (length > 0 && BeginsWithName(path, from) && (path[length] == '\0' || path[length] == '\\'))
+        return TextFormat(out, PATH_TEXT_SIZE, "%s%s", to, path + length);
+    return TextCopy(out, PATH_TEXT_SIZE, path);
 }

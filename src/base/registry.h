@@ -3,6 +3,8 @@
 // call.
 #pragma once
 
+#include <cstddef>
+
 enum RegistryRoot {
     REGISTRY_LOCAL_MACHINE,
     REGISTRY_CURRENT_USER,
@@ -33,3 +35,13 @@ constexpr unsigned REGISTRY_KEY_64_BIT_VIEW = 0x0100;
 // way; `folder` then holds nothing to use, as on the other results but REGISTRY_READ.
 RegistryRead ReadRegistryFolder(RegistryRoot root, const char* subKey, unsigned access,
                                 const char* valueName, char* folder);
+
+// A REG_EXPAND_SZ value found in the 64-bit view means its references as a 64-bit process
+// expands them, while in this 32-bit one %ProgramFiles% and %CommonProgramFiles% name the
+// (x86) folders. Writes `value` to `out` (`capacity` characters) with those two references, in
+// any case, renamed %ProgramW6432% and %CommonProgramW6432% where `isDefined` says that
+// variable exists (64-bit Windows from 7 on; elsewhere the reference stays). References are
+// found as ExpandEnvironmentStrings finds them: a "%" that does not open one of a defined
+// variable is plain text. Returns 1; 0 when the result does not fit, with `out` empty.
+int NativeViewReferences(const wchar_t* value, int (*isDefined)(const wchar_t* name), wchar_t* out,
+                         std::size_t capacity);

@@ -5,6 +5,10 @@
 #include "base/system_path_win32.h"
 #include "base/text.h"
 
+static int IsVariableDefined(const wchar_t* name) {
+    return GetEnvironmentVariableW(name, nullptr, 0) > 0;
+}
+
 static HKEY RootKey(RegistryRoot root) {
     switch (root) {
         case REGISTRY_CURRENT_USER:
@@ -51,8 +55,15 @@ RegistryRead ReadRegistryFolder(RegistryRoot root, const char* subKey, unsigned 
     if (end >= PATH_TEXT_SIZE) return REGISTRY_NO_FOLDER;
     value[end] = L'\0';
     if (type == REG_EXPAND_SZ) {
+        // A 64-bit installer's %ProgramFiles% is not ours: expanded here it names the (x86)
+        // folder, another product or an older 32-bit install of this one.
+        wchar_t native[PATH_TEXT_SIZE];
+        if ((access & REGISTRY_KEY_64_BIT_VIEW) &&
+            !NativeViewReferences(value, IsVariableDefined, native, PATH_TEXT_SIZE))
+            return REGISTRY_NO_FOLDER;
+        const wchar_t* references = access & REGISTRY_KEY_64_BIT_VIEW ? native : value;
         wchar_t expanded[PATH_TEXT_SIZE];
-        DWORD needed = ExpandEnvironmentStringsW(value, expanded, PATH_TEXT_SIZE);
+        DWORD needed = ExpandEnvironmentStringsW(references, expanded, PATH_TEXT_SIZE);
         if (needed == 0 || needed > PATH_TEXT_SIZE) return REGISTRY_NO_FOLDER;
         return SystemPathToAnsi(expanded, folder) ? REGISTRY_READ : REGISTRY_NO_FOLDER;
     }

@@ -53,3 +53,13 @@ const char* FindLastBackslash(const char* text);
 
 // Removes one backslash that ends `text`; a drive root such as C:\ becomes C:.
 void DropTrailingBackslash(char* text);
+
+// The folder that holds the file `path`, in `folder` (PATH_TEXT_SIZE bytes): `path` up to its
+// last backslash, which a drive's root keeps (C:\, as "C:" names the drive's current folder).
+// 0, with `folder` empty, when `path` has no backslash.
+int FolderOfFile(const char* path, char* folder);
+
+// `path` in `out` (PATH_TEXT_SIZE bytes), with the folder `from` at its start (`from` itself, or
+// `from` and a backslash; ASCII letters in either case) replaced by `to`; any other path as it
+// is. 0, with `out` empty, when the result does not fit.
+int ReplaceFolderAtStart(const char* path, const char* from, const char* to, char* out);

@@ -312,6 +312,9 @@ int RunUpdate(void* dialog) {
             ShowRunningAppMessage(dialog, TextOrEmpty(image, header->runningApps[running].message),
                                   TextOrEmpty(image, header->title));
             EnableUpdateButton(dialog, 1);
+            // Else Windows gives it back to the first enabled tab stop, Cancel, where the
+            // Enter meant to try again would end the program.
+            FocusUpdateButton(dialog);
             FreePackageResource(loaded);
             return 0;
         }

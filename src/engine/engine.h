@@ -20,8 +20,9 @@ void StopRun();
 // Sets the dialog's progress bar (range 0 to 100) to `position`. Returns 1.
 int SetProgress(void* dialog, int position);
 
-// Starts the program at `path`, with no arguments, and returns when it has ended. A program
-// that cannot be started is skipped silently.
+// Starts the program at `path`, with no arguments, in its own folder and with the system's
+// default error mode, and returns when it has ended. A program that cannot be started is
+// skipped silently.
 void RunAndWait(const char* path);
 
 // The total of every entry's size, rounded once to the nearest 32-bit float: the divisor of

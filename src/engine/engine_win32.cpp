@@ -550,10 +550,18 @@ int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target,
     // one way around that (Wine's rename allows it). A folder at the target is never replaced:
     // the rename's access denied for it would only be waited for.
     DWORD attributes;
+    DWORD attributesError;
     {
         BENCH_STEP(STEP_ATTRIBUTES_READ);
         attributes = GetFileAttributesA(target);
+        attributesError = GetLastError();
     }
+    // Only a target that is not there has nothing for the copy to keep. Any other failure (a
+    // network hiccup, a read refused) would lose its hidden and system attributes and its own
+    // permissions if the rename then went through: the installed file stays.
+    if (attributes == INVALID_FILE_ATTRIBUTES && attributesError != ERROR_FILE_NOT_FOUND &&
+        attributesError != ERROR_PATH_NOT_FOUND)
+        return 0;
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
         return 0;
@@ -573,7 +581,9 @@ int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target,
     HANDLE file;
     {
         BENCH_STEP(STEP_STAGED_CREATE);
-        file = CreateUniqueFile(folder, "twn", GENERIC_WRITE | WRITE_DAC, 0,
+        // WRITE_DAC only for permissions to put on: a share that lets its users change files
+        // but not permissions refuses every create that asks for it.
+        file = CreateUniqueFile(folder, "twn", GENERIC_WRITE | (security ? WRITE_DAC : 0), 0,
                                 keep ? keep : FILE_ATTRIBUTE_NORMAL, staged, retry);
     }
     if (file == INVALID_HANDLE_VALUE) {
@@ -625,9 +635,15 @@ void RunAndWait(const char* path) {
     // quoted on the command line, the program sees no arguments.
     char commandLine[PATH_TEXT_SIZE + 2];
     if (!TextFormat(commandLine, sizeof commandLine, "\"%s\"", path)) return;
+    // Started in its own folder: the update program's is usually where the patch was
+    // downloaded, and the program's DLL search still looks in its current folder (the update's
+    // SetDefaultDllDirectories is its own), so a DLL planted there would run with our rights.
+    // Nor does it keep our error mode, which a relaunched product would otherwise run with.
+    char folder[PATH_TEXT_SIZE];
+    if (!FolderOfFile(path, folder)) return;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(path, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
+    if (!CreateProcessA(path, commandLine, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE,
+                        nullptr, folder, &startup, &process))
         return;
     // Waiting on the process itself: an exit code of 259 (STILL_ACTIVE) cannot keep us here.
     WaitForSingleObject(process.hProcess, INFINITE);

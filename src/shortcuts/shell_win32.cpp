@@ -53,6 +53,28 @@ void DeleteShortcutFile(const char* path) { DeleteFileA(path); }
 
 namespace {
 
+// `path` as the shell must be given it, in `out` (PATH_TEXT_SIZE bytes). This 32-bit program's
+// files for <SystemDir> went to SysWOW64 through file-system redirection on 64-bit Windows, but
+// a link to C:\Windows\system32\... leads the 64-bit shell to the real System32, where they
+// are not: there the system folder is named as the WOW64 one. 0 when that does not fit.
+int PathForTheShell(const char* path, char* out) {
+    char system[PATH_TEXT_SIZE], wow64[PATH_TEXT_SIZE];
+    UINT systemLength = GetSystemDirectoryA(system, sizeof system);
+    // Not in every XP; where Windows has no WOW64 (32-bit Windows) it fails. A 64-bit build
+    // is redirected nowhere.
+    using Wow64DirectoryProc = UINT(WINAPI*)(LPSTR, UINT);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    auto wow64Directory = sizeof(void*) == 4 && kernel
+                              ? reinterpret_cast<Wow64DirectoryProc>(reinterpret_cast<void*>(
+                                    GetProcAddress(kernel, "GetSystemWow64DirectoryA")))
+                              : nullptr;
+    UINT wow64Length = wow64Directory ? wow64Directory(wow64, sizeof wow64) : 0;
+    if (systemLength == 0 || systemLength >= sizeof system || wow64Length == 0 ||
+        wow64Length >= sizeof wow64)
+        return TextCopy(out, PATH_TEXT_SIZE, path);
+    return ReplaceFolderAtStart(path, system, wow64, out);
+}
+
 // The link object's part of SaveShellLink, inside one COM initialisation.
 int SaveLinkObject(const char* targetPath, const char* arguments, const WCHAR* widePath,
                    const char* workingDir, const char* description) {
@@ -81,10 +103,12 @@ int SaveShellLink(const char* targetPath, const char* arguments, const char* lin
                   const char* workingDir, const char* description) {
     WCHAR widePath[MAX_PATH];
     if (!MultiByteToWideChar(CP_ACP, 0, linkPath, -1, widePath, MAX_PATH)) return 0;
+    char target[PATH_TEXT_SIZE], folder[PATH_TEXT_SIZE];
+    if (!PathForTheShell(targetPath, target) || !PathForTheShell(workingDir, folder)) return 0;
     // COM lives for this one shortcut. A thread already in another apartment refuses the
     // initialisation, and then it is not ours to end.
     HRESULT initialised = CoInitialize(nullptr);
-    int saved = SaveLinkObject(targetPath, arguments, widePath, workingDir, description);
+    int saved = SaveLinkObject(target, arguments, widePath, folder, description);
     if (SUCCEEDED(initialised)) CoUninitialize();
     return saved;
 }

@@ -26,7 +26,45 @@ constexpr DWORD WORKER_END_WAIT_MS = 2000;
 // replaces it handed on to finish (each flushes a staged copy, which waits for the disk).
 constexpr DWORD RUN_END_WAIT_MS = 5000;
 
+// Set once a worker that would not stop was left to the process's end.
+int g_workerAbandoned = 0;
+
 int IsWorkerAlive() { return g_worker && WaitForSingleObject(g_worker, 0) == WAIT_TIMEOUT; }
+
+// "Updating <title>" in the dialog's language: what Windows (Vista and later) shows for the
+// program while it holds a logoff or a restart back. Empty without a package.
+wchar_t g_blockReason[DIALOG_TEXT_SIZE];
+
+// While it runs, the timer that notices the worker's end, to let a logoff go again.
+constexpr UINT_PTR RUN_END_TIMER = 1;
+constexpr UINT RUN_END_TIMER_MS = 250;
+
+using ShutdownBlockProc = BOOL(WINAPI*)(HWND, LPCWSTR);
+
+// ShutdownBlockReasonCreate or ShutdownBlockReasonDestroy (which takes only the window), or
+// null on Windows without them (XP): there a refused WM_QUERYENDSESSION is all there is.
+FARPROC ShutdownBlockCall(const char* name) {
+    HMODULE user = GetModuleHandleA("user32.dll");
+    return user ? GetProcAddress(user, name) : nullptr;
+}
+
+void HoldShutdown(HWND dialog) {
+    auto create = reinterpret_cast<ShutdownBlockProc>(
+        reinterpret_cast<void*>(ShutdownBlockCall("ShutdownBlockReasonCreate")));
+    wchar_t caption[DIALOG_TEXT_SIZE];
+    const wchar_t* reason = g_blockReason;
+    if (!reason[0] && GetWindowTextW(dialog, caption, DIALOG_TEXT_SIZE) > 0) reason = caption;
+    if (create) create(dialog, reason);
+    SetTimer(dialog, RUN_END_TIMER, RUN_END_TIMER_MS, nullptr);
+}
+
+void ReleaseShutdown(HWND dialog) {
+    KillTimer(dialog, RUN_END_TIMER);
+    using DestroyProc = BOOL(WINAPI*)(HWND);
+    auto destroy = reinterpret_cast<DestroyProc>(
+        reinterpret_cast<void*>(ShutdownBlockCall("ShutdownBlockReasonDestroy")));
+    if (destroy) destroy(dialog);
+}
 
 // Waits for the last worker to end, at most `limit` ms, handling the messages sent to this
 // thread meanwhile: a worker blocked in a call on the dialog must not hold us both up.
@@ -44,19 +82,31 @@ int AwaitWorkerEnd(DWORD limit) {
     }
 }
 
+// Gives `control` the keyboard focus as the dialog manager does (the default button follows).
+void FocusControl(HWND dialog, HWND control) {
+    SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+}
+
 // Update goes grey before the worker exists, so no second press can start another one while
 // this run has not yet reached its own first step.
 void StartWorker(HWND dialog) {
     HWND update = GetDlgItem(dialog, IDC_UPDATE);
+    // A disabled control keeps no focus, and Windows would leave it on no window: Escape and
+    // Tab would do nothing and a screen reader announce nothing for the whole run. The bar
+    // stays enabled and, unlike Cancel, a second Enter already queued cannot end the run there.
+    FocusControl(dialog, GetDlgItem(dialog, IDC_PROGRESS));
     EnableWindow(update, FALSE);
     DWORD threadId;  // not used, but Windows 9x wants somewhere to put it
     HANDLE worker = CreateThread(nullptr, 0, UpdateWorker, dialog, 0, &threadId);
     if (!worker) {
         EnableWindow(update, TRUE);  // still ready: another press tries again
+        FocusControl(dialog, update);
         return;
     }
     if (g_worker) CloseHandle(g_worker);
     g_worker = worker;
+    // A logoff or a Windows Update restart would end the run half-way.
+    HoldShutdown(dialog);
 }
 
 // The package's text `field` (code page of the machine, as Windows itself shows ANSI text) in
@@ -82,6 +132,16 @@ void FillItemText(HWND dialog, int item, const char* field) {
     FillWindowText(GetDlgItem(dialog, item), field);
 }
 
+void PrepareBlockReason(const char* title) {
+    wchar_t wideTitle[DIALOG_TEXT_SIZE];
+    wchar_t templateText[DIALOG_TEXT_SIZE];
+    if (!title || !FieldText(title, wideTitle) ||
+        LoadStringW(static_cast<HMODULE>(g_instance), IDS_UPDATING, templateText,
+                    DIALOG_TEXT_SIZE) <= 0)
+        return;
+    FillTemplate(g_blockReason, DIALOG_TEXT_SIZE, templateText, wideTitle);
+}
+
 BOOL OnInitDialog(HWND dialog) {
     HMODULE module = static_cast<HMODULE>(g_instance);
     HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(PACKAGE_RESOURCE_ID),
@@ -101,6 +161,7 @@ BOOL OnInitDialog(HWND dialog) {
         FillWindowText(dialog, texts.title);
         FillItemText(dialog, IDC_WELCOME, texts.title);
         FillItemText(dialog, IDC_EXPLAIN, texts.versionText);
+        PrepareBlockReason(texts.title);
         FreeResource(loaded);
     }
     HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
@@ -141,11 +202,14 @@ BOOL OnCommand(HWND dialog, WPARAM wParam) {
 
 }  // namespace
 
-void EndWorker() {
-    if (!IsWorkerAlive()) return;
+int EndWorker() {
+    if (!IsWorkerAlive()) return 1;
+    if (g_workerAbandoned) return 0;
     StopRun();
-    AwaitWorkerEnd(RUN_END_WAIT_MS);
+    int ended = AwaitWorkerEnd(RUN_END_WAIT_MS);
     RemoveUnfinishedStaged();
+    g_workerAbandoned = !ended;
+    return ended;
 }
 
 INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
@@ -154,6 +218,22 @@ INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
             return OnInitDialog(dialog);
         case WM_COMMAND:
             return OnCommand(dialog, wParam);
+        case WM_QUERYENDSESSION:
+            if (!IsWorkerAlive()) return FALSE;  // the default answer: the session may end
+            SetWindowLongPtrW(dialog, DWLP_MSGRESULT, FALSE);
+            return TRUE;
+        case WM_ENDSESSION:
+            // Ending anyway (forced, or the user chose to): Windows ends the process once this
+            // returns, so the run stops here as on a close mid-run, staged copies removed.
+            if (wParam && IsWorkerAlive()) {
+                EndWorker();
+                EndDialog(dialog, 2);
+            }
+            return FALSE;
+        case WM_TIMER:
+            if (wParam != RUN_END_TIMER) return FALSE;
+            if (!IsWorkerAlive()) ReleaseShutdown(dialog);
+            return TRUE;
         default:
             return FALSE;
     }

@@ -42,9 +42,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // A Unicode dialog: its texts keep every character of the template whatever the code page.
     DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_UPDATE), nullptr, UpdateDialogProc, 0);
     // Closed mid-run: the staged copies in flight are finished or taken away before the end.
-    // Ending the process then ends a worker that may still run; the apply run replaces each
-    // target in one step, so that never leaves a file half written.
-    EndWorker();
+    // The apply run replaces each target in one step, so ending a worker that still runs never
+    // leaves a file half written.
+    int ended = EndWorker();
     CloseHandle(g_mutex);
+    // ExitProcess would kill the worker and the pool's threads wherever they are, then run the
+    // DLLs' detach code, which hangs on a lock a killed thread held; TerminateProcess runs none.
+    if (!ended) TerminateProcess(GetCurrentProcess(), 0);
     return 0;
 }

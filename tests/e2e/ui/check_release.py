@@ -53,6 +53,11 @@ FIRST_WINDOWS = {
             MSVCRT_XP | {"__iob_func", "_acmdln", "_commode", "_fmode"}),
 }
 
+# Vista's functions that mingw-w64's headers declare for every Windows version, so that the
+# header probe below cannot tell them from XP's.
+VISTA_DECLARED_ALWAYS = {"ShutdownBlockReasonCreate", "ShutdownBlockReasonDestroy",
+                         "ShutdownBlockReasonQuery"}
+
 LARGE_ADDRESS_AWARE, REMOVABLE_RUN_FROM_SWAP, NET_RUN_FROM_SWAP = 0x0020, 0x0400, 0x0800
 DYNAMIC_BASE, NX_COMPAT, TERMINAL_SERVER_AWARE = 0x0040, 0x0100, 0x8000
 
@@ -102,6 +107,7 @@ def lacking(machine, table, compiler):
     # One probe of the headers for every Win32 DLL's names: each compile reads them all.
     win32 = sorted({n for dll in table if dll != "msvcrt.dll" for n in table[dll]})
     missing = set(undeclared(compiler, winnt, win32)) if win32 else set()
+    missing |= VISTA_DECLARED_ALWAYS
     for dll in sorted(table):
         if dll == "msvcrt.dll":
             found += ["%s!%s" % (dll, n) for n in sorted(set(table[dll]) - msvcrt)]

@@ -15,7 +15,7 @@ RT_ICON, RT_DIALOG, RT_STRING, RT_RCDATA, RT_GROUP_ICON, RT_VERSION = 3, 5, 6, 1
 RT_MANIFEST = 24
 EN, JA = 0x0409, 0x0411
 
-WS_CHILD_VISIBLE = 0x50000000
+WS_CHILD, WS_CHILD_VISIBLE = 0x40000000, 0x50000000
 WS_GROUP, WS_TABSTOP = 0x00020000, 0x00010000
 SS_ICON, SS_LEFT, SS_NOPREFIX, SS_ETCHEDHORZ = 0x3, 0x0, 0x80, 0x10
 BS_PUSHBUTTON, BS_DEFPUSHBUTTON, PBS_SMOOTH = 0x0, 0x1, 0x1
@@ -39,6 +39,7 @@ DIALOGS = {
             (1003, STATIC, TEXT_STYLE, (68, 43, 154, 35),
              "The Vellumstone Patch Wizard will allow you to update to %s, "
              "To continue, click Update."),
+            (1005, STATIC, WS_CHILD | SS_LEFT | SS_NOPREFIX, (22, 82, 194, 8), "Progress"),
             (1004, "MSCTLS_PROGRESS32", WS_CHILD_VISIBLE | PBS_SMOOTH, (22, 92, 194, 7),
              "Progress1"),
         ],
@@ -58,15 +59,17 @@ DIALOGS = {
              (162, 120, 50, 16), "キャンセル(&C)"),
             (1003, STATIC, TEXT_STYLE, (35, 45, 180, 35),
              "%sの更新する場合は［更新］ボタンをクリックしてください。"),
+            (1005, STATIC, WS_CHILD | SS_LEFT | SS_NOPREFIX, (35, 82, 170, 9), "進行状況"),
             (1004, "MSCTLS_PROGRESS32", WS_CHILD_VISIBLE | PBS_SMOOTH, (35, 92, 170, 7),
              "Progress1"),
         ],
     },
 }
 STRINGS = {
-    EN: {103: "Tidewell", 106: "Hello World!", 109: "TIDEWELL", 110: "&Finish"},
+    EN: {103: "Tidewell", 106: "Hello World!", 109: "TIDEWELL", 110: "&Finish",
+         120: "Updating %s"},
     JA: {103: "プログラムアップデート", 106: "Hello World!", 109: "プログラムアップデート",
-         110: "終了(&F)"},
+         110: "終了(&F)", 120: "%sを更新しています"},
 }
 VERSION_STRINGS = {
     "Comments": "", "LegalTrademarks": "", "PrivateBuild": "", "SpecialBuild": "",
@@ -136,7 +139,7 @@ def check_dialog(lang, blob):
     style, exstyle, count, x, y, cx, cy = struct.unpack_from("<IIHhhhh", blob, 0)
     check(style == 0x00C808C0, "%s style %#x" % (name, style))
     check(exstyle == 0, "%s extended style %#x" % (name, exstyle))
-    check(count == 7, "%s has %d controls" % (name, count))
+    check(count == len(want["controls"]), "%s has %d controls" % (name, count))
     check((x, y, cx, cy) == want["rect"], "%s rect %s" % (name, (x, y, cx, cy)))
     pos = 18
     menu, pos = read_sz_or_ord(blob, pos)
@@ -166,13 +169,13 @@ def check_dialog(lang, blob):
             t.encode("cp932")  # every text must exist in the Japanese code page
 
 
-def check_strings(lang, blob):
+def check_strings(lang, block, blob):
     pos = 0
     for index in range(16):
         length = struct.unpack_from("<H", blob, pos)[0]
         text = blob[pos + 2:pos + 2 + 2 * length].decode("utf-16-le")
         pos += 2 + 2 * length
-        sid = 96 + index
+        sid = 16 * (block - 1) + index
         want = STRINGS[lang].get(sid, "")
         check(text == want, "string %d/%04x %r, want %r" % (sid, lang, text, want))
         text.encode("cp932")
@@ -260,10 +263,11 @@ def main():
         check(blob is not None, "dialog 103 in %04x" % lang)
         if blob:
             check_dialog(lang, blob)
-        table = found.get((RT_STRING, 7, lang))
-        check(table is not None, "string block 7 in %04x" % lang)
-        if table:
-            check_strings(lang, table)
+        for block in sorted({sid // 16 + 1 for sid in STRINGS[lang]}):
+            table = found.get((RT_STRING, block, lang))
+            check(table is not None, "string block %d in %04x" % (block, lang))
+            if table:
+                check_strings(lang, block, table)
     check_icons(found)
     check_version(found)
     check_manifest(found, level)

@@ -108,6 +108,7 @@ cleanup() {
         done
     fi
     [ -n "${locked_dir:-}" ] && chattr -i "$locked_dir"
+    rm -f "$E2E_DIR/Probe/tools/probe-hold"  # a run-after program left waiting ends
     if [ -n "${ui_font_added:-}" ]; then
         "$WINE" reg delete "$UI_FONT_KEY" /v "MS UI Gothic" /f >/dev/null 2>&1
     fi
@@ -230,10 +231,10 @@ case_english_update() { english_run; }
 
 case_arguments() { english_run /S /quiet --update-to=9.9 'C:\nowhere'; }
 
-case_running_app() {
-    install_english
+# Starts the installed Shiosai Notes and waits for its window; sets notes_pid.
+start_notes() {
     "$WINE_RUN" "$ENGLISH_DIR/Notes.exe" >/dev/null 2>&1 &
-    local notes_pid=$!
+    notes_pid=$!
     started+=("$notes_pid")
     local i
     for ((i = 0; i < 100; i++)); do
@@ -241,6 +242,11 @@ case_running_app() {
         sleep 0.2
     done
     expect "Shiosai Notes is running" 1 "$(driver windows ShiosaiNotesMain)"
+}
+
+case_running_app() {
+    install_english
+    start_notes
 
     start_program "$TW_ENGLISH_EXE"
     driver find >/dev/null || { fail "no dialog"; return; }
@@ -1012,6 +1018,155 @@ case_end_mid_run() {
     rm -rf "$dir"
 }
 
+# --- the probe product: three files and a run-after program in <InstallDir>\tools that
+# reports how it was started and waits while probe-hold is there beside it
+
+PROBE_DIR="$E2E_DIR/Probe"
+PROBE_FILES=(one two three)
+
+install_probe() {
+    rm -rf "$PROBE_DIR"
+    mkdir -p "$PROBE_DIR/tools"
+    local f
+    for f in "${PROBE_FILES[@]}"; do printf 'old %s\n' "$f" >"$PROBE_DIR/$f.dat"; done
+    touch "$PROBE_DIR/tools/probe-hold"
+    "$WINE" reg add 'HKCU\Software\Tidewell E2E\Probe' /v InstallDir /d 'C:\tidewell-e2e\Probe' \
+        /f >/dev/null || fail "registry key not written"
+}
+
+# Waits until the run-after program has started (the run then waits for it) and prints its
+# report.
+probe_report() {
+    local i report=$PROBE_DIR/tools/probe-report.txt
+    for ((i = 0; i < 600; i++)); do
+        grep -q errormode "$report" 2>/dev/null && { tr -d '\r' <"$report"; return 0; }
+        sleep 0.1
+    done
+    fail "the run-after program did not start"
+    return 1
+}
+
+release_probe() { rm -f "$PROBE_DIR/tools/probe-hold"; }
+
+expect_probe_updated() {
+    local f
+    for f in "${PROBE_FILES[@]}"; do
+        expect "$f.dat is the package's" "$("$TW_MAKE_PACKAGE" --generate 300000 "new-$f" |
+            sha256sum)" "$(sha256sum <"$PROBE_DIR/$f.dat")"
+    done
+}
+
+# Gives the dialog the X server's keyboard focus, for keys typed through its input queue.
+focus_dialog() {
+    local window
+    window=$(xdotool search --sync --limit 1 --name "$1") || { fail "no X window '$1'"; return 1; }
+    xdotool windowfocus --sync "$window"
+}
+
+# Keys typed on the X server, as a user or a screen reader gives them: Enter on Update, the
+# running-application message and Enter again, which presses Update (not Cancel); then, during
+# a run, the focus on the bar, Tab moving it and Escape ending the run as the close box does.
+case_keyboard() {
+    command -v xdotool >/dev/null || { echo "SKIP: no xdotool"; exit 77; }
+    install_english
+    start_notes
+    start_program "$TW_ENGLISH_EXE"
+    driver find >/dev/null || { fail "no dialog"; return; }
+    focus_dialog '^Shiosai Notes Update Program$' || return
+    xdotool key Return
+    driver msgbox 30000 >/dev/null || { fail "Enter did not press Update"; return; }
+    # No window manager on Xvfb gives the new window the keyboard, as Windows does.
+    focus_dialog '^Shiosai Notes$' || return
+    xdotool key Return
+    driver wait update.enabled 1 30000 >/dev/null || fail "Enter did not close the message"
+    driver wait focus 1000 5000 >/dev/null || fail "the focus did not go back to Update"
+    driver close-class ShiosaiNotesMain >/dev/null || fail "Shiosai Notes did not close"
+    wait "$notes_pid" 2>/dev/null
+    focus_dialog '^Shiosai Notes Update Program$' || return
+    xdotool key Return
+    driver wait cancel.enabled 0 60000 >/dev/null || fail "Enter after the message did not update"
+    xdotool key Return
+    finish_program
+    expect "exit code after Enter on Finish" 0 "$program_code"
+    expect_product_updated "$ENGLISH_DIR"
+
+    install_probe
+    start_program "$TW_BIN/Tidewell-runafter.exe"
+    driver find >/dev/null || { fail "no dialog"; return; }
+    focus_dialog '^Probe Update Update Program$' || return
+    xdotool key Return
+    probe_report >/dev/null || return
+    driver wait focus 1004 5000 >/dev/null || fail "the bar does not have the focus during the run"
+    xdotool key Tab
+    driver wait focus 3 5000 >/dev/null || fail "Tab did not move the focus to Cancel"
+    xdotool key Escape
+    driver gone 10000 || fail "Escape did not end the run"
+    finish_program 30
+    expect "exit code after Escape mid-run" 0 "$program_code"
+    release_probe
+    expect "left beside the targets" "" "$(find "$PROBE_DIR" -name 'twn*.tmp' -printf '%f ')"
+}
+
+# A run-after program starts in its own folder, not in the one the patch was started from (a
+# downloads folder, where a DLL it looks for could be planted), and without the update
+# program's error mode. (Wine gives every new process error mode 0, so only Windows would show
+# an inherited one; the folder it does show.)
+case_run_after_folder() {
+    local downloads="$E2E_DIR/Downloads" report
+    install_probe
+    release_probe
+    rm -rf "$downloads"
+    mkdir -p "$downloads"
+    pushd "$downloads" >/dev/null || return
+    apply_english "$TW_BIN/Tidewell-runafter.exe"
+    popd >/dev/null || return
+    report=$(probe_report) || return
+    expect "the run-after program's current folder" 'folder=C:\tidewell-e2e\Probe\tools' \
+        "$(sed -n 1p <<<"$report")"
+    expect "the run-after program's error mode" errormode=0 "$(sed -n 2p <<<"$report")"
+    expect_probe_updated
+    rm -rf "$downloads"
+}
+
+# A logoff or restart asked for during a run is refused and the run finishes; before and after
+# a run it is not. A forced one stops the run as the close box does.
+case_shutdown_mid_run() {
+    local i answer
+    install_probe
+    start_program "$TW_BIN/Tidewell-runafter.exe"
+    driver find >/dev/null || { fail "no dialog"; return; }
+    expect "logoff asked before the run" 1 "$(driver query-end-session)"
+    driver click 1000 >/dev/null
+    probe_report >/dev/null || return
+    expect "logoff asked during the run" 0 "$(driver query-end-session)"
+    release_probe
+    driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not finish"
+    read_dialog
+    expect_dialog update "&Finish"
+    expect_probe_updated
+    for ((i = 0; i < 50; i++)); do  # the worker ends just after Finish shows
+        answer=$(driver query-end-session)
+        [ "$answer" = 1 ] && break
+        sleep 0.1
+    done
+    expect "logoff asked after the run" 1 "$answer"
+    driver click 1000 >/dev/null
+    finish_program
+    expect "exit code" 0 "$program_code"
+
+    install_probe
+    start_program "$TW_BIN/Tidewell-runafter.exe"
+    driver find >/dev/null || { fail "no dialog"; return; }
+    driver click 1000 >/dev/null
+    probe_report >/dev/null || return
+    driver end-session
+    driver gone 10000 || fail "a forced logoff did not end the dialog"
+    finish_program 30
+    expect "exit code after a forced logoff" 0 "$program_code"
+    release_probe
+    expect "left beside the targets" "" "$(find "$PROBE_DIR" -name 'twn*.tmp' -printf '%f ')"
+}
+
 # hold_file WINDOWS_PATH MS: another process (uidriver, as a virus scanner would) keeps the file
 # open for MS ms without write or delete sharing; returns once it is open, holder_pid set.
 hold_file() {
@@ -1174,7 +1329,8 @@ case_unicode_install_folder() {
 
 # A 64-bit product's installer records its install folder in the 64-bit registry view. In a
 # 64-bit prefix the 32-bit program finds a key written only there, and where both views hold
-# the key it takes the 32-bit view's folder, as before.
+# the key it takes the 32-bit view's folder, as before. A REG_EXPAND_SZ value found there names
+# the %ProgramFiles% of the 64-bit installer that wrote it.
 case_registry_views() {
     [ "$WINE" = wine ] || { echo "SKIP: the 64-bit build reads the 64-bit view anyway"; exit 77; }
     local prefix=$WINEPREFIX-64 key='HKLM\Software\Shiosai Software\Shiosai Notes' view
@@ -1208,7 +1364,23 @@ case_registry_views() {
         "$TW_DEMO_NEW/Notes.exe" "$root/Notes32/Notes.exe"
     expect_same_file "in both views: Notes.exe of the 64-bit view's stays 2.0" \
         "$TW_DEMO_OLD/Notes.exe" "$root/Notes64/Notes.exe"
-    rm -rf "$root"
+
+    # A 64-bit installer's %ProgramFiles% is the 64-bit folder, not the (x86) one.
+    local native="$prefix/drive_c/Program Files/tidewell-e2e"
+    local x86="$prefix/drive_c/Program Files (x86)/tidewell-e2e"
+    rm -rf "$native" "$x86"
+    mkdir -p "$native" "$x86"
+    cp "$TW_DEMO_OLD"/* "$native/"
+    cp "$TW_DEMO_OLD"/* "$x86/"
+    WINEPREFIX=$prefix wine reg delete "$key" /f >/dev/null 2>&1
+    WINEPREFIX=$prefix /usr/lib/wine/wine64 reg add "$key" /v InstallDir /t REG_EXPAND_SZ \
+        /d '%ProgramFiles%\tidewell-e2e' /f >/dev/null || fail "64-bit view not written"
+    apply_in_prefix "$prefix"
+    expect_same_file "%ProgramFiles% in the 64-bit view: Notes.exe there is 2.1" \
+        "$TW_DEMO_NEW/Notes.exe" "$native/Notes.exe"
+    expect_same_file "%ProgramFiles% in the 64-bit view: Notes.exe in (x86) stays 2.0" \
+        "$TW_DEMO_OLD/Notes.exe" "$x86/Notes.exe"
+    rm -rf "$root" "$native" "$x86"
     WINEPREFIX=$prefix wineserver -k 2>/dev/null
 }
 

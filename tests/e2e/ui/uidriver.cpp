@@ -16,6 +16,9 @@
 //   uidriver close                  the close box (WM_SYSCOMMAND SC_CLOSE)
 //   uidriver update-close-at N [MS] press Update, then the close box as soon as the bar reads
 //                                   at least N
+//   uidriver query-end-session      ask the dialog, as a logoff does, whether the session may
+//                                   end; print its answer (1 yes, 0 no)
+//   uidriver end-session            tell the dialog the session is ending (a forced logoff)
 //   uidriver msgbox [MS]            wait for the dialog's message box; print caption= and text=
 //   uidriver msgbox-ok              press the message box's OK
 //   uidriver gone [MS]              wait until no update dialog is left
@@ -415,6 +418,17 @@ int Run(int argc, char** argv) {
     }
     if (action == "close") {
         PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+        return 0;
+    }
+    if (action == "query-end-session" || action == "end-session") {
+        DWORD_PTR answer = 0;
+        bool query = action == "query-end-session";
+        // A forced end waits for the run to stop: up to its 5 s for the worker, and more.
+        if (!SendMessageTimeoutA(dialog, query ? WM_QUERYENDSESSION : WM_ENDSESSION,
+                                 query ? 0 : TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG,
+                                 query ? SEND_TIMEOUT_MS : 4 * SEND_TIMEOUT_MS, &answer))
+            return 1;
+        if (query) std::printf("%d\n", answer ? 1 : 0);
         return 0;
     }
     if (action == "msgbox") {

@@ -19,6 +19,8 @@ CASES = [
     ("XP's kernel32 on x86", X86, "kernel32.dll", "CreateFileA", False),
     ("Vista's GetTickCount64 on x86", X86, "kernel32.dll", "GetTickCount64", True),
     ("Vista's GetTickCount64 on x64", X64, "kernel32.dll", "GetTickCount64", True),
+    ("Vista's ShutdownBlockReasonCreate on x86", X86, "user32.dll", "ShutdownBlockReasonCreate",
+     True),
     ("Server 2003's SetDllDirectoryA on x64", X64, "kernel32.dll", "SetDllDirectoryA", False),
     ("x64 start-up data on x86", X86, "msvcrt.dll", "_acmdln", True),
     ("x64 start-up data on x64", X64, "msvcrt.dll", "_acmdln", False),

@@ -1,0 +1,37 @@
+// SPDX-License-Identifier: MIT
+/* A run-after program for the e2e cases: writes "folder=<its current folder>" and
+ * "errormode=<the error mode it started with>" to probe-report.txt beside itself, then stays
+ * while probe-hold is there beside it (at most two minutes), so that a case can act while the
+ * run waits for it. */
+#include <windows.h>
+
+#include <stdio.h>
+
+static int BesideMe(const char* name, char* path) {
+    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return 0;
+    char* slash = path + length;
+    while (slash > path && slash[-1] != '\\') --slash;
+    if ((size_t)(slash - path) + lstrlenA(name) >= MAX_PATH) return 0;
+    lstrcpyA(slash, name);
+    return 1;
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
+    (void)instance, (void)previous, (void)commandLine, (void)show;
+    UINT errorMode = SetErrorMode(0);  // the mode it was given; XP has no GetErrorMode
+    char folder[MAX_PATH], report[MAX_PATH], hold[MAX_PATH], text[2 * MAX_PATH];
+    DWORD length = GetCurrentDirectoryA(MAX_PATH, folder);
+    if (length == 0 || length >= MAX_PATH || !BesideMe("probe-report.txt", report) ||
+        !BesideMe("probe-hold", hold))
+        return 1;
+    int size = snprintf(text, sizeof text, "folder=%s\r\nerrormode=%u\r\n", folder, errorMode);
+    HANDLE file = CreateFileA(report, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    DWORD written;
+    WriteFile(file, text, (DWORD)size, &written, NULL);
+    CloseHandle(file);
+    for (int i = 0; i < 2400 && GetFileAttributesA(hold) != INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
+    return 0;
+}
