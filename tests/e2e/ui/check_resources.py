@@ -7,6 +7,7 @@ icon group and its images, the version block, the manifest, and the package unde
 Usage: check_resources.py EXE LEVEL [PACKAGE | --no-package]
 LEVEL is the execution level the manifest must ask for.
 """
+import os
 import struct
 import sys
 import xml.etree.ElementTree as ElementTree
@@ -275,9 +276,15 @@ def main():
     if len(sys.argv) > 2 and sys.argv[2] == "--no-package":
         check(packages == [], "no package: found %s" % packages)
     elif len(sys.argv) > 2:
-        check(packages == [(RT_RCDATA, 1, EN)], "package resources %s" % packages)
+        # The steps beside the package (PACKAGE.extras) are RCDATA 2 where build wrote any.
+        extras = sys.argv[2] + ".extras"
+        want = [(RT_RCDATA, 1, EN)] + ([(RT_RCDATA, 2, EN)] if os.path.exists(extras) else [])
+        check(sorted(packages) == want, "package resources %s" % packages)
         check(found.get((RT_RCDATA, 1, EN)) == open(sys.argv[2], "rb").read(),
               "RCDATA 1 is the package file")
+        if os.path.exists(extras):
+            check(found.get((RT_RCDATA, 2, EN)) == open(extras, "rb").read(),
+                  "RCDATA 2 is the steps file beside the package")
     for failure in failures:
         print("FAIL:", failure)
     print("%s: %d resources, %d failures" % (sys.argv[1], len(found), len(failures)))
