@@ -10,6 +10,7 @@
 #include "engine/globals.h"
 #include "engine/inflate.h"
 #include "package/package.h"
+#include "outcome/outcome.h"
 #include "rules/targets.h"
 #include "rules/version.h"
 #include "shortcuts/shortcuts.h"
@@ -61,6 +62,34 @@ const char* TextOrEmpty(const PackageImage& image, const char* field) {
     return text ? text : "";
 }
 
+// Adds an item stamped with the time; null when it could not be recorded.
+RunItem* Record(RunRecord* record, ItemKind kind, Outcome outcome, const char* path,
+                const char* detail = nullptr) {
+    RunItem* item = RecordItem(record, kind, outcome, path, detail);
+    if (item) StampTime(item->time);
+    return item;
+}
+
+void SetOutcome(RunItem* item, Outcome outcome) {
+    if (item) item->outcome = outcome;
+}
+
+void ReportShortcut(void* context, ItemKind kind, Outcome outcome, const char* path,
+                    const char* detail) {
+    Record(static_cast<RunRecord*>(context), kind, outcome, path, detail);
+}
+
+// 1 when an entry's folder text begins with "<InstallDir>": it needs the product's folder.
+int NeedsInstallDir(const char* folder) { return folder && BeginsWithName(folder, "<InstallDir>"); }
+
+// Why an entry got no target: its folder names no known place, or the path cannot be made.
+Outcome NoTargetOutcome(const char* folder) {
+    static const char* const placeholders[] = {"<InstallDir>", "<WindowsDir>", "<SystemDir>"};
+    for (const char* name : placeholders)
+        if (folder && BeginsWithName(folder, name)) return OUTCOME_SKIPPED_TOO_LONG;
+    return OUTCOME_SKIPPED_PLACEHOLDER;
+}
+
 // Step 4: the first listed application that has a window, or -1.
 int FindRunningApp(const PackageImage& image, const PackageHeader& header) {
     for (int k = 0; k < RUNNING_APP_COUNT; ++k) {
@@ -98,16 +127,21 @@ struct RunFolders {
 
 // Steps c to g for one entry.
 void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunFolders& folders,
-                RunAfterList* runAfter) {
+                RunAfterList* runAfter, RunRecord* record) {
+    const char* fileName = PackageText(image, entry.fileName);
+    const char* folder = PackageText(image, entry.folder);
+    RunItem* item = Record(record, ITEM_FILE, OUTCOME_PENDING, fileName);
     // On 32-bit Windows size + 1 can wrap to 0, a block smaller than the data.
     std::size_t bytes = static_cast<std::size_t>(entry.size) + 1;
-    if (bytes == 0) return;
-    unsigned char* buffer;
-    {
+    unsigned char* buffer = nullptr;
+    if (bytes != 0) {
         BENCH_STEP(STEP_BUFFER);
         buffer = static_cast<unsigned char*>(AllocEntryBuffer(bytes));
     }
-    if (!buffer) return;
+    if (!buffer) {
+        SetOutcome(item, OUTCOME_NOT_WRITTEN);
+        return;
+    }
 
     int inflated;
     {
@@ -115,10 +149,12 @@ void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunF
         inflated = InflateEntry(folders.inflater, image, entry, buffer);
     }
 
-    const char* fileName = PackageText(image, entry.fileName);
-    const char* folder = PackageText(image, entry.folder);
     char targetPath[PATH_TEXT_SIZE];
-    if (fileName && folder && ResolveTargetPath(fileName, folder, folders.installDir, targetPath)) {
+    int hasTarget =
+        fileName && folder && ResolveTargetPath(fileName, folder, folders.installDir, targetPath);
+    if (!hasTarget) SetOutcome(item, NoTargetOutcome(folder));
+    if (hasTarget) {
+        if (item) TextCopy(item->path, sizeof item->path, targetPath);
         // Damaged data is treated as a temporary file that could not be made: the installed
         // file stays, while the run-after and shortcuts still act on whatever is at the target.
         // The installed copy is always written from the run's own data: the temporary file
@@ -127,8 +163,12 @@ void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunF
         char tempFile[PATH_TEXT_SIZE];
         RetryBudget retry;
         StartRetryBudget(&retry);
+        if (!inflated)
+            SetOutcome(item, OUTCOME_DAMAGED);
+        else if (!folders.tempFolder)
+            SetOutcome(item, OUTCOME_NOT_WRITTEN);
         if (inflated && folders.tempFolder &&
-            WriteTempFile(folders.tempFolder, buffer, entry.size, tempFile, &retry)) {
+            WriteTempFile(folders.tempFolder, buffer, entry.size, tempFile, &retry, item)) {
             // Without an installed file the rule replaces whatever the packaged copy says.
             int replace = 1;
             if (!(entry.flags & ENTRY_ALWAYS_REPLACE) && InstalledFileExists(targetPath)) {
@@ -145,16 +185,23 @@ void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunF
                     BENCH_STEP(STEP_VERSION_HOLD);
                     ReleaseTempFile(held);
                 }
+                // A temporary file changed since it was written decides nothing: not written.
+                if (!replace) SetOutcome(item, held ? OUTCOME_KEPT_VERSION : OUTCOME_NOT_WRITTEN);
             }
-            if (replace) ReplaceTargetFile(buffer, entry.size, targetPath, &retry);
+            if (replace) ReplaceTargetFile(buffer, entry.size, targetPath, &retry, item);
         }
         if (entry.flags & ENTRY_RUN_AFTER) AddRunAfter(runAfter, targetPath);
         const char* shortcutText = PackageText(image, entry.shortcutText);
         if (shortcutText && shortcutText[0] != '\0' && !g_stopping) {
-            // The shortcut is made to the file in its place.
+            // The shortcut is made to the file in its place, and only where there is one.
             FinishReplaces();
             BENCH_STEP(STEP_SHORTCUTS);
-            ApplyShortcutSpecs(shortcutText, targetPath);
+            if (InstalledFileExists(targetPath)) {
+                ShortcutReport report = {ReportShortcut, record};
+                ApplyShortcutSpecs(shortcutText, targetPath, &report);
+            } else {
+                Record(record, ITEM_SHORTCUT, OUTCOME_NO_TARGET, targetPath);
+            }
         }
     }
     BENCH_STEP(STEP_BUFFER);
@@ -162,7 +209,8 @@ void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunF
 }
 
 // Step 11: the move records behind the last entry's stream, in record order.
-void ApplyMoves(const PackageImage& image, std::uint32_t tableOffset) {
+void ApplyMoves(const PackageImage& image, std::uint32_t tableOffset, RunRecord* record) {
+    ShortcutReport report = {ReportShortcut, record};
     std::int32_t moveCount;
     if (!GetMoveCount(image, tableOffset, &moveCount)) return;
     for (std::int32_t r = 0; r < moveCount; ++r) {
@@ -171,16 +219,32 @@ void ApplyMoves(const PackageImage& image, std::uint32_t tableOffset) {
         const char* from = PackageText(image, record->from);
         const char* to = PackageText(image, record->to);
         // An unreadable `to` must not count as "does not resolve", which would delete.
-        if (from && to) MoveShortcut(from, to);
+        if (from && to) MoveShortcut(from, to, &report);
     }
 }
 
+// 1 when some entry goes under "<InstallDir>": the package is then for a product that must be
+// installed.
+int AnyEntryNeedsInstallDir(const PackageImage& image) {
+    const PackageEntry* entry;
+    for (std::int32_t i = 0; GetPackageEntry(image, i, &entry); ++i)
+        if (NeedsInstallDir(PackageText(image, entry->folder))) return 1;
+    return 0;
+}
+
 // Steps 5 to 11, with the package held.
-void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& header) {
+void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& header,
+                  RunRecord* record) {
     char installDir[PATH_TEXT_SIZE];
     char tempFolder[PATH_TEXT_SIZE];
     RunFolders folders;
     folders.installDir = ResolveInstallDir(image, header, installDir) ? installDir : nullptr;
+    // Without the product's folder nothing of the package belongs anywhere: nothing is written,
+    // and the run says so instead of ending as if it had updated something.
+    if ((!folders.installDir || !FolderExists(installDir)) && AnyEntryNeedsInstallDir(image)) {
+        SetEarlyEnd(record, END_PRODUCT_NOT_FOUND);
+        return;
+    }
 
     std::uint32_t totalBytes;
     int runAfterCount;
@@ -205,7 +269,7 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
             doneBytes += entry->size;
             if (i == header.entryCount - 1)
                 haveMoveTable = GetMoveTableOffset(image, *entry, &moveTable);
-            ApplyEntry(image, *entry, folders, &runAfter);
+            ApplyEntry(image, *entry, folders, &runAfter, record);
             // Done bytes wrap only when the sizes add up past 4 GiB; the bar still never
             // goes back. The bar is told only when it moves: each message crosses to the
             // dialog's thread and waits for it, the dearest step of a small entry.
@@ -224,19 +288,78 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
     BENCH_WRITE();
 
     // A run the dialog was closed on starts nothing more on the user's machine.
-    for (int k = 0; k < runAfter.count && !g_stopping; ++k) RunAndWait(runAfter.paths[k].text);
+    for (int k = 0; k < runAfter.count && !g_stopping; ++k) {
+        unsigned long exitCode = 0;
+        int ran = RunAndWait(runAfter.paths[k].text, &exitCode);
+        RunItem* item = Record(record, ITEM_RUN_AFTER, ran ? OUTCOME_RAN : OUTCOME_NOT_STARTED,
+                               runAfter.paths[k].text);
+        if (item) item->code = static_cast<long>(exitCode);
+    }
     FreeRunAfterList(&runAfter);
 
-    if (haveMoveTable && !g_stopping) ApplyMoves(image, moveTable);
+    if (haveMoveTable && !g_stopping) ApplyMoves(image, moveTable, record);
+    if (g_stopping) record->cancelled = 1;
 }
 
-void Complete(void* dialog) {
+void Complete(void* dialog, const RunRecord* record, const char* versionText) {
     SetProgress(dialog, 100);
+    ShowSummary(dialog, record, versionText);
     g_done = 1;
     ShowFinishText(dialog);
     EnableUpdateButton(dialog, 1);
     DisableCancelButton(dialog);
     FocusUpdateButton(dialog);
+}
+
+// A package that is there but cannot be read: nothing was done.
+int Stopped(RunRecord* record) {
+    SetEarlyEnd(record, END_NOT_DONE);
+    return 0;
+}
+
+// RunUpdate with its record.
+int ApplyUpdate(void* dialog, RunRecord* record) {
+    EnableUpdateButton(dialog, 0);
+    SetProgress(dialog, 0);
+
+    char versionText[VERSION_TEXT_SIZE] = "";
+    void* found = FindPackageResource();
+    if (found) {
+        void* loaded = LoadPackageResource(found);
+        if (!loaded) return Stopped(record);
+        const unsigned char* data = LockPackageResource(loaded);
+        if (!data) {
+            FreePackageResource(loaded);
+            return Stopped(record);
+        }
+        PackageImage image{data, PackageResourceSize(found)};
+        const PackageHeader* header;
+        // Too short to hold its header: nothing in it can be read, so the run stops as for
+        // a package that does not load.
+        if (!GetPackageHeader(image, &header)) {
+            FreePackageResource(loaded);
+            return Stopped(record);
+        }
+        int running = FindRunningApp(image, *header);
+        if (running >= 0) {
+            SetEarlyEnd(record, END_APP_RUNNING);
+            // Unattended, nobody is there to read it: the exit code says it.
+            if (!g_unattended)
+                ShowRunningAppMessage(dialog,
+                                      TextOrEmpty(image, header->runningApps[running].message),
+                                      TextOrEmpty(image, header->title));
+            EnableUpdateButton(dialog, 1);
+            FreePackageResource(loaded);
+            return 0;
+        }
+        ApplyPackage(dialog, image, *header, record);
+        // The summary names the version after the package is let go.
+        TextCopy(versionText, sizeof versionText, TextOrEmpty(image, header->versionText));
+        FreePackageResource(loaded);
+    }
+
+    Complete(dialog, record, versionText);
+    return 1;
 }
 
 }  // namespace
@@ -259,39 +382,11 @@ int ProgressPosition(std::uint32_t doneBytes, float divisor) {
 
 void StopRun() { g_stopping = 1; }
 
-int RunUpdate(void* dialog) {
-    EnableUpdateButton(dialog, 0);
-    SetProgress(dialog, 0);
-
-    void* found = FindPackageResource();
-    if (found) {
-        void* loaded = LoadPackageResource(found);
-        if (!loaded) return 0;
-        const unsigned char* data = LockPackageResource(loaded);
-        if (!data) {
-            FreePackageResource(loaded);
-            return 0;
-        }
-        PackageImage image{data, PackageResourceSize(found)};
-        const PackageHeader* header;
-        // Too short to hold its header: nothing in it can be read, so the run stops as for
-        // a package that does not load.
-        if (!GetPackageHeader(image, &header)) {
-            FreePackageResource(loaded);
-            return 0;
-        }
-        int running = FindRunningApp(image, *header);
-        if (running >= 0) {
-            ShowRunningAppMessage(dialog, TextOrEmpty(image, header->runningApps[running].message),
-                                  TextOrEmpty(image, header->title));
-            EnableUpdateButton(dialog, 1);
-            FreePackageResource(loaded);
-            return 0;
-        }
-        ApplyPackage(dialog, image, *header);
-        FreePackageResource(loaded);
-    }
-
-    Complete(dialog);
-    return 1;
+int RunUpdate(void* dialog, RunRecord* given) {
+    RunRecord own;
+    InitRunRecord(&own);
+    RunRecord* record = given ? given : &own;
+    int result = ApplyUpdate(dialog, record);
+    FreeRunRecord(&own);
+    return result;
 }

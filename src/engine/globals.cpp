@@ -4,3 +4,4 @@
 void* g_instance = nullptr;
 int g_done = 0;
 std::atomic<int> g_stopping{0};
+int g_unattended = 0;

@@ -15,3 +15,7 @@ extern int g_done;
 // 1 once the dialog has closed while a run may be in progress: the run ends at its next step
 // (StopRun). Written by the dialog's thread, read by the worker and the thread pool.
 extern std::atomic<int> g_stopping;
+
+// 1 when nobody answers a message box (the switches /quiet and /passive, or no interactive
+// desktop): the run then shows none. Written once at start-up.
+extern int g_unattended;

@@ -65,6 +65,12 @@ void ShowRunningAppMessage(void*, const char* message, const char* caption) {
 
 void ShowFinishText(void*) { Record("FinishText"); }
 
+void ShowSummary(void*, const RunRecord*, const char*) { Record("Summary"); }
+
+void StampTime(char* text) { TextCopy(text, ITEM_TIME_SIZE, "2026-01-02T03:04:05"); }
+
+int FolderExists(const char* path) { return State().missingFolders.count(path) == 0; }
+
 int IsWindowClassRunning(const char* windowClass) {
     Record(std::string("FindWindow ") + windowClass);
     return windowClass[0] != '\0' && State().runningClasses.count(windowClass) > 0;
@@ -112,9 +118,10 @@ int GetTempFolder(char* folder) {
 
 // Recorded as the two steps the real one takes: naming the new file, then writing it.
 int WriteTempFile(const char* folder, const void* data, std::uint32_t size, char* name,
-                  RetryBudget*) {
+                  RetryBudget*, RunItem* item) {
     if (State().tempFileFails) {
         Record("GetTempFileName FAIL");
+        if (item) item->outcome = OUTCOME_NOT_WRITTEN;
         return 0;
     }
     std::string made =
@@ -129,6 +136,7 @@ int WriteTempFile(const char* folder, const void* data, std::uint32_t size, char
     file.assign(bytes, bytes + (fails ? size / 2 : size));
     // Another process rewrites the file the moment it is closed.
     if (!fails && State().swapTempFiles) file.assign({'s', 'w', 'a', 'p'});
+    if (fails && item) item->outcome = OUTCOME_DISK_FULL;
     return fails ? 0 : 1;
 }
 
@@ -151,9 +159,14 @@ void ReleaseTempFile(void*) {
     --State().tempFilesHeld;
 }
 
-int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target, RetryBudget*) {
+int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target, RetryBudget*,
+                      RunItem* item) {
     bool fails = State().failingReplaces.count(target) > 0;
     Record(std::string("Replace ") + target + (fails ? " FAIL" : ""));
+    if (item)
+        item->outcome = fails                                  ? OUTCOME_IN_USE
+                        : State().missingTargets.count(target) ? OUTCOME_ADDED
+                                                               : OUTCOME_REPLACED;
     if (fails) return 0;
     const unsigned char* bytes = static_cast<const unsigned char*>(data);
     State().files[target].assign(bytes, bytes + size);
@@ -177,7 +190,11 @@ void FreeEntryBuffer(void* buffer) {
     std::free(buffer);
 }
 
-void RunAndWait(const char* path) { Record(std::string("RunAndWait ") + path); }
+int RunAndWait(const char* path, unsigned long* exitCode) {
+    Record(std::string("RunAndWait ") + path);
+    *exitCode = 0;
+    return 1;
+}
 
 // --- the rules and shortcuts, as the run sees them
 
@@ -218,12 +235,12 @@ int IsNewerOrSame(const char* newFile, const char* installedFile) {
     return rule == State().newerOrSame.end() ? 1 : rule->second;
 }
 
-int ApplyShortcutSpecs(const char* shortcutText, const char* targetPath) {
+int ApplyShortcutSpecs(const char* shortcutText, const char* targetPath, const ShortcutReport*) {
     Record(std::string("Shortcuts ") + shortcutText + " > " + targetPath);
     return shortcutText[0] != '\0';
 }
 
-int MoveShortcut(const char* from, const char* to) {
+int MoveShortcut(const char* from, const char* to, const ShortcutReport*) {
     Record(std::string("Move ") + from + " > " + to);
     return 1;
 }

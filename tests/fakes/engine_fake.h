@@ -8,8 +8,8 @@
 //   <n>", "MessageBox <message>|<caption>", "FinishText", "FindWindow <class>", "FindResource",
 //   "LoadResource", "LockResource", "SizeofResource", "FreeResource", "GetTempPath",
 //   "GetTempFileName <name or FAIL>", "Write <path> <size> [FAIL]", "Hold <path> [FAIL]",
-//   "Release", "Replace <target> [FAIL]", "FinishReplaces", "Alloc <bytes> [FAIL]", "Free",
-//   "RunAndWait <path>", "ResolveInstallDir", "ResolveTargetPath <fileName>|<folder>",
+//   "Release", "Replace <target> [FAIL]", "Summary", "FinishReplaces", "Alloc <bytes> [FAIL]",
+//   "Free", "RunAndWait <path>", "ResolveInstallDir", "ResolveTargetPath <fileName>|<folder>",
 //   "IsNewerOrSame <new> > <installed>", "Shortcuts <text> > <target>", "Move <from> > <to>"
 #pragma once
 
@@ -44,6 +44,7 @@ struct FakeEngine {
     std::set<std::string> failingWrites;    // paths whose write does not complete
     int swapTempFiles = 0;                  // each written temporary file is rewritten at once
     std::set<std::string> missingTargets;   // targets with no installed file; others exist
+    std::set<std::string> missingFolders;   // folders that do not exist; others do
     int tempFilesHeld = 0;                  // HoldTempFile minus ReleaseTempFile
     std::set<std::string> failingReplaces;  // targets that cannot be replaced
     std::set<std::size_t> failingAllocs;    // block sizes that cannot be allocated

@@ -71,8 +71,8 @@ protected:
     static const Calls& AllCalls() { return FakeEngineState().calls; }
 };
 
-const Calls kCompletion = {"SetProgress 100", "FinishText", "EnableUpdate 1 done=1",
-                           "DisableCancel", "FocusUpdate"};
+const Calls kCompletion = {"SetProgress 100",       "Summary",       "FinishText",
+                           "EnableUpdate 1 done=1", "DisableCancel", "FocusUpdate"};
 
 Calls Concat(std::initializer_list<Calls> parts) {
     Calls all;
@@ -122,6 +122,7 @@ TEST_F(Engine, OneEntryRunsEveryStepInOrder) {
                        "Release",
                        "Replace " + target,
                        "FinishReplaces",
+                       "Exists " + target,
                        "Shortcuts <Desktop>\\Tool; > " + target,
                        "Free",
                        "SetProgress 100",
@@ -399,15 +400,78 @@ TEST_F(Engine, UnallocatedBufferSkipsOnlyItsEntry) {
               FakeEngineCalls("SetProgress"));
 }
 
-TEST_F(Engine, NoInstallFolderLeavesOnlyInstallDirEntriesOut) {
+// Without the product's folder nothing is written, also where other entries have a place; a
+// package with no entry under <InstallDir> runs as before.
+TEST_F(Engine, NoInstallFolderIsProductNotFound) {
+    const struct {
+        const char* name;
+        const char* firstFolder;
+        int installDirResult;
+        const char* missingFolder;
+        Calls replaces;
+        int exitCode;
+    } rows[] = {
+        {"no install folder", "<InstallDir>", 0, "", {}, 1642},
+        {"the folder named is gone", "<InstallDir>", 1, "C:\\Apps\\Example", {}, 1642},
+        {"no entry needs it",
+         "<WindowsDir>",
+         0,
+         "",
+         {"Replace C:\\WINDOWS\\a.dll", "Replace C:\\WINDOWS\\b.dll"},
+         0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeEngineReset();
+        WriterPackage package = BasePackage();
+        package.entries = {Entry("a.dll", row.firstFolder, ENTRY_ALWAYS_REPLACE, "a"),
+                           Entry("b.dll", "<WindowsDir>", ENTRY_ALWAYS_REPLACE, "b")};
+        FakeEngineState().installDirResult = row.installDirResult;
+        FakeEngineState().missingFolders = {row.missingFolder};
+        RunRecord record;
+        InitRunRecord(&record);
+        FakeEngineState().package = Build(package);
+        ASSERT_EQ(1, RunUpdate(kDialog, &record));
+        EXPECT_EQ(row.replaces, FakeEngineCalls("Replace"));
+        EXPECT_EQ(row.exitCode, ExitCodeOf(ConcludeRun(&record)));
+        FreeRunRecord(&record);
+    }
+}
+
+// What became of each entry reaches the record, with its target.
+TEST_F(Engine, RecordsEachEntrysOutcome) {
     WriterPackage package = BasePackage();
-    package.entries = {Entry("a.dll", "<InstallDir>", ENTRY_ALWAYS_REPLACE, "a"),
-                       Entry("b.dll", "<WindowsDir>", ENTRY_ALWAYS_REPLACE, "b")};
-    FakeEngineState().installDirResult = 0;
+    package.entries = {Entry("new.dll", "<InstallDir>", 0, "n"),
+                       Entry("old.dll", "<InstallDir>", 0, "o"),
+                       Entry("held.dll", "<InstallDir>", ENTRY_ALWAYS_REPLACE, "h"),
+                       Entry("x.dll", "Elsewhere", 0, "x"),
+                       Entry("bad.dll", "<InstallDir>", 0, "b"),
+                       Entry("app.exe", "<InstallDir>", 0, "a", "<Desktop>\\App;")};
+    std::vector<unsigned char> bytes = Build(package);
+    EntryAt(bytes, 4)->size = 5;  // the stream no longer gives the entry's size
+    const std::string dir = "C:\\Apps\\Example\\";
+    FakeEngineState().missingTargets = {dir + "new.dll", dir + "app.exe"};
+    FakeEngineState().failingReplaces = {dir + "held.dll", dir + "app.exe"};
+    FakeEngineState().newerOrSame[dir + "old.dll"] = 0;
+    FakeEngineState().package = bytes;
+    RunRecord record;
+    InitRunRecord(&record);
+    ASSERT_EQ(1, RunUpdate(kDialog, &record));
 
-    ASSERT_EQ(1, Run(Build(package)));
-
-    EXPECT_EQ((Calls{"Replace C:\\WINDOWS\\b.dll"}), FakeEngineCalls("Replace"));
+    const std::vector<std::pair<std::string, Outcome>> expected = {
+        {dir + "new.dll", OUTCOME_ADDED},    {dir + "old.dll", OUTCOME_KEPT_VERSION},
+        {dir + "held.dll", OUTCOME_IN_USE},  {"x.dll", OUTCOME_SKIPPED_PLACEHOLDER},
+        {dir + "bad.dll", OUTCOME_DAMAGED},  {dir + "app.exe", OUTCOME_IN_USE},
+        {dir + "app.exe", OUTCOME_NO_TARGET}};
+    ASSERT_EQ(static_cast<int>(expected.size()), record.itemCount);
+    for (int i = 0; i < record.itemCount; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(expected[i].first, RecordedItem(&record, i)->path);
+        EXPECT_EQ(expected[i].second, RecordedItem(&record, i)->outcome);
+    }
+    EXPECT_TRUE(FakeEngineCalls("Shortcuts").empty()) << "no shortcut to a missing file";
+    EXPECT_EQ(1603, ExitCodeOf(ConcludeRun(&record)));
+    FreeRunRecord(&record);
 }
 
 TEST_F(Engine, OneEntryBufferAtATime) {
