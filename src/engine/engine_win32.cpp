@@ -31,7 +31,9 @@ HMODULE Instance() { return static_cast<HMODULE>(g_instance); }
 }  // namespace
 
 DWORD WINAPI UpdateWorker(LPVOID dialog) {
-    RunUpdate(dialog);
+    FreeRunRecord(&g_record);
+    RunUpdate(dialog, &g_record);
+    PostMessageA(Dialog(dialog), WM_RUN_ENDED, 0, 0);
     ExitThread(0);
     return 0;
 }

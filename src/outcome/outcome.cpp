@@ -155,6 +155,46 @@ RunEnd RunEndOfExitCode(int code) {
     return END_COUNT;
 }
 
+int FormatItemLine(const RunItem* item, char* line, std::size_t capacity) {
+    if (capacity == 0) return 0;
+    line[0] = '\0';
+    const char* parts[] = {item->time, " ", ItemKindName(item->kind),  " ",
+                           item->path, " ", OutcomeName(item->outcome)};
+    char code[32] = "";
+    if (item->kind == ITEM_RUN_AFTER && item->outcome == OUTCOME_RAN) {
+        char digits[16];
+        int length = 0;
+        unsigned long value = static_cast<unsigned long>(item->code);
+        do {
+            digits[length++] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value);
+        std::memcpy(code, " (exit code ", 12);
+        for (int i = 0; i < length; ++i) code[12 + i] = digits[length - 1 - i];
+        code[12 + length] = ')';
+        code[13 + length] = '\0';
+    }
+    std::size_t used = 0;
+    int fits = 1;
+    auto put = [&](const char* text) {
+        for (; *text; ++text) {
+            if (used + 1 >= capacity) {
+                fits = 0;
+                break;
+            }
+            line[used++] = *text;
+        }
+        line[used] = '\0';
+    };
+    for (const char* part : parts) put(part);
+    put(code);
+    if (item->detail[0]) {
+        put(" ");
+        put(item->detail);
+    }
+    return fits;
+}
+
 void InitRunRecord(RunRecord* record) {
     record->blocks = nullptr;
     record->blockCount = 0;
@@ -174,13 +214,16 @@ RunItem* RecordItem(RunRecord* record, ItemKind kind, Outcome outcome, const cha
                     const char* detail) {
     int block = record->itemCount / RECORD_BLOCK_ITEMS;
     if (block == record->blockCount) {
-        // calloc rather than new: the program carries no C++ run-time library (see README).
-        void* grown = std::realloc(record->blocks, (block + 1) * sizeof(RunItem*));
+        // calloc rather than new: the program carries no C++ run-time library (see README);
+        // nor realloc, which is not on the list of what XP's msvcrt is checked for.
+        RunItem** grown = static_cast<RunItem**>(std::calloc(block + 1, sizeof(RunItem*)));
         if (!grown) {
             ++record->lostItems;
             return nullptr;
         }
-        record->blocks = static_cast<RunItem**>(grown);
+        if (block) std::memcpy(grown, record->blocks, block * sizeof(RunItem*));
+        std::free(record->blocks);
+        record->blocks = grown;
         record->blocks[block] =
             static_cast<RunItem*>(std::calloc(RECORD_BLOCK_ITEMS, sizeof(RunItem)));
         if (!record->blocks[block]) {

@@ -146,6 +146,11 @@ void CountRun(const RunRecord* record, RunCounts* counts);
 // still pending or lost counts as not done, since nothing shows it was.
 RunEnd ConcludeRun(const RunRecord* record);
 
+// The log's line for `item`: its time, kind, path, outcome and what else is known (a run-after
+// program's exit code, the detail), without a line end. 1 when it fitted; else the line holds
+// as much as fitted.
+int FormatItemLine(const RunItem* item, char* line, std::size_t capacity);
+
 // --- the finished state's summary
 
 // Which sentence the dialog shows, in the order its string table holds them (the ids begin at

@@ -4,6 +4,7 @@
 
 #include "base/registry.h"
 #include "base/text.h"
+#include "rules/rules_seam.h"
 #include "rules/targets.h"
 
 namespace {
@@ -71,6 +72,15 @@ int ResolveInstallDir(const PackageImage& image, const PackageHeader& header, ch
                                   valueName, value);
     if (read == REGISTRY_NO_KEY || read == REGISTRY_NO_VALUE)
         return UseDefaultFolder(defaultFolder, installDir);
+    // A value an older 32-bit install left behind, naming a folder that is gone, must not hide
+    // the 64-bit product's folder.
+    if (read == REGISTRY_READ && IsAbsoluteFolder(value) && !InstallFolderExists(value)) {
+        char value64[PATH_TEXT_SIZE];
+        if (ReadRegistryFolder(root.root, subKey, REGISTRY_KEY_READ | REGISTRY_KEY_64_BIT_VIEW,
+                               valueName, value64) == REGISTRY_READ &&
+            IsAbsoluteFolder(value64) && InstallFolderExists(value64))
+            TextCopy(value, sizeof value, value64);
+    }
 
     // A value that names no folder, or one that is not absolute (which Windows would resolve
     // against the current folder, where the program was downloaded), gives no install folder:

@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include "outcome/outcome.h"
+#include "ui/command_line.h"
+
 // The single-instance mutex as CreateMutexA gave it, null or not; closed after the dialog.
 extern HANDLE g_mutex;
 
@@ -16,3 +19,15 @@ INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 // After the dialog has closed: a run still in progress is stopped, given a bounded time to
 // finish the replaces it handed on, and the staged copies it leaves are removed.
 void EndWorker();
+
+// How the program was asked to run; written once at start-up.
+extern UiMode g_uiMode;
+
+// 1 when the process runs with the administrators' rights (elevated, under UAC).
+int IsElevated();
+
+// Appends the run's log to `logPath`, or where it goes by default when that is empty: a header
+// (program, package, command line, Windows, elevation, user and session), one line per item of
+// `record` and the line "result: <code> <meaning>" for `end`. A log that cannot be written is
+// skipped: it never fails the update.
+void WriteRunLog(const wchar_t* logPath, const RunRecord* record, RunEnd end);
