@@ -63,18 +63,18 @@ const char* TextOrEmpty(const PackageImage& image, const char* field) {
 }
 
 // Adds an item stamped with the time; null when it could not be recorded.
-RunItem* Record(RunRecord* record, ItemKind kind, Outcome outcome, const char* path,
+RunItem* Record(RunRecord* record, ItemKind kind, ItemOutcome outcome, const char* path,
                 const char* detail = nullptr) {
     RunItem* item = RecordItem(record, kind, outcome, path, detail);
     if (item) StampTime(item->time);
     return item;
 }
 
-void SetOutcome(RunItem* item, Outcome outcome) {
+void SetOutcome(RunItem* item, ItemOutcome outcome) {
     if (item) item->outcome = outcome;
 }
 
-void ReportShortcut(void* context, ItemKind kind, Outcome outcome, const char* path,
+void ReportShortcut(void* context, ItemKind kind, ItemOutcome outcome, const char* path,
                     const char* detail) {
     Record(static_cast<RunRecord*>(context), kind, outcome, path, detail);
 }
@@ -83,7 +83,7 @@ void ReportShortcut(void* context, ItemKind kind, Outcome outcome, const char* p
 int NeedsInstallDir(const char* folder) { return folder && BeginsWithName(folder, "<InstallDir>"); }
 
 // Why an entry got no target: its folder names no known place, or the path cannot be made.
-Outcome NoTargetOutcome(const char* folder) {
+ItemOutcome NoTargetOutcome(const char* folder) {
     static const char* const placeholders[] = {"<InstallDir>", "<WindowsDir>", "<SystemDir>"};
     for (const char* name : placeholders)
         if (folder && BeginsWithName(folder, name)) return OUTCOME_SKIPPED_TOO_LONG;

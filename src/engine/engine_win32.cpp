@@ -433,7 +433,7 @@ struct Replace {
     volatile LONG busy;  // set by the run's thread, cleared by the pool thread that finishes it
     HANDLE file;         // the staged copy, written whole, still open for writing
     RunItem* item;       // where the outcome goes; may be null
-    Outcome done;        // OUTCOME_REPLACED or OUTCOME_ADDED
+    ItemOutcome done;    // OUTCOME_REPLACED or OUTCOME_ADDED
     char staged[PATH_TEXT_SIZE];
     char target[PATH_TEXT_SIZE];
     RetryBudget retry;  // what the entry's earlier steps left of its budget
@@ -482,7 +482,7 @@ AccessDenied WhyRenameDenied(const char* target) {
     return GetLastError() == ERROR_ACCESS_DENIED ? DENIED_FOR_GOOD : DENIED_FOR_A_MOMENT;
 }
 
-void SetOutcome(RunItem* item, Outcome outcome) {
+void SetOutcome(RunItem* item, ItemOutcome outcome) {
     if (item) item->outcome = outcome;
 }
 
@@ -496,7 +496,7 @@ int ReplaceAtRestart(const char* staged, const char* target) {
 // Flushes, closes and renames the staged copy over the target; on failure removes the copy.
 // The outcome goes to `item`: `done` when the new file is in place.
 void CompleteReplace(HANDLE file, const char* staged, const char* target, RetryBudget* retry,
-                     RunItem* item, Outcome done) {
+                     RunItem* item, ItemOutcome done) {
     int ready = 1;
     DWORD error = ERROR_SUCCESS;
 #ifndef TIDEWELL_BENCH_NO_FLUSH
@@ -528,7 +528,7 @@ void CompleteReplace(HANDLE file, const char* staged, const char* target, RetryB
         SetOutcome(item, done);
         return;
     }
-    Outcome outcome = OutcomeOfError(error);
+    ItemOutcome outcome = OutcomeOfError(error);
     // Access denied while the target may be deleted is another process holding it.
     if (error == ERROR_ACCESS_DENIED && denied == DENIED_FOR_A_MOMENT) outcome = OUTCOME_IN_USE;
     if (outcome == OUTCOME_IN_USE && !g_stopping && ReplaceAtRestart(staged, target)) {
@@ -561,7 +561,7 @@ void WaitForReplaceOf(const char* target) {
 
 // Hands the written staged copy to the pool; finishes it here when it cannot.
 void StartCompleteReplace(HANDLE file, const char* staged, const char* target, RetryBudget* retry,
-                          RunItem* item, Outcome done) {
+                          RunItem* item, ItemOutcome done) {
     if (!g_freeReplaces)
         g_freeReplaces = CreateSemaphoreA(nullptr, REPLACES_IN_FLIGHT, REPLACES_IN_FLIGHT, nullptr);
     BENCH_START(waitStart);

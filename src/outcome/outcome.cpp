@@ -11,7 +11,7 @@ struct OutcomeRow {
     OutcomeClass outcomeClass;
 };
 
-// Indexed by Outcome: a new outcome cannot lack its name or its class.
+// Indexed by ItemOutcome: a new outcome cannot lack its name or its class.
 constexpr OutcomeRow OUTCOMES[OUTCOME_COUNT] = {
     {"pending", CLASS_NOT_DONE},
     {"replaced", CLASS_DONE},
@@ -112,11 +112,11 @@ void CopyCut(char* dest, std::size_t capacity, const char* source) {
 
 }  // namespace
 
-const char* OutcomeName(Outcome outcome) {
+const char* OutcomeName(ItemOutcome outcome) {
     return outcome >= 0 && outcome < OUTCOME_COUNT ? OUTCOMES[outcome].name : "unknown";
 }
 
-OutcomeClass OutcomeClassOf(Outcome outcome) {
+OutcomeClass OutcomeClassOf(ItemOutcome outcome) {
     return outcome >= 0 && outcome < OUTCOME_COUNT ? OUTCOMES[outcome].outcomeClass
                                                    : CLASS_NOT_DONE;
 }
@@ -125,7 +125,7 @@ const char* ItemKindName(ItemKind kind) {
     return kind >= 0 && kind < ITEM_KIND_COUNT ? ITEM_KIND_NAMES[kind] : "item";
 }
 
-Outcome OutcomeOfError(unsigned long error) {
+ItemOutcome OutcomeOfError(unsigned long error) {
     switch (error) {
         case 5:  // ERROR_ACCESS_DENIED
             return OUTCOME_DENIED;
@@ -210,7 +210,7 @@ void FreeRunRecord(RunRecord* record) {
     InitRunRecord(record);
 }
 
-RunItem* RecordItem(RunRecord* record, ItemKind kind, Outcome outcome, const char* path,
+RunItem* RecordItem(RunRecord* record, ItemKind kind, ItemOutcome outcome, const char* path,
                     const char* detail) {
     int block = record->itemCount / RECORD_BLOCK_ITEMS;
     if (block == record->blockCount) {
@@ -253,7 +253,7 @@ void CountRun(const RunRecord* record, RunCounts* counts) {
     std::memset(counts, 0, sizeof *counts);
     for (int i = 0; i < record->itemCount; ++i) {
         const RunItem* item = RecordedItem(record, i);
-        Outcome outcome = item->outcome;
+        ItemOutcome outcome = item->outcome;
         if (outcome >= 0 && outcome < OUTCOME_COUNT) ++counts->byOutcome[outcome];
         if (item->kind == ITEM_FILE) ++counts->files;
     }
@@ -295,7 +295,7 @@ Summary SummarizeRun(const RunRecord* record) {
         case END_NOT_DONE: {
             // The likeliest cause first, with its own advice; the other files still count.
             const struct {
-                Outcome outcome;
+                ItemOutcome outcome;
                 SummaryKind kind;
             } causes[] = {{OUTCOME_IN_USE, SUMMARY_IN_USE},
                           {OUTCOME_DENIED, SUMMARY_DENIED},

@@ -18,7 +18,7 @@ enum ItemKind {
 };
 
 // How an item ended. Each has a class (OutcomeClassOf) that decides what it means for the run.
-enum Outcome {
+enum ItemOutcome {
     OUTCOME_PENDING,  // begun and not finished yet (a replace still on the pool)
     // files
     OUTCOME_REPLACED,
@@ -64,13 +64,13 @@ enum OutcomeClass {
 };
 
 // The outcome's name as the log and `tidepack plan` print it ("replaced", "kept: version").
-const char* OutcomeName(Outcome outcome);
-OutcomeClass OutcomeClassOf(Outcome outcome);
+const char* OutcomeName(ItemOutcome outcome);
+OutcomeClass OutcomeClassOf(ItemOutcome outcome);
 // The name of an item kind in the log ("file", "shortcut", "move", "run-after").
 const char* ItemKindName(ItemKind kind);
 
 // The outcome of a step that failed with the Windows error `error` (GetLastError's value).
-Outcome OutcomeOfError(unsigned long error);
+ItemOutcome OutcomeOfError(unsigned long error);
 
 // How the whole run ended, in the order of precedence: where several apply, the first wins.
 // The first four end the run before anything is written.
@@ -102,7 +102,7 @@ constexpr std::size_t ITEM_TIME_SIZE = 24;
 struct RunItem {
     ItemKind kind;
     // Written once more by the thread that finishes the item; read when the run has ended.
-    volatile Outcome outcome;
+    volatile ItemOutcome outcome;
     long code;                      // ITEM_RUN_AFTER: the program's exit code
     char time[ITEM_TIME_SIZE];      // when it was recorded, as the platform gave it
     char path[ITEM_PATH_SIZE];      // target, shortcut, program; may be empty
@@ -127,7 +127,7 @@ void FreeRunRecord(RunRecord* record);
 // Adds an item with `outcome` and returns it, to be finished later where it is OUTCOME_PENDING;
 // null when memory ran out (counted in lostItems). `path` and `detail` may be null; texts too
 // long are cut: they are for reading only.
-RunItem* RecordItem(RunRecord* record, ItemKind kind, Outcome outcome, const char* path,
+RunItem* RecordItem(RunRecord* record, ItemKind kind, ItemOutcome outcome, const char* path,
                     const char* detail);
 // Item `index` (0 to itemCount - 1).
 const RunItem* RecordedItem(const RunRecord* record, int index);

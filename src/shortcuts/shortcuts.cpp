@@ -23,15 +23,15 @@ int FolderOf(const char* path, char* folder) {
     return 1;
 }
 
-void Report(const ShortcutReport* report, ItemKind kind, Outcome outcome, const char* path,
+void Report(const ShortcutReport* report, ItemKind kind, ItemOutcome outcome, const char* path,
             const char* detail) {
     if (report) report->report(report->context, kind, outcome, path, detail);
 }
 
 // CreateShortcutFromSpec's steps, with the outcome of the line; `linkPath` holds the link's
 // path once the spec resolved.
-Outcome MakeShortcut(const char* shortcutSpec, const char* arguments, const char* targetPath,
-                     char* linkPath) {
+ItemOutcome MakeShortcut(const char* shortcutSpec, const char* arguments, const char* targetPath,
+                         char* linkPath) {
     char workingDir[PATH_TEXT_SIZE] = {};
     char description[DESCRIPTION_SIZE] = {};
     if (!ResolveShortcutPath(shortcutSpec, linkPath)) return OUTCOME_NO_PLACE;
@@ -88,7 +88,7 @@ int ApplyShortcutSpecs(const char* shortcutText, const char* targetPath,
         TrimSpec(&shortcutSpec);
         TrimSpec(&arguments);
         char linkPath[PATH_TEXT_SIZE] = {};
-        Outcome outcome = MakeShortcut(shortcutSpec, arguments, targetPath, linkPath);
+        ItemOutcome outcome = MakeShortcut(shortcutSpec, arguments, targetPath, linkPath);
         Report(report, ITEM_SHORTCUT, outcome, linkPath[0] ? linkPath : shortcutSpec, targetPath);
         if (!next) break;
         line = next;
@@ -153,7 +153,7 @@ int MoveShortcut(const char* from, const char* to, const ShortcutReport* report)
     }
     char folder[PATH_TEXT_SIZE];
     if (FolderOf(destination, folder)) CreateFolderChain(folder);
-    Outcome outcome = there ? OUTCOME_NOT_MOVED : OUTCOME_NOTHING_TO_MOVE;
+    ItemOutcome outcome = there ? OUTCOME_NOT_MOVED : OUTCOME_NOTHING_TO_MOVE;
     if (CopyShortcutFile(source, destination)) {
         DeleteShortcutFile(source);
         outcome = OUTCOME_MOVED;

@@ -6,7 +6,7 @@
 
 // Where each shortcut made and each move is reported, for the run's record; may be left out.
 struct ShortcutReport {
-    void (*report)(void* context, ItemKind kind, Outcome outcome, const char* path,
+    void (*report)(void* context, ItemKind kind, ItemOutcome outcome, const char* path,
                    const char* detail);
     void* context;
 };

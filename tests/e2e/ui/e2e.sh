@@ -514,8 +514,8 @@ case_second_copy() {
 
 # The English update from Update to Finish, without looking at the dialog. EXE, default the
 # English program.
-apply_english() {
-    start_program "${1:-$TW_ENGLISH_EXE}"
+apply_english() {  # apply_english [EXE [ARGS...]]
+    start_program "${1:-$TW_ENGLISH_EXE}" "${@:2}"
     driver find >/dev/null || { fail "no dialog"; return; }
     driver click 1000 >/dev/null
     driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not reach done"
@@ -804,7 +804,7 @@ case_plan_then_apply() {
     expect "plan --strict exit code with a file skipped" 1 $?
     cp -r "$ENGLISH_DIR" "$work/before"
 
-    apply_english "$work/Patch.exe"
+    apply_english "$work/Patch.exe" /log 'C:\tidewell-e2e\plan-run.log'
     local said
     said=$(python3 - "$work/plan.json" "$work/before" <<'PYTHON'
 import filecmp, json, os, sys
@@ -824,6 +824,20 @@ for e in plan["entries"]:
 PYTHON
     )
     expect "plan, then what the program did" "Notes.exe:replaced notecore.dll:replaced 2.1.0.0/2.0.0.0 spell.dll:kept 2.5.0.0/3.0.0.0 postupdate.exe:added readme.txt:replaced guide.txt:skipped " "$said"
+    # The plan's outcome of each entry is the one the program's log gives it, by the same name.
+    said=$(python3 - "$work/plan.json" "$E2E_DIR/plan-run.log" <<'PYTHON'
+import json, sys
+plan = json.load(open(sys.argv[1]))
+log = open(sys.argv[2], encoding="utf-8-sig").read().splitlines()
+for e in plan["entries"]:
+    logged = [l.split(" file ", 1)[1].split("\\" + e["fileName"] + " ", 1)[1]
+              for l in log if " file " in l and "\\" + e["fileName"] + " " in l]
+    print(f"{e['fileName']}:{e['outcome']}" +
+          ("" if logged == [e["outcome"]] else f" but {logged}"), end=" ")
+PYTHON
+    )
+    expect "plan's outcomes, then the log's" "Notes.exe:replaced notecore.dll:replaced spell.dll:kept: version postupdate.exe:added readme.txt:replaced guide.txt:skipped: no folder " "$said"
+    rm -f "$E2E_DIR/plan-run.log"
 }
 
 # A vendor on Windows: tidepack.exe from its zip, unpacked into a folder with Japanese

@@ -458,7 +458,7 @@ TEST_F(Engine, RecordsEachEntrysOutcome) {
     InitRunRecord(&record);
     ASSERT_EQ(1, RunUpdate(kDialog, &record));
 
-    const std::vector<std::pair<std::string, Outcome>> expected = {
+    const std::vector<std::pair<std::string, ItemOutcome>> expected = {
         {dir + "new.dll", OUTCOME_ADDED},    {dir + "old.dll", OUTCOME_KEPT_VERSION},
         {dir + "held.dll", OUTCOME_IN_USE},  {"x.dll", OUTCOME_SKIPPED_PLACEHOLDER},
         {dir + "bad.dll", OUTCOME_DAMAGED},  {dir + "app.exe", OUTCOME_IN_USE},

@@ -11,7 +11,7 @@ namespace {
 
 struct Item {
     ItemKind kind;
-    Outcome outcome;
+    ItemOutcome outcome;
 };
 
 struct RecordedRun {
@@ -41,7 +41,7 @@ constexpr Item PROGRAM_NOT_STARTED = {ITEM_RUN_AFTER, OUTCOME_NOT_STARTED};
 constexpr Item NOT_REACHED = {ITEM_FILE, OUTCOME_NOT_REACHED};
 
 // The run's exit code and the dialog's sentence, with its numbers, from what the items became.
-TEST(Outcome, RunEndExitCodeAndSummary) {
+TEST(ItemOutcome, RunEndExitCodeAndSummary) {
     const struct {
         const char* name;
         std::vector<Item> items;
@@ -120,7 +120,7 @@ TEST(Outcome, RunEndExitCodeAndSummary) {
 }
 
 // Every end is more urgent than the ones after it, as deployment tools read the codes.
-TEST(Outcome, EndsInOrderOfPrecedence) {
+TEST(ItemOutcome, EndsInOrderOfPrecedence) {
     const int order[] = {1639, 1618, 32, 1642, 1602, 112, 1603, 3010, 0};
     for (int a = 0; a < END_COUNT; ++a) {
         EXPECT_EQ(order[a], ExitCodeOf(static_cast<RunEnd>(a)));
@@ -135,7 +135,7 @@ TEST(Outcome, EndsInOrderOfPrecedence) {
     }
 }
 
-TEST(Outcome, FillSummary) {
+TEST(ItemOutcome, FillSummary) {
     const Summary summary = {SUMMARY_IN_USE, 2, 42};
     const struct {
         const wchar_t* sentence;
@@ -159,7 +159,7 @@ TEST(Outcome, FillSummary) {
 }
 
 // Items stay where they were recorded while more are added: a pool thread holds one.
-TEST(Outcome, ItemsKeepTheirPlace) {
+TEST(ItemOutcome, ItemsKeepTheirPlace) {
     RunRecord record;
     InitRunRecord(&record);
     RunItem* first = RecordItem(&record, ITEM_FILE, OUTCOME_PENDING, "C:\\a", nullptr);
