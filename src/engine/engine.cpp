@@ -163,11 +163,14 @@ void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunF
         char tempFile[PATH_TEXT_SIZE];
         RetryBudget retry;
         StartRetryBudget(&retry);
+        int waiting = inflated && WaitsForRestart(targetPath, buffer, entry.size);
         if (!inflated)
             SetOutcome(item, OUTCOME_DAMAGED);
+        else if (waiting)
+            SetOutcome(item, OUTCOME_AT_RESTART);
         else if (!folders.tempFolder)
             SetOutcome(item, OUTCOME_NOT_WRITTEN);
-        if (inflated && folders.tempFolder &&
+        if (inflated && !waiting && folders.tempFolder &&
             WriteTempFile(folders.tempFolder, buffer, entry.size, tempFile, &retry, item)) {
             // Without an installed file the rule replaces whatever the packaged copy says.
             int replace = 1;
@@ -232,6 +235,35 @@ int AnyEntryNeedsInstallDir(const PackageImage& image) {
     return 0;
 }
 
+// Unattended, nobody closes what holds a file: 1 when a process in any session holds one of the
+// targets, recorded with its name; the run then writes nothing.
+int AnyTargetHeld(const PackageImage& image, const char* installDir, RunRecord* record) {
+    std::int32_t count = 0;
+    const PackageEntry* entry;
+    while (GetPackageEntry(image, count, &entry)) ++count;
+    if (count == 0) return 0;
+    PathText* targets = static_cast<PathText*>(std::calloc(count, sizeof(PathText)));
+    const char** paths = static_cast<const char**>(std::calloc(count, sizeof(const char*)));
+    int given = 0, held = 0;
+    if (targets && paths) {
+        for (std::int32_t i = 0; i < count && GetPackageEntry(image, i, &entry); ++i) {
+            const char* fileName = PackageText(image, entry->fileName);
+            const char* folder = PackageText(image, entry->folder);
+            if (fileName && folder &&
+                ResolveTargetPath(fileName, folder, installDir, targets[given].text)) {
+                paths[given] = targets[given].text;
+                ++given;
+            }
+        }
+        char holders[ITEM_DETAIL_SIZE];
+        held = TargetsHeld(paths, given, holders) > 0;
+        if (held) Record(record, ITEM_FILE, OUTCOME_IN_USE, installDir, holders);
+    }
+    std::free(targets);
+    std::free(paths);
+    return held;
+}
+
 // Steps 5 to 11, with the package held.
 void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& header,
                   RunRecord* record) {
@@ -243,6 +275,11 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
     // and the run says so instead of ending as if it had updated something.
     if ((!folders.installDir || !FolderExists(installDir)) && AnyEntryNeedsInstallDir(image)) {
         SetEarlyEnd(record, END_PRODUCT_NOT_FOUND);
+        return;
+    }
+    // The window-class check sees only this session; an agent's run asks Windows as well.
+    if (g_unattended && AnyTargetHeld(image, folders.installDir, record)) {
+        SetEarlyEnd(record, END_APP_RUNNING);
         return;
     }
 

@@ -33,6 +33,11 @@ int FolderExists(const char* path);
 
 // --- the running-application check
 
+// How many processes, in any session, hold one of the `count` files at `paths` open; their
+// names go into `holders` (ITEM_DETAIL_SIZE bytes, "held by name (pid N), ..."). 0 where
+// Windows cannot tell (before Vista).
+int TargetsHeld(const char* const* paths, int count, char* holders);
+
 // 1 when a top-level window of class `windowClass` exists. An empty class matches no window.
 int IsWindowClassRunning(const char* windowClass);
 
@@ -83,6 +88,9 @@ void ReleaseTempFile(void* held);
 // when the target is held for good and the move could be left to the next restart.
 int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target, RetryBudget* retry,
                       RunItem* item);
+// 1 when an earlier run left exactly `size` bytes of `data` to take `target`'s place at the next
+// restart: staging it again would only leave a second copy waiting.
+int WaitsForRestart(const char* target, const void* data, std::uint32_t size);
 // Returns when every replace started has finished.
 void FinishReplaces();
 

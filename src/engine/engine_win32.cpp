@@ -531,6 +531,8 @@ void CompleteReplace(HANDLE file, const char* staged, const char* target, RetryB
     ItemOutcome outcome = OutcomeOfError(error);
     // Access denied while the target may be deleted is another process holding it.
     if (error == ERROR_ACCESS_DENIED && denied == DENIED_FOR_A_MOMENT) outcome = OUTCOME_IN_USE;
+    // The log names what holds it, where Windows can tell.
+    if (outcome == OUTCOME_IN_USE && item) TargetsHeld(&target, 1, item->detail);
     if (outcome == OUTCOME_IN_USE && !g_stopping && ReplaceAtRestart(staged, target)) {
         SetOutcome(item, OUTCOME_AT_RESTART);
         return;

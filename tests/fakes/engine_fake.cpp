@@ -33,6 +33,7 @@ FakeEngine& FakeEngineState() { return State(); }
 void FakeEngineReset() {
     State() = FakeEngine();
     g_done = 0;
+    g_unattended = 0;
     g_instance = nullptr;
 }
 
@@ -70,6 +71,18 @@ void ShowSummary(void*, const RunRecord*, const char*) { Record("Summary"); }
 void StampTime(char* text) { TextCopy(text, ITEM_TIME_SIZE, "2026-01-02T03:04:05"); }
 
 int FolderExists(const char* path) { return State().missingFolders.count(path) == 0; }
+
+int TargetsHeld(const char* const* paths, int count, char* holders) {
+    Record("TargetsHeld " + std::to_string(count));
+    holders[0] = '\0';
+    for (int i = 0; i < count; ++i) {
+        if (State().heldTargets.count(paths[i])) {
+            TextCopy(holders, ITEM_DETAIL_SIZE, "held by Other.exe (pid 7)");
+            return 1;
+        }
+    }
+    return 0;
+}
 
 int IsWindowClassRunning(const char* windowClass) {
     Record(std::string("FindWindow ") + windowClass);
@@ -174,6 +187,10 @@ int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target, 
 }
 
 void FinishReplaces() { Record("FinishReplaces"); }
+
+int WaitsForRestart(const char* target, const void*, std::uint32_t) {
+    return State().waitingTargets.count(target) > 0;
+}
 
 void* AllocEntryBuffer(std::size_t bytes) {
     bool fails = State().failingAllocs.count(bytes) > 0;

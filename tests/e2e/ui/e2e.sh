@@ -365,8 +365,12 @@ case_held_for_good() {
     expect "pending renames onto notecore.dll" 1 \
         "$("$WINE" reg query "$key" /v PendingFileRenameOperations 2>/dev/null | tr -d '\r' |
             grep -c 'notecore.dll')"
-    expect "log line" 1 "$(log_text "$DEFAULT_LOG" | grep -c 'notecore.dll at restart$')"
+    expect "log line" 1 "$(log_text "$DEFAULT_LOG" | grep -c 'notecore.dll at restart')"
     expect_log_result "$DEFAULT_LOG" 3010
+    # Run again before the restart: the copy already waiting is not staged a second time.
+    run_unattended "$TW_ENGLISH_EXE" /quiet /norestart
+    expect_code "second run's exit code" 3010
+    expect "staged copies waiting" 1 "$(cd "$ENGLISH_DIR" && ls -- twn* 2>/dev/null | wc -l)"
     kill "$holder_pid" 2>/dev/null
     wait "$holder_pid" 2>/dev/null
     "$WINE" wineboot -r >/dev/null 2>&1
