@@ -269,6 +269,10 @@ RunEnd ConcludeRun(const RunRecord* record) {
     return end;
 }
 
+RunEnd ConcludeCancelledRun(const RunRecord* record) {
+    return MoreUrgent(record->early, END_CANCELLED);
+}
+
 Summary SummarizeRun(const RunRecord* record) {
     RunCounts counts;
     CountRun(record, &counts);

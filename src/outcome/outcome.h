@@ -145,6 +145,9 @@ void CountRun(const RunRecord* record, RunCounts* counts);
 // The run's end: the early end if any, the user's cancel, then the items' classes; an item
 // still pending or lost counts as not done, since nothing shows it was.
 RunEnd ConcludeRun(const RunRecord* record);
+// The end of a run the user ended while its items may still change: the early end or the
+// cancel, without reading the items.
+RunEnd ConcludeCancelledRun(const RunRecord* record);
 
 // The log's line for `item`: its time, kind, path, outcome and what else is known (a run-after
 // program's exit code, the detail), without a line end. 1 when it fitted; else the line holds

@@ -149,11 +149,12 @@ BOOL OnCommand(HWND dialog, WPARAM wParam) {
 
 }  // namespace
 
-void EndWorker() {
-    if (!IsWorkerAlive()) return;
+int EndWorker() {
+    if (!IsWorkerAlive()) return 1;
     StopRun();
-    AwaitWorkerEnd(RUN_END_WAIT_MS);
+    int ended = AwaitWorkerEnd(RUN_END_WAIT_MS);
     RemoveUnfinishedStaged();
+    return ended;
 }
 
 INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {

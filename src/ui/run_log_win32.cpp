@@ -201,12 +201,13 @@ void WriteRunLog(const wchar_t* logPath, const RunRecord* record, RunEnd end) {
     if (file == INVALID_HANDLE_VALUE) return;
     WriteHeader(file, title, version);
     char line[ITEM_PATH_SIZE * 2 + 128];
-    for (int i = 0; i < record->itemCount; ++i) {
+    if (!record) WriteAnsi(file, "the run was still ending: its items are not listed\r\n");
+    for (int i = 0; record && i < record->itemCount; ++i) {
         FormatItemLine(RecordedItem(record, i), line, sizeof line);
         WriteAnsi(file, line);
         WriteUtf8(file, L"\r\n");
     }
-    if (record->lostItems) {
+    if (record && record->lostItems) {
         TextFormat(line, sizeof line, "%d items not recorded: out of memory\r\n",
                    record->lostItems);
         WriteAnsi(file, line);

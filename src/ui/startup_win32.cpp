@@ -92,6 +92,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (!CheckSingleInstance()) return EndEarly(command, END_ANOTHER_COPY);
     PreloadSystemDlls(searchLimited);
     g_done = 0;
+    int settled = 1;
     if (command.mode == UI_QUIET) {
         RunUpdate(nullptr, &g_record);
     } else {
@@ -102,12 +103,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         // Closed mid-run: the staged copies in flight are finished or taken away before the
         // end. Ending the process then ends a worker that may still run; the apply run
         // replaces each target in one step, so that never leaves a file half written.
-        EndWorker();
+        settled = EndWorker();
         // Closed before the run came to its end: the user cancelled.
         if (!g_done) g_record.cancelled = 1;
     }
-    RunEnd end = ConcludeRun(&g_record);
-    if (command.logPath[0] || command.mode != UI_FULL) WriteRunLog(command.logPath, &g_record, end);
+    // A worker still ending may still add items: then only what was decided before them counts,
+    // and the cancel outranks every item anyway.
+    RunEnd end = settled ? ConcludeRun(&g_record) : ConcludeCancelledRun(&g_record);
+    if (command.logPath[0] || command.mode != UI_FULL)
+        WriteRunLog(command.logPath, settled ? &g_record : nullptr, end);
     if (g_globalMutex) CloseHandle(g_globalMutex);
     CloseHandle(g_mutex);
     // The process that was started returns the code itself: deployment tools wait for it.

@@ -17,8 +17,9 @@ int CheckSingleInstance();
 INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // After the dialog has closed: a run still in progress is stopped, given a bounded time to
-// finish the replaces it handed on, and the staged copies it leaves are removed.
-void EndWorker();
+// finish the replaces it handed on, and the staged copies it leaves are removed. 1 when no
+// worker runs any more; 0 when it is still ending (it may still add to g_record).
+int EndWorker();
 
 // How the program was asked to run; written once at start-up.
 extern UiMode g_uiMode;
@@ -30,4 +31,5 @@ int IsElevated();
 // (program, package, command line, Windows, elevation, user and session), one line per item of
 // `record` and the line "result: <code> <meaning>" for `end`. A log that cannot be written is
 // skipped: it never fails the update.
+// `record` null: the run was still ending, and its items are not listed.
 void WriteRunLog(const wchar_t* logPath, const RunRecord* record, RunEnd end);
