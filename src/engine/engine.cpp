@@ -212,8 +212,8 @@ void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunF
 }
 
 // Step 11: the move records behind the last entry's stream, in record order.
-void ApplyMoves(const PackageImage& image, std::uint32_t tableOffset, RunRecord* record) {
-    ShortcutReport report = {ReportShortcut, record};
+void ApplyMoves(const PackageImage& image, std::uint32_t tableOffset, RunRecord* run) {
+    ShortcutReport report = {ReportShortcut, run};
     std::int32_t moveCount;
     if (!GetMoveCount(image, tableOffset, &moveCount)) return;
     for (std::int32_t r = 0; r < moveCount; ++r) {
