@@ -182,7 +182,9 @@ void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunF
                 }
                 {
                     BENCH_STEP(STEP_VERSION_READ);
-                    replace = held && IsNewerOrSame(tempFile, targetPath);
+                    replace = held && IsNewerOrSameWithVersions(tempFile, targetPath,
+                                                                item ? item->detail : nullptr,
+                                                                ITEM_DETAIL_SIZE);
                 }
                 if (held) {
                     BENCH_STEP(STEP_VERSION_HOLD);

@@ -189,8 +189,9 @@ int FormatItemLine(const RunItem* item, char* line, std::size_t capacity) {
     for (const char* part : parts) put(part);
     put(code);
     if (item->detail[0]) {
-        put(" ");
+        put(" (");
         put(item->detail);
+        put(")");
     }
     return fits;
 }

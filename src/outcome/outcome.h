@@ -96,7 +96,7 @@ RunEnd RunEndOfExitCode(int code);
 // --- the record of one run
 
 constexpr std::size_t ITEM_PATH_SIZE = 260;
-constexpr std::size_t ITEM_DETAIL_SIZE = 96;
+constexpr std::size_t ITEM_DETAIL_SIZE = 160;
 constexpr std::size_t ITEM_TIME_SIZE = 24;
 
 struct RunItem {
@@ -149,9 +149,9 @@ RunEnd ConcludeRun(const RunRecord* record);
 // cancel, without reading the items.
 RunEnd ConcludeCancelledRun(const RunRecord* record);
 
-// The log's line for `item`: its time, kind, path, outcome and what else is known (a run-after
-// program's exit code, the detail), without a line end. 1 when it fitted; else the line holds
-// as much as fitted.
+// The log's line for `item`: its time, kind, path, outcome and what else is known in brackets (a
+// run-after program's exit code, the detail), without a line end. 1 when it fitted; else the line
+// holds as much as fitted.
 int FormatItemLine(const RunItem* item, char* line, std::size_t capacity);
 
 // --- the finished state's summary

@@ -246,6 +246,12 @@ int ResolveTargetPath(const char* fileName, const char* folder, const char* inst
     return 0;
 }
 
+int IsNewerOrSameWithVersions(const char* newFile, const char* installedFile, char* versions,
+                              std::size_t capacity) {
+    if (versions) TextCopy(versions, capacity, "packaged 2.0, installed 1.0");
+    return IsNewerOrSame(newFile, installedFile);
+}
+
 int IsNewerOrSame(const char* newFile, const char* installedFile) {
     Record(std::string("IsNewerOrSame ") + newFile + " > " + installedFile);
     auto rule = State().newerOrSame.find(installedFile);

@@ -292,7 +292,7 @@ case_switches() {
             expect "log line of Notes.exe" 1 \
                 "$(log_text "$log" | grep -c 'file C:\\tidewell-e2e\\Shiosai Notes\\Notes.exe replaced$')"
             expect "log line of spell.dll" 1 \
-                "$(log_text "$log" | grep -c 'spell.dll kept: version$')"
+                "$(log_text "$log" | grep -c 'spell.dll kept: version (packaged 2.5.0.0, installed 3.0.0.0)$')"
             expect "log line of the run-after program" 1 \
                 "$(log_text "$log" | grep -c 'run-after .*postupdate.exe ran (exit code 0)$')"
         fi
@@ -834,7 +834,7 @@ import json, sys
 plan = json.load(open(sys.argv[1]))
 log = open(sys.argv[2], encoding="utf-8-sig").read().splitlines()
 for e in plan["entries"]:
-    logged = [l.split(" file ", 1)[1].split("\\" + e["fileName"] + " ", 1)[1]
+    logged = [l.split(" file ", 1)[1].split("\\" + e["fileName"] + " ", 1)[1].split(" (")[0]
               for l in log if " file " in l and "\\" + e["fileName"] + " " in l]
     print(f"{e['fileName']}:{e['outcome']}" +
           ("" if logged == [e["outcome"]] else f" but {logged}"), end=" ")
