@@ -21,6 +21,21 @@
 #define IDS_FINISH 110
 #define IDS_UPDATING 120  // what Windows shows while the program holds a logoff back
 
+// The finished state's sentences, one per SummaryKind (src/outcome/outcome.h) in its order.
+#define IDS_SUMMARY_FIRST 200
+#define IDS_SUMMARY_DONE 200
+#define IDS_SUMMARY_RESTART 201
+#define IDS_SUMMARY_IN_USE 202
+#define IDS_SUMMARY_DENIED 203
+#define IDS_SUMMARY_DAMAGED 204
+#define IDS_SUMMARY_NOT_WRITTEN 205
+#define IDS_SUMMARY_OTHER 206
+#define IDS_SUMMARY_DISK_FULL 207
+#define IDS_SUMMARY_NOT_FOUND 208
+#define IDS_SUMMARY_CANCELLED 209
+// The command line's usage, for /?.
+#define IDS_USAGE 220
+
 // Predefined window classes as ordinals, as the dialog template stores them.
 #define DLG_CLASS_BUTTON 0x0080
 #define DLG_CLASS_STATIC 0x0082

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "base/text.h"
 #include "engine/breakdown.h"
@@ -10,6 +11,7 @@
 #include "engine/globals.h"
 #include "engine/inflate.h"
 #include "extras/extras_run.h"
+#include "outcome/outcome.h"
 #include "package/package.h"
 #include "rules/targets.h"
 #include "rules/version.h"
@@ -62,6 +64,34 @@ const char* TextOrEmpty(const PackageImage& image, const char* field) {
     return text ? text : "";
 }
 
+// Adds an item stamped with the time; null when it could not be recorded.
+RunItem* Record(RunRecord* record, ItemKind kind, ItemOutcome outcome, const char* path,
+                const char* detail = nullptr) {
+    RunItem* item = RecordItem(record, kind, outcome, path, detail);
+    if (item) StampTime(item->time);
+    return item;
+}
+
+void SetOutcome(RunItem* item, ItemOutcome outcome) {
+    if (item) item->outcome = outcome;
+}
+
+void ReportShortcut(void* context, ItemKind kind, ItemOutcome outcome, const char* path,
+                    const char* detail) {
+    Record(static_cast<RunRecord*>(context), kind, outcome, path, detail);
+}
+
+// 1 when an entry's folder text begins with "<InstallDir>": it needs the product's folder.
+int NeedsInstallDir(const char* folder) { return folder && BeginsWithName(folder, "<InstallDir>"); }
+
+// Why an entry got no target: its folder names no known place, or the path cannot be made.
+ItemOutcome NoTargetOutcome(const char* folder) {
+    static const char* const placeholders[] = {"<InstallDir>", "<WindowsDir>", "<SystemDir>"};
+    for (const char* name : placeholders)
+        if (folder && BeginsWithName(folder, name)) return OUTCOME_SKIPPED_TOO_LONG;
+    return OUTCOME_SKIPPED_PLACEHOLDER;
+}
+
 // Step 4: the first listed application that has a window, or -1.
 int FindRunningApp(const PackageImage& image, const PackageHeader& header) {
     for (int k = 0; k < RUNNING_APP_COUNT; ++k) {
@@ -97,20 +127,23 @@ struct RunFolders {
     Inflater* inflater;      // null: no stream can be inflated
 };
 
-// Steps c to g for one entry. 1 when the entry's file is in place: replaced (or handed on to
-// be), or kept by the version rule; 0 when it was skipped or refused.
-int ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunFolders& folders,
-               RunAfterList* runAfter) {
+// Steps c to g for one entry.
+void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunFolders& folders,
+                RunAfterList* runAfter, RunRecord* record) {
+    const char* fileName = PackageText(image, entry.fileName);
+    const char* folder = PackageText(image, entry.folder);
+    RunItem* item = Record(record, ITEM_FILE, OUTCOME_PENDING, fileName);
     // On 32-bit Windows size + 1 can wrap to 0, a block smaller than the data.
     std::size_t bytes = static_cast<std::size_t>(entry.size) + 1;
-    if (bytes == 0) return 0;
-    unsigned char* buffer;
-    {
+    unsigned char* buffer = nullptr;
+    if (bytes != 0) {
         BENCH_STEP(STEP_BUFFER);
         buffer = static_cast<unsigned char*>(AllocEntryBuffer(bytes));
     }
-    if (!buffer) return 0;
-    int done = 0;
+    if (!buffer) {
+        SetOutcome(item, OUTCOME_NOT_WRITTEN);
+        return;
+    }
 
     int inflated;
     {
@@ -118,10 +151,12 @@ int ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunFo
         inflated = InflateEntry(folders.inflater, image, entry, buffer);
     }
 
-    const char* fileName = PackageText(image, entry.fileName);
-    const char* folder = PackageText(image, entry.folder);
     char targetPath[PATH_TEXT_SIZE];
-    if (fileName && folder && ResolveTargetPath(fileName, folder, folders.installDir, targetPath)) {
+    int hasTarget =
+        fileName && folder && ResolveTargetPath(fileName, folder, folders.installDir, targetPath);
+    if (!hasTarget) SetOutcome(item, NoTargetOutcome(folder));
+    if (hasTarget) {
+        if (item) TextCopy(item->path, sizeof item->path, targetPath);
         // Damaged data is treated as a temporary file that could not be made: the installed
         // file stays, while the run-after and shortcuts still act on whatever is at the target.
         // The installed copy is always written from the run's own data: the temporary file
@@ -130,8 +165,15 @@ int ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunFo
         char tempFile[PATH_TEXT_SIZE];
         RetryBudget retry;
         StartRetryBudget(&retry);
-        if (inflated && folders.tempFolder &&
-            WriteTempFile(folders.tempFolder, buffer, entry.size, tempFile, &retry)) {
+        int waiting = inflated && WaitsForRestart(targetPath, buffer, entry.size);
+        if (!inflated)
+            SetOutcome(item, OUTCOME_DAMAGED);
+        else if (waiting)
+            SetOutcome(item, OUTCOME_AT_RESTART);
+        else if (!folders.tempFolder)
+            SetOutcome(item, OUTCOME_NOT_WRITTEN);
+        if (inflated && !waiting && folders.tempFolder &&
+            WriteTempFile(folders.tempFolder, buffer, entry.size, tempFile, &retry, item)) {
             // Without an installed file the rule replaces whatever the packaged copy says.
             int replace = 1;
             if (!(entry.flags & ENTRY_ALWAYS_REPLACE) && InstalledFileExists(targetPath)) {
@@ -142,32 +184,40 @@ int ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunFo
                 }
                 {
                     BENCH_STEP(STEP_VERSION_READ);
-                    replace = held && IsNewerOrSame(tempFile, targetPath);
+                    replace = held && IsNewerOrSameWithVersions(tempFile, targetPath,
+                                                                item ? item->detail : nullptr,
+                                                                ITEM_DETAIL_SIZE);
                 }
                 if (held) {
                     BENCH_STEP(STEP_VERSION_HOLD);
                     ReleaseTempFile(held);
                 }
-                done = held && !replace;
+                // A temporary file changed since it was written decides nothing: not written.
+                if (!replace) SetOutcome(item, held ? OUTCOME_KEPT_VERSION : OUTCOME_NOT_WRITTEN);
             }
-            if (replace) done = ReplaceTargetFile(buffer, entry.size, targetPath, &retry);
+            if (replace) ReplaceTargetFile(buffer, entry.size, targetPath, &retry, item);
         }
         if (entry.flags & ENTRY_RUN_AFTER) AddRunAfter(runAfter, targetPath);
         const char* shortcutText = PackageText(image, entry.shortcutText);
         if (shortcutText && shortcutText[0] != '\0' && !g_stopping) {
-            // The shortcut is made to the file in its place.
+            // The shortcut is made to the file in its place, and only where there is one.
             FinishReplaces();
             BENCH_STEP(STEP_SHORTCUTS);
-            ApplyShortcutSpecs(shortcutText, targetPath);
+            if (InstalledFileExists(targetPath)) {
+                ShortcutReport report = {ReportShortcut, record};
+                ApplyShortcutSpecs(shortcutText, targetPath, &report);
+            } else {
+                Record(record, ITEM_SHORTCUT, OUTCOME_NO_TARGET, targetPath);
+            }
         }
     }
     BENCH_STEP(STEP_BUFFER);
     FreeEntryBuffer(buffer);
-    return done;
 }
 
 // Step 11: the move records behind the last entry's stream, in record order.
-void ApplyMoves(const PackageImage& image, std::uint32_t tableOffset) {
+void ApplyMoves(const PackageImage& image, std::uint32_t tableOffset, RunRecord* run) {
+    ShortcutReport report = {ReportShortcut, run};
     std::int32_t moveCount;
     if (!GetMoveCount(image, tableOffset, &moveCount)) return;
     for (std::int32_t r = 0; r < moveCount; ++r) {
@@ -176,24 +226,147 @@ void ApplyMoves(const PackageImage& image, std::uint32_t tableOffset) {
         const char* from = PackageText(image, record->from);
         const char* to = PackageText(image, record->to);
         // An unreadable `to` must not count as "does not resolve", which would delete.
-        if (from && to) MoveShortcut(from, to);
+        if (from && to) MoveShortcut(from, to, &report);
     }
 }
 
+// 1 when some entry goes under "<InstallDir>": the package is then for a product that must be
+// installed.
+int AnyEntryNeedsInstallDir(const PackageImage& image) {
+    const PackageEntry* entry;
+    for (std::int32_t i = 0; GetPackageEntry(image, i, &entry); ++i)
+        if (NeedsInstallDir(PackageText(image, entry->folder))) return 1;
+    return 0;
+}
+
+// Unattended, nobody closes what holds a file: 1 when a process in any session holds one of the
+// targets, recorded with its name; the run then writes nothing.
+int AnyTargetHeld(const PackageImage& image, const char* installDir, RunRecord* record) {
+    std::int32_t count = 0;
+    const PackageEntry* entry;
+    while (GetPackageEntry(image, count, &entry)) ++count;
+    if (count == 0) return 0;
+    PathText* targets = static_cast<PathText*>(std::calloc(count, sizeof(PathText)));
+    const char** paths = static_cast<const char**>(std::calloc(count, sizeof(const char*)));
+    int given = 0, held = 0;
+    if (targets && paths) {
+        for (std::int32_t i = 0; i < count && GetPackageEntry(image, i, &entry); ++i) {
+            const char* fileName = PackageText(image, entry->fileName);
+            const char* folder = PackageText(image, entry->folder);
+            if (fileName && folder &&
+                ResolveTargetPath(fileName, folder, installDir, targets[given].text)) {
+                paths[given] = targets[given].text;
+                ++given;
+            }
+        }
+        char holders[ITEM_DETAIL_SIZE];
+        held = TargetsHeld(paths, given, holders) > 0;
+        if (held) Record(record, ITEM_FILE, OUTCOME_IN_USE, installDir, holders);
+    }
+    std::free(targets);
+    std::free(paths);
+    return held;
+}
+
+// The run's outcome of a step beside the package; refusals keep their reason for the log.
+ItemOutcome OutcomeOfExtra(ExtraOutcome outcome) {
+    switch (outcome) {
+        case EXTRA_NOT_RUN:
+            return OUTCOME_NOT_REACHED;
+        case EXTRA_CREATED:
+            return OUTCOME_CREATED;
+        case EXTRA_ALREADY_THERE:
+            return OUTCOME_ALREADY_THERE;
+        case EXTRA_REMOVED:
+            return OUTCOME_REMOVED;
+        case EXTRA_NOT_THERE:
+            return OUTCOME_NOT_THERE;
+        case EXTRA_AT_RESTART:
+            return OUTCOME_AT_RESTART;
+        case EXTRA_SET:
+            return OUTCOME_SET;
+        case EXTRA_KEY_MISSING:
+            return OUTCOME_KEY_MISSING;
+        case EXTRA_ENTRIES_NOT_DONE:
+            return OUTCOME_SKIPPED_NOT_ALL_DONE;
+        case EXTRA_FAILED:
+            return OUTCOME_FAILED;
+        default:
+            return OUTCOME_REFUSED;
+    }
+}
+
+void RecordExtra(RunRecord* record, ItemKind kind, ExtraOutcome outcome, const char* path) {
+    ItemOutcome item = OutcomeOfExtra(outcome);
+    const char* word = ExtraOutcomeWord(outcome);
+    Record(record, kind, item, path,
+           item == OUTCOME_REFUSED && std::strncmp(word, "refused: ", 9) == 0 ? word + 9 : nullptr);
+}
+
+void RecordFolders(const ExtrasRun& extras, RunRecord* record) {
+    const FolderRecord* folder;
+    for (std::int32_t i = 0; i < extras.folderCount; ++i)
+        RecordExtra(record, ITEM_FOLDER, FolderOutcome(extras, i),
+                    GetFolderRecord(extras.image, i, &folder) ? folder->folder : nullptr);
+}
+
+void RecordRemovalsAndValues(const ExtrasRun& extras, RunRecord* record) {
+    const RemovalRecord* removal;
+    for (std::int32_t i = 0; i < extras.removalCount; ++i)
+        RecordExtra(record, ITEM_REMOVAL, RemovalOutcome(extras, i),
+                    GetRemovalRecord(extras.image, i, &removal) ? removal->target : nullptr);
+    const RegistryRecord* value;
+    for (std::int32_t i = 0; i < extras.registryCount; ++i) {
+        char name[ITEM_PATH_SIZE] = "";
+        if (GetRegistryRecord(extras.image, i, &value))
+            TextFormat(name, sizeof name, "%s\\%s", value->key, value->valueName);
+        RecordExtra(record, ITEM_VALUE, ValueOutcome(extras, i), name);
+    }
+}
+
+// Removals and values need every entry's file in place (written, kept by the rule, in a part
+// not installed, or waiting for the restart): an older program may need a removed file, and a
+// value would claim a version not installed.
+int EveryEntryInPlace(const RunRecord* record, std::int32_t entryCount) {
+    std::int32_t files = 0;
+    for (int i = 0; i < record->itemCount; ++i) {
+        const RunItem* item = RecordedItem(record, i);
+        if (item->kind != ITEM_FILE) continue;
+        ++files;
+        OutcomeClass outcomeClass = OutcomeClassOf(item->outcome);
+        if (outcomeClass != CLASS_DONE && outcomeClass != CLASS_NORMAL &&
+            outcomeClass != CLASS_RESTART)
+            return 0;
+    }
+    return files == entryCount && record->lostItems == 0;
+}
+
 // Steps 5 to 11, with the package held.
-void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& header) {
+void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& header,
+                  RunRecord* record) {
     char installDir[PATH_TEXT_SIZE];
     char tempFolder[PATH_TEXT_SIZE];
     RunFolders folders;
     unsigned registryView;
     folders.installDir =
         ResolveInstallDirView(image, header, installDir, &registryView) ? installDir : nullptr;
+    // Without the product's folder nothing of the package belongs anywhere: nothing is written,
+    // and the run says so instead of ending as if it had updated something.
+    if ((!folders.installDir || !FolderExists(installDir)) && AnyEntryNeedsInstallDir(image)) {
+        SetEarlyEnd(record, END_PRODUCT_NOT_FOUND);
+        return;
+    }
+    // The window-class check sees only this session; an agent's run asks Windows as well.
+    if (g_unattended && AnyTargetHeld(image, folders.installDir, record)) {
+        SetEarlyEnd(record, END_APP_RUNNING);
+        return;
+    }
 
     // Folders the package asks for (a resource beside it) are made before any entry needs them.
     ExtrasRun extras;
     OpenExtras(&extras);
     CreateExtraFolders(&extras, folders.installDir);
-    int failedReplaces = FailedReplaceCount();
+    RecordFolders(extras, record);
 
     std::uint32_t totalBytes;
     int runAfterCount;
@@ -208,10 +381,6 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
     std::uint32_t doneBytes = 0;
     std::uint32_t moveTable = 0;
     int haveMoveTable = 0;
-    // Removals and values need every entry's file in place: an older program may need a
-    // removed file, and a value would claim a version not installed.
-    int everyEntryDone = 1;
-    std::int32_t entriesBegun = 0;
     BENCH_START(runStart);
     if (header.entryCount > 0) {
         const float divisor = ProgressDivisor(totalBytes);
@@ -222,8 +391,7 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
             doneBytes += entry->size;
             if (i == header.entryCount - 1)
                 haveMoveTable = GetMoveTableOffset(image, *entry, &moveTable);
-            everyEntryDone &= ApplyEntry(image, *entry, folders, &runAfter);
-            ++entriesBegun;
+            ApplyEntry(image, *entry, folders, &runAfter, record);
             // Done bytes wrap only when the sizes add up past 4 GiB; the bar still never
             // goes back. The bar is told only when it moves: each message crosses to the
             // dialog's thread and waits for it, the dearest step of a small entry.
@@ -241,29 +409,88 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
     BENCH_STOP(STEP_RUN, runStart);
     BENCH_WRITE();
 
-    if (!g_stopping) {
-        everyEntryDone = everyEntryDone &&
-                         entriesBegun == (header.entryCount > 0 ? header.entryCount : 0) &&
-                         FailedReplaceCount() == failedReplaces;
-        FinishExtras(&extras, folders.installDir, registryView, everyEntryDone);
-    }
-    // The outcomes of `extras` are complete here, for the run's record.
+    if (!g_stopping)
+        FinishExtras(&extras, folders.installDir, registryView,
+                     EveryEntryInPlace(record, header.entryCount > 0 ? header.entryCount : 0));
+    RecordRemovalsAndValues(extras, record);
     CloseExtras(&extras);
 
     // A run the dialog was closed on starts nothing more on the user's machine.
-    for (int k = 0; k < runAfter.count && !g_stopping; ++k) RunAndWait(runAfter.paths[k].text);
+    for (int k = 0; k < runAfter.count && !g_stopping; ++k) {
+        unsigned long exitCode = 0;
+        int ran = RunAndWait(runAfter.paths[k].text, &exitCode);
+        RunItem* item = Record(record, ITEM_RUN_AFTER, ran ? OUTCOME_RAN : OUTCOME_NOT_STARTED,
+                               runAfter.paths[k].text);
+        if (item) item->code = static_cast<long>(exitCode);
+    }
     FreeRunAfterList(&runAfter);
 
-    if (haveMoveTable && !g_stopping) ApplyMoves(image, moveTable);
+    if (haveMoveTable && !g_stopping) ApplyMoves(image, moveTable, record);
+    if (g_stopping) record->cancelled = 1;
 }
 
-void Complete(void* dialog) {
+void Complete(void* dialog, const RunRecord* record, const char* versionText) {
     SetProgress(dialog, 100);
+    ShowSummary(dialog, record, versionText);
     g_done = 1;
     ShowFinishText(dialog);
     EnableUpdateButton(dialog, 1);
     DisableCancelButton(dialog);
     FocusUpdateButton(dialog);
+}
+
+// A package that is there but cannot be read: nothing was done.
+int Stopped(RunRecord* record) {
+    SetEarlyEnd(record, END_NOT_DONE);
+    return 0;
+}
+
+// RunUpdate with its record.
+int ApplyUpdate(void* dialog, RunRecord* record) {
+    EnableUpdateButton(dialog, 0);
+    SetProgress(dialog, 0);
+
+    char versionText[VERSION_TEXT_SIZE] = "";
+    void* found = FindPackageResource();
+    if (found) {
+        void* loaded = LoadPackageResource(found);
+        if (!loaded) return Stopped(record);
+        const unsigned char* data = LockPackageResource(loaded);
+        if (!data) {
+            FreePackageResource(loaded);
+            return Stopped(record);
+        }
+        PackageImage image{data, PackageResourceSize(found)};
+        const PackageHeader* header;
+        // Too short to hold its header: nothing in it can be read, so the run stops as for
+        // a package that does not load.
+        if (!GetPackageHeader(image, &header)) {
+            FreePackageResource(loaded);
+            return Stopped(record);
+        }
+        int running = FindRunningApp(image, *header);
+        if (running >= 0) {
+            SetEarlyEnd(record, END_APP_RUNNING);
+            // Unattended, nobody is there to read it: the exit code says it.
+            if (!g_unattended)
+                ShowRunningAppMessage(dialog,
+                                      TextOrEmpty(image, header->runningApps[running].message),
+                                      TextOrEmpty(image, header->title));
+            EnableUpdateButton(dialog, 1);
+            // Else Windows gives it back to the first enabled tab stop, Cancel, where the
+            // Enter meant to try again would end the program.
+            FocusUpdateButton(dialog);
+            FreePackageResource(loaded);
+            return 0;
+        }
+        ApplyPackage(dialog, image, *header, record);
+        // The summary names the version after the package is let go.
+        TextCopy(versionText, sizeof versionText, TextOrEmpty(image, header->versionText));
+        FreePackageResource(loaded);
+    }
+
+    Complete(dialog, record, versionText);
+    return 1;
 }
 
 }  // namespace
@@ -286,42 +513,11 @@ int ProgressPosition(std::uint32_t doneBytes, float divisor) {
 
 void StopRun() { g_stopping = 1; }
 
-int RunUpdate(void* dialog) {
-    EnableUpdateButton(dialog, 0);
-    SetProgress(dialog, 0);
-
-    void* found = FindPackageResource();
-    if (found) {
-        void* loaded = LoadPackageResource(found);
-        if (!loaded) return 0;
-        const unsigned char* data = LockPackageResource(loaded);
-        if (!data) {
-            FreePackageResource(loaded);
-            return 0;
-        }
-        PackageImage image{data, PackageResourceSize(found)};
-        const PackageHeader* header;
-        // Too short to hold its header: nothing in it can be read, so the run stops as for
-        // a package that does not load.
-        if (!GetPackageHeader(image, &header)) {
-            FreePackageResource(loaded);
-            return 0;
-        }
-        int running = FindRunningApp(image, *header);
-        if (running >= 0) {
-            ShowRunningAppMessage(dialog, TextOrEmpty(image, header->runningApps[running].message),
-                                  TextOrEmpty(image, header->title));
-            EnableUpdateButton(dialog, 1);
-            // Else Windows gives it back to the first enabled tab stop, Cancel, where the
-            // Enter meant to try again would end the program.
-            FocusUpdateButton(dialog);
-            FreePackageResource(loaded);
-            return 0;
-        }
-        ApplyPackage(dialog, image, *header);
-        FreePackageResource(loaded);
-    }
-
-    Complete(dialog);
-    return 1;
+int RunUpdate(void* dialog, RunRecord* given) {
+    RunRecord own;
+    InitRunRecord(&own);
+    RunRecord* record = given ? given : &own;
+    int result = ApplyUpdate(dialog, record);
+    FreeRunRecord(&own);
+    return result;
 }

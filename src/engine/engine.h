@@ -4,13 +4,20 @@
 
 #include <cstdint>
 
+#include "outcome/outcome.h"
+
 // Applies the package resource of g_instance, reporting on `dialog` (an HWND; null or a
 // vanished window is allowed: the dialog operations then do nothing).
 // Returns 1 when the run reached its completion (g_done is then 1, Update reads Finish and is
 // enabled, Cancel disabled, bar 100), also when the module has no package at all; 0 when it
 // stopped early: the package resource did not load, lock or hold a whole header (Update stays
-// disabled), or a listed application is running (its message shown, Update enabled again).
-int RunUpdate(void* dialog);
+// disabled), or a listed application is running (its message shown unless g_unattended, Update
+// enabled again).
+// What became of each entry, shortcut, move and run-after program goes into `record` when given
+// (initialised by the caller, which frees it), with the end decided before any item: the
+// product not found (nothing written), a listed application running, a package that does not
+// load.
+int RunUpdate(void* dialog, RunRecord* record = nullptr);
 
 // Asks a run in progress to end soon: no further entry is begun and no further staged copy
 // handed on, and shortcuts, run-after programs and moves are skipped; the replaces already
@@ -21,9 +28,9 @@ void StopRun();
 int SetProgress(void* dialog, int position);
 
 // Starts the program at `path`, with no arguments, in its own folder and with the system's
-// default error mode, and returns when it has ended. A program that cannot be started is
-// skipped silently.
-void RunAndWait(const char* path);
+// default error mode, and returns when it has ended: 1 with its exit code in `*exitCode`; 0 when
+// it could not be started.
+int RunAndWait(const char* path, unsigned long* exitCode);
 
 // The total of every entry's size, rounded once to the nearest 32-bit float: the divisor of
 // every position of a run.

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "engine/retry.h"
+#include "outcome/outcome.h"
 
 // --- the dialog (an HWND); on a missing window every operation does nothing
 
@@ -17,10 +18,25 @@ void FocusUpdateButton(void* dialog);
 // Shows `message` with `caption` in a message box owned by the dialog and returns when the
 // user has closed it.
 void ShowRunningAppMessage(void* dialog, const char* message, const char* caption);
+// Puts the run's summary into the explanation line, in the dialog's language; `versionText` is
+// the package's version.
+void ShowSummary(void* dialog, const RunRecord* record, const char* versionText);
 // Sets the Update button's text to the finish string of g_instance.
 void ShowFinishText(void* dialog);
 
+// --- the run's record
+
+// Fills `text` (ITEM_TIME_SIZE bytes) with the local time, "YYYY-MM-DDTHH:MM:SS".
+void StampTime(char* text);
+// 1 when `path` names an existing folder.
+int FolderExists(const char* path);
+
 // --- the running-application check
+
+// How many processes, in any session, hold one of the `count` files at `paths` open; their
+// names go into `holders` (ITEM_DETAIL_SIZE bytes, "held by name (pid N), ..."). 0 where
+// Windows cannot tell (before Vista).
+int TargetsHeld(const char* const* paths, int count, char* holders);
 
 // 1 when a top-level window of class `windowClass` exists. An empty class matches no window.
 int IsWindowClassRunning(const char* windowClass);
@@ -49,9 +65,9 @@ int GetTempFolder(char* folder);
 // number names it, writes `size` bytes of `data` as its whole content and closes it; its full
 // name goes into `name` (PATH_TEXT_SIZE bytes). The file is made new: a file or link that
 // another process put under a name is never opened. 1 only when every byte was written; 0
-// otherwise (a partly written file may remain).
+// otherwise (a partly written file may remain), with why in `item`'s outcome when given.
 int WriteTempFile(const char* folder, const void* data, std::uint32_t size, char* name,
-                  RetryBudget* retry);
+                  RetryBudget* retry, RunItem* item);
 // 0 only when there is no file at `path` (it or its folder is missing): the version rule's
 // answer is then known without reading anything.
 int InstalledFileExists(const char* path);
@@ -67,13 +83,16 @@ void ReleaseTempFile(void* held);
 // explicit permissions. The step may finish after the call returns: FinishReplaces waits for
 // it, and a later step on the same path (InstalledFileExists, ReplaceTargetFile) waits for it
 // itself. 1 when the data was staged beside the target to replace it; 0 when the installed
-// file stays for certain.
-int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target, RetryBudget* retry);
+// file stays for certain. `item` (may be null) gets the outcome when the step finishes: replaced
+// or added, kept (read-only, a folder at the target), not written and why, or at the restart
+// when the target is held for good and the move could be left to the next restart.
+int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target, RetryBudget* retry,
+                      RunItem* item);
+// 1 when an earlier run left exactly `size` bytes of `data` to take `target`'s place at the next
+// restart: staging it again would only leave a second copy waiting.
+int WaitsForRestart(const char* target, const void* data, std::uint32_t size);
 // Returns when every replace started has finished.
 void FinishReplaces();
-// How many replaces handed on (ReplaceTargetFile gave 1) this process saw fail afterwards; the
-// installed file stayed for each.
-int FailedReplaceCount();
 
 // --- memory for one entry's data
 

@@ -14,6 +14,7 @@
 #include "engine/globals.h"
 #include "engine/worker.h"
 #include "package/package.h"
+#include "resource.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ namespace {
 constexpr int IDC_UPDATE_BUTTON = 1000;
 constexpr int IDC_CANCEL_BUTTON = 3;
 constexpr int IDC_PROGRESS_BAR = 1004;
+constexpr int IDC_EXPLAIN_TEXT = 1003;
 constexpr UINT IDS_FINISH_TEXT = 110;
 
 HWND Dialog(void* dialog) { return static_cast<HWND>(dialog); }
@@ -29,7 +31,9 @@ HMODULE Instance() { return static_cast<HMODULE>(g_instance); }
 }  // namespace
 
 DWORD WINAPI UpdateWorker(LPVOID dialog) {
-    RunUpdate(dialog);
+    FreeRunRecord(&g_record);
+    RunUpdate(dialog, &g_record);
+    PostMessageA(Dialog(dialog), WM_RUN_ENDED, 0, 0);
     ExitThread(0);
     return 0;
 }
@@ -140,6 +144,34 @@ void ShowFinishText(void* dialog) {
     // A module without the string keeps the button's text rather than blanking it.
     if (LoadStringW(Instance(), IDS_FINISH_TEXT, text, PATH_TEXT_SIZE) > 0)
         SetDlgItemTextW(Dialog(dialog), IDC_UPDATE_BUTTON, text);
+}
+
+void ShowSummary(void* dialog, const RunRecord* record, const char* versionText) {
+    Summary summary = SummarizeRun(record);
+    if (summary.kind == SUMMARY_KIND_COUNT) return;
+    wchar_t sentence[DIALOG_TEXT_SIZE];
+    wchar_t version[VERSION_TEXT_SIZE];
+    wchar_t text[DIALOG_TEXT_SIZE];
+    if (LoadStringW(Instance(), IDS_SUMMARY_FIRST + summary.kind, sentence, DIALOG_TEXT_SIZE) <= 0)
+        return;
+    if (MultiByteToWideChar(CP_ACP, 0, versionText, -1, version, VERSION_TEXT_SIZE) <= 0)
+        version[0] = L'\0';
+    if (FillSummary(text, DIALOG_TEXT_SIZE, sentence, summary, version))
+        SetDlgItemTextW(Dialog(dialog), IDC_EXPLAIN_TEXT, text);
+}
+
+// --- the run's record
+
+void StampTime(char* text) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    TextFormat(text, ITEM_TIME_SIZE, "%04u-%02u-%02uT%02u:%02u:%02u", now.wYear, now.wMonth,
+               now.wDay, now.wHour, now.wMinute, now.wSecond);
+}
+
+int FolderExists(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 int IsWindowClassRunning(const char* windowClass) {
@@ -345,14 +377,19 @@ PermissionsOfTarget TargetPermissions(const char* target, void* room, DWORD room
 }  // namespace
 
 int WriteTempFile(const char* folder, const void* data, std::uint32_t size, char* name,
-                  RetryBudget* retry) {
+                  RetryBudget* retry, RunItem* item) {
     HANDLE file;
     {
         BENCH_STEP(STEP_VQ_CREATE);
         file = CreateUniqueFile(folder, "vq", GENERIC_WRITE, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL,
                                 name, retry);
     }
-    return file != INVALID_HANDLE_VALUE && WriteAndClose(file, data, size);
+    if (file != INVALID_HANDLE_VALUE && WriteAndClose(file, data, size)) return 1;
+    // The temporary folder is not the target's: only a full disk says more than "not written".
+    if (item)
+        item->outcome = OutcomeOfError(GetLastError()) == OUTCOME_DISK_FULL ? OUTCOME_DISK_FULL
+                                                                            : OUTCOME_NOT_WRITTEN;
+    return 0;
 }
 
 int InstalledFileExists(const char* path) {
@@ -395,6 +432,8 @@ constexpr LONG REPLACES_IN_FLIGHT = 8;
 struct Replace {
     volatile LONG busy;  // set by the run's thread, cleared by the pool thread that finishes it
     HANDLE file;         // the staged copy, written whole, still open for writing
+    RunItem* item;       // where the outcome goes; may be null
+    ItemOutcome done;    // OUTCOME_REPLACED or OUTCOME_ADDED
     char staged[PATH_TEXT_SIZE];
     char target[PATH_TEXT_SIZE];
     RetryBudget retry;  // what the entry's earlier steps left of its budget
@@ -443,17 +482,32 @@ AccessDenied WhyRenameDenied(const char* target) {
     return GetLastError() == ERROR_ACCESS_DENIED ? DENIED_FOR_GOOD : DENIED_FOR_A_MOMENT;
 }
 
-volatile LONG g_failedReplaces = 0;
+void SetOutcome(RunItem* item, ItemOutcome outcome) {
+    if (item) item->outcome = outcome;
+}
+
+// A target held for good (the product running in another session, a service): where the
+// process may (elevated) and the volume can (not a network share), the flushed staged copy
+// takes its place at the next restart. 1 when that was arranged.
+int ReplaceAtRestart(const char* staged, const char* target) {
+    return MoveFileExA(staged, target, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
+}
 
 // Flushes, closes and renames the staged copy over the target; on failure removes the copy.
-void CompleteReplace(HANDLE file, const char* staged, const char* target, RetryBudget* retry) {
+// The outcome goes to `item`: `done` when the new file is in place.
+void CompleteReplace(HANDLE file, const char* staged, const char* target, RetryBudget* retry,
+                     RunItem* item, ItemOutcome done) {
     int ready = 1;
+    DWORD error = ERROR_SUCCESS;
 #ifndef TIDEWELL_BENCH_NO_FLUSH
     {
         BENCH_STEP(STEP_FLUSH);
         // The data must be on the disk before the rename is: NTFS may commit the rename first,
         // and a power cut would then leave a target of the right size full of zeros.
-        if (!FlushFileBuffers(file)) ready = FlushFailureAllowsRename(GetLastError());
+        if (!FlushFileBuffers(file)) {
+            error = GetLastError();
+            ready = FlushFailureAllowsRename(error);
+        }
     }
 #endif
     {
@@ -462,21 +516,35 @@ void CompleteReplace(HANDLE file, const char* staged, const char* target, RetryB
     }
     BENCH_STEP(STEP_RENAME);
     // The staged copy counts as well: a scanner opens a file the moment it is closed.
-    while (ready &&
-           !MoveFileExA(staged, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DWORD error = GetLastError();
-        ready = WaitToRetry(
-            error, retry, error == ERROR_ACCESS_DENIED ? WhyRenameDenied(target) : DENIED_FOR_GOOD);
+    int renamed = 0;
+    AccessDenied denied = DENIED_FOR_GOOD;
+    while (ready && !(renamed = MoveFileExA(staged, target,
+                                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))) {
+        error = GetLastError();
+        denied = error == ERROR_ACCESS_DENIED ? WhyRenameDenied(target) : DENIED_FOR_GOOD;
+        ready = WaitToRetry(error, retry, denied);
     }
-    if (!ready) {
-        RemoveStaged(staged, retry);
-        InterlockedIncrement(&g_failedReplaces);
+    if (renamed) {
+        SetOutcome(item, done);
+        return;
     }
+    ItemOutcome outcome = OutcomeOfError(error);
+    // Access denied while the target may be deleted is another process holding it.
+    if (error == ERROR_ACCESS_DENIED && denied == DENIED_FOR_A_MOMENT) outcome = OUTCOME_IN_USE;
+    // The log names what holds it, where Windows can tell.
+    if (outcome == OUTCOME_IN_USE && item) TargetsHeld(&target, 1, item->detail);
+    if (outcome == OUTCOME_IN_USE && !g_stopping && ReplaceAtRestart(staged, target)) {
+        SetOutcome(item, OUTCOME_AT_RESTART);
+        return;
+    }
+    SetOutcome(item, outcome);
+    RemoveStaged(staged, retry);
 }
 
 DWORD WINAPI CompleteOnPool(LPVOID parameter) {
     Replace* replace = static_cast<Replace*>(parameter);
-    CompleteReplace(replace->file, replace->staged, replace->target, &replace->retry);
+    CompleteReplace(replace->file, replace->staged, replace->target, &replace->retry, replace->item,
+                    replace->done);
     InterlockedExchange(&replace->busy, 0);
     ReleaseSemaphore(g_freeReplaces, 1, nullptr);
     return 0;
@@ -494,7 +562,8 @@ void WaitForReplaceOf(const char* target) {
 }
 
 // Hands the written staged copy to the pool; finishes it here when it cannot.
-void StartCompleteReplace(HANDLE file, const char* staged, const char* target, RetryBudget* retry) {
+void StartCompleteReplace(HANDLE file, const char* staged, const char* target, RetryBudget* retry,
+                          RunItem* item, ItemOutcome done) {
     if (!g_freeReplaces)
         g_freeReplaces = CreateSemaphoreA(nullptr, REPLACES_IN_FLIGHT, REPLACES_IN_FLIGHT, nullptr);
     BENCH_START(waitStart);
@@ -508,13 +577,15 @@ void StartCompleteReplace(HANDLE file, const char* staged, const char* target, R
             lstrcpynA(replace.staged, staged, PATH_TEXT_SIZE);
             lstrcpynA(replace.target, target, PATH_TEXT_SIZE);
             replace.retry = *retry;
+            replace.item = item;
+            replace.done = done;
             if (QueueUserWorkItem(CompleteOnPool, &replace, WT_EXECUTELONGFUNCTION)) return;
             replace.busy = 0;
             break;
         }
         ReleaseSemaphore(g_freeReplaces, 1, nullptr);
     }
-    CompleteReplace(file, staged, target, retry);
+    CompleteReplace(file, staged, target, retry, item, done);
 }
 
 }  // namespace
@@ -525,8 +596,6 @@ void RemoveUnfinishedStaged() {
         if (replace.busy) RemoveStagedNow(replace.staged);
 }
 
-int FailedReplaceCount() { return static_cast<int>(g_failedReplaces); }
-
 void FinishReplaces() {
     if (!g_freeReplaces) return;
     BENCH_STEP(STEP_POOL_WAIT);
@@ -535,8 +604,10 @@ void FinishReplaces() {
     ReleaseSemaphore(g_freeReplaces, REPLACES_IN_FLIGHT, nullptr);
 }
 
-int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target,
-                      RetryBudget* retry) {
+int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target, RetryBudget* retry,
+                      RunItem* item) {
+    // Whatever leaves below without a word leaves the target as it was.
+    SetOutcome(item, OUTCOME_NOT_WRITTEN);
     // The new copy is made beside the target, so that the rename over it stays on one volume
     // and is a single step: a failed write or a process ended half-way never touches the target.
     char folder[PATH_TEXT_SIZE];
@@ -560,11 +631,16 @@ int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target,
     // network hiccup, a read refused) would lose its hidden and system attributes and its own
     // permissions if the rename then went through: the installed file stays.
     if (attributes == INVALID_FILE_ATTRIBUTES && attributesError != ERROR_FILE_NOT_FOUND &&
-        attributesError != ERROR_PATH_NOT_FOUND)
+        attributesError != ERROR_PATH_NOT_FOUND) {
+        SetOutcome(item, OutcomeOfError(attributesError));
         return 0;
+    }
     if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
+        SetOutcome(item, attributes & FILE_ATTRIBUTE_DIRECTORY ? OUTCOME_KEPT_FOLDER
+                                                               : OUTCOME_KEPT_READ_ONLY);
         return 0;
+    }
     if (g_stopping) return 0;
 
     // What Windows kept on the installed file goes onto the copy before it takes its place:
@@ -574,8 +650,10 @@ int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target,
     DWORD room[256];
     PSECURITY_DESCRIPTOR security = nullptr;
     if (attributes != INVALID_FILE_ATTRIBUTES &&
-        TargetPermissions(target, room, sizeof room, &security) == PERMISSIONS_UNREADABLE)
+        TargetPermissions(target, room, sizeof room, &security) == PERMISSIONS_UNREADABLE) {
+        SetOutcome(item, OUTCOME_DENIED);
         return 0;
+    }
 
     char staged[PATH_TEXT_SIZE];
     HANDLE file;
@@ -587,6 +665,7 @@ int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target,
                                 keep ? keep : FILE_ATTRIBUTE_NORMAL, staged, retry);
     }
     if (file == INVALID_HANDLE_VALUE) {
+        SetOutcome(item, OutcomeOfError(GetLastError()));
         if (security && security != room) LocalFree(security);
         return 0;
     }
@@ -604,12 +683,15 @@ int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target,
     if (security && security != room) LocalFree(security);
     // A copy whole only after the dialog closed is not handed on: the run is ending.
     if (!ready || g_stopping) {
+        if (!ready) SetOutcome(item, OutcomeOfError(GetLastError()));
         CloseHandle(file);
         RemoveStaged(staged, retry);
         InterlockedExchange(&g_writingStaged, 0);
         return 0;
     }
-    StartCompleteReplace(file, staged, target, retry);
+    SetOutcome(item, OUTCOME_PENDING);
+    StartCompleteReplace(file, staged, target, retry, item,
+                         attributes == INVALID_FILE_ATTRIBUTES ? OUTCOME_ADDED : OUTCOME_REPLACED);
     InterlockedExchange(&g_writingStaged, 0);
     return 1;
 }
@@ -625,7 +707,8 @@ void FreeEntryBuffer(void* buffer) { LocalFree(buffer); }
 // cb is 68 in the 32-bit program the package is made for.
 static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68, "STARTUPINFOA layout");
 
-void RunAndWait(const char* path) {
+int RunAndWait(const char* path, unsigned long* exitCode) {
+    *exitCode = 0;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -634,19 +717,22 @@ void RunAndWait(const char* path) {
     // The program is named exactly, so a path with blanks never starts "C:\Program.exe";
     // quoted on the command line, the program sees no arguments.
     char commandLine[PATH_TEXT_SIZE + 2];
-    if (!TextFormat(commandLine, sizeof commandLine, "\"%s\"", path)) return;
+    if (!TextFormat(commandLine, sizeof commandLine, "\"%s\"", path)) return 0;
     // Started in its own folder: the update program's is usually where the patch was
     // downloaded, and the program's DLL search still looks in its current folder (the update's
     // SetDefaultDllDirectories is its own), so a DLL planted there would run with our rights.
     // Nor does it keep our error mode, which a relaunched product would otherwise run with.
     char folder[PATH_TEXT_SIZE];
-    if (!FolderOfFile(path, folder)) return;
+    if (!FolderOfFile(path, folder)) return 0;
     PROCESS_INFORMATION process = {};
     if (!CreateProcessA(path, commandLine, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE,
                         nullptr, folder, &startup, &process))
-        return;
+        return 0;
     // Waiting on the process itself: an exit code of 259 (STILL_ACTIVE) cannot keep us here.
     WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    if (GetExitCodeProcess(process.hProcess, &code)) *exitCode = code;
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
+    return 1;
 }

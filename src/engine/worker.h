@@ -4,8 +4,11 @@
 
 #include <windows.h>
 
-// Thread procedure: runs RunUpdate on the dialog window `dialog` and ends the thread with
-// exit code 0, whatever the run gave.
+// Posted to the dialog by the worker when its run has returned, however it ended.
+constexpr UINT WM_RUN_ENDED = WM_APP + 1;
+
+// Thread procedure: runs RunUpdate on the dialog window `dialog` into a fresh g_record, posts
+// WM_RUN_ENDED to the dialog and ends the thread with exit code 0, whatever the run gave.
 DWORD WINAPI UpdateWorker(LPVOID dialog);
 
 // For a run the dialog was closed on, once the worker has had its time to end (StopRun): the

@@ -4,6 +4,7 @@
 
 #include "base/registry.h"
 #include "base/text.h"
+#include "rules/rules_seam.h"
 #include "rules/targets.h"
 
 namespace {
@@ -81,6 +82,17 @@ int ResolveInstallDirView(const PackageImage& image, const PackageHeader& header
     if (read == REGISTRY_NO_KEY || read == REGISTRY_NO_VALUE) {
         *view = 0;
         return UseDefaultFolder(defaultFolder, installDir);
+    }
+    // A value an older 32-bit install left behind, naming a folder that is gone, must not hide
+    // the 64-bit product's folder.
+    if (read == REGISTRY_READ && IsAbsoluteFolder(value) && !InstallFolderExists(value)) {
+        char value64[PATH_TEXT_SIZE];
+        if (ReadRegistryFolder(root.root, subKey, REGISTRY_KEY_READ | REGISTRY_KEY_64_BIT_VIEW,
+                               valueName, value64) == REGISTRY_READ &&
+            IsAbsoluteFolder(value64) && InstallFolderExists(value64)) {
+            TextCopy(value, sizeof value, value64);
+            *view = REGISTRY_KEY_64_BIT_VIEW;
+        }
     }
 
     // A value that names no folder, or one that is not absolute (which Windows would resolve

@@ -6,3 +6,6 @@
 // Return 1 with the path; 0 when the platform gives none or it does not fit.
 int GetWindowsFolder(char* folder);
 int GetSystemFolder(char* folder);
+
+// 1 when `folder` names an existing folder.
+int InstallFolderExists(const char* folder);

@@ -20,3 +20,8 @@ int GetWindowsFolder(char* folder) {
 int GetSystemFolder(char* folder) {
     return FolderResult(GetSystemDirectoryA(folder, PATH_TEXT_SIZE), folder);
 }
+
+int InstallFolderExists(const char* folder) {
+    DWORD attributes = GetFileAttributesA(folder);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}

@@ -67,9 +67,19 @@ std::uint32_t VersionNumber(const char* versionText) {
 }
 
 int IsNewerOrSame(const char* newFile, const char* installedFile) {
+    return IsNewerOrSameWithVersions(newFile, installedFile, nullptr, 0);
+}
+
+int IsNewerOrSameWithVersions(const char* newFile, const char* installedFile, char* versions,
+                              std::size_t capacity) {
     char newText[VERSION_TEXT_SIZE];
-    if (!ReadProductVersion(newFile, newText)) return 1;
     char installedText[VERSION_TEXT_SIZE];
-    if (!ReadProductVersion(installedFile, installedText)) return 1;
+    int haveNew = ReadProductVersion(newFile, newText);
+    // Without the packaged copy's version the installed one is not read: the answer is known.
+    int haveInstalled = haveNew && ReadProductVersion(installedFile, installedText);
+    if (versions)
+        TextFormat(versions, capacity, "packaged %s, installed %s", haveNew ? newText : "none",
+                   haveInstalled ? installedText : "none");
+    if (!haveNew || !haveInstalled) return 1;
     return VersionNumber(newText) >= VersionNumber(installedText) ? 1 : 0;
 }

@@ -2,6 +2,7 @@
 // The version rule: does a packaged copy replace the installed file?
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Reads the ProductVersion text under the first translation pair of `path`'s version resource
@@ -20,3 +21,9 @@ std::uint32_t VersionNumber(const char* versionText);
 // 1 when the packaged copy at `newFile` replaces the file at `installedFile`: unless both
 // versions read and the new one's number is the smaller.
 int IsNewerOrSame(const char* newFile, const char* installedFile);
+
+// IsNewerOrSame, also writing what the rule read into `versions` (`capacity` bytes, may be null):
+// "packaged 2.1.0.0, installed 3.0.0.0", "none" for a version not read, or the empty text when
+// that does not fit.
+int IsNewerOrSameWithVersions(const char* newFile, const char* installedFile, char* versions,
+                              std::size_t capacity);

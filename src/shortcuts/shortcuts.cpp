@@ -23,6 +23,36 @@ int FolderOf(const char* path, char* folder) {
     return 1;
 }
 
+void Report(const ShortcutReport* report, ItemKind kind, ItemOutcome outcome, const char* path,
+            const char* detail) {
+    if (report) report->report(report->context, kind, outcome, path, detail);
+}
+
+// CreateShortcutFromSpec's steps, with the outcome of the line; `linkPath` holds the link's
+// path once the spec resolved.
+ItemOutcome MakeShortcut(const char* shortcutSpec, const char* arguments, const char* targetPath,
+                         char* linkPath) {
+    char workingDir[PATH_TEXT_SIZE] = {};
+    char description[DESCRIPTION_SIZE] = {};
+    if (!ResolveShortcutPath(shortcutSpec, linkPath)) return OUTCOME_NO_PLACE;
+
+    // Every text is made before anything on disk changes, so a line that cannot be made
+    // leaves no folders behind.
+    if (!TextCopy(workingDir, sizeof workingDir, targetPath)) return OUTCOME_NOT_CREATED;
+    char* lastBackslash = const_cast<char*>(FindLastBackslash(workingDir));
+    if (lastBackslash) *lastBackslash = '\0';
+    const char* name = FindLastBackslash(shortcutSpec);
+    if (name && !TextCopy(description, sizeof description, name + 1)) return OUTCOME_NOT_CREATED;
+
+    char folder[PATH_TEXT_SIZE];
+    if (FolderOf(linkPath, folder)) CreateFolderChain(folder);
+    // An existing shortcut is the user's: never replaced, even when it differs.
+    if (ShortcutPathExists(linkPath)) return OUTCOME_EXISTS;
+    return SaveShellLink(targetPath, arguments, linkPath, workingDir, description)
+               ? OUTCOME_CREATED
+               : OUTCOME_NOT_CREATED;
+}
+
 }  // namespace
 
 void TrimSpec(char** cursor) {
@@ -34,7 +64,8 @@ void TrimSpec(char** cursor) {
     *cursor = text;
 }
 
-int ApplyShortcutSpecs(const char* shortcutText, const char* targetPath) {
+int ApplyShortcutSpecs(const char* shortcutText, const char* targetPath,
+                       const ShortcutReport* report) {
     if (shortcutText[0] == '\0') return 0;
     // The working copy has the package field's width; a text that does not end inside it is
     // not one the package could hold.
@@ -56,7 +87,9 @@ int ApplyShortcutSpecs(const char* shortcutText, const char* targetPath) {
         char* shortcutSpec = line;
         TrimSpec(&shortcutSpec);
         TrimSpec(&arguments);
-        CreateShortcutFromSpec(shortcutSpec, arguments, targetPath);
+        char linkPath[PATH_TEXT_SIZE] = {};
+        ItemOutcome outcome = MakeShortcut(shortcutSpec, arguments, targetPath, linkPath);
+        Report(report, ITEM_SHORTCUT, outcome, linkPath[0] ? linkPath : shortcutSpec, targetPath);
         if (!next) break;
         line = next;
         semicolon = std::strchr(line, ';');
@@ -67,21 +100,7 @@ int ApplyShortcutSpecs(const char* shortcutText, const char* targetPath) {
 int CreateShortcutFromSpec(const char* shortcutSpec, const char* arguments,
                            const char* targetPath) {
     char linkPath[PATH_TEXT_SIZE] = {};
-    char workingDir[PATH_TEXT_SIZE] = {};
-    char description[DESCRIPTION_SIZE] = {};
-    if (!ResolveShortcutPath(shortcutSpec, linkPath)) return 1;
-
-    // Every text is made before anything on disk changes, so a line that cannot be made
-    // leaves no folders behind.
-    if (!TextCopy(workingDir, sizeof workingDir, targetPath)) return 1;
-    char* lastBackslash = const_cast<char*>(FindLastBackslash(workingDir));
-    if (lastBackslash) *lastBackslash = '\0';
-    const char* name = FindLastBackslash(shortcutSpec);
-    if (name && !TextCopy(description, sizeof description, name + 1)) return 1;
-
-    char folder[PATH_TEXT_SIZE];
-    if (FolderOf(linkPath, folder)) CreateFolderChain(folder);
-    CreateShortcut(targetPath, arguments, linkPath, workingDir, description);
+    MakeShortcut(shortcutSpec, arguments, targetPath, linkPath);
     return 1;
 }
 
@@ -108,21 +127,37 @@ int CreateFolderChain(const char* folder) {
     return 1;
 }
 
-int MoveShortcut(const char* from, const char* to) {
+int MoveShortcut(const char* from, const char* to, const ShortcutReport* report) {
     char source[PATH_TEXT_SIZE];
     char destination[PATH_TEXT_SIZE];
-    if (!ResolveShortcutPath(from, source)) return 1;
+    if (!ResolveShortcutPath(from, source)) {
+        Report(report, ITEM_MOVE, OUTCOME_NOTHING_TO_MOVE, from, to);
+        return 1;
+    }
+    int there = ShortcutPathExists(source);
     switch (ResolveShortcutPlace(to, destination)) {
         case SHORTCUT_PLACE_FOUND:
             break;
         case SHORTCUT_PLACE_NONE:
             DeleteShortcutFile(source);
+            Report(report, ITEM_MOVE,
+                   !there                       ? OUTCOME_NOTHING_TO_MOVE
+                   : ShortcutPathExists(source) ? OUTCOME_NOT_MOVED
+                                                : OUTCOME_DELETED,
+                   source, to);
             return 1;
         case SHORTCUT_PLACE_TOO_LONG:
+            Report(report, ITEM_MOVE, there ? OUTCOME_NOT_MOVED : OUTCOME_NOTHING_TO_MOVE, source,
+                   to);
             return 1;
     }
     char folder[PATH_TEXT_SIZE];
     if (FolderOf(destination, folder)) CreateFolderChain(folder);
-    if (CopyShortcutFile(source, destination)) DeleteShortcutFile(source);
+    ItemOutcome outcome = there ? OUTCOME_NOT_MOVED : OUTCOME_NOTHING_TO_MOVE;
+    if (CopyShortcutFile(source, destination)) {
+        DeleteShortcutFile(source);
+        outcome = OUTCOME_MOVED;
+    }
+    Report(report, ITEM_MOVE, outcome, source, destination);
     return 1;
 }

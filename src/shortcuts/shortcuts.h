@@ -2,6 +2,15 @@
 // Shortcuts asked for by a package: creating them for an entry, moving or deleting old ones.
 #pragma once
 
+#include "outcome/outcome.h"
+
+// Where each shortcut made and each move is reported, for the run's record; may be left out.
+struct ShortcutReport {
+    void (*report)(void* context, ItemKind kind, ItemOutcome outcome, const char* path,
+                   const char* detail);
+    void* context;
+};
+
 // Creates the shortcuts that the lines of an entry's `shortcutText` ask for, each starting
 // `targetPath`. Returns 0 for an empty text, else 1; a line that yields no shortcut never
 // stops the next one. A text with no NUL in its first 4096 bytes (the package field's width)
@@ -9,14 +18,16 @@
 //
 // Lines are joined by CR LF only. In each line the first semicolon ends the shortcutSpec and the
 // rest are the arguments; a line without a semicolon runs on into the next one.
-int ApplyShortcutSpecs(const char* shortcutText, const char* targetPath);
+// Each line's outcome goes to `report` when given (the link path, or the spec where it has none).
+int ApplyShortcutSpecs(const char* shortcutText, const char* targetPath,
+                       const ShortcutReport* report = nullptr);
 
 // Moves the shortcut named by the shortcutSpec `from` to the place named by `to`, or deletes it
 // when `to` names no place (empty, no known tag, or a folder that cannot be found). The source is
 // deleted only once the copy was made, and a `to` whose path would not fit leaves it alone,
 // so a move that cannot be made never costs the shortcut. Neither shortcutSpec is trimmed.
-// Returns 1.
-int MoveShortcut(const char* from, const char* to);
+// Returns 1. The outcome goes to `report` when given.
+int MoveShortcut(const char* from, const char* to, const ShortcutReport* report = nullptr);
 
 // The steps of ApplyShortcutSpecs, open to tests.
 

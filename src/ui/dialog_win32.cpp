@@ -167,11 +167,19 @@ BOOL OnInitDialog(HWND dialog) {
     HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
     SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     SendMessageA(bar, PBM_SETSTEP, 1, 0);
+    if (g_uiMode == UI_PASSIVE) {
+        // A required update is not cancelled by a passing user: no Cancel, no close box. The
+        // run starts as if Update had been pressed.
+        EnableWindow(GetDlgItem(dialog, IDC_CANCEL), FALSE);
+        EnableMenuItem(GetSystemMenu(dialog, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_UPDATE, BN_CLICKED), 0);
+    }
     return TRUE;  // the focus goes to the first tab stop, Update
 }
 
 BOOL OnCommand(HWND dialog, WPARAM wParam) {
     CommandDecision command = DecideCommand(wParam);
+    if (command.action == COMMAND_END && g_uiMode == UI_PASSIVE) return TRUE;
     if (command.action == COMMAND_END) {
         // Never waits for a worker: the process ends right after the dialog.
         EndDialog(dialog, command.endResult);
@@ -233,6 +241,10 @@ INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         case WM_TIMER:
             if (wParam != RUN_END_TIMER) return FALSE;
             if (!IsWorkerAlive()) ReleaseShutdown(dialog);
+            return TRUE;
+        case WM_RUN_ENDED:
+            // Unattended with progress: the dialog closes itself once the run has returned.
+            if (g_uiMode == UI_PASSIVE) EndDialog(dialog, 1);
             return TRUE;
         default:
             return FALSE;

@@ -1,23 +1,66 @@
 // SPDX-License-Identifier: MIT
-// The program's entry: one copy at a time, the dialog, exit code 0 on every path.
+// The program's entry: the switches, one copy at a time, the dialog or a run without one, the
+// log, and the run's exit code.
 #include <windows.h>
 
 #include "base/system_dll.h"
+#include "base/text.h"
 #include "base/system_dll_win32.h"
+#include "engine/engine.h"
 #include "engine/globals.h"
+#include "outcome/outcome.h"
 #include "resource.h"
+#include "ui/command_line.h"
 #include "ui/dialog_logic.h"
 #include "ui/ui_win32.h"
 
 HANDLE g_mutex = nullptr;
+
+HANDLE g_globalMutex = nullptr;
+UiMode g_uiMode = UI_FULL;
 
 int CheckSingleInstance() {
     g_mutex = CreateMutexA(nullptr, FALSE, SINGLE_INSTANCE_NAME);
     // Read at once: any later call may change the last error.
     int nameExisted = GetLastError() == ERROR_ALREADY_EXISTS;
     // A second copy keeps its handle open; the process end releases it.
-    return IsOnlyInstance(g_mutex != nullptr, nameExisted);
+    if (!IsOnlyInstance(g_mutex != nullptr, nameExisted)) return 0;
+    // The same name in the global namespace: a copy in another session (a deployment agent's
+    // and a user's) runs too. Access denied is a copy whose mutex this account may not open.
+    char globalName[64];
+    if (!TextFormat(globalName, sizeof globalName, "Global\\%s", SINGLE_INSTANCE_NAME)) return 1;
+    g_globalMutex = CreateMutexA(nullptr, FALSE, globalName);
+    DWORD error = GetLastError();
+    if (!g_globalMutex) return error != ERROR_ACCESS_DENIED;
+    return error != ERROR_ALREADY_EXISTS;
 }
+
+namespace {
+
+// 1 when the process's window station is one a user sees: not a service's session, where a
+// dialog would wait for nobody until the deployment agent gives up.
+int HasInteractiveDesktop() {
+    USEROBJECTFLAGS flags = {};
+    DWORD needed = 0;
+    HWINSTA station = GetProcessWindowStation();
+    if (!station || !GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, &needed))
+        return 1;
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+void ShowUsage(HINSTANCE instance) {
+    wchar_t usage[DIALOG_TEXT_SIZE * 2];
+    if (LoadStringW(instance, IDS_USAGE, usage, DIALOG_TEXT_SIZE * 2) > 0)
+        MessageBoxW(nullptr, usage, L"Usage", MB_OK | MB_ICONINFORMATION);
+}
+
+// Ends the program with the end decided before any run: logged where a log is asked for.
+int EndEarly(const CommandLine& command, RunEnd end) {
+    if (command.logPath[0] || command.mode != UI_FULL) WriteRunLog(command.logPath, &g_record, end);
+    return ExitCodeOf(end);
+}
+
+}  // namespace
 
 // Registers "msctls_progress32" before the template needs it. comctl32 is no KnownDLL, so it
 // is taken from the system folder by its path rather than imported.
@@ -33,21 +76,47 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // file does, without "There is no disk in the drive" boxes the user cannot answer well.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     int searchLimited = RestrictDllSearch();
-    // The command line and the show state are not looked at: the package decides everything.
-    if (!CheckSingleInstance()) return 0;
-    PreloadSystemDlls(searchLimited);
-    RegisterCommonControls();
     g_instance = instance;
+    InitRunRecord(&g_record);
+    CommandLine command;
+    ParseCommandLine(GetCommandLineW(), &command);
+    // Nobody would see a dialog: it would wait until the deployment agent's time-out.
+    if (!HasInteractiveDesktop()) command.mode = UI_QUIET;
+    g_uiMode = command.mode;
+    g_unattended = command.mode != UI_FULL;
+    if (!command.valid) return EndEarly(command, END_BAD_COMMAND_LINE);
+    if (command.usage) {
+        if (command.mode != UI_QUIET) ShowUsage(instance);
+        return 0;
+    }
+    if (!CheckSingleInstance()) return EndEarly(command, END_ANOTHER_COPY);
+    PreloadSystemDlls(searchLimited);
     g_done = 0;
-    // A Unicode dialog: its texts keep every character of the template whatever the code page.
-    DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_UPDATE), nullptr, UpdateDialogProc, 0);
-    // Closed mid-run: the staged copies in flight are finished or taken away before the end.
-    // The apply run replaces each target in one step, so ending a worker that still runs never
-    // leaves a file half written.
-    int ended = EndWorker();
+    int settled = 1;
+    if (command.mode == UI_QUIET) {
+        RunUpdate(nullptr, &g_record);
+    } else {
+        RegisterCommonControls();
+        // A Unicode dialog: its texts keep every character of the template whatever the code
+        // page.
+        DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_UPDATE), nullptr, UpdateDialogProc, 0);
+        // Closed mid-run: the staged copies in flight are finished or taken away before the
+        // end. Ending the process then ends a worker that may still run; the apply run
+        // replaces each target in one step, so that never leaves a file half written.
+        settled = EndWorker();
+        // Closed before the run came to its end: the user cancelled.
+        if (!g_done) g_record.cancelled = 1;
+    }
+    // A worker still ending may still add items: then only what was decided before them counts,
+    // and the cancel outranks every item anyway.
+    RunEnd end = settled ? ConcludeRun(&g_record) : ConcludeCancelledRun(&g_record);
+    if (command.logPath[0] || command.mode != UI_FULL)
+        WriteRunLog(command.logPath, settled ? &g_record : nullptr, end);
+    if (g_globalMutex) CloseHandle(g_globalMutex);
     CloseHandle(g_mutex);
     // ExitProcess would kill the worker and the pool's threads wherever they are, then run the
     // DLLs' detach code, which hangs on a lock a killed thread held; TerminateProcess runs none.
-    if (!ended) TerminateProcess(GetCurrentProcess(), 0);
-    return 0;
+    if (!settled) TerminateProcess(GetCurrentProcess(), ExitCodeOf(end));
+    // The process that was started returns the code itself: deployment tools wait for it.
+    return ExitCodeOf(end);
 }

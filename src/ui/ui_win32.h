@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include "outcome/outcome.h"
+#include "ui/command_line.h"
+
 // The single-instance mutex as CreateMutexA gave it, null or not; closed after the dialog.
 extern HANDLE g_mutex;
 
@@ -15,6 +18,19 @@ INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 
 // After the dialog has closed, or when the session ends: a run still in progress is stopped,
 // given a bounded time to finish the replaces it handed on, and the staged copies it leaves are
-// removed. 1 when no thread of the run is left; 0 when the worker did not end in time (or had
-// not before), so that the process must not end through ExitProcess.
+// removed. 1 when no thread of the run is left; 0 when the worker did not end in time (it may
+// still add to g_record), so that the process must not end through ExitProcess.
 int EndWorker();
+
+// How the program was asked to run; written once at start-up.
+extern UiMode g_uiMode;
+
+// 1 when the process runs with the administrators' rights (elevated, under UAC).
+int IsElevated();
+
+// Appends the run's log to `logPath`, or where it goes by default when that is empty: a header
+// (program, package, command line, Windows, elevation, user and session), one line per item of
+// `record` and the line "result: <code> <meaning>" for `end`. A log that cannot be written is
+// skipped: it never fails the update.
+// `record` null: the run was still ending, and its items are not listed.
+void WriteRunLog(const wchar_t* logPath, const RunRecord* record, RunEnd end);

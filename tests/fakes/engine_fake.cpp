@@ -33,6 +33,7 @@ FakeEngine& FakeEngineState() { return State(); }
 void FakeEngineReset() {
     State() = FakeEngine();
     g_done = 0;
+    g_unattended = 0;
     g_instance = nullptr;
 }
 
@@ -64,6 +65,24 @@ void ShowRunningAppMessage(void*, const char* message, const char* caption) {
 }
 
 void ShowFinishText(void*) { Record("FinishText"); }
+
+void ShowSummary(void*, const RunRecord*, const char*) { Record("Summary"); }
+
+void StampTime(char* text) { TextCopy(text, ITEM_TIME_SIZE, "2026-01-02T03:04:05"); }
+
+int FolderExists(const char* path) { return State().missingFolders.count(path) == 0; }
+
+int TargetsHeld(const char* const* paths, int count, char* holders) {
+    Record("TargetsHeld " + std::to_string(count));
+    holders[0] = '\0';
+    for (int i = 0; i < count; ++i) {
+        if (State().heldTargets.count(paths[i])) {
+            TextCopy(holders, ITEM_DETAIL_SIZE, "held by Other.exe (pid 7)");
+            return 1;
+        }
+    }
+    return 0;
+}
 
 int IsWindowClassRunning(const char* windowClass) {
     Record(std::string("FindWindow ") + windowClass);
@@ -112,9 +131,10 @@ int GetTempFolder(char* folder) {
 
 // Recorded as the two steps the real one takes: naming the new file, then writing it.
 int WriteTempFile(const char* folder, const void* data, std::uint32_t size, char* name,
-                  RetryBudget*) {
+                  RetryBudget*, RunItem* item) {
     if (State().tempFileFails) {
         Record("GetTempFileName FAIL");
+        if (item) item->outcome = OUTCOME_NOT_WRITTEN;
         return 0;
     }
     std::string made =
@@ -129,6 +149,7 @@ int WriteTempFile(const char* folder, const void* data, std::uint32_t size, char
     file.assign(bytes, bytes + (fails ? size / 2 : size));
     // Another process rewrites the file the moment it is closed.
     if (!fails && State().swapTempFiles) file.assign({'s', 'w', 'a', 'p'});
+    if (fails && item) item->outcome = OUTCOME_DISK_FULL;
     return fails ? 0 : 1;
 }
 
@@ -151,12 +172,18 @@ void ReleaseTempFile(void*) {
     --State().tempFilesHeld;
 }
 
-int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target, RetryBudget*) {
+int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target, RetryBudget*,
+                      RunItem* item) {
     bool fails = State().failingReplaces.count(target) > 0;
     Record(std::string("Replace ") + target + (fails ? " FAIL" : ""));
+    if (item)
+        item->outcome = fails                                  ? OUTCOME_IN_USE
+                        : State().missingTargets.count(target) ? OUTCOME_ADDED
+                                                               : OUTCOME_REPLACED;
     if (fails) return 0;
+    // Handed on to the pool, which then fails it.
     if (State().failingLater.count(target)) {
-        ++State().failedReplaces;
+        if (item) item->outcome = OUTCOME_IN_USE;
         return 1;
     }
     const unsigned char* bytes = static_cast<const unsigned char*>(data);
@@ -166,7 +193,9 @@ int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target, 
 
 void FinishReplaces() { Record("FinishReplaces"); }
 
-int FailedReplaceCount() { return State().failedReplaces; }
+int WaitsForRestart(const char* target, const void*, std::uint32_t) {
+    return State().waitingTargets.count(target) > 0;
+}
 
 void* AllocEntryBuffer(std::size_t bytes) {
     bool fails = State().failingAllocs.count(bytes) > 0;
@@ -183,7 +212,11 @@ void FreeEntryBuffer(void* buffer) {
     std::free(buffer);
 }
 
-void RunAndWait(const char* path) { Record(std::string("RunAndWait ") + path); }
+int RunAndWait(const char* path, unsigned long* exitCode) {
+    Record(std::string("RunAndWait ") + path);
+    *exitCode = 0;
+    return 1;
+}
 
 // --- the rules and shortcuts, as the run sees them
 
@@ -224,18 +257,24 @@ int ResolveTargetPath(const char* fileName, const char* folder, const char* inst
     return 0;
 }
 
+int IsNewerOrSameWithVersions(const char* newFile, const char* installedFile, char* versions,
+                              std::size_t capacity) {
+    if (versions) TextCopy(versions, capacity, "packaged 2.0, installed 1.0");
+    return IsNewerOrSame(newFile, installedFile);
+}
+
 int IsNewerOrSame(const char* newFile, const char* installedFile) {
     Record(std::string("IsNewerOrSame ") + newFile + " > " + installedFile);
     auto rule = State().newerOrSame.find(installedFile);
     return rule == State().newerOrSame.end() ? 1 : rule->second;
 }
 
-int ApplyShortcutSpecs(const char* shortcutText, const char* targetPath) {
+int ApplyShortcutSpecs(const char* shortcutText, const char* targetPath, const ShortcutReport*) {
     Record(std::string("Shortcuts ") + shortcutText + " > " + targetPath);
     return shortcutText[0] != '\0';
 }
 
-int MoveShortcut(const char* from, const char* to) {
+int MoveShortcut(const char* from, const char* to, const ShortcutReport*) {
     Record(std::string("Move ") + from + " > " + to);
     return 1;
 }

@@ -5,12 +5,13 @@
 //
 // Recorded lines:
 //   "EnableUpdate 0", "EnableUpdate 1 done=<g_done>", "DisableCancel", "FocusUpdate", "SetProgress
-//   <n>", "MessageBox <message>|<caption>", "FinishText", "FindWindow <class>", "FindResource",
-//   "LoadResource", "LockResource", "SizeofResource", "FreeResource", "GetTempPath",
-//   "GetTempFileName <name or FAIL>", "Write <path> <size> [FAIL]", "Hold <path> [FAIL]",
-//   "Release", "Replace <target> [FAIL]", "FinishReplaces", "Alloc <bytes> [FAIL]", "Free",
-//   "RunAndWait <path>", "ResolveInstallDir", "ResolveTargetPath <fileName>|<folder>",
-//   "IsNewerOrSame <new> > <installed>", "Shortcuts <text> > <target>", "Move <from> > <to>"
+//   <n>", "MessageBox <message>|<caption>", "FinishText", "FindWindow <class>", "TargetsHeld
+//   <count>", "FindResource", "LoadResource", "LockResource", "SizeofResource", "FreeResource",
+//   "GetTempPath", "GetTempFileName <name or FAIL>", "Write <path> <size> [FAIL]", "Hold <path>
+//   [FAIL]", "Release", "Replace <target> [FAIL]", "Summary", "FinishReplaces", "Alloc <bytes>
+//   [FAIL]", "Free", "RunAndWait <path>", "ResolveInstallDir", "ResolveTargetPath
+//   <fileName>|<folder>", "IsNewerOrSame <new> > <installed>", "Shortcuts <text> > <target>", "Move
+//   <from> > <to>"
 #pragma once
 
 #include <cstdint>
@@ -34,6 +35,7 @@ struct FakeEngine {
     int loadsHeld = 0;                   // LoadResource minus FreeResource
 
     std::set<std::string> runningClasses;
+    std::set<std::string> heldTargets;  // files another process holds, as Windows tells
 
     std::string installDir = "C:\\Apps\\Example";
     int installDirResult = 1;
@@ -45,11 +47,12 @@ struct FakeEngine {
     std::set<std::string> failingWrites;    // paths whose write does not complete
     int swapTempFiles = 0;                  // each written temporary file is rewritten at once
     std::set<std::string> missingTargets;   // targets with no installed file; others exist
+    std::set<std::string> missingFolders;   // folders that do not exist; others do
     int tempFilesHeld = 0;                  // HoldTempFile minus ReleaseTempFile
     std::set<std::string> failingReplaces;  // targets that cannot be replaced
-    std::set<std::string> failingLater;     // handed on, then failed: counted in failedReplaces
-    int failedReplaces = 0;
-    std::set<std::size_t> failingAllocs;  // block sizes that cannot be allocated
+    std::set<std::string> failingLater;     // handed on, then failed on the pool
+    std::set<std::string> waitingTargets;   // targets whose new copy waits for the restart
+    std::set<std::size_t> failingAllocs;    // block sizes that cannot be allocated
     int buffersHeld = 0;
     std::map<std::string, int> newerOrSame;  // by installed path; 1 when not listed
 

@@ -13,6 +13,7 @@ struct Folders {
     std::string windows = "C:\\WINDOWS";
     bool hasSystem = true;
     std::string system = "C:\\WINDOWS\\system32";
+    std::string missing;  // a folder that does not exist; every other one does
 };
 
 Folders& TheFolders() {
@@ -45,3 +46,7 @@ int GetWindowsFolder(char* folder) {
 int GetSystemFolder(char* folder) {
     return Give(TheFolders().hasSystem, TheFolders().system, folder);
 }
+
+void FakeSetMissingFolder(const char* folder) { TheFolders().missing = folder ? folder : ""; }
+
+int InstallFolderExists(const char* folder) { return TheFolders().missing != folder; }

@@ -7,6 +7,7 @@
 #include "authoring/package_file.h"
 #include "base/text.h"
 #include "extras/extras_run.h"
+#include "outcome/outcome.h"
 #include "plan/plan_platform.h"
 #include "rules/targets.h"
 #include "rules/version.h"
@@ -312,4 +313,45 @@ const char* PlanMoveActionName(PlanMoveAction action) {
             break;
     }
     return "none";
+}
+
+const char* PlannedOutcomeName(const PlannedEntry& entry) {
+    switch (entry.reason) {
+        case PlanReason::AlwaysReplace:
+            return OutcomeName(OUTCOME_REPLACED);
+        case PlanReason::VersionRule:
+            return OutcomeName(entry.action == PlanAction::Kept ? OUTCOME_KEPT_VERSION
+                                                                : OUTCOME_REPLACED);
+        case PlanReason::NewFile:
+            return OutcomeName(OUTCOME_ADDED);
+        case PlanReason::FolderMissing:
+            return OutcomeName(OUTCOME_SKIPPED_NO_FOLDER);
+        case PlanReason::NoPlaceholder:
+            return OutcomeName(OUTCOME_SKIPPED_PLACEHOLDER);
+        case PlanReason::TargetTooLong:
+            return OutcomeName(OUTCOME_SKIPPED_TOO_LONG);
+        case PlanReason::ReadOnly:
+            return OutcomeName(OUTCOME_KEPT_READ_ONLY);
+        case PlanReason::FolderAtTarget:
+            return OutcomeName(OUTCOME_KEPT_FOLDER);
+        case PlanReason::DamagedEntry:
+            break;
+    }
+    return OutcomeName(OUTCOME_DAMAGED);
+}
+
+const char* PlannedShortcutOutcomeName(const PlannedShortcut& shortcut) {
+    return OutcomeName(shortcut.exists ? OUTCOME_EXISTS : OUTCOME_CREATED);
+}
+
+const char* PlannedMoveOutcomeName(const PlannedMove& move) {
+    switch (move.action) {
+        case PlanMoveAction::Move:
+            return OutcomeName(OUTCOME_MOVED);
+        case PlanMoveAction::Delete:
+            return OutcomeName(OUTCOME_DELETED);
+        case PlanMoveAction::None:
+            break;
+    }
+    return OutcomeName(OUTCOME_NOTHING_TO_MOVE);
 }

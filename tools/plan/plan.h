@@ -33,3 +33,8 @@ int PlanPackage(const PackageImage& image, const PlanFolders& folders, PackagePl
 const char* PlanActionName(PlanAction action);
 const char* PlanReasonName(PlanReason reason);
 const char* PlanMoveActionName(PlanMoveAction action);
+
+// The outcome the program would record, by the names its log uses (outcome/outcome.h).
+const char* PlannedOutcomeName(const PlannedEntry& entry);
+const char* PlannedShortcutOutcomeName(const PlannedShortcut& shortcut);
+const char* PlannedMoveOutcomeName(const PlannedMove& move);

@@ -83,7 +83,7 @@ void PrintText(const PlanOptions& options, const PackagePlan& plan, Report* repo
                 options.folders.installDir.c_str());
     if (plan.entries.empty()) report->Out("  none\n");
     for (const PlannedEntry& entry : plan.entries) {
-        report->Out("  [%d] %-8s %s\n", entry.index, PlanActionName(entry.action),
+        report->Out("  [%d] %-8s %s\n", entry.index, PlannedOutcomeName(entry),
                     entry.target.empty() ? (entry.folder + "\\" + entry.fileName).c_str()
                                          : entry.target.c_str());
         report->Out("      %s\n", Why(entry).c_str());
@@ -99,7 +99,7 @@ void PrintText(const PlanOptions& options, const PackagePlan& plan, Report* repo
     if (plan.moves.empty()) report->Out("  none\n");
     for (std::size_t r = 0; r < plan.moves.size(); ++r) {
         const PlannedMove& move = plan.moves[r];
-        report->Out("  [%zu] %-6s %s", r, PlanMoveActionName(move.action),
+        report->Out("  [%zu] %-6s %s", r, PlannedMoveOutcomeName(move),
                     (move.fromPath.empty() ? move.from : move.fromPath).c_str());
         if (move.action == PlanMoveAction::Move) report->Out(" -> %s", move.toPath.c_str());
         report->Out("\n");
@@ -141,6 +141,7 @@ void PrintJson(const PlanOptions& options, const PackagePlan& plan, Report* repo
                 ", \"alwaysReplace\": " + (entry.flags & ENTRY_ALWAYS_REPLACE ? "true" : "false") +
                 ", \"runAfter\": " + (entry.flags & ENTRY_RUN_AFTER ? "true" : "false") +
                 ", \"action\": " + Json(PlanActionName(entry.action)) +
+                ", \"outcome\": " + Json(PlannedOutcomeName(entry)) +
                 ", \"reason\": " + Json(PlanReasonName(entry.reason)) + ", \"packagedVersion\": " +
                 JsonOrNull(rule && entry.hasPackagedVersion, entry.packagedVersion) +
                 ", \"installedVersion\": " +
@@ -154,7 +155,8 @@ void PrintJson(const PlanOptions& options, const PackagePlan& plan, Report* repo
                     ", \"arguments\": " + Json(shortcut.arguments) +
                     ", \"workingDir\": " + Json(shortcut.workingDir) +
                     ", \"description\": " + Json(shortcut.description) +
-                    ", \"exists\": " + (shortcut.exists ? "true" : "false") + "}";
+                    ", \"exists\": " + (shortcut.exists ? "true" : "false") +
+                    ", \"outcome\": " + Json(PlannedShortcutOutcomeName(shortcut)) + "}";
         }
         text += "]}";
     }
@@ -165,7 +167,8 @@ void PrintJson(const PlanOptions& options, const PackagePlan& plan, Report* repo
                 ", \"to\": " + Json(move.to) +
                 ", \"fromPath\": " + JsonOrNull(!move.fromPath.empty(), move.fromPath) +
                 ", \"toPath\": " + JsonOrNull(!move.toPath.empty(), move.toPath) +
-                ", \"action\": " + Json(PlanMoveActionName(move.action)) + "}";
+                ", \"action\": " + Json(PlanMoveActionName(move.action)) +
+                ", \"outcome\": " + Json(PlannedMoveOutcomeName(move)) + "}";
     }
     Tally tally = Count(plan);
     text += "\n  ],\n  \"summary\": {\"replaced\": " + std::to_string(tally.replaced) +

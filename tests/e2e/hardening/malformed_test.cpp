@@ -101,6 +101,9 @@ struct Expected {
     int readmeLink = 0;     // the shortcut of readme.txt's entry was made
     int moved = 0;          // Old.lnk became Moved.lnk; else Old.lnk stays where it was
     int otherLinks = 0;     // further shortcuts in the group (the shortcut-text cases)
+    // What the run returns: 0 when it did all that could be read; 1603 when an entry it reached
+    // was damaged or named no place; 1602 for a stopped run, which only Cancel ends.
+    int exitCode = 0;
 };
 
 struct Case {
@@ -109,22 +112,27 @@ struct Case {
     Expected expected;
 };
 
-Expected Whole() { return {END_DONE, 0xF, 1, 1, 0}; }
+Expected Whole() { return {END_DONE, 0xF, 1, 1, 0, 0}; }
+// Entries `oldFiles` damaged.
 Expected WholeBut(unsigned oldFiles) {
     Expected expected = Whole();
     expected.newFiles &= ~oldFiles;
+    expected.exitCode = 1603;
     return expected;
 }
-Expected NothingApplied() { return {END_DONE, 0, 0, 0, 0}; }
+Expected NothingApplied(int exitCode = 0) { return {END_DONE, 0, 0, 0, 0, exitCode}; }
 
 // What the base package cut at `cut` bytes still holds whole: a record or stream counts only
 // when every byte of it lies before the cut.
 Expected TruncatedAt(Bytes base, std::uint32_t cut) {
-    if (cut < HEADER_SIZE) return {END_STOPPED, 0, 0, 0, 0};
+    if (cut < HEADER_SIZE) return {END_STOPPED, 0, 0, 0, 0, 1602};
     Expected expected = NothingApplied();
     for (int i = 0; i < kEntries; ++i) {
         if (HEADER_SIZE + ENTRY_SIZE * (i + 1) > cut) break;
-        if (StreamEnd(base, i) <= cut) expected.newFiles |= 1u << i;
+        if (StreamEnd(base, i) <= cut)
+            expected.newFiles |= 1u << i;
+        else
+            expected.exitCode = 1603;  // a record whose stream is cut: damaged
         if (i == 2) expected.readmeLink = 1;
         if (i == kEntries - 1)
             expected.moved = StreamEnd(base, i) + MOVE_COUNT_SIZE + MOVE_RECORD_SIZE <= cut;
@@ -223,9 +231,10 @@ protected:
         bool ended = WaitForExit(program, 20000, &exitCode);
         EXPECT_TRUE(ended) << "the program hangs";
         if (ended) {
-            EXPECT_EQ(0u, exitCode) << "the program crashed or failed";
+            EXPECT_EQ(static_cast<DWORD>(c.expected.exitCode), exitCode)
+                << "the program crashed, or ended with another code";
         }
-        sane = sane && ended && exitCode == 0;
+        sane = sane && ended && exitCode == static_cast<DWORD>(c.expected.exitCode);
         Release(&program);
         if (sane) ++TheTally().saneEnds;
         CheckFiles(c.expected);
@@ -325,10 +334,10 @@ TEST_F(Malformed, OffsetsAndSizesPastTheEnd) {
         // The move table lies behind the last stream: it goes with it.
         Modified("last entry's compressedSize past the end",
                  [](Bytes& b) { EntryAt(b, kEntries - 1)->compressedSize = 0xFFFFFFF0u; },
-                 {END_DONE, 0x7, 1, 0, 0}),
+                 {END_DONE, 0x7, 1, 0, 0, 1603}),
         Modified("last entry's streamOffset past the end",
                  [&](Bytes& b) { EntryAt(b, kEntries - 1)->streamOffset = size; },
-                 {END_DONE, 0x7, 1, 0, 0}),
+                 {END_DONE, 0x7, 1, 0, 0, 1603}),
     });
 }
 
@@ -376,11 +385,11 @@ TEST_F(Malformed, EntryAndMoveCounts) {
         Modified("entryCount -1", entries(-1), NothingApplied()),
         Modified("entryCount 0", entries(0), NothingApplied()),
         Modified("entryCount INT_MIN", entries(INT_MIN), NothingApplied()),
-        // Records past the table are read out of the streams' bytes, and name no target;
-        // the last entry is never reached, so there is no move table.
+        // Records past the table are read out of the streams' bytes, and name no target (not
+        // done); the last entry is never reached, so there is no move table.
         Modified("entryCount one more than the records", entries(kEntries + 1),
-                 {END_DONE, 0xF, 1, 0, 0}),
-        Modified("entryCount INT_MAX", entries(INT_MAX), {END_DONE, 0xF, 1, 0, 0}),
+                 {END_DONE, 0xF, 1, 0, 0, 1603}),
+        Modified("entryCount INT_MAX", entries(INT_MAX), {END_DONE, 0xF, 1, 0, 0, 1603}),
         // The move table is looked for behind entry 2's stream, in entry 3's stream bytes.
         Modified("entryCount one less than the records", entries(kEntries - 1),
                  {END_DONE, 0x7, 1, 0, 0}),
@@ -412,7 +421,8 @@ TEST_F(Malformed, TextsWithoutTerminatorToTheEnd) {
     ApplyAll({
         {"move `to` open to the end", openTo, {END_DONE, 0xF, 1, 0, 0}},
         {"header texts open to the end", openHeader, NothingApplied()},
-        {"shortcut text open to the end", openShortcut, NothingApplied()},
+        // Its stream is gone with the rest of the package: damaged.
+        {"shortcut text open to the end", openShortcut, NothingApplied(1603)},
     });
 }
 
@@ -446,9 +456,10 @@ TEST_F(Malformed, TargetsAtAndPastThe259CharacterLimit) {
     Press(program.dialog, IDC_UPDATE_BUTTON);
     DWORD exitCode = 1;
     bool ended = WaitForExit(program, 20000, &exitCode);
-    EXPECT_TRUE(ended && exitCode == 0);
+    // The 260-character target is not written: something was not done.
+    EXPECT_TRUE(ended && exitCode == 1603) << exitCode;
     Release(&program);
-    if (done && ended && exitCode == 0) ++TheTally().saneEnds;
+    if (done && ended && exitCode == 1603) ++TheTally().saneEnds;
 
     std::string folder = ProductFolder() + "\\" + deep;
     ASSERT_EQ(259u, (folder + "\\" + fits.fileName).size());

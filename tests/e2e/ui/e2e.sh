@@ -91,6 +91,30 @@ finish_program() {
     program_code=$?
 }
 
+# The program without a window (or one that closes itself): started, waited for, program_code.
+run_unattended() {  # run_unattended EXE ARGS...
+    start_program "$@"
+    finish_program 120
+}
+
+# Where an elevated run logs by default (Wine runs every program as an administrator).
+DEFAULT_LOG="$WINEPREFIX/drive_c/ProgramData/Shiosai Notes/Tidewell-english.log"
+
+# log_text FILE: the log without its byte-order mark and line ends' CRs.
+log_text() {
+    sed '1s/^\xEF\xBB\xBF//' "$1" 2>/dev/null | tr -d '\r'
+}
+
+# expect_code WHAT CODE: the program's exit code, as far as Unix sees it: Wine hands on its low
+# byte only (1639 arrives as 103); the log's last line holds the whole code.
+expect_code() {
+    expect "$1 (low byte)" "$(($2 & 255))" "$program_code"
+}
+
+expect_log_result() {  # expect_log_result FILE CODE: the log's last line gives CODE
+    expect "log's last line" "result: $2" "$(log_text "$1" | tail -1 | cut -d' ' -f1-2)"
+}
+
 cleanup() {
     local pid
     for pid in "${started[@]}"; do kill "$pid" 2>/dev/null; done
@@ -229,7 +253,133 @@ english_run() {
 
 case_english_update() { english_run; }
 
-case_arguments() { english_run /S /quiet --update-to=9.9 'C:\nowhere'; }
+# The switches: each row the exit code, what becomes of the product and the arguments (";"
+# between them). Without a window the run starts at once; a bad switch changes nothing.
+case_switches() {
+    local logged='C:\tidewell-e2e\logs\new folder\run.log' row want state args
+    local rows=(
+        "0|updated|/quiet"
+        "0|updated|/S;/norestart"
+        "0|updated|-QN;/log=$logged"
+        "0|updated|/l*v;$logged;/q"
+        "1639|untouched|/silent"
+        "1639|untouched|/quiet;--update-to=9.9;C:\nowhere"
+        "1639|untouched|/quiet;/log"
+    )
+    for row in "${rows[@]}"; do
+        IFS='|' read -r want state args <<<"$row"
+        IFS=';' read -ra args <<<"$args"
+        echo "--- ${args[*]}"
+        local logs=1
+        [ "${args[0]}" = /silent ] && logs=  # no switch that asks for a log
+        install_english
+        rm -rf "$E2E_DIR/logs" "$DEFAULT_LOG"
+        run_unattended "$TW_ENGLISH_EXE" "${args[@]}"
+        expect_code "exit code of ${args[*]}" "$want"
+        if [ "$state" = updated ]; then
+            expect_product_updated "$ENGLISH_DIR" "Tidewell E2E"
+        else
+            expect_product_untouched "$ENGLISH_DIR"
+        fi
+        local log=$DEFAULT_LOG
+        [[ "${args[*]}" == *run.log* ]] && log="$E2E_DIR/logs/new folder/run.log"
+        if [ -z "$logs" ]; then
+            expect "logs written" "" "$(ls "$DEFAULT_LOG" "$E2E_DIR/logs" 2>/dev/null)"
+            continue
+        fi
+        expect "log begins with a byte-order mark" efbbbf "$(head -c3 "$log" 2>/dev/null | xxd -p)"
+        expect_log_result "$log" "$want"
+        if [ "$want" = 0 ]; then
+            expect "log line of Notes.exe" 1 \
+                "$(log_text "$log" | grep -c 'file C:\\tidewell-e2e\\Shiosai Notes\\Notes.exe replaced$')"
+            expect "log line of spell.dll" 1 \
+                "$(log_text "$log" | grep -c 'spell.dll kept: version (packaged 2.5.0.0, installed 3.0.0.0)$')"
+            expect "log line of the run-after program" 1 \
+                "$(log_text "$log" | grep -c 'run-after .*postupdate.exe ran (exit code 0)$')"
+        fi
+    done
+    rm -rf "$E2E_DIR/logs"
+}
+
+# /passive: the dialog shows the run without a press, cannot be cancelled, closes itself and
+# logs. A scanner holding Notes.exe for a moment keeps the run on the screen long enough to look.
+case_passive() {
+    install_english
+    rm -f "$DEFAULT_LOG"
+    hold_file "C:\\tidewell-e2e\\Shiosai Notes\\Notes.exe" 2500
+    start_program "$TW_ENGLISH_EXE" /passive /norestart
+    driver find >/dev/null || { fail "no dialog"; return; }
+    read_dialog
+    expect_dialog cancel.enabled 0
+    expect_dialog update.enabled 0
+    driver escape >/dev/null
+    driver close >/dev/null
+    finish_program 120
+    expect "exit code" 0 "$program_code"
+    expect "dialogs on the screen" 0 "$(driver count)"
+    wait "$holder_pid"
+    expect_product_updated "$ENGLISH_DIR" "Tidewell E2E"
+    expect_log_result "$DEFAULT_LOG" 0
+}
+
+# No install folder at all (no registry value, the default folder missing): nothing is written,
+# the dialog says so, and the exit code is 1642 with a window and without.
+case_no_install_folder() {
+    local mode
+    for mode in quiet dialog; do
+        install_english
+        "$WINE" reg delete "$ENGLISH_KEY" /f >/dev/null 2>&1
+        rm -f "$DEFAULT_LOG"
+        if [ $mode = quiet ]; then
+            run_unattended "$TW_ENGLISH_EXE" /quiet
+            expect_log_result "$DEFAULT_LOG" 1642
+        else
+            start_program "$TW_ENGLISH_EXE"
+            driver find >/dev/null || { fail "no dialog"; return; }
+            driver click 1000 >/dev/null
+            driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not reach done"
+            read_dialog
+            expect_dialog explain \
+                "The product to update was not found on this computer. Nothing was changed."
+            driver click 1000 >/dev/null
+            finish_program
+        fi
+        expect_code "$mode exit code" 1642
+        expect_product_untouched "$ENGLISH_DIR"
+        expect "shortcuts made" 0 "$(find "$C_DRIVE" -path '*Programs/Tidewell E2E/*' | wc -l)"
+    done
+}
+
+# A file another process holds for the whole run, unattended and elevated: the new file waits
+# for the restart (a pending rename), the exit code is 3010, and after the restart the file is
+# the new one.
+case_held_for_good() {
+    local key='HKLM\System\CurrentControlSet\Control\Session Manager'
+    "$WINE" reg delete "$key" /v PendingFileRenameOperations /f >/dev/null 2>&1
+    install_english
+    rm -f "$DEFAULT_LOG"
+    hold_file 'C:\tidewell-e2e\Shiosai Notes\notecore.dll' 60000
+    run_unattended "$TW_ENGLISH_EXE" /quiet /norestart
+    expect_code "exit code" 3010
+    expect_same_file "notecore.dll held stays 2.0 until the restart" "$TW_DEMO_OLD/notecore.dll" \
+        "$ENGLISH_DIR/notecore.dll"
+    expect "pending renames onto notecore.dll" 1 \
+        "$("$WINE" reg query "$key" /v PendingFileRenameOperations 2>/dev/null | tr -d '\r' |
+            grep -c 'notecore.dll')"
+    expect "log line" 1 "$(log_text "$DEFAULT_LOG" | grep -c 'notecore.dll at restart')"
+    expect_log_result "$DEFAULT_LOG" 3010
+    # Run again before the restart: the copy already waiting is not staged a second time.
+    run_unattended "$TW_ENGLISH_EXE" /quiet /norestart
+    expect_code "second run's exit code" 3010
+    expect "staged copies waiting" 1 "$(cd "$ENGLISH_DIR" && ls -- twn* 2>/dev/null | wc -l)"
+    kill "$holder_pid" 2>/dev/null
+    wait "$holder_pid" 2>/dev/null
+    "$WINE" wineboot -r >/dev/null 2>&1
+    expect_same_file "notecore.dll after the restart is 2.1" "$TW_DEMO_NEW/notecore.dll" \
+        "$ENGLISH_DIR/notecore.dll"
+    expect "staged copies left" "" "$(cd "$ENGLISH_DIR" && ls -- twn* 2>/dev/null)"
+    "$WINE" reg delete "$key" /v PendingFileRenameOperations /f >/dev/null 2>&1
+}
 
 # Starts the installed Shiosai Notes and waits for its window; sets notes_pid.
 start_notes() {
@@ -247,6 +397,13 @@ start_notes() {
 case_running_app() {
     install_english
     start_notes
+
+    # Unattended, the running application ends the run with 32 and no message box.
+    rm -f "$DEFAULT_LOG"
+    run_unattended "$TW_ENGLISH_EXE" /quiet
+    expect_code "exit code of /quiet" 32
+    expect_log_result "$DEFAULT_LOG" 32
+    expect_product_untouched "$ENGLISH_DIR"
 
     start_program "$TW_ENGLISH_EXE"
     driver find >/dev/null || { fail "no dialog"; return; }
@@ -320,7 +477,7 @@ case_ends_in_done() {
     driver find >/dev/null || { fail "no dialog"; return; }
     driver click 3 >/dev/null  # Cancel in ready
     finish_program
-    expect "exit code after Cancel" 0 "$program_code"
+    expect_code "exit code after Cancel" 1602
     expect_product_untouched "$ENGLISH_DIR"
 
     start_program "$TW_ENGLISH_EXE"
@@ -341,8 +498,12 @@ case_second_copy() {
     local start=$SECONDS code
     timeout 60 "$WINE_RUN" "$TW_ENGLISH_EXE"
     code=$?
-    expect "second copy's exit code" 0 "$code"
+    expect "second copy's exit code (low byte)" $((1618 & 255)) "$code"
     echo "second copy ended after $((SECONDS - start)) s"
+    rm -f "$DEFAULT_LOG"
+    timeout 60 "$WINE_RUN" "$TW_ENGLISH_EXE" /quiet
+    expect "second copy's exit code with /quiet (low byte)" $((1618 & 255)) "$?"
+    expect_log_result "$DEFAULT_LOG" 1618
     expect "dialogs on the screen" 1 "$(driver count)"
     read_dialog
     expect_dialog update.enabled 1
@@ -350,27 +511,27 @@ case_second_copy() {
     driver click 3 >/dev/null
     program_pid=$first
     finish_program
-    expect "first copy's exit code" 0 "$program_code"
+    expect_code "first copy's exit code after Cancel" 1602
 
     # Once the first copy has ended, its mutex is gone and a new start shows the dialog.
     start_program "$TW_ENGLISH_EXE"
     driver find >/dev/null || fail "no dialog after the first copy ended"
     driver click 3 >/dev/null
     finish_program
-    expect "exit code" 0 "$program_code"
+    expect_code "exit code after Cancel" 1602
     expect_product_untouched "$ENGLISH_DIR"
 }
 
 # The English update from Update to Finish, without looking at the dialog. EXE, default the
 # English program.
-apply_english() {
-    start_program "${1:-$TW_ENGLISH_EXE}"
+apply_english() {  # apply_english [EXE [ARGS...]]
+    start_program "${1:-$TW_ENGLISH_EXE}" "${@:2}"
     driver find >/dev/null || { fail "no dialog"; return; }
     driver click 1000 >/dev/null
     driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not reach done"
     driver click 1000 >/dev/null
     finish_program
-    expect "exit code" 0 "$program_code"
+    [ -z "${any_code:-}" ] && expect "exit code" 0 "$program_code"
 }
 
 # Started from a downloads folder that also holds DLLs named as Windows' own, with Wine told to
@@ -420,7 +581,9 @@ case_swapped_temp_files() {
     watcher_pid=$!
     started+=("$watcher_pid")
     for ((i = 0; i < 50; i++)); do [ -s "$count_file" ] && break; sleep 0.1; done
-    apply_english
+    # A ruled entry whose temporary file was swapped is not written (1603), one the rule read
+    # before the swap is kept or replaced (0), as the watcher's timing falls.
+    any_code=1 apply_english
     kill -TERM "$watcher_pid"
     wait "$watcher_pid"
     swaps=$(cat "$count_file")
@@ -710,7 +873,7 @@ case_plan_then_apply() {
     expect "plan --strict exit code with a file skipped" 1 $?
     cp -r "$ENGLISH_DIR" "$work/before"
 
-    apply_english "$work/Patch.exe"
+    apply_english "$work/Patch.exe" /log 'C:\tidewell-e2e\plan-run.log'
     local said
     said=$(python3 - "$work/plan.json" "$work/before" <<'PYTHON'
 import filecmp, json, os, sys
@@ -730,6 +893,20 @@ for e in plan["entries"]:
 PYTHON
     )
     expect "plan, then what the program did" "Notes.exe:replaced notecore.dll:replaced 2.1.0.0/2.0.0.0 spell.dll:kept 2.5.0.0/3.0.0.0 postupdate.exe:added readme.txt:replaced guide.txt:skipped " "$said"
+    # The plan's outcome of each entry is the one the program's log gives it, by the same name.
+    said=$(python3 - "$work/plan.json" "$E2E_DIR/plan-run.log" <<'PYTHON'
+import json, sys
+plan = json.load(open(sys.argv[1]))
+log = open(sys.argv[2], encoding="utf-8-sig").read().splitlines()
+for e in plan["entries"]:
+    logged = [l.split(" file ", 1)[1].split("\\" + e["fileName"] + " ", 1)[1].split(" (")[0]
+              for l in log if " file " in l and "\\" + e["fileName"] + " " in l]
+    print(f"{e['fileName']}:{e['outcome']}" +
+          ("" if logged == [e["outcome"]] else f" but {logged}"), end=" ")
+PYTHON
+    )
+    expect "plan's outcomes, then the log's" "Notes.exe:replaced notecore.dll:replaced spell.dll:kept: version postupdate.exe:added readme.txt:replaced guide.txt:skipped: no folder " "$said"
+    rm -f "$E2E_DIR/plan-run.log"
 }
 
 # A vendor on Windows: tidepack.exe from its zip, unpacked into a folder with Japanese
@@ -993,7 +1170,7 @@ case_end_mid_run() {
     at=$(driver update-close-at 60 60000) || fail "the bar never reached 60"
     echo "closed at progress $at"
     finish_program 30
-    expect "exit code after closing mid-run" 0 "$program_code"
+    expect_code "exit code after closing mid-run" 1602
 
     local old=0 new=0 sum
     for i in $(seq -w 1 20); do
@@ -1200,7 +1377,7 @@ apply_english_holding() {  # FILE MS
     echo "Update to done with $1 held: $((($(date +%s%N) - start) / 1000000)) ms"
     driver click 1000 >/dev/null
     finish_program
-    expect "exit code" 0 "$program_code"
+    expect_code "exit code" "${3:-0}"
 }
 
 # A file that a scanner holds for a moment is replaced once it is let go, and keeps its hidden
@@ -1219,14 +1396,19 @@ case_held_files() {
         fail "the replaced readme.txt is no longer hidden"
     fi
 
+    # Held throughout: elevated (as every program under Wine), the new copy waits beside it for
+    # the restart (the case held_for_good restarts), and the run says so.
+    local key='HKLM\System\CurrentControlSet\Control\Session Manager'
     install_english
-    apply_english_holding notecore.dll 30000
+    apply_english_holding notecore.dll 30000 3010
     kill "$holder_pid" 2>/dev/null
     wait "$holder_pid" 2>/dev/null
     expect_same_file "notecore.dll held throughout stays 2.0" "$TW_DEMO_OLD/notecore.dll" \
         "$ENGLISH_DIR/notecore.dll"
     expect_same_file "Notes.exe is 2.1" "$TW_DEMO_NEW/Notes.exe" "$ENGLISH_DIR/Notes.exe"
-    expect "staged copies left" "" "$(cd "$ENGLISH_DIR" && ls -- twn* 2>/dev/null)"
+    expect "staged copies waiting for the restart" 1 \
+        "$(cd "$ENGLISH_DIR" && ls -- twn* 2>/dev/null | wc -l)"
+    "$WINE" reg delete "$key" /v PendingFileRenameOperations /f >/dev/null 2>&1
 }
 
 # import_install_dir REG_FILE KEY FOLDER: the InstallDir value of KEY, FOLDER with its
@@ -1280,7 +1462,18 @@ sys.exit(all(struct.pack("<H", n) + text.encode("utf-16-le") not in data
 # A folder the run may not write into (the immutable attribute gives Wine's access denied, as
 # Program Files gives a limited user's run on Windows): the run ends within seconds, not the
 # retry budget per entry, with every file the old one, whole, and nothing added.
+# The finished state's text after a partial run, in English and in Japanese: the package's 40
+# files into a folder the run may not write into.
 case_locked_folder() {
+    local row
+    for row in "en_US.UTF-8|40 of 40 files were not replaced: access was denied. Run the update as an administrator." \
+        "ja_JP.UTF-8|40 個中 40 個のファイルはアクセスが拒否されたため置き換えられませんでした。管理者として実行してください。"; do
+        echo "--- ${row%%|*}"
+        LANG=${row%%|*} locked_text=${row#*|} locked_run
+    done
+}
+
+locked_run() {
     local dir="$E2E_DIR/Locked" i start ms before
     [ "$(id -u)" = 0 ] || { echo "SKIP: chattr +i needs root"; exit 77; }
     chattr -i "$dir" 2>/dev/null
@@ -1301,9 +1494,13 @@ case_locked_folder() {
     ms=$((($(date +%s%N) - start) / 1000000))
     echo "Update to done with 40 entries into a locked folder: $ms ms"
     [ "$ms" -lt 10000 ] || fail "the run took $ms ms"
+    # The finished state says what was not done, in the dialog's language.
+    read_dialog
+    expect_dialog explain "$locked_text"
+    screenshot "partial-${LANG%%_*}"
     driver click 1000 >/dev/null
     finish_program
-    expect "exit code" 0 "$program_code"
+    expect_code "exit code" 1603
     chattr -i "$dir"
     locked_dir=
     expect "the installed files" "$before" "$(cd "$dir" && sha256sum file*.dat)"

@@ -74,8 +74,8 @@ protected:
     static const Calls& AllCalls() { return FakeEngineState().calls; }
 };
 
-const Calls kCompletion = {"SetProgress 100", "FinishText", "EnableUpdate 1 done=1",
-                           "DisableCancel", "FocusUpdate"};
+const Calls kCompletion = {"SetProgress 100",       "Summary",       "FinishText",
+                           "EnableUpdate 1 done=1", "DisableCancel", "FocusUpdate"};
 
 Calls Concat(std::initializer_list<Calls> parts) {
     Calls all;
@@ -125,6 +125,7 @@ TEST_F(Engine, OneEntryRunsEveryStepInOrder) {
                        "Release",
                        "Replace " + target,
                        "FinishReplaces",
+                       "Exists " + target,
                        "Shortcuts <Desktop>\\Tool; > " + target,
                        "Free",
                        "SetProgress 100",
@@ -402,15 +403,128 @@ TEST_F(Engine, UnallocatedBufferSkipsOnlyItsEntry) {
               FakeEngineCalls("SetProgress"));
 }
 
-TEST_F(Engine, NoInstallFolderLeavesOnlyInstallDirEntriesOut) {
+// Without the product's folder nothing is written, also where other entries have a place; a
+// package with no entry under <InstallDir> runs as before.
+TEST_F(Engine, NoInstallFolderIsProductNotFound) {
+    const struct {
+        const char* name;
+        const char* firstFolder;
+        int installDirResult;
+        const char* missingFolder;
+        Calls replaces;
+        int exitCode;
+    } rows[] = {
+        {"no install folder", "<InstallDir>", 0, "", {}, 1642},
+        {"the folder named is gone", "<InstallDir>", 1, "C:\\Apps\\Example", {}, 1642},
+        {"no entry needs it",
+         "<WindowsDir>",
+         0,
+         "",
+         {"Replace C:\\WINDOWS\\a.dll", "Replace C:\\WINDOWS\\b.dll"},
+         0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeEngineReset();
+        WriterPackage package = BasePackage();
+        package.entries = {Entry("a.dll", row.firstFolder, ENTRY_ALWAYS_REPLACE, "a"),
+                           Entry("b.dll", "<WindowsDir>", ENTRY_ALWAYS_REPLACE, "b")};
+        FakeEngineState().installDirResult = row.installDirResult;
+        FakeEngineState().missingFolders = {row.missingFolder};
+        RunRecord record;
+        InitRunRecord(&record);
+        FakeEngineState().package = Build(package);
+        ASSERT_EQ(1, RunUpdate(kDialog, &record));
+        EXPECT_EQ(row.replaces, FakeEngineCalls("Replace"));
+        EXPECT_EQ(row.exitCode, ExitCodeOf(ConcludeRun(&record)));
+        FreeRunRecord(&record);
+    }
+}
+
+// Unattended, nobody answers a message box and nobody closes what holds a file: a running
+// application or a process holding a target ends the run with 32 before anything is written.
+TEST_F(Engine, UnattendedRunStopsForWhatIsRunning) {
+    const struct {
+        const char* name;
+        int unattended;
+        const char* runningClass;
+        const char* heldTarget;
+        int exitCode;
+        std::size_t messages, writes;
+        const char* detail;
+    } rows[] = {
+        {"a window, with the dialog", 0, "ExampleMain", "", 32, 1, 0, nullptr},
+        {"a window, unattended", 1, "ExampleMain", "", 32, 0, 0, nullptr},
+        {"a holder, unattended", 1, "", "C:\\Apps\\Example\\a.dll", 32, 0, 0,
+         "held by Other.exe (pid 7)"},
+        {"a holder, with the dialog: not asked", 0, "", "C:\\Apps\\Example\\a.dll", 0, 0, 1,
+         nullptr},
+        {"nothing held, unattended", 1, "", "", 0, 0, 1, nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeEngineReset();
+        g_unattended = row.unattended;
+        WriterPackage package = BasePackage();
+        package.runningApps = {{"ExampleMain", "Example is running."}};
+        package.entries = {Entry("a.dll", "<InstallDir>", ENTRY_ALWAYS_REPLACE, "a")};
+        FakeEngineState().runningClasses = {row.runningClass};
+        FakeEngineState().heldTargets = {row.heldTarget};
+        FakeEngineState().package = Build(package);
+        RunRecord record;
+        InitRunRecord(&record);
+        RunUpdate(kDialog, &record);
+        EXPECT_EQ(row.exitCode, ExitCodeOf(ConcludeRun(&record)));
+        EXPECT_EQ(row.messages, FakeEngineCalls("MessageBox").size());
+        EXPECT_EQ(row.writes, FakeEngineCalls("Write").size());
+        EXPECT_EQ(row.unattended && !row.runningClass[0] ? 1u : 0u,
+                  FakeEngineCalls("TargetsHeld").size());
+        if (row.detail) {
+            ASSERT_EQ(1, record.itemCount);
+            EXPECT_STREQ(row.detail, RecordedItem(&record, 0)->detail);
+        }
+        FreeRunRecord(&record);
+    }
+    g_unattended = 0;
+}
+
+// What became of each entry reaches the record, with its target.
+TEST_F(Engine, RecordsEachEntrysOutcome) {
     WriterPackage package = BasePackage();
-    package.entries = {Entry("a.dll", "<InstallDir>", ENTRY_ALWAYS_REPLACE, "a"),
-                       Entry("b.dll", "<WindowsDir>", ENTRY_ALWAYS_REPLACE, "b")};
-    FakeEngineState().installDirResult = 0;
+    package.entries = {Entry("new.dll", "<InstallDir>", 0, "n"),
+                       Entry("old.dll", "<InstallDir>", 0, "o"),
+                       Entry("held.dll", "<InstallDir>", ENTRY_ALWAYS_REPLACE, "h"),
+                       Entry("x.dll", "Elsewhere", 0, "x"),
+                       Entry("bad.dll", "<InstallDir>", 0, "b"),
+                       Entry("app.exe", "<InstallDir>", 0, "a", "<Desktop>\\App;"),
+                       Entry("wait.dll", "<InstallDir>", ENTRY_ALWAYS_REPLACE, "w")};
+    std::vector<unsigned char> bytes = Build(package);
+    EntryAt(bytes, 4)->size = 5;  // the stream no longer gives the entry's size
+    const std::string dir = "C:\\Apps\\Example\\";
+    FakeEngineState().missingTargets = {dir + "new.dll", dir + "app.exe"};
+    FakeEngineState().failingReplaces = {dir + "held.dll", dir + "app.exe"};
+    FakeEngineState().newerOrSame[dir + "old.dll"] = 0;
+    FakeEngineState().waitingTargets = {dir + "wait.dll"};
+    FakeEngineState().package = bytes;
+    RunRecord record;
+    InitRunRecord(&record);
+    ASSERT_EQ(1, RunUpdate(kDialog, &record));
 
-    ASSERT_EQ(1, Run(Build(package)));
-
-    EXPECT_EQ((Calls{"Replace C:\\WINDOWS\\b.dll"}), FakeEngineCalls("Replace"));
+    const std::vector<std::pair<std::string, ItemOutcome>> expected = {
+        {dir + "new.dll", OUTCOME_ADDED},     {dir + "old.dll", OUTCOME_KEPT_VERSION},
+        {dir + "held.dll", OUTCOME_IN_USE},   {"x.dll", OUTCOME_SKIPPED_PLACEHOLDER},
+        {dir + "bad.dll", OUTCOME_DAMAGED},   {dir + "app.exe", OUTCOME_IN_USE},
+        {dir + "app.exe", OUTCOME_NO_TARGET}, {dir + "wait.dll", OUTCOME_AT_RESTART}};
+    ASSERT_EQ(static_cast<int>(expected.size()), record.itemCount);
+    for (int i = 0; i < record.itemCount; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(expected[i].first, RecordedItem(&record, i)->path);
+        EXPECT_EQ(expected[i].second, RecordedItem(&record, i)->outcome);
+    }
+    EXPECT_TRUE(FakeEngineCalls("Shortcuts").empty()) << "no shortcut to a missing file";
+    EXPECT_TRUE(FakeEngineCalls("Replace " + dir + "wait.dll").empty()) << "staged once only";
+    EXPECT_EQ(1603, ExitCodeOf(ConcludeRun(&record)));
+    FreeRunRecord(&record);
 }
 
 TEST_F(Engine, OneEntryBufferAtATime) {

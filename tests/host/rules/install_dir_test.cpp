@@ -7,6 +7,7 @@
 
 #include "base/text.h"
 #include "fakes/registry_fake.h"
+#include "fakes/rules_fake.h"
 #include "rules/targets.h"
 
 namespace {
@@ -150,20 +151,30 @@ TEST(ResolveInstallDir, UsesTheValueOrDefaultFolder) {
 }
 
 // The 32-bit view (where a 32-bit program on 64-bit Windows reads) first; the 64-bit view only
-// where the key or the value is missing there. "-": the key without the value; null: no key.
+// where the key or the value is missing there, or where the 32-bit value names a folder that is
+// gone and the 64-bit one names one that exists. "-": the key without the value; null: no key.
 TEST(ResolveInstallDir, ReadsThe64BitViewOnlyWhereThe32BitViewHasNoValue) {
     const struct {
         const char* views[2];
+        const char* missing;     // the folder that does not exist
         const char* installDir;  // "": no install folder
         std::size_t reads;
     } rows[] = {
-        {{"C:\\A32", nullptr}, "C:\\A32", 1}, {{"C:\\A32", "C:\\A64"}, "C:\\A32", 1},
-        {{nullptr, "C:\\A64"}, "C:\\A64", 2}, {{"-", "C:\\A64"}, "C:\\A64", 2},
-        {{"A32", "C:\\A64"}, "", 1},          {{nullptr, "-"}, "C:\\Default", 2},
+        {{"C:\\A32", nullptr}, "", "C:\\A32", 1},
+        {{"C:\\A32", "C:\\A64"}, "", "C:\\A32", 1},
+        {{nullptr, "C:\\A64"}, "", "C:\\A64", 2},
+        {{"-", "C:\\A64"}, "", "C:\\A64", 2},
+        {{"A32", "C:\\A64"}, "", "", 1},
+        {{nullptr, "-"}, "", "C:\\Default", 2},
+        {{"C:\\A32", "C:\\A64"}, "C:\\A32", "C:\\A64", 2},
+        {{"C:\\A32", "C:\\A64"}, "C:\\A64", "C:\\A32", 1},
+        {{"C:\\A32", "-"}, "C:\\A32", "C:\\A32", 2},
+        {{"C:\\A32", "A64"}, "C:\\A32", "C:\\A32", 2},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.installDir);
         FakeRegistryReset();
+        FakeSetMissingFolder(row.missing);
         for (int view = 0; view < 2; ++view) {
             if (!row.views[view]) continue;
             FakeRegistryAddKey(REGISTRY_LOCAL_MACHINE, APP_KEY, view == 1);
@@ -180,6 +191,7 @@ TEST(ResolveInstallDir, ReadsThe64BitViewOnlyWhereThe32BitViewHasNoValue) {
             EXPECT_EQ(REGISTRY_KEY_READ | REGISTRY_KEY_64_BIT_VIEW, FakeRegistryReads()[1].access);
         }
     }
+    FakeSetMissingFolder(nullptr);
 }
 
 TEST(ResolveInstallDir, DefaultFolderIsUsedVerbatimOrNotAtAll) {

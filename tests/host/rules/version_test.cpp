@@ -73,6 +73,13 @@ TEST_F(VersionTest, IsNewerOrSameComparesTheNumbers) {
         if (row.newText) FakeVersionSetProductVersion("new.tmp", row.newText);
         if (row.installedText) FakeVersionSetProductVersion("C:\\App\\a.dll", row.installedText);
         EXPECT_EQ(row.result, IsNewerOrSame("new.tmp", "C:\\App\\a.dll"));
+        // The same answer with what was read, for the log.
+        char versions[160];
+        EXPECT_EQ(row.result, IsNewerOrSameWithVersions("new.tmp", "C:\\App\\a.dll", versions,
+                                                        sizeof versions));
+        EXPECT_EQ(std::string("packaged ") + (row.newText ? row.newText : "none") + ", installed " +
+                      (row.newText && row.installedText ? row.installedText : "none"),
+                  versions);
     }
 }
 
