@@ -65,6 +65,10 @@ void FolderNameOf(const char* title, wchar_t* name, int capacity) {
         if (*c < 32 || *c == L'\\' || *c == L'/' || *c == L':' || *c == L'*' || *c == L'?' ||
             *c == L'"' || *c == L'<' || *c == L'>' || *c == L'|')
             *c = L'_';
+    // Windows drops a name's trailing dots and blanks: ".." would name the folder above.
+    int length = lstrlenW(name);
+    while (length > 0 && (name[length - 1] == L'.' || name[length - 1] == L' ')) name[--length] = 0;
+    if (length == 0) lstrcpynW(name, L"Tidewell", capacity);
 }
 
 // The default place: elevated, %ProgramData%\<product>\<program>.log, readable by users;
@@ -90,7 +94,16 @@ int DefaultLogPath(const char* title, wchar_t* path) {
         if (!found) return 0;
         wchar_t product[128];
         FolderNameOf(title, product, 128);
-        return JoinPath(path, {folder, L"\\", product, L"\\", base, L".log"});
+        wchar_t productFolder[LOG_PATH_SIZE];
+        if (!JoinPath(productFolder, {folder, L"\\", product})) return 0;
+        CreateDirectoryW(productFolder, nullptr);
+        // Any user may make folders in ProgramData: one made a link beforehand would send this
+        // elevated write wherever it points.
+        DWORD attributes = GetFileAttributesW(productFolder);
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return 0;
+        return JoinPath(path, {productFolder, L"\\", base, L".log"});
     }
     DWORD tempLength = GetTempPathW(MAX_PATH, folder);
     if (tempLength == 0 || tempLength >= MAX_PATH) return 0;

@@ -1279,7 +1279,7 @@ case_keyboard() {
     xdotool key Escape
     driver gone 10000 || fail "Escape did not end the run"
     finish_program 30
-    expect "exit code after Escape mid-run" 0 "$program_code"
+    expect_code "exit code after Escape mid-run" 1602
     release_probe
     expect "left beside the targets" "" "$(find "$PROBE_DIR" -name 'twn*.tmp' -printf '%f ')"
 }
@@ -1339,7 +1339,7 @@ case_shutdown_mid_run() {
     driver end-session
     driver gone 10000 || fail "a forced logoff did not end the dialog"
     finish_program 30
-    expect "exit code after a forced logoff" 0 "$program_code"
+    expect_code "exit code after a forced logoff" 1602
     release_probe
     expect "left beside the targets" "" "$(find "$PROBE_DIR" -name 'twn*.tmp' -printf '%f ')"
 }
