@@ -1647,7 +1647,14 @@ plan = json.load(open(sys.argv[1]))
 print(" ".join([e["fileName"] + ":" + e["action"] for e in plan["entries"]] +
                [x["kind"] + ":" + x["outcome"] for x in plan["extras"]]))' "$work/plan.json")
     expect "plan" "Notes.exe:replaced guide.txt:added folder:created removal:removed removal:removed value:set value:set" "$planned"
-    apply_english "$work/Patch.exe"
+    apply_english "$work/Patch.exe" /log 'C:\tidewell-e2e\steps.log'
+    # The log names each step's outcome as plan does; a value whose key is missing is left.
+    local logged
+    logged=$(log_text "$E2E_DIR/steps.log" | awk '$2 == "folder" || $2 == "removal" ||
+        $2 == "value" { sub(/ \(.*/, ""); n = split($0, w, " "); o = w[n];
+        if (w[n - 1] == "key") o = "key missing"; print $2 ":" o }' | paste -sd ' ')
+    expect "the log's steps" "folder:created removal:removed removal:removed value:set value:key missing" "$logged"
+    expect "the log's result" "result: 0 done" "$(log_text "$E2E_DIR/steps.log" | tail -1)"
     local found=""
     [ -f "$ENGLISH_DIR/plugins/help/guide.txt" ] && found+="guide.txt:added folder:created "
     [ -e "$ENGLISH_DIR/kbold.dll" ] || found+="removal:removed "
