@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <windows.h>
 
-#include "base/registry.h"
+#include "base/registry_win32.h"
 #include "base/system_path_win32.h"
 #include "base/text.h"
 
@@ -9,7 +9,7 @@ static int IsVariableDefined(const wchar_t* name) {
     return GetEnvironmentVariableW(name, nullptr, 0) > 0;
 }
 
-static HKEY RootKey(RegistryRoot root) {
+HKEY RegistryRootKey(RegistryRoot root) {
     switch (root) {
         case REGISTRY_CURRENT_USER:
             return HKEY_CURRENT_USER;
@@ -34,7 +34,7 @@ RegistryRead ReadRegistryFolder(RegistryRoot root, const char* subKey, unsigned 
         !MultiByteToWideChar(CP_ACP, 0, valueName, -1, wideName, PATH_TEXT_SIZE))
         return REGISTRY_NO_KEY;
     HKEY key;
-    if (RegOpenKeyExW(RootKey(root), wideKey, 0, access, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(RegistryRootKey(root), wideKey, 0, access, &key) != ERROR_SUCCESS)
         return REGISTRY_NO_KEY;
     wchar_t value[PATH_TEXT_SIZE];
     DWORD type = REG_NONE;

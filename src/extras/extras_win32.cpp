@@ -4,25 +4,12 @@
 
 #include <cstring>
 
+#include "base/registry_win32.h"
 #include "engine/globals.h"
 #include "extras/extras_seam.h"
 #include "package/package.h"
 
 namespace {
-
-HKEY RootKey(RegistryRoot root) {
-    switch (root) {
-        case REGISTRY_CURRENT_USER:
-            return HKEY_CURRENT_USER;
-        case REGISTRY_CLASSES_ROOT:
-            return HKEY_CLASSES_ROOT;
-        case REGISTRY_USERS:
-            return HKEY_USERS;
-        case REGISTRY_LOCAL_MACHINE:
-        default:
-            return HKEY_LOCAL_MACHINE;
-    }
-}
 
 // 1 when another process holds the file open for good: it can still be opened for deletion,
 // so the refusal was not its permissions' (a running program's image answers access denied).
@@ -91,7 +78,7 @@ ValueWrite WriteRegistryValue(RegistryRoot root, const char* subKey, unsigned vi
                               std::uint32_t number) {
     HKEY key;
     // Opened, never created: a key that is not there means the product is not installed so.
-    LONG opened = RegOpenKeyExA(RootKey(root), subKey, 0, KEY_SET_VALUE | view, &key);
+    LONG opened = RegOpenKeyExA(RegistryRootKey(root), subKey, 0, KEY_SET_VALUE | view, &key);
     if (opened == ERROR_FILE_NOT_FOUND) return VALUE_NO_KEY;
     if (opened != ERROR_SUCCESS) return VALUE_NOT_WRITTEN;
     LONG result;
