@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "engine/engine.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 
@@ -12,9 +13,18 @@
 #include "package/package.h"
 #include "rules/targets.h"
 #include "rules/version.h"
+#include "rules/version_image.h"
 #include "shortcuts/shortcuts.h"
 
 namespace {
+
+// The entries with a target in the run so far, and those left without a temporary file; the
+// pool adds to the second.
+struct TempFileCount {
+    int entries;
+    std::atomic<int> missing;
+};
+TempFileCount g_tempFiles;
 
 struct PathText {
     char text[PATH_TEXT_SIZE];
@@ -119,19 +129,23 @@ void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunF
     const char* folder = PackageText(image, entry.folder);
     char targetPath[PATH_TEXT_SIZE];
     if (fileName && folder && ResolveTargetPath(fileName, folder, folders.installDir, targetPath)) {
+        ++g_tempFiles.entries;
         // Damaged data is treated as a temporary file that could not be made: the installed
         // file stays, while the run-after and shortcuts still act on whatever is at the target.
         // The installed copy is always written from the run's own data: the temporary file
-        // lies in a folder that processes without the run's rights can write to. The version
-        // rule still reads that file, held unchangeable and checked against the data.
-        char tempFile[PATH_TEXT_SIZE];
+        // lies in a folder that processes without the run's rights can write to, and the
+        // entry is applied whether or not that folder takes a file.
         RetryBudget retry;
         StartRetryBudget(&retry);
-        if (inflated && folders.tempFolder &&
-            WriteTempFile(folders.tempFolder, buffer, entry.size, tempFile, &retry)) {
-            // Without an installed file the rule replaces whatever the packaged copy says.
-            int replace = 1;
-            if (!(entry.flags & ENTRY_ALWAYS_REPLACE) && InstalledFileExists(targetPath)) {
+        if (!inflated) {
+            ++g_tempFiles.missing;
+        } else if (!(entry.flags & ENTRY_ALWAYS_REPLACE) && InstalledFileExists(targetPath)) {
+            // The version rule reads the temporary file, held unchangeable and checked against
+            // the data; without one, the packaged copy's version is read from the data itself.
+            char tempFile[PATH_TEXT_SIZE];
+            int replace;
+            if (folders.tempFolder &&
+                WriteTempFile(folders.tempFolder, buffer, entry.size, tempFile, &retry)) {
                 void* held;
                 {
                     BENCH_STEP(STEP_VERSION_HOLD);
@@ -145,8 +159,20 @@ void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunF
                     BENCH_STEP(STEP_VERSION_HOLD);
                     ReleaseTempFile(held);
                 }
+            } else {
+                ++g_tempFiles.missing;
+                BENCH_STEP(STEP_VERSION_READ);
+                replace = IsNewerOrSameImage(buffer, entry.size, targetPath);
             }
             if (replace) ReplaceTargetFile(buffer, entry.size, targetPath, &retry);
+        } else {
+            // Without an installed file the rule replaces whatever the packaged copy says, so
+            // nothing reads the temporary file during the run.
+            if (folders.tempFolder)
+                WriteTempFileLater(folders.tempFolder, buffer, entry.size, &g_tempFiles.missing);
+            else
+                ++g_tempFiles.missing;
+            ReplaceTargetFile(buffer, entry.size, targetPath, &retry);
         }
         if (entry.flags & ENTRY_RUN_AFTER) AddRunAfter(runAfter, targetPath);
         const char* shortcutText = PackageText(image, entry.shortcutText);
@@ -259,7 +285,16 @@ int ProgressPosition(std::uint32_t doneBytes, float divisor) {
 
 void StopRun() { g_stopping = 1; }
 
+RunTempFiles LastRunTempFiles() {
+    RunTempFiles record;
+    record.entries = g_tempFiles.entries;
+    record.withoutTempFile = g_tempFiles.missing.load();
+    return record;
+}
+
 int RunUpdate(void* dialog) {
+    g_tempFiles.entries = 0;
+    g_tempFiles.missing = 0;
     EnableUpdateButton(dialog, 0);
     SetProgress(dialog, 0);
 

@@ -3,6 +3,7 @@
 // these the real calls; host tests link a recording fake instead.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -49,9 +50,15 @@ int GetTempFolder(char* folder);
 // number names it, writes `size` bytes of `data` as its whole content and closes it; its full
 // name goes into `name` (PATH_TEXT_SIZE bytes). The file is made new: a file or link that
 // another process put under a name is never opened. 1 only when every byte was written; 0
-// otherwise (a partly written file may remain).
+// otherwise, a partly written file removed. Once every name was found taken, no later call
+// searches again: each fails at once.
 int WriteTempFile(const char* folder, const void* data, std::uint32_t size, char* name,
                   RetryBudget* retry);
+// As WriteTempFile, for a file nobody reads during the run: made on the thread pool, from a
+// copy of the data, where it can, else now. Adds 1 to `*missed` when it could not be made.
+// FinishReplaces waits for it.
+void WriteTempFileLater(const char* folder, const void* data, std::uint32_t size,
+                        std::atomic<int>* missed);
 // 0 only when there is no file at `path` (it or its folder is missing): the version rule's
 // answer is then known without reading anything.
 int InstalledFileExists(const char* path);
@@ -69,7 +76,7 @@ void ReleaseTempFile(void* held);
 // itself. 1 when the data was staged beside the target to replace it; 0 when the installed
 // file stays for certain.
 int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target, RetryBudget* retry);
-// Returns when every replace started has finished.
+// Returns when every replace and temporary file started has finished.
 void FinishReplaces();
 
 // --- memory for one entry's data
