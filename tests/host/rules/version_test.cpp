@@ -227,28 +227,4 @@ TEST(ImageVersion, ReadsTheImageAsTheFileWouldRead) {
     }
 }
 
-// The rule from the bytes: the installed file is read only when the packaged copy has a version.
-TEST_F(VersionTest, IsNewerOrSameFromTheImage) {
-    const struct {
-        std::string image;
-        int result;
-        std::size_t installedReads;
-    } rows[] = {
-        {VersionedProgram("2.6"), 1, 1},
-        {VersionedProgram("2.5"), 1, 1},
-        {VersionedProgram("2.4"), 0, 1},
-        {"no program at all", 1, 0},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.image.size());
-        FakeVersionReset();
-        FakeVersionSetProductVersion("C:\\App\\app.exe", "2.5");
-        EXPECT_EQ(
-            row.result,
-            IsNewerOrSameImage(reinterpret_cast<const unsigned char*>(row.image.data()),
-                               static_cast<std::uint32_t>(row.image.size()), "C:\\App\\app.exe"));
-        EXPECT_EQ(row.installedReads, FakeVersionSizeCalls().size());
-    }
-}
-
 }  // namespace
