@@ -169,16 +169,9 @@ TEST_F(VersionTest, ReadsTheWholeTextOrCountsTheFileAsHavingNone) {
     }
 }
 
-// The packaged copy's version read from its bytes: as a file's would read, and never a byte
-// outside the image however it is damaged.
+// The packaged copy's version read from its bytes, never a byte outside the image however it is
+// damaged. What it reads is compared with Windows' own reading on real files under Wine.
 TEST(ImageVersion, ReadsTheImageAsTheFileWouldRead) {
-    const std::string dots62 = [] {
-        std::string text;
-        for (int i = 0; i < 31; ++i) text += "1.";
-        return text;
-    }();
-    std::string noPair = VersionedProgram("7.0");
-    noPair.replace(noPair.find(std::string("\x09\x04\xB0\x04", 4)), 4, "\x11\x04\xB0\x04", 4);
     const struct {
         const char* name;
         std::string image;
@@ -188,9 +181,6 @@ TEST(ImageVersion, ReadsTheImageAsTheFileWouldRead) {
         {"PE32", VersionedProgram("2.4.0.7"), 1, "2.4.0.7"},
         {"PE32+", VersionedProgram("3.1", true), 1, "3.1"},
         {"another language", VersionedProgram("5.0", false, 0x0411), 1, "5.0"},
-        {"63 characters", VersionedProgram(dots62 + "1"), 1, dots62 + "1"},
-        {"64 characters", VersionedProgram(dots62 + "1."), 0, ""},
-        {"no table under the first pair", noPair, 0, ""},
         {"no version resource",
          MakePe(false, 1033, VersionNode("VS_VERSION_INFO", "", false, ""), 10), 0, ""},
         {"not a program", "MZ plain text, no headers", 0, ""},
