@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "engine/engine.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -15,9 +16,18 @@
 #include "package/package.h"
 #include "rules/targets.h"
 #include "rules/version.h"
+#include "rules/version_image.h"
 #include "shortcuts/shortcuts.h"
 
 namespace {
+
+// The entries with a target in the run so far, and those left without a temporary file; the
+// pool adds to the second.
+struct TempFileCount {
+    int entries;
+    std::atomic<int> missing;
+};
+TempFileCount g_tempFiles;
 
 struct PathText {
     char text[PATH_TEXT_SIZE];
@@ -157,26 +167,26 @@ void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunF
     if (!hasTarget) SetOutcome(item, NoTargetOutcome(folder));
     if (hasTarget) {
         if (item) TextCopy(item->path, sizeof item->path, targetPath);
+        ++g_tempFiles.entries;
         // Damaged data is treated as a temporary file that could not be made: the installed
         // file stays, while the run-after and shortcuts still act on whatever is at the target.
         // The installed copy is always written from the run's own data: the temporary file
-        // lies in a folder that processes without the run's rights can write to. The version
-        // rule still reads that file, held unchangeable and checked against the data.
-        char tempFile[PATH_TEXT_SIZE];
+        // lies in a folder that processes without the run's rights can write to, and the
+        // entry is applied whether or not that folder takes a file.
         RetryBudget retry;
         StartRetryBudget(&retry);
         int waiting = inflated && WaitsForRestart(targetPath, buffer, entry.size);
-        if (!inflated)
-            SetOutcome(item, OUTCOME_DAMAGED);
-        else if (waiting)
-            SetOutcome(item, OUTCOME_AT_RESTART);
-        else if (!folders.tempFolder)
-            SetOutcome(item, OUTCOME_NOT_WRITTEN);
-        if (inflated && !waiting && folders.tempFolder &&
-            WriteTempFile(folders.tempFolder, buffer, entry.size, tempFile, &retry, item)) {
-            // Without an installed file the rule replaces whatever the packaged copy says.
-            int replace = 1;
-            if (!(entry.flags & ENTRY_ALWAYS_REPLACE) && InstalledFileExists(targetPath)) {
+        if (!inflated || waiting) {
+            SetOutcome(item, inflated ? OUTCOME_AT_RESTART : OUTCOME_DAMAGED);
+            ++g_tempFiles.missing;
+        } else if (!(entry.flags & ENTRY_ALWAYS_REPLACE) && InstalledFileExists(targetPath)) {
+            // The version rule reads the temporary file, held unchangeable and checked against
+            // the data; without one, the packaged copy's version is read from the data itself.
+            char* versions = item ? item->detail : nullptr;
+            char tempFile[PATH_TEXT_SIZE];
+            int replace;
+            if (folders.tempFolder &&
+                WriteTempFile(folders.tempFolder, buffer, entry.size, tempFile, &retry)) {
                 void* held;
                 {
                     BENCH_STEP(STEP_VERSION_HOLD);
@@ -184,8 +194,7 @@ void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunF
                 }
                 {
                     BENCH_STEP(STEP_VERSION_READ);
-                    replace = held && IsNewerOrSameWithVersions(tempFile, targetPath,
-                                                                item ? item->detail : nullptr,
+                    replace = held && IsNewerOrSameWithVersions(tempFile, targetPath, versions,
                                                                 ITEM_DETAIL_SIZE);
                 }
                 if (held) {
@@ -194,8 +203,22 @@ void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunF
                 }
                 // A temporary file changed since it was written decides nothing: not written.
                 if (!replace) SetOutcome(item, held ? OUTCOME_KEPT_VERSION : OUTCOME_NOT_WRITTEN);
+            } else {
+                ++g_tempFiles.missing;
+                BENCH_STEP(STEP_VERSION_READ);
+                replace =
+                    IsNewerOrSameImage(buffer, entry.size, targetPath, versions, ITEM_DETAIL_SIZE);
+                if (!replace) SetOutcome(item, OUTCOME_KEPT_VERSION);
             }
             if (replace) ReplaceTargetFile(buffer, entry.size, targetPath, &retry, item);
+        } else {
+            // Without an installed file the rule replaces whatever the packaged copy says, so
+            // nothing reads the temporary file during the run.
+            if (folders.tempFolder)
+                WriteTempFileLater(folders.tempFolder, buffer, entry.size, &g_tempFiles.missing);
+            else
+                ++g_tempFiles.missing;
+            ReplaceTargetFile(buffer, entry.size, targetPath, &retry, item);
         }
         if (entry.flags & ENTRY_RUN_AFTER) AddRunAfter(runAfter, targetPath);
         const char* shortcutText = PackageText(image, entry.shortcutText);
@@ -406,6 +429,7 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
 
     if (folders.inflater) CloseInflater(folders.inflater);
     FinishReplaces();
+    record->withoutTempFile = g_tempFiles.missing.load();
     BENCH_STOP(STEP_RUN, runStart);
     BENCH_WRITE();
 
@@ -513,7 +537,16 @@ int ProgressPosition(std::uint32_t doneBytes, float divisor) {
 
 void StopRun() { g_stopping = 1; }
 
+RunTempFiles LastRunTempFiles() {
+    RunTempFiles record;
+    record.entries = g_tempFiles.entries;
+    record.withoutTempFile = g_tempFiles.missing.load();
+    return record;
+}
+
 int RunUpdate(void* dialog, RunRecord* given) {
+    g_tempFiles.entries = 0;
+    g_tempFiles.missing = 0;
     RunRecord own;
     InitRunRecord(&own);
     RunRecord* record = given ? given : &own;

@@ -19,6 +19,15 @@
 // load.
 int RunUpdate(void* dialog, RunRecord* record = nullptr);
 
+// What the last run left in the temporary folder: of the entries whose target resolved, how
+// many have no temporary file (no name could be made there, the folder refused the file, or
+// the entry's data was damaged). Complete once RunUpdate has returned.
+struct RunTempFiles {
+    int entries;
+    int withoutTempFile;
+};
+RunTempFiles LastRunTempFiles();
+
 // Asks a run in progress to end soon: no further entry is begun and no further staged copy
 // handed on, and shortcuts, run-after programs and moves are skipped; the replaces already
 // handed on finish. For the dialog closing mid-run.

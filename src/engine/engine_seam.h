@@ -3,6 +3,7 @@
 // these the real calls; host tests link a recording fake instead.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -65,9 +66,15 @@ int GetTempFolder(char* folder);
 // number names it, writes `size` bytes of `data` as its whole content and closes it; its full
 // name goes into `name` (PATH_TEXT_SIZE bytes). The file is made new: a file or link that
 // another process put under a name is never opened. 1 only when every byte was written; 0
-// otherwise (a partly written file may remain), with why in `item`'s outcome when given.
+// otherwise, a partly written file removed. Once every name was found taken, no later call
+// searches again: each fails at once.
 int WriteTempFile(const char* folder, const void* data, std::uint32_t size, char* name,
-                  RetryBudget* retry, RunItem* item);
+                  RetryBudget* retry);
+// As WriteTempFile, for a file nobody reads during the run: made on the thread pool, from a
+// copy of the data, where it can, else now. Adds 1 to `*missed` when it could not be made.
+// FinishReplaces waits for it.
+void WriteTempFileLater(const char* folder, const void* data, std::uint32_t size,
+                        std::atomic<int>* missed);
 // 0 only when there is no file at `path` (it or its folder is missing): the version rule's
 // answer is then known without reading anything.
 int InstalledFileExists(const char* path);
@@ -91,7 +98,7 @@ int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target, 
 // 1 when an earlier run left exactly `size` bytes of `data` to take `target`'s place at the next
 // restart: staging it again would only leave a second copy waiting.
 int WaitsForRestart(const char* target, const void* data, std::uint32_t size);
-// Returns when every replace started has finished.
+// Returns when every replace and temporary file started has finished.
 void FinishReplaces();
 
 // --- memory for one entry's data

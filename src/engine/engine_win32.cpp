@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "base/system_path_win32.h"
@@ -243,9 +244,11 @@ LONG g_unique = 0;
 
 // Creates a new file "<folder><prefix><hex>.tmp", as GetTempFileNameA does with 0 for its unique
 // number, and keeps it open for writing: no second open, no link followed (CREATE_NEW refuses
-// any name that exists, links included). The handle, or INVALID_HANDLE_VALUE.
+// any name that exists, links included). The handle, or INVALID_HANDLE_VALUE, with `*allTaken`
+// (when given) set where every one of the 65,535 names was tried and found taken.
 HANDLE CreateUniqueFile(const char* folder, const char* prefix, DWORD access, DWORD share,
-                        DWORD attributes, char* name, RetryBudget* retry) {
+                        DWORD attributes, char* name, RetryBudget* retry, int* allTaken = nullptr) {
+    if (allTaken) *allTaken = 0;
     // Started from the clock, as GetTempFileNameA starts, so that runs seldom meet.
     InterlockedCompareExchange(&g_unique, static_cast<LONG>(GetTickCount() & 0xFFFF), 0);
     DWORD previous = ERROR_SUCCESS;
@@ -260,12 +263,18 @@ HANDLE CreateUniqueFile(const char* folder, const char* prefix, DWORD access, DW
         // A fresh name answers "access denied" for a moment only while a file of that name is
         // still being deleted, so the next name is tried at once; a second one in a row is the
         // folder's own answer (no right to add files there), which no wait changes.
-        if (error == ERROR_ACCESS_DENIED && previous == ERROR_ACCESS_DENIED) break;
+        if (error == ERROR_ACCESS_DENIED && previous == ERROR_ACCESS_DENIED) {
+            name[0] = '\0';
+            return INVALID_HANDLE_VALUE;
+        }
         previous = error;
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS &&
-            error != ERROR_ACCESS_DENIED && !WaitToRetry(error, retry))
-            break;
+            error != ERROR_ACCESS_DENIED && !WaitToRetry(error, retry)) {
+            name[0] = '\0';
+            return INVALID_HANDLE_VALUE;
+        }
     }
+    if (allTaken) *allTaken = 1;
     name[0] = '\0';
     return INVALID_HANDLE_VALUE;
 }
@@ -376,19 +385,31 @@ PermissionsOfTarget TargetPermissions(const char* target, void* room, DWORD room
 
 }  // namespace
 
+namespace {
+
+// Set once a search found every "vq" name taken: the rest of the run makes no temporary file
+// rather than trying 65,535 names again for each entry.
+volatile LONG g_tempNamesTaken = 0;
+
+}  // namespace
+
 int WriteTempFile(const char* folder, const void* data, std::uint32_t size, char* name,
-                  RetryBudget* retry, RunItem* item) {
+                  RetryBudget* retry) {
+    name[0] = '\0';
+    if (g_tempNamesTaken) return 0;
     HANDLE file;
+    int allTaken;
     {
         BENCH_STEP(STEP_VQ_CREATE);
         file = CreateUniqueFile(folder, "vq", GENERIC_WRITE, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL,
-                                name, retry);
+                                name, retry, &allTaken);
     }
-    if (file != INVALID_HANDLE_VALUE && WriteAndClose(file, data, size)) return 1;
-    // The temporary folder is not the target's: only a full disk says more than "not written".
-    if (item)
-        item->outcome = OutcomeOfError(GetLastError()) == OUTCOME_DISK_FULL ? OUTCOME_DISK_FULL
-                                                                            : OUTCOME_NOT_WRITTEN;
+    if (allTaken) InterlockedExchange(&g_tempNamesTaken, 1);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    if (WriteAndClose(file, data, size)) return 1;
+    // Not the packaged file's bytes: no temporary file rather than a wrong one.
+    DeleteFileA(name);
+    name[0] = '\0';
     return 0;
 }
 
@@ -588,7 +609,89 @@ void StartCompleteReplace(HANDLE file, const char* staged, const char* target, R
     CompleteReplace(file, staged, target, retry, item, done);
 }
 
+// A temporary file nobody reads during the run is made on the pool, as the staged copies are
+// finished there: Windows' scanners check a program file when it is closed, and Wine looks a
+// new name up by reading the whole folder. It is made from a copy of the data, at most
+// TEMP_FILES_IN_FLIGHT at a time and each of at most TEMP_COPY_LIMIT bytes, so the copies hold
+// a few MiB at most; a larger file is made on the run's thread, where its writing outweighs
+// the create.
+constexpr LONG TEMP_FILES_IN_FLIGHT = 8;
+constexpr std::uint32_t TEMP_COPY_LIMIT = 1u << 20;
+
+struct TempFileJob {
+    volatile LONG busy;  // set by the run's thread, cleared by the pool thread that made it
+    void* data;          // the job's own copy
+    std::uint32_t size;
+    char folder[PATH_TEXT_SIZE];
+    std::atomic<int>* missed;
+};
+
+TempFileJob g_tempJobs[TEMP_FILES_IN_FLIGHT];
+HANDLE g_freeTempJobs = nullptr;  // a semaphore: how many of g_tempJobs are free
+
+void MakeTempFileNow(const char* folder, const void* data, std::uint32_t size,
+                     std::atomic<int>* missed) {
+    char name[PATH_TEXT_SIZE];
+    RetryBudget retry;
+    StartRetryBudget(&retry);
+    if (!WriteTempFile(folder, data, size, name, &retry)) ++*missed;
+}
+
+DWORD WINAPI TempFileOnPool(LPVOID parameter) {
+    TempFileJob* job = static_cast<TempFileJob*>(parameter);
+    MakeTempFileNow(job->folder, job->data, job->size, job->missed);
+    LocalFree(job->data);
+    job->data = nullptr;
+    InterlockedExchange(&job->busy, 0);
+    ReleaseSemaphore(g_freeTempJobs, 1, nullptr);
+    return 0;
+}
+
+// Hands the file to the pool; 0 when it cannot take it.
+int StartTempFileOnPool(const char* folder, const void* data, std::uint32_t size,
+                        std::atomic<int>* missed) {
+    if (size > TEMP_COPY_LIMIT) return 0;
+    if (!g_freeTempJobs)
+        g_freeTempJobs =
+            CreateSemaphoreA(nullptr, TEMP_FILES_IN_FLIGHT, TEMP_FILES_IN_FLIGHT, nullptr);
+    if (!g_freeTempJobs || WaitForSingleObject(g_freeTempJobs, INFINITE) != WAIT_OBJECT_0) return 0;
+    for (TempFileJob& job : g_tempJobs) {
+        if (job.busy) continue;
+        job.data = LocalAlloc(LMEM_FIXED, size ? size : 1);
+        if (job.data && TextCopy(job.folder, sizeof job.folder, folder)) {
+            std::memcpy(job.data, data, size);
+            job.size = size;
+            job.missed = missed;
+            job.busy = 1;
+            if (QueueUserWorkItem(TempFileOnPool, &job, WT_EXECUTELONGFUNCTION)) return 1;
+            job.busy = 0;
+        }
+        LocalFree(job.data);
+        job.data = nullptr;
+        break;
+    }
+    ReleaseSemaphore(g_freeTempJobs, 1, nullptr);
+    return 0;
+}
+
+// Returns once every slot of `slots` (a semaphore of `count`) is free again.
+void WaitForAll(HANDLE slots, LONG count) {
+    if (!slots) return;
+    for (LONG i = 0; i < count; ++i) WaitForSingleObject(slots, INFINITE);
+    ReleaseSemaphore(slots, count, nullptr);
+}
+
 }  // namespace
+
+void WriteTempFileLater(const char* folder, const void* data, std::uint32_t size,
+                        std::atomic<int>* missed) {
+    if (g_tempNamesTaken) {
+        ++*missed;
+        return;
+    }
+    if (!StartTempFileOnPool(folder, data, size, missed))
+        MakeTempFileNow(folder, data, size, missed);
+}
 
 void RemoveUnfinishedStaged() {
     if (g_writingStaged) RemoveStagedNow(g_writing);
@@ -597,11 +700,11 @@ void RemoveUnfinishedStaged() {
 }
 
 void FinishReplaces() {
-    if (!g_freeReplaces) return;
+    if (!g_freeReplaces && !g_freeTempJobs) return;
     BENCH_STEP(STEP_POOL_WAIT);
-    // Every slot taken back means every replace handed off has finished.
-    for (LONG i = 0; i < REPLACES_IN_FLIGHT; ++i) WaitForSingleObject(g_freeReplaces, INFINITE);
-    ReleaseSemaphore(g_freeReplaces, REPLACES_IN_FLIGHT, nullptr);
+    // Every slot taken back means every job handed off has finished.
+    WaitForAll(g_freeReplaces, REPLACES_IN_FLIGHT);
+    WaitForAll(g_freeTempJobs, TEMP_FILES_IN_FLIGHT);
 }
 
 int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target, RetryBudget* retry,

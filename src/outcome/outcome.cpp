@@ -212,6 +212,7 @@ void InitRunRecord(RunRecord* record) {
     record->lostItems = 0;
     record->early = END_DONE;
     record->cancelled = 0;
+    record->withoutTempFile = 0;
 }
 
 void FreeRunRecord(RunRecord* record) {

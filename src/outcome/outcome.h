@@ -129,9 +129,10 @@ struct RunRecord {
     RunItem** blocks;
     int blockCount;
     int itemCount;
-    int lostItems;  // items that could not be recorded for want of memory
-    RunEnd early;   // an end decided before or instead of the items; END_DONE when none
-    int cancelled;  // the user ended the run
+    int lostItems;        // items that could not be recorded for want of memory
+    RunEnd early;         // an end decided before or instead of the items; END_DONE when none
+    int cancelled;        // the user ended the run
+    int withoutTempFile;  // entries for which no temporary file was left (no name could be made)
 };
 
 void InitRunRecord(RunRecord* record);

@@ -73,13 +73,18 @@ int IsNewerOrSame(const char* newFile, const char* installedFile) {
 int IsNewerOrSameWithVersions(const char* newFile, const char* installedFile, char* versions,
                               std::size_t capacity) {
     char newText[VERSION_TEXT_SIZE];
-    char installedText[VERSION_TEXT_SIZE];
     int haveNew = ReadProductVersion(newFile, newText);
+    return DecideByVersions(haveNew ? newText : nullptr, installedFile, versions, capacity);
+}
+
+int DecideByVersions(const char* newText, const char* installedFile, char* versions,
+                     std::size_t capacity) {
+    char installedText[VERSION_TEXT_SIZE];
     // Without the packaged copy's version the installed one is not read: the answer is known.
-    int haveInstalled = haveNew && ReadProductVersion(installedFile, installedText);
+    int haveInstalled = newText && ReadProductVersion(installedFile, installedText);
     if (versions)
-        TextFormat(versions, capacity, "packaged %s, installed %s", haveNew ? newText : "none",
+        TextFormat(versions, capacity, "packaged %s, installed %s", newText ? newText : "none",
                    haveInstalled ? installedText : "none");
-    if (!haveNew || !haveInstalled) return 1;
+    if (!newText || !haveInstalled) return 1;
     return VersionNumber(newText) >= VersionNumber(installedText) ? 1 : 0;
 }

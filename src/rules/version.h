@@ -27,3 +27,8 @@ int IsNewerOrSame(const char* newFile, const char* installedFile);
 // that does not fit.
 int IsNewerOrSameWithVersions(const char* newFile, const char* installedFile, char* versions,
                               std::size_t capacity);
+
+// The rule once the packaged copy's version was read (`newText`, null when it has none): reads
+// the installed file's only where needed, and what it read goes into `versions` as above.
+int DecideByVersions(const char* newText, const char* installedFile, char* versions,
+                     std::size_t capacity);

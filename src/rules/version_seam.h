@@ -2,6 +2,7 @@
 // What the version rule needs from the platform: the version information of a file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Size in bytes of `path`'s version information, 0 when it has none, cannot be opened or does
@@ -20,3 +21,13 @@ int VersionInfoRead(const char* path, std::uint32_t handle, std::uint32_t size, 
 // for a text, the platform's own count, which is not relied on.
 int VersionQueryValue(const void* block, const char* queryPath, const void** value,
                       std::uint32_t* length);
+
+// For a version read from a program's bytes (version_image.h):
+
+// The language id the user's resources are looked up in before US English.
+std::uint32_t UserResourceLanguage();
+
+// `units` UTF-16LE units at `units16` (any alignment) as a text in the system's ANSI code page,
+// as VerQueryValueA gives it, into `text` (`capacity` bytes). 1 when it fitted with its NUL.
+int VersionTextToAnsi(const unsigned char* units16, std::uint32_t units, char* text,
+                      std::size_t capacity);

@@ -61,3 +61,22 @@ int VersionQueryValue(const void* block, const char* queryPath, const void** val
     *length = foundLength;
     return 1;
 }
+
+std::uint32_t UserResourceLanguage() { return GetUserDefaultLangID(); }
+
+int VersionTextToAnsi(const unsigned char* units16, std::uint32_t units, char* text,
+                      std::size_t capacity) {
+    if (capacity == 0) return 0;
+    text[0] = '\0';
+    if (units == 0) return 1;
+    // More units than this never fit the 63 bytes of a version text.
+    wchar_t wide[128];
+    if (units > sizeof wide / sizeof wide[0] || capacity > 0x7FFFFFFF) return 0;
+    for (std::uint32_t k = 0; k < units; ++k)
+        wide[k] = static_cast<wchar_t>(units16[2 * k] | units16[2 * k + 1] << 8);
+    int length = WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(units), text,
+                                     static_cast<int>(capacity) - 1, nullptr, nullptr);
+    if (length <= 0) return 0;
+    text[length] = '\0';
+    return 1;
+}

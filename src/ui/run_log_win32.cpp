@@ -220,6 +220,12 @@ void WriteRunLog(const wchar_t* logPath, const RunRecord* record, RunEnd end) {
         WriteAnsi(file, line);
         WriteUtf8(file, L"\r\n");
     }
+    if (record && record->withoutTempFile) {
+        TextFormat(line, sizeof line,
+                   "%d files applied without a temporary copy in the temporary folder\r\n",
+                   record->withoutTempFile);
+        WriteAnsi(file, line);
+    }
     if (record && record->lostItems) {
         TextFormat(line, sizeof line, "%d items not recorded: out of memory\r\n",
                    record->lostItems);

@@ -11,6 +11,7 @@
 #include "package/package.h"
 #include "rules/targets.h"
 #include "rules/version.h"
+#include "rules/version_image.h"
 #include "shortcuts/shortcuts.h"
 
 namespace {
@@ -131,10 +132,9 @@ int GetTempFolder(char* folder) {
 
 // Recorded as the two steps the real one takes: naming the new file, then writing it.
 int WriteTempFile(const char* folder, const void* data, std::uint32_t size, char* name,
-                  RetryBudget*, RunItem* item) {
+                  RetryBudget*) {
     if (State().tempFileFails) {
         Record("GetTempFileName FAIL");
-        if (item) item->outcome = OUTCOME_NOT_WRITTEN;
         return 0;
     }
     std::string made =
@@ -143,14 +143,21 @@ int WriteTempFile(const char* folder, const void* data, std::uint32_t size, char
     if (!TextCopy(name, PATH_TEXT_SIZE, made.c_str())) return 0;
     bool fails = State().failingWrites.count(made) > 0;
     Record("Write " + made + " " + std::to_string(size) + (fails ? " FAIL" : ""));
+    // A failed write (a full disk) leaves no file: the real one removes what it wrote.
+    if (fails) return 0;
     const unsigned char* bytes = static_cast<const unsigned char*>(data);
-    // A failed write leaves a partial file, as a full disk would.
     std::vector<unsigned char>& file = State().files[made];
-    file.assign(bytes, bytes + (fails ? size / 2 : size));
+    file.assign(bytes, bytes + size);
     // Another process rewrites the file the moment it is closed.
-    if (!fails && State().swapTempFiles) file.assign({'s', 'w', 'a', 'p'});
-    if (fails && item) item->outcome = OUTCOME_DISK_FULL;
-    return fails ? 0 : 1;
+    if (State().swapTempFiles) file.assign({'s', 'w', 'a', 'p'});
+    return 1;
+}
+
+// At once here; the real one may finish it on the pool.
+void WriteTempFileLater(const char* folder, const void* data, std::uint32_t size,
+                        std::atomic<int>* missed) {
+    char name[PATH_TEXT_SIZE];
+    if (!WriteTempFile(folder, data, size, name, nullptr)) ++*missed;
 }
 
 int InstalledFileExists(const char* path) {
@@ -265,6 +272,13 @@ int IsNewerOrSameWithVersions(const char* newFile, const char* installedFile, ch
 
 int IsNewerOrSame(const char* newFile, const char* installedFile) {
     Record(std::string("IsNewerOrSame ") + newFile + " > " + installedFile);
+    auto rule = State().newerOrSame.find(installedFile);
+    return rule == State().newerOrSame.end() ? 1 : rule->second;
+}
+
+int IsNewerOrSameImage(const unsigned char*, std::uint32_t size, const char* installedFile, char*,
+                       std::size_t) {
+    Record("IsNewerOrSameImage " + std::to_string(size) + " > " + installedFile);
     auto rule = State().newerOrSame.find(installedFile);
     return rule == State().newerOrSame.end() ? 1 : rule->second;
 }

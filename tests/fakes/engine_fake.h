@@ -10,8 +10,8 @@
 //   "GetTempPath", "GetTempFileName <name or FAIL>", "Write <path> <size> [FAIL]", "Hold <path>
 //   [FAIL]", "Release", "Replace <target> [FAIL]", "Summary", "FinishReplaces", "Alloc <bytes>
 //   [FAIL]", "Free", "RunAndWait <path>", "ResolveInstallDir", "ResolveTargetPath
-//   <fileName>|<folder>", "IsNewerOrSame <new> > <installed>", "Shortcuts <text> > <target>", "Move
-//   <from> > <to>"
+//   <fileName>|<folder>", "IsNewerOrSame <new> > <installed>", "IsNewerOrSameImage <size> >
+//   <installed>", "Shortcuts <text> > <target>", "Move <from> > <to>"
 #pragma once
 
 #include <cstdint>

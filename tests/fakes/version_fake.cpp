@@ -21,6 +21,7 @@ struct State {
     std::vector<std::string> queries;
     std::map<const void*, std::map<std::string, Place>> blocks;  // filled blocks' values
     int liveBlocks = 0;
+    std::uint32_t userLanguage = 0x0411;
 };
 
 State& TheState() {
@@ -53,6 +54,7 @@ void FakeVersionReset() {
     State& state = TheState();
     state.files.clear();
     state.failAllocation = false;
+    state.userLanguage = 0x0411;
     state.sizeCalls.clear();
     state.queries.clear();
 }
@@ -68,6 +70,8 @@ void FakeVersionSetFile(const std::string& path, const FakeVersionFile& file) {
 }
 
 void FakeVersionFailAllocation(bool fail) { TheState().failAllocation = fail; }
+
+void FakeVersionSetUserLanguage(std::uint32_t language) { TheState().userLanguage = language; }
 
 const std::vector<std::string>& FakeVersionSizeCalls() { return TheState().sizeCalls; }
 
@@ -123,5 +127,19 @@ int VersionQueryValue(const void* block, const char* queryPath, const void** val
     if (place == filled->second.end()) return 0;
     *value = static_cast<const unsigned char*>(block) + place->second.offset;
     *length = place->second.length;
+    return 1;
+}
+
+std::uint32_t UserResourceLanguage() { return TheState().userLanguage; }
+
+// ASCII as it is, every other unit as '?', as a code page without it gives.
+int VersionTextToAnsi(const unsigned char* units16, std::uint32_t units, char* text,
+                      std::size_t capacity) {
+    if (units >= capacity) return 0;
+    for (std::uint32_t k = 0; k < units; ++k) {
+        unsigned unit = units16[2 * k] | units16[2 * k + 1] << 8;
+        text[k] = unit < 0x80 ? static_cast<char>(unit) : '?';
+    }
+    text[units] = '\0';
     return 1;
 }

@@ -24,6 +24,8 @@ void FakeVersionReset();
 // A file whose ProductVersion `text` stands under the default translation pair.
 void FakeVersionSetProductVersion(const std::string& path, const std::string& text);
 void FakeVersionSetFile(const std::string& path, const FakeVersionFile& file);
+// The language UserResourceLanguage gives (Japanese until set).
+void FakeVersionSetUserLanguage(std::uint32_t language);
 // Makes VersionBlockAlloc fail from now on.
 void FakeVersionFailAllocation(bool fail);
 // Paths given to VersionInfoSize, in order.

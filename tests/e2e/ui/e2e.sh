@@ -1508,6 +1508,47 @@ locked_run() {
     rm -rf "$dir"
 }
 
+# Every "vq" name already taken in the temporary folder (65,535 files left by earlier runs):
+# each entry is still applied from the run's own data, the version rule reading the packaged
+# copy's version from it, no temporary file is added, and the search for a free name is made
+# once, not once per entry: 40 entries end within seconds.
+case_temp_names_taken() {
+    local temp dir="$E2E_DIR/Taken" i start ms
+    temp=$("$WINE" cmd /c 'echo %TEMP%' 2>/dev/null | tr -d '\r')
+    temp=$("$WINE" winepath -u "$temp" 2>/dev/null)
+    [ -d "$temp" ] || { fail "no temporary folder ($temp)"; return; }
+    python3 -c 'import sys
+for n in range(1, 0x10000): open("%s/vq%X.tmp" % (sys.argv[1], n), "w").close()' "$temp"
+
+    install_english
+    apply_english
+    expect_product_updated "$ENGLISH_DIR"
+
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    for i in $(seq 10 49); do "$TW_MAKE_PACKAGE" --generate 1024 "old-$i" >"$dir/file$i.dat"; done
+    "$WINE" reg add 'HKCU\Software\Tidewell E2E\Locked' /v InstallDir /d 'C:\tidewell-e2e\Taken' \
+        /f >/dev/null || fail "registry key not written"
+    start_program "$TW_BIN/Tidewell-locked.exe"
+    driver find >/dev/null || { fail "no dialog"; return; }
+    start=$(date +%s%N)
+    driver click 1000 >/dev/null
+    driver wait cancel.enabled 0 200000 >/dev/null || fail "the run did not reach done"
+    ms=$((($(date +%s%N) - start) / 1000000))
+    echo "Update to done with 40 entries, every temporary name taken: $ms ms"
+    [ "$ms" -lt 10000 ] || fail "the run took $ms ms"
+    driver click 1000 >/dev/null
+    finish_program
+    expect "exit code" 0 "$program_code"
+    for i in $(seq 10 49); do
+        "$TW_MAKE_PACKAGE" --generate 2048 "new-$i" | cmp -s - "$dir/file$i.dat" ||
+            fail "file$i.dat is not the package's"
+    done
+    expect "files in the folder" 40 "$(find "$dir" -type f | wc -l)"
+    expect "temporary files" 65535 "$(find "$temp" -maxdepth 1 -name 'vq*.tmp' | wc -l)"
+    rm -rf "$dir"
+}
+
 # An install folder the code page cannot spell (a per-user install under 田中 on a Western
 # system, code page 1252 here): the registry value is read as Unicode and the folder reached by
 # its short name.

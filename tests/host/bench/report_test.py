@@ -41,6 +41,7 @@ def passing_facts():
     f.case("product", 55, 64 * MiB, 16 * MiB, int(41 * MiB * 0.985))
     f.case("scale10", 10, MiB // 4, 60000, MiB // 8)
     f.case("scale100", 100, 5 * MiB // 2, 60000, MiB)
+    f.case("scale1000", 1000, 40 * MiB, 60000, 20 * MiB)
     f.case("big", 1, 190 * MiB, 190 * MiB, 100 * MiB)
     # Medians: update program 900, NSIS 1100 (0.82x), floor 600 (1.5x exactly).
     for rep, (t, n, fl) in enumerate([(800, 1200, 500), (1000, 1000, 700), (900, 1100, 600)]):
@@ -60,6 +61,10 @@ def passing_facts():
     # 900 ms for 64 MiB is 14.1 ms/MiB; these stay under 1.5 times that.
     f.run("scale10", "tidewell", 1, apply_ms=5, total_ms=3000, peak_ws=26 * MiB)
     f.run("scale100", "tidewell", 1, apply_ms=52, total_ms=3000, peak_ws=27 * MiB)
+    # Each round 1.5 times NSIS per entry, 1.15 times the 100 entries' per entry.
+    for rep in range(3):
+        f.run("scale1000", "tidewell", rep, apply_ms=600, total_ms=3000, peak_ws=30 * MiB)
+        f.run("scale1000", "nsis", rep, apply_ms=400, total_ms=900, peak_ws=23 * MiB)
     f.run("big", "tidewell", 1, apply_ms=3000, total_ms=6000,
           peak_ws=(7 + 100 + 190 + 10) * MiB)
     # The default package 1.5% and --best 2.5% under the NSIS installer, each at its bound.
@@ -107,7 +112,7 @@ class ReportTest(unittest.TestCase):
         self.assertEqual(0, code, text)
         self.assertIn("| inflate | 55 | 20 ms | 0.364 ms |", text)
         rows = verdicts(text)
-        cases = [("Apply time ≤ 0.85", "900 ms vs 1,100 ms: 0.82×"),
+        cases = [("Apply time ≤ 0.85", "900 ms vs 1,100 ms; each round's: 0.82× (0.67–1.00"),
                  ("Apply time ≤ 1.5", "900 ms vs 600 ms: 1.50×"),
                  ("Peak memory", None),
                  ("Default package", "40.38 MiB vs 41.00 MiB: 0.98×"),
@@ -115,7 +120,8 @@ class ReportTest(unittest.TestCase):
                  ("tidepack program", "6.0 s vs 6.0 s: 1.00×"),
                  ("libdeflate cuts", "900 ms vs 1,000 ms with zlib: 10% less"),
                  ("Time per MiB", None),
-                 ("No slowdown per entry at 100", "0.52 vs 0.50 ms per entry at 10")]
+                 ("Per entry ≤ 1.5", "1,000: 1.50× (1.50–1.50 over 3 rounds)"),
+                 ("No slowdown per entry at 1,000", "0.60 vs 0.52 ms per entry at 100")]
         for prefix, measured in cases:
             with self.subTest(prefix):
                 found, verdict = goal(rows, prefix)
@@ -125,8 +131,9 @@ class ReportTest(unittest.TestCase):
 
     def test_each_goal_missed_is_reported_not_met(self):
         cases = [
-            ("Apply time ≤ 0.85", lambda f: f.run("product", "nsis", 9, apply_ms=1000,
-                                                  total_ms=1500, peak_ws=23 * MiB)),
+            # A round of its own: an NSIS run without ours beside it changes nothing.
+            ("Apply time ≤ 0.85", lambda f: [f.run("product", p, 9, apply_ms=900, total_ms=1500,
+                                                   peak_ws=23 * MiB) for p in ("tidewell", "nsis")]),
             ("Apply time ≤ 1.5", lambda f: f.run("product", "floor", 9, apply_ms=100,
                                                  total_ms=200, peak_ws=50 * MiB)),
             ("Peak memory", lambda f: f.run("big", "tidewell", 2, apply_ms=3000,
@@ -141,8 +148,12 @@ class ReportTest(unittest.TestCase):
                                                 apply_ms=990, total_ms=3990, peak_ws=78 * MiB)),
             ("Time per MiB", lambda f: f.run("scale10", "tidewell", 2, apply_ms=20,
                                              total_ms=3000, peak_ws=26 * MiB)),
+            ("Per entry ≤ 1.5", lambda f: [f.run("scale1000", p, first + k, apply_ms=t,
+                                                 total_ms=3000, peak_ws=30 * MiB)
+                                           for first in [len(f.lines)] for k in (0, 1)
+                                           for p, t in (("tidewell", 600), ("nsis", 350))]),
             # Cheaper small entries make the larger case's per entry cost a slowdown.
-            ("No slowdown per entry", lambda f: f.run("scale10", "tidewell", 2, apply_ms=3,
+            ("No slowdown per entry", lambda f: f.run("scale100", "tidewell", 2, apply_ms=30,
                                                       total_ms=3000, peak_ws=26 * MiB)),
         ]
         for prefix, spoil in cases:
@@ -165,6 +176,33 @@ class ReportTest(unittest.TestCase):
         self.assertIn("## Failed runs", text)
         self.assertIn("product nsis #7", text)
         self.assertIn("900 ms vs 1,100 ms", text)  # the failed run is not in the medians
+
+    def test_compare_says_how_far_apart_the_runs_were(self):
+        def run_with(product_ours):
+            f = Facts()
+            f.add("machine", "date", f"run {product_ours}")
+            for rep in range(10, 13):
+                for program, value in (("tidewell", product_ours), ("nsis", 1000)):
+                    f.run("product", program, rep, apply_ms=value, total_ms=3000)
+            return f
+        for values, verdict in (((800, 850, 940), "±8% (within ±10%)"),
+                                ((730, 760, 1140), "±22% (not within ±10%)")):
+            with self.subTest(values):
+                paths = []
+                try:
+                    for value in values:
+                        with tempfile.NamedTemporaryFile("w", suffix=".tsv", delete=False) as f:
+                            f.write("\n".join(run_with(value).lines) + "\n")
+                        paths.append(f.name)
+                    done = subprocess.run([sys.executable, os.path.join(BENCH, "report.py"),
+                                           "--compare", *paths], capture_output=True, text=True,
+                                          check=False)
+                finally:
+                    for path in paths:
+                        os.unlink(path)
+                self.assertEqual(0, done.returncode, done.stderr)
+                apart = done.stdout.splitlines()[-1]
+                self.assertIn(verdict, apart.split("|")[2])
 
     def test_missing_figures_give_no_verdict(self):
         facts = Facts()

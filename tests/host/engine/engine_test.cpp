@@ -117,9 +117,9 @@ TEST_F(Engine, OneEntryRunsEveryStepInOrder) {
                        "GetTempPath",
                        "Alloc 9",
                        "ResolveTargetPath tool.exe|<InstallDir>",
+                       "Exists " + target,
                        "GetTempFileName " + temp,
                        "Write " + temp + " 8",
-                       "Exists " + target,
                        "Hold " + temp,
                        "IsNewerOrSame " + temp + " > " + target,
                        "Release",
@@ -335,21 +335,40 @@ TEST_F(Engine, DamagedDataNeverReachesTheTarget) {
     }
 }
 
-TEST_F(Engine, FailedPlatformStepsKeepTheInstalledFile) {
+// The temporary file is not what replaces the target: where none can be left, the entry is
+// still applied, the rule reading the packaged copy's version from the data, and the run
+// counts it.
+TEST_F(Engine, EntryAppliedWithOrWithoutATemporaryFile) {
     const std::string target = "C:\\Apps\\Example\\tool.exe";
+    const std::uint32_t always = ENTRY_ALWAYS_REPLACE | ENTRY_RUN_AFTER;
     struct Row {
         const char* name;
+        std::uint32_t flags;
         void (*setup)(FakeEngine&);
-        int temporaryFiles;
-        int writes;
+        const char* installed;  // afterwards
+        int withoutTempFile;
+        int rulesFromData;
+    };
+    auto none = [](FakeEngine&) {};
+    auto noFolder = [](FakeEngine& fake) { fake.tempFolderResult = 0; };
+    auto noName = [](FakeEngine& fake) { fake.tempFileFails = 1; };
+    auto writeFails = [](FakeEngine& fake) { fake.failingWrites = {"C:\\Temp\\vq1.tmp"}; };
+    auto keptByRule = [](FakeEngine& fake) {
+        fake.tempFileFails = 1;
+        fake.newerOrSame = {{"C:\\Apps\\Example\\tool.exe", 0}};
     };
     const Row rows[] = {
-        {"temporary folder unknown", [](FakeEngine& fake) { fake.tempFolderResult = 0; }, 0, 0},
-        {"temporary file not created", [](FakeEngine& fake) { fake.tempFileFails = 1; }, 1, 0},
-        {"write incomplete", [](FakeEngine& fake) { fake.failingWrites = {"C:\\Temp\\vq1.tmp"}; },
-         1, 1},
-        {"replace refused",
-         [](FakeEngine& fake) { fake.failingReplaces = {"C:\\Apps\\Example\\tool.exe"}; }, 1, 1},
+        {"temporary file made", always, none, "new", 0, 0},
+        {"temporary folder unknown", always, noFolder, "new", 1, 0},
+        {"every name taken", always, noName, "new", 1, 0},
+        {"write incomplete", always, writeFails, "new", 1, 0},
+        {"replace refused", always,
+         [](FakeEngine& fake) { fake.failingReplaces = {"C:\\Apps\\Example\\tool.exe"}; },
+         "installed", 0, 0},
+        {"ruled, temporary file made", ENTRY_RUN_AFTER, none, "new", 0, 0},
+        {"ruled, no name", ENTRY_RUN_AFTER, noName, "new", 1, 1},
+        {"ruled, write incomplete", ENTRY_RUN_AFTER, writeFails, "new", 1, 1},
+        {"ruled, no name, installed is newer", ENTRY_RUN_AFTER, keptByRule, "installed", 1, 1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -357,15 +376,18 @@ TEST_F(Engine, FailedPlatformStepsKeepTheInstalledFile) {
         row.setup(FakeEngineState());
         FakeEngineState().files[target] = Bytes("installed");
         WriterPackage package = BasePackage();
-        package.entries = {Entry("tool.exe", "<InstallDir>", ENTRY_ALWAYS_REPLACE | ENTRY_RUN_AFTER,
-                                 "new", "<Desktop>\\Tool;")};
+        package.entries = {Entry("tool.exe", "<InstallDir>", row.flags, "new", "<Desktop>\\Tool;"),
+                           Entry("other.txt", "C:\\Fixed", 0, "no target")};
 
         ASSERT_EQ(1, Run(Build(package)));
 
-        EXPECT_EQ(Bytes("installed"), FakeEngineState().files[target]);
-        EXPECT_EQ(static_cast<std::size_t>(row.temporaryFiles),
-                  FakeEngineCalls("GetTempFileName").size());
-        EXPECT_EQ(static_cast<std::size_t>(row.writes), FakeEngineCalls("Write").size());
+        EXPECT_EQ(Bytes(row.installed), FakeEngineState().files[target]);
+        EXPECT_EQ(row.withoutTempFile ? 0u : 1u, FakeEngineState().files.count("C:\\Temp\\vq1.tmp"))
+            << "no partial temporary file is left";
+        EXPECT_EQ(1, LastRunTempFiles().entries);
+        EXPECT_EQ(row.withoutTempFile, LastRunTempFiles().withoutTempFile);
+        EXPECT_EQ(static_cast<std::size_t>(row.rulesFromData),
+                  FakeEngineCalls("IsNewerOrSameImage 3 > " + target).size());
         EXPECT_EQ(1u, FakeEngineCalls("RunAndWait").size());
         EXPECT_EQ(1u, FakeEngineCalls("Shortcuts").size());
     }
@@ -669,7 +691,10 @@ TEST_F(Engine, StepsBesideThePackageNeedEveryEntryDone) {
         {"one failed after it was handed on",
          [](FakeEngine* e) { e->failingLater = {"C:\\Apps\\Example\\a.exe"}; },
          {created}},
-        {"one with no temporary file", [](FakeEngine* e) { e->tempFileFails = 1; }, {created}},
+        // The entry is applied from memory all the same.
+        {"one with no temporary file",
+         [](FakeEngine* e) { e->tempFileFails = 1; },
+         {created, removed, set}},
         {"no install folder", [](FakeEngine* e) { e->installDirResult = 0; }, {}},
     };
     for (const Row& row : rows) {

@@ -6,7 +6,9 @@
 
 #include "base/text.h"
 #include "fakes/version_fake.h"
+#include "host/tools/test_support.h"
 #include "rules/version.h"
+#include "rules/version_image.h"
 
 namespace {
 
@@ -171,6 +173,54 @@ TEST_F(VersionTest, ReadsTheWholeTextOrCountsTheFileAsHavingNone) {
         // A file without a readable version never blocks a replacement.
         FakeVersionSetProductVersion("old.dll", "9.9");
         EXPECT_EQ(row.result ? 0 : 1, IsNewerOrSame("a.dll", "old.dll"));
+    }
+}
+
+// The packaged copy's version read from its bytes, never a byte outside the image however it is
+// damaged. What it reads is compared with Windows' own reading on real files under Wine.
+TEST(ImageVersion, ReadsTheImageAsTheFileWouldRead) {
+    const struct {
+        const char* name;
+        std::string image;
+        int result;
+        std::string text;
+    } rows[] = {
+        {"PE32", VersionedProgram("2.4.0.7"), 1, "2.4.0.7"},
+        {"PE32+", VersionedProgram("3.1", true), 1, "3.1"},
+        {"another language", VersionedProgram("5.0", false, 0x0411), 1, "5.0"},
+        {"no version resource",
+         MakePe(false, 1033, VersionNode("VS_VERSION_INFO", "", false, ""), 10), 0, ""},
+        {"not a program", "MZ plain text, no headers", 0, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        char text[VERSION_TEXT_SIZE];
+        const auto* bytes = reinterpret_cast<const unsigned char*>(row.image.data());
+        const auto size = static_cast<std::uint32_t>(row.image.size());
+        EXPECT_EQ(row.result, ReadImageProductVersion(bytes, size, 0x0409, text));
+        if (row.result) {
+            EXPECT_EQ(row.text, text);
+        }
+    }
+
+    // Cut short anywhere or with any byte damaged, an image is read within its bytes (the
+    // sanitizer build sees every read) and gives its version or none.
+    const std::string whole = VersionedProgram("2.5");
+    for (std::size_t cut = 0; cut < whole.size(); ++cut) {
+        std::vector<unsigned char> bytes(whole.begin(), whole.begin() + cut);
+        char text[VERSION_TEXT_SIZE];
+        EXPECT_EQ(0,
+                  ReadImageProductVersion(bytes.data(), static_cast<std::uint32_t>(cut), 0, text))
+            << cut;
+    }
+    for (std::size_t at = 0; at < whole.size(); ++at) {
+        std::vector<unsigned char> bytes(whole.begin(), whole.end());
+        bytes[at] ^= 0xFF;
+        char text[VERSION_TEXT_SIZE];
+        if (ReadImageProductVersion(bytes.data(), static_cast<std::uint32_t>(bytes.size()), 0,
+                                    text)) {
+            EXPECT_EQ(std::strlen(text), TextLength(text, VERSION_TEXT_SIZE)) << at;
+        }
     }
 }
 

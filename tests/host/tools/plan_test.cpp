@@ -14,40 +14,6 @@
 
 namespace {
 
-std::string Utf16(const std::string& ascii) {
-    std::string units;
-    for (char c : ascii) units += std::string{c, '\0'};
-    return units;
-}
-
-// One block of a version resource, padded to 4 bytes for the next one; wLength leaves the
-// padding out, as resource compilers write it.
-std::string VersionNode(const std::string& key, const std::string& value, bool text,
-                        const std::string& children) {
-    std::string block(6, '\0');
-    block += Utf16(key) + std::string(2, '\0');
-    block.resize((block.size() + 3) & ~std::size_t{3}, '\0');
-    block += value;
-    block.resize((block.size() + 3) & ~std::size_t{3}, '\0');
-    block += children;
-    Put16(&block, 0, static_cast<std::uint32_t>(block.size()));
-    Put16(&block, 2, static_cast<std::uint32_t>(text ? value.size() / 2 : value.size()));
-    Put16(&block, 4, text ? 1 : 0);
-    block.resize((block.size() + 3) & ~std::size_t{3}, '\0');
-    return block;
-}
-
-// A program whose ProductVersion is `version` under 0409/04B0.
-std::string VersionedProgram(const std::string& version) {
-    std::string text =
-        VersionNode("ProductVersion", Utf16(version) + std::string(2, '\0'), true, "");
-    std::string strings =
-        VersionNode("StringFileInfo", "", true, VersionNode("040904B0", "", true, text));
-    std::string vars = VersionNode("VarFileInfo", "", false,
-                                   VersionNode("Translation", "\x09\x04\xB0\x04", false, ""));
-    return MakePe(false, 1033, VersionNode("VS_VERSION_INFO", "", false, strings + vars), 16);
-}
-
 WriterEntry Entry(const std::string& fileName, const std::string& folder, const std::string& data,
                   const std::string& shortcuts = "") {
     WriterEntry entry;

@@ -133,3 +133,41 @@ inline std::string MakePe(bool plus, std::uint32_t language, const std::string& 
     Put32(&image, RAW + 0x54, static_cast<std::uint32_t>(payload.size()));
     return image + payload;
 }
+
+// --- version resources, as resource compilers write them
+
+inline std::string Utf16(const std::string& ascii) {
+    std::string units;
+    for (char c : ascii) units += std::string{c, '\0'};
+    return units;
+}
+
+// One block of a version resource, padded to 4 bytes for the next one; wLength leaves the
+// padding out, as resource compilers write it.
+inline std::string VersionNode(const std::string& key, const std::string& value, bool text,
+                               const std::string& children) {
+    std::string block(6, '\0');
+    block += Utf16(key) + std::string(2, '\0');
+    block.resize((block.size() + 3) & ~std::size_t{3}, '\0');
+    block += value;
+    block.resize((block.size() + 3) & ~std::size_t{3}, '\0');
+    block += children;
+    Put16(&block, 0, static_cast<std::uint32_t>(block.size()));
+    Put16(&block, 2, static_cast<std::uint32_t>(text ? value.size() / 2 : value.size()));
+    Put16(&block, 4, text ? 1 : 0);
+    block.resize((block.size() + 3) & ~std::size_t{3}, '\0');
+    return block;
+}
+
+// A program whose ProductVersion is `version` under 0409/04B0, its version resource stored
+// under `language`.
+inline std::string VersionedProgram(const std::string& version, bool plus = false,
+                                    std::uint32_t language = 1033) {
+    std::string text =
+        VersionNode("ProductVersion", Utf16(version) + std::string(2, '\0'), true, "");
+    std::string strings =
+        VersionNode("StringFileInfo", "", true, VersionNode("040904B0", "", true, text));
+    std::string vars = VersionNode("VarFileInfo", "", false,
+                                   VersionNode("Translation", "\x09\x04\xB0\x04", false, ""));
+    return MakePe(plus, language, VersionNode("VS_VERSION_INFO", "", false, strings + vars), 16);
+}

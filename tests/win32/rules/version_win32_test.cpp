@@ -6,11 +6,26 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "base/text.h"
 #include "rules/version.h"
+#include "rules/version_image.h"
 
 namespace {
+
+// The whole of the file at `path`; false when it cannot be read (a missing fixture).
+bool ReadBytes(const std::string& path, std::vector<unsigned char>* bytes) {
+    bytes->clear();
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD size = GetFileSize(file, nullptr), got = 0;
+    bytes->resize(size);
+    bool read = size == 0 || (ReadFile(file, bytes->data(), size, &got, nullptr) && got == size);
+    CloseHandle(file);
+    return read;
+}
 
 std::string Fixture(const char* name) {
     char path[MAX_PATH];
@@ -83,7 +98,39 @@ TEST(VersionWin32Test, IsNewerOrSameOnRealFiles) {
         SCOPED_TRACE(std::string(row.newFile) + " against " + row.installedFile);
         EXPECT_EQ(row.result,
                   IsNewerOrSame(Fixture(row.newFile).c_str(), Fixture(row.installedFile).c_str()));
+        // Read from its bytes, as where no temporary file of it could be made.
+        std::vector<unsigned char> bytes;
+        ReadBytes(Fixture(row.newFile), &bytes);
+        EXPECT_EQ(row.result,
+                  IsNewerOrSameImage(bytes.data(), static_cast<std::uint32_t>(bytes.size()),
+                                     Fixture(row.installedFile).c_str(), nullptr, 0));
     }
+}
+
+// The version read from a program's bytes is the one Windows reads from the file, for every
+// fixture the toolchain's resource compiler made.
+TEST(VersionWin32Test, ImageReadsAsTheFile) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(Fixture("*").c_str(), &found);
+    ASSERT_NE(INVALID_HANDLE_VALUE, search);
+    int files = 0;
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        SCOPED_TRACE(found.cFileName);
+        ++files;
+        std::vector<unsigned char> bytes;
+        ASSERT_TRUE(ReadBytes(Fixture(found.cFileName), &bytes));
+        char fromFile[VERSION_TEXT_SIZE] = "", fromImage[VERSION_TEXT_SIZE] = "";
+        int fileResult = ReadProductVersion(Fixture(found.cFileName).c_str(), fromFile);
+        EXPECT_EQ(fileResult,
+                  ReadImageProductVersion(bytes.data(), static_cast<std::uint32_t>(bytes.size()),
+                                          GetUserDefaultLangID(), fromImage));
+        if (fileResult) {
+            EXPECT_STREQ(fromFile, fromImage);
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    EXPECT_GE(files, 20);
 }
 
 }  // namespace
