@@ -186,6 +186,11 @@ TEST_F(Cutoff, EveryFileStaysWholeWhereverTheRunIsCutOff) {
     ASSERT_NE(0u, full) << "the whole run did not complete";
     Census whole = TakeCensus();
     ASSERT_EQ(kFileCount, whole.newFiles) << "the whole run left files behind";
+    // The first run is the slowest (the prefix and the page cache are cold): timed by it alone,
+    // the points would land after the later, faster runs had ended.
+    Install();
+    DWORD warm = RunToDone();
+    if (warm != 0 && warm < full) full = warm;
     std::printf("a whole run takes %lu ms from Update to done\n", full);
 
     const int points = CutoffPoints();
