@@ -1688,6 +1688,7 @@ plan = json.load(open(sys.argv[1]))
 print(" ".join([e["fileName"] + ":" + e["action"] for e in plan["entries"]] +
                [x["kind"] + ":" + x["outcome"] for x in plan["extras"]]))' "$work/plan.json")
     expect "plan" "Notes.exe:replaced guide.txt:added folder:created removal:removed removal:removed value:set value:set" "$planned"
+    rm -f "$E2E_DIR/steps.log"  # appended to by every run: only this one's lines
     apply_english "$work/Patch.exe" /log 'C:\tidewell-e2e\steps.log'
     # The log names each step's outcome as plan does; a value whose key is missing is left.
     local logged
