@@ -41,7 +41,7 @@ enum ItemOutcome {
     // shortcuts
     OUTCOME_CREATED,
     OUTCOME_EXISTS,       // something is at the shortcut's place already: left alone
-    OUTCOME_NO_PLACE,     // the shortcut spec names no folder on this Windows
+    OUTCOME_NO_PLACE,     // the shortcut line names no folder on this Windows
     OUTCOME_NO_TARGET,    // the target does not exist: no shortcut to nothing
     OUTCOME_NOT_CREATED,  // the shell could not make it
     // moves

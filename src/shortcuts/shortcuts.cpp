@@ -29,7 +29,7 @@ void Report(const ShortcutReport* report, ItemKind kind, ItemOutcome outcome, co
 }
 
 // CreateShortcutFromSpec's steps, with the outcome of the line; `linkPath` holds the link's
-// path once the spec resolved.
+// path once the line's folder resolved.
 ItemOutcome MakeShortcut(const char* shortcutSpec, const char* arguments, const char* targetPath,
                          char* linkPath) {
     char workingDir[PATH_TEXT_SIZE] = {};

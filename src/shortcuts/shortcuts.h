@@ -18,7 +18,7 @@ struct ShortcutReport {
 //
 // Lines are joined by CR LF only. In each line the first semicolon ends the shortcutSpec and the
 // rest are the arguments; a line without a semicolon runs on into the next one.
-// Each line's outcome goes to `report` when given (the link path, or the spec where it has none).
+// Each line's outcome goes to `report` when given (the link path, or the line itself where it has none).
 int ApplyShortcutSpecs(const char* shortcutText, const char* targetPath,
                        const ShortcutReport* report = nullptr);
 
