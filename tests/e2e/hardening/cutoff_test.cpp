@@ -168,29 +168,27 @@ DWORD RunToDone() {
     if (!StartProgram(ProgramPath(), TempFolderOfRuns(), &program)) return 0;
     DWORD start = GetTickCount();
     Press(program.dialog, IDC_UPDATE_BUTTON);
-    int done = WaitForDone(program, 120000);
+    int done = WaitForDone(program, WAIT_LIMIT_MS);
     DWORD took = GetTickCount() - start;
     Press(program.dialog, IDC_UPDATE_BUTTON);
     DWORD exitCode = 1;
-    int ended = WaitForExit(program, 20000, &exitCode);
+    int ended = WaitForExit(program, WAIT_LIMIT_MS, &exitCode);
     Release(&program);
+    if (!done || !ended)
+        std::printf("waited %lu ms for the run to %s\n", GetTickCount() - start,
+                    done ? "end after Finish" : "reach done");
     return done && ended && exitCode == 0 ? (took ? took : 1) : 0;
 }
 
 TEST_F(Cutoff, EveryFileStaysWholeWhereverTheRunIsCutOff) {
     ASSERT_TRUE(MakeProgram(WindowsPath(TIDEWELL_PROGRAM), ProgramPath(), MakePackage()));
 
-    // A whole run first: it must update everything, and its length spreads the cut-off points.
+    // A whole run first: it must update everything.
     Install();
     DWORD full = RunToDone();
     ASSERT_NE(0u, full) << "the whole run did not complete";
     Census whole = TakeCensus();
     ASSERT_EQ(kFileCount, whole.newFiles) << "the whole run left files behind";
-    // The first run is the slowest (the prefix and the page cache are cold): timed by it alone,
-    // the points would land after the later, faster runs had ended.
-    Install();
-    DWORD warm = RunToDone();
-    if (warm != 0 && warm < full) full = warm;
     std::printf("a whole run takes %lu ms from Update to done\n", full);
 
     const int points = CutoffPoints();
@@ -202,20 +200,19 @@ TEST_F(Cutoff, EveryFileStaysWholeWhereverTheRunIsCutOff) {
         Program program;
         ASSERT_TRUE(StartProgram(ProgramPath(), TempFolderOfRuns(), &program)) << "no dialog";
         Press(program.dialog, IDC_UPDATE_BUTTON);
-        // Even points are spread over the run's time, which lands them inside the large
-        // files; odd ones over the bar, whatever the machine's speed, each a few ms after the
-        // bar reached its mark. The measured length also holds the dialog's start of the
-        // worker and the wait for done, so the timed points stop short of it.
-        DWORD delay;
-        if (k % 2 == 0) {
-            delay = static_cast<DWORD>((k + 0.5) * full * 0.85 / points);
-            Sleep(delay);
-        } else {
-            DWORD start = GetTickCount();
-            WaitForBar(program, (100 * k + 50) / points, 60000);
+        // Every point is spread over the bar, so it lands in the run whatever the machine's
+        // speed or load: odd ones a few ms after the bar reached its mark (the few ms vary the
+        // step cut, they wait for nothing), even ones once the run is inside a large file after
+        // it (a staged copy of one of them being written).
+        DWORD start = GetTickCount();
+        // The marks stop at 85: the last large files fill the bar's end, and a mark there
+        // would come with the run already over.
+        WaitForBar(program, (85 * k + 40) / points, WAIT_LIMIT_MS);
+        if (k % 2 == 0)
+            WaitForStagedCopy(program, ProductFolder(), 1u << 20, WAIT_LIMIT_MS);
+        else
             Sleep((k * 7) % 40);
-            delay = GetTickCount() - start;
-        }
+        DWORD delay = GetTickCount() - start;
         DialogView view = ReadDialog(program.dialog);
         switch (ending) {
             case END_TERMINATE:
@@ -229,7 +226,8 @@ TEST_F(Cutoff, EveryFileStaysWholeWhereverTheRunIsCutOff) {
                 break;
         }
         DWORD exitCode = 0;
-        EXPECT_TRUE(WaitForExit(program, 20000, &exitCode)) << "the program did not end";
+        EXPECT_TRUE(WaitForExit(program, WAIT_LIMIT_MS, &exitCode))
+            << "the program did not end (waited " << WAIT_LIMIT_MS / 1000 << " s)";
         Release(&program);
 
         Census census = TakeCensus();

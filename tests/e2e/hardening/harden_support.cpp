@@ -225,7 +225,7 @@ int StartProgram(const std::string& exe, const std::string& tempFolder, Program*
                         environment.data(), nullptr, &startup, &program->process))
         return 0;
     DWORD start = GetTickCount();
-    while (GetTickCount() - start < 30000) {
+    while (GetTickCount() - start < WAIT_LIMIT_MS) {
         program->dialog = FindDialog(program->process.dwProcessId);
         if (program->dialog) return 1;
         if (ProcessEnded(*program)) return 0;
@@ -242,7 +242,7 @@ DialogView ReadDialog(HWND dialog) {
     view.cancelEnabled = IsWindowEnabled(GetDlgItem(dialog, IDC_CANCEL_BUTTON)) ? 1 : 0;
     DWORD_PTR position = 0;
     if (SendMessageTimeoutA(GetDlgItem(dialog, IDC_PROGRESS_BAR), PBM_GETPOS, 0, 0,
-                            SMTO_ABORTIFHUNG, 5000, &position))
+                            SMTO_ABORTIFHUNG, 30000, &position))
         view.progress = static_cast<int>(position);
     return view;
 }
@@ -258,6 +258,43 @@ int WaitForDone(const Program& program, DWORD limitMs) {
         if (!view.exists) return 0;
         if (view.updateEnabled && !view.cancelEnabled && view.progress == 100) return 1;
         Sleep(20);
+    }
+    return 0;
+}
+
+int WaitForRunEnd(const Program& program, DWORD limitMs) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < limitMs) {
+        DWORD_PTR mayEnd = 0;
+        if (!IsWindow(program.dialog)) return 0;
+        if (SendMessageTimeoutA(program.dialog, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF,
+                                SMTO_ABORTIFHUNG, 30000, &mayEnd) &&
+            mayEnd)
+            return 1;
+        Sleep(20);
+    }
+    return 0;
+}
+
+int WaitForStagedCopy(const Program& program, const std::string& folder, std::uint64_t bytes,
+                      DWORD limitMs) {
+    DWORD start = GetTickCount();
+    std::string pattern = folder + "\\twn*.tmp";
+    while (GetTickCount() - start < limitMs) {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            bool large = false;
+            do {
+                large = large || (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32 |
+                                  found.nFileSizeLow) >= bytes;
+            } while (!large && FindNextFileA(search, &found));
+            FindClose(search);
+            if (large) return 1;
+        }
+        DialogView view = ReadDialog(program.dialog);
+        if (!view.exists || (view.updateEnabled && view.progress == 100)) return 0;
+        Sleep(2);
     }
     return 0;
 }
@@ -281,7 +318,7 @@ int WaitForExit(const Program& program, DWORD limitMs, DWORD* exitCode) {
 
 void Terminate(const Program& program) {
     TerminateProcess(program.process.hProcess, 1);
-    WaitForSingleObject(program.process.hProcess, 30000);
+    WaitForSingleObject(program.process.hProcess, WAIT_LIMIT_MS);
 }
 
 void Release(Program* program) {

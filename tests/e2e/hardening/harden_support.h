@@ -78,8 +78,20 @@ DialogView ReadDialog(HWND dialog);
 void Press(HWND dialog, int id);
 // The close box.
 void CloseBox(HWND dialog);
+// How long a wait for the program may take before it counts as a failure: a bound for a
+// program that hangs, never a pace, so minutes, as a loaded machine may need.
+constexpr DWORD WAIT_LIMIT_MS = 300000;
+
 // Waits until the run is done: Finish enabled, Cancel disabled, the bar at 100.
 int WaitForDone(const Program& program, DWORD limitMs);
+
+// Waits until no run is in progress: the dialog lets a logoff through only then.
+int WaitForRunEnd(const Program& program, DWORD limitMs);
+
+// Waits until a staged copy ("twn*.tmp") of at least `bytes` bytes is in `folder`: the run is
+// inside a large file. 0 when the dialog reached done or went away first.
+int WaitForStagedCopy(const Program& program, const std::string& folder, std::uint64_t bytes,
+                      DWORD limitMs);
 // Waits until the bar reads at least `position` (or the dialog is gone).
 int WaitForBar(const Program& program, int position, DWORD limitMs);
 // Waits for the process to end; 1 with its exit code, 0 when it did not end in time.

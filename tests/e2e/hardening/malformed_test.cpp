@@ -214,12 +214,19 @@ protected:
         Press(program.dialog, IDC_UPDATE_BUTTON);
         bool sane = false;
         if (c.expected.end == END_DONE) {
-            sane = WaitForDone(program, 60000);
-            EXPECT_TRUE(sane) << "the run did not reach done";
+            sane = WaitForDone(program, WAIT_LIMIT_MS);
+            EXPECT_TRUE(sane) << "the run did not reach done (waited " << WAIT_LIMIT_MS / 1000
+                              << " s)";
             Press(program.dialog, IDC_UPDATE_BUTTON);  // Finish
         } else {
-            // Stopped: Update stays grey, Cancel is the way out, the bar never moved.
-            Sleep(1500);
+            // Stopped: Update stays grey, Cancel is the way out, the bar never moved. Looked at
+            // once the press has been taken (Update grey) and the run is over.
+            DWORD start = GetTickCount();
+            while (ReadDialog(program.dialog).updateEnabled &&
+                   GetTickCount() - start < WAIT_LIMIT_MS)
+                Sleep(20);
+            EXPECT_TRUE(WaitForRunEnd(program, WAIT_LIMIT_MS))
+                << "the run did not end (waited " << (GetTickCount() - start) / 1000 << " s)";
             DialogView view = ReadDialog(program.dialog);
             sane = view.exists && !view.updateEnabled && view.cancelEnabled && view.progress == 0;
             EXPECT_TRUE(sane) << "not stopped: exists " << view.exists << " update "
@@ -228,8 +235,8 @@ protected:
             Press(program.dialog, IDC_CANCEL_BUTTON);
         }
         DWORD exitCode = 0;
-        bool ended = WaitForExit(program, 20000, &exitCode);
-        EXPECT_TRUE(ended) << "the program hangs";
+        bool ended = WaitForExit(program, WAIT_LIMIT_MS, &exitCode);
+        EXPECT_TRUE(ended) << "the program hangs (waited " << WAIT_LIMIT_MS / 1000 << " s)";
         if (ended) {
             EXPECT_EQ(static_cast<DWORD>(c.expected.exitCode), exitCode)
                 << "the program crashed, or ended with another code";
@@ -451,11 +458,11 @@ TEST_F(Malformed, TargetsAtAndPastThe259CharacterLimit) {
     Program program;
     ASSERT_TRUE(StartProgram(exe, TempFolderOfRuns(), &program)) << "no dialog";
     Press(program.dialog, IDC_UPDATE_BUTTON);
-    bool done = WaitForDone(program, 60000);
+    bool done = WaitForDone(program, WAIT_LIMIT_MS);
     EXPECT_TRUE(done);
     Press(program.dialog, IDC_UPDATE_BUTTON);
     DWORD exitCode = 1;
-    bool ended = WaitForExit(program, 20000, &exitCode);
+    bool ended = WaitForExit(program, WAIT_LIMIT_MS, &exitCode);
     // The 260-character target is not written: something was not done.
     EXPECT_TRUE(ended && exitCode == 1603) << exitCode;
     Release(&program);

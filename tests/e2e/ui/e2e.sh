@@ -59,6 +59,16 @@ driver() {
     return "${PIPESTATUS[0]}"
 }
 
+# await FAILURE UIDRIVER_ARGS...: a wait of uidriver's for a condition (its limit, minutes, only
+# bounds a failure); when it fails, FAILURE is reported with what was awaited and for how long.
+await() {
+    local failure=$1 start=$SECONDS
+    shift
+    driver "$@" >/dev/null && return 0
+    fail "$failure (waited $((SECONDS - start)) s for: uidriver $*)"
+    return 1
+}
+
 # The dialog's state in D[key], from uidriver show.
 read_dialog() {
     declare -gA D=()
@@ -76,15 +86,13 @@ start_program() {  # start_program EXE [ARGS...]; sets program_pid. At niceness 
     started+=("$program_pid")
 }
 
-# Waits for the program to end, at most $1 seconds (default 60); sets program_code.
+# Waits for the program to end; sets program_code. The limit (seconds, default 300) only
+# bounds a program that hangs: a loaded machine may take minutes over a run.
 finish_program() {
-    local limit=${1:-60} i
-    for ((i = 0; i < limit * 10; i++)); do
-        kill -0 "$program_pid" 2>/dev/null || break
-        sleep 0.1
-    done
+    local limit=${1:-300} start=$SECONDS
+    while kill -0 "$program_pid" 2>/dev/null && ((SECONDS - start < limit)); do sleep 0.1; done
     if kill -0 "$program_pid" 2>/dev/null; then
-        fail "the program did not end within $limit s"
+        fail "the program did not end (waited $((SECONDS - start)) s for it to end)"
         kill "$program_pid" 2>/dev/null
     fi
     wait "$program_pid"
@@ -94,7 +102,7 @@ finish_program() {
 # The program without a window (or one that closes itself): started, waited for, program_code.
 run_unattended() {  # run_unattended EXE ARGS...
     start_program "$@"
-    finish_program 120
+    finish_program
 }
 
 # Where an elevated run logs by default (Wine runs every program as an administrator).
@@ -133,6 +141,7 @@ cleanup() {
     fi
     [ -n "${locked_dir:-}" ] && chattr -i "$locked_dir"
     rm -f "$E2E_DIR/Probe/tools/probe-hold"  # a run-after program left waiting ends
+    touch "$HOLD_RELEASE" 2>/dev/null  # and a holder
     if [ -n "${ui_font_added:-}" ]; then
         "$WINE" reg delete "$UI_FONT_KEY" /v "MS UI Gothic" /f >/dev/null 2>&1
     fi
@@ -224,7 +233,7 @@ expect_product_updated() {  # expect_product_updated DIR [SHORTCUT_FOLDER]
 english_run() {
     install_english
     start_program "$TW_ENGLISH_EXE" "$@"
-    driver find >/dev/null || { fail "no dialog"; return; }
+    await "no dialog" find || return
     read_dialog
     expect_dialog caption "Shiosai Notes Update Program"
     expect_dialog welcome 'Welcome to the Vellumstone Patch Wizard for\rShiosai Notes'
@@ -238,7 +247,7 @@ english_run() {
     expect_dialog focus 1000
     [ $# -eq 0 ] && screenshot english-ready
     driver click 1000 >/dev/null
-    driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not reach done"
+    await "the run did not reach done" wait cancel.enabled 0
     read_dialog
     expect_dialog update "&Finish"
     expect_dialog update.enabled 1
@@ -302,24 +311,25 @@ case_switches() {
 }
 
 # /passive: the dialog shows the run without a press, cannot be cancelled, closes itself and
-# logs. A scanner holding Notes.exe for a moment keeps the run on the screen long enough to look.
+# logs. The probe's run-after program keeps the run on the screen until the case has looked.
 case_passive() {
-    install_english
-    rm -f "$DEFAULT_LOG"
-    hold_file "C:\\tidewell-e2e\\Shiosai Notes\\Notes.exe" 2500
-    start_program "$TW_ENGLISH_EXE" /passive /norestart
-    driver find >/dev/null || { fail "no dialog"; return; }
+    local log="$C_DRIVE/ProgramData/Probe Update/Tidewell-runafter.log"
+    install_probe
+    rm -f "$log"
+    start_program "$TW_BIN/Tidewell-runafter.exe" /passive /norestart
+    await "no dialog" find || return
+    probe_report >/dev/null || return
     read_dialog
     expect_dialog cancel.enabled 0
     expect_dialog update.enabled 0
     driver escape >/dev/null
     driver close >/dev/null
-    finish_program 120
+    release_probe
+    finish_program
     expect "exit code" 0 "$program_code"
     expect "dialogs on the screen" 0 "$(driver count)"
-    wait "$holder_pid"
-    expect_product_updated "$ENGLISH_DIR" "Tidewell E2E"
-    expect_log_result "$DEFAULT_LOG" 0
+    expect_probe_updated
+    expect_log_result "$log" 0
 }
 
 # No install folder at all (no registry value, the default folder missing): nothing is written,
@@ -335,9 +345,9 @@ case_no_install_folder() {
             expect_log_result "$DEFAULT_LOG" 1642
         else
             start_program "$TW_ENGLISH_EXE"
-            driver find >/dev/null || { fail "no dialog"; return; }
+            await "no dialog" find || return
             driver click 1000 >/dev/null
-            driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not reach done"
+            await "the run did not reach done" wait cancel.enabled 0
             read_dialog
             expect_dialog explain \
                 "The product to update was not found on this computer. Nothing was changed."
@@ -358,7 +368,7 @@ case_held_for_good() {
     "$WINE" reg delete "$key" /v PendingFileRenameOperations /f >/dev/null 2>&1
     install_english
     rm -f "$DEFAULT_LOG"
-    hold_file 'C:\tidewell-e2e\Shiosai Notes\notecore.dll' 60000
+    hold_file 'C:\tidewell-e2e\Shiosai Notes\notecore.dll'
     run_unattended "$TW_ENGLISH_EXE" /quiet /norestart
     expect_code "exit code" 3010
     expect_same_file "notecore.dll held stays 2.0 until the restart" "$TW_DEMO_OLD/notecore.dll" \
@@ -372,8 +382,7 @@ case_held_for_good() {
     run_unattended "$TW_ENGLISH_EXE" /quiet /norestart
     expect_code "second run's exit code" 3010
     expect "staged copies waiting" 1 "$(cd "$ENGLISH_DIR" && ls -- twn* 2>/dev/null | wc -l)"
-    kill "$holder_pid" 2>/dev/null
-    wait "$holder_pid" 2>/dev/null
+    release_hold
     "$WINE" wineboot -r >/dev/null 2>&1
     expect_same_file "notecore.dll after the restart is 2.1" "$TW_DEMO_NEW/notecore.dll" \
         "$ENGLISH_DIR/notecore.dll"
@@ -386,12 +395,13 @@ start_notes() {
     "$WINE_RUN" "$ENGLISH_DIR/Notes.exe" >/dev/null 2>&1 &
     notes_pid=$!
     started+=("$notes_pid")
-    local i
-    for ((i = 0; i < 100; i++)); do
+    local start=$SECONDS
+    while ((SECONDS - start < 180)); do
         [ "$(driver windows ShiosaiNotesMain)" = 1 ] && break
         sleep 0.2
     done
-    expect "Shiosai Notes is running" 1 "$(driver windows ShiosaiNotesMain)"
+    expect "Shiosai Notes is running (waited $((SECONDS - start)) s for its window)" 1 \
+        "$(driver windows ShiosaiNotesMain)"
 }
 
 case_running_app() {
@@ -406,10 +416,11 @@ case_running_app() {
     expect_product_untouched "$ENGLISH_DIR"
 
     start_program "$TW_ENGLISH_EXE"
-    driver find >/dev/null || { fail "no dialog"; return; }
+    await "no dialog" find || return
     driver click 1000 >/dev/null
     local box
-    box=$(driver msgbox 30000) || fail "no message box"
+    local start=$SECONDS
+    box=$(driver msgbox) || fail "no message box (waited $((SECONDS - start)) s)"
     expect "message box caption" "caption=Shiosai Notes" "$(sed -n 1p <<<"$box")"
     expect "message box text" "text=Shiosai Notes is running. Close it, then click Update again." \
         "$(sed -n 2p <<<"$box")"
@@ -417,17 +428,17 @@ case_running_app() {
     expect_dialog update.enabled 0
     expect_product_untouched "$ENGLISH_DIR"
     driver msgbox-ok >/dev/null || fail "message box not answered"
-    driver wait update.enabled 1 30000 >/dev/null || fail "Update not enabled again"
+    await "Update not enabled again" wait update.enabled 1
     read_dialog
     expect_dialog update "&Update"
     expect_dialog cancel.enabled 1
     expect_dialog progress 0
     expect_product_untouched "$ENGLISH_DIR"
 
-    driver close-class ShiosaiNotesMain >/dev/null || fail "Shiosai Notes did not close"
+    await "Shiosai Notes did not close" close-class ShiosaiNotesMain
     wait "$notes_pid" 2>/dev/null
     driver click 1000 >/dev/null
-    driver wait cancel.enabled 0 60000 >/dev/null || fail "the second press did not reach done"
+    await "the second press did not reach done" wait cancel.enabled 0
     read_dialog
     expect_dialog update "&Finish"
     expect_dialog progress 100
@@ -441,10 +452,11 @@ case_running_app() {
 case_double_press() {
     install_english
     start_program "$TW_ENGLISH_EXE"
-    driver find >/dev/null || { fail "no dialog"; return; }
+    await "no dialog" find || return
     driver command 1000 3 >/dev/null
-    driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not reach done"
-    sleep 3  # room for any second run to show itself
+    await "the run did not reach done" wait cancel.enabled 0
+    # A second worker would still be running, or would have run the run-after program again.
+    await "a run still in progress after done" worker-end
     read_dialog
     expect_dialog update "&Finish"
     driver click 1000 >/dev/null
@@ -455,14 +467,14 @@ case_double_press() {
 
 case_no_package() {
     start_program "$TW_NOPACKAGE_EXE"
-    driver find >/dev/null || { fail "no dialog"; return; }
+    await "no dialog" find || return
     read_dialog
     expect_dialog caption "%s Update Program"
     expect_dialog welcome 'Welcome to the Vellumstone Patch Wizard for\r%s'
     expect_dialog explain 'The Vellumstone Patch Wizard will allow you to update to %s, To continue, click Update.'
     expect_dialog range 0-100
     driver click 1000 >/dev/null
-    driver wait cancel.enabled 0 30000 >/dev/null || fail "Update did not lead to done"
+    await "Update did not lead to done" wait cancel.enabled 0
     read_dialog
     expect_dialog update "&Finish"
     expect_dialog progress 100
@@ -474,16 +486,16 @@ case_no_package() {
 case_ends_in_done() {
     install_english
     start_program "$TW_ENGLISH_EXE"
-    driver find >/dev/null || { fail "no dialog"; return; }
+    await "no dialog" find || return
     driver click 3 >/dev/null  # Cancel in ready
     finish_program
     expect_code "exit code after Cancel" 1602
     expect_product_untouched "$ENGLISH_DIR"
 
     start_program "$TW_ENGLISH_EXE"
-    driver find >/dev/null || { fail "no dialog"; return; }
+    await "no dialog" find || return
     driver click 1000 >/dev/null
-    driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not reach done"
+    await "the run did not reach done" wait cancel.enabled 0
     driver close >/dev/null  # the close box in done
     finish_program
     expect "exit code after the close box in done" 0 "$program_code"
@@ -494,14 +506,14 @@ case_second_copy() {
     install_english
     start_program "$TW_ENGLISH_EXE"
     local first=$program_pid
-    driver find >/dev/null || { fail "no dialog"; return; }
+    await "no dialog" find || return
     local start=$SECONDS code
-    timeout 60 "$WINE_RUN" "$TW_ENGLISH_EXE"
+    timeout 300 "$WINE_RUN" "$TW_ENGLISH_EXE"
     code=$?
     expect "second copy's exit code (low byte)" $((1618 & 255)) "$code"
     echo "second copy ended after $((SECONDS - start)) s"
     rm -f "$DEFAULT_LOG"
-    timeout 60 "$WINE_RUN" "$TW_ENGLISH_EXE" /quiet
+    timeout 300 "$WINE_RUN" "$TW_ENGLISH_EXE" /quiet
     expect "second copy's exit code with /quiet (low byte)" $((1618 & 255)) "$?"
     expect_log_result "$DEFAULT_LOG" 1618
     expect "dialogs on the screen" 1 "$(driver count)"
@@ -515,7 +527,7 @@ case_second_copy() {
 
     # Once the first copy has ended, its mutex is gone and a new start shows the dialog.
     start_program "$TW_ENGLISH_EXE"
-    driver find >/dev/null || fail "no dialog after the first copy ended"
+    await "no dialog after the first copy ended" find
     driver click 3 >/dev/null
     finish_program
     expect_code "exit code after Cancel" 1602
@@ -526,9 +538,9 @@ case_second_copy() {
 # English program.
 apply_english() {  # apply_english [EXE [ARGS...]]
     start_program "${1:-$TW_ENGLISH_EXE}" "${@:2}"
-    driver find >/dev/null || { fail "no dialog"; return; }
+    await "no dialog" find || return
     driver click 1000 >/dev/null
-    driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not reach done"
+    await "the run did not reach done" wait cancel.enabled 0
     driver click 1000 >/dev/null
     finish_program
     [ -z "${any_code:-}" ] && expect "exit code" 0 "$program_code"
@@ -580,7 +592,9 @@ case_swapped_temp_files() {
     python3 "$TW_SOURCE/tests/e2e/ui/swap_watcher.py" "$temp" "$count_file" &
     watcher_pid=$!
     started+=("$watcher_pid")
-    for ((i = 0; i < 50; i++)); do [ -s "$count_file" ] && break; sleep 0.1; done
+    local start=$SECONDS
+    while [ ! -s "$count_file" ] && ((SECONDS - start < 180)); do sleep 0.1; done
+    [ -s "$count_file" ] || fail "the watcher did not start (waited $((SECONDS - start)) s)"
     # A ruled entry whose temporary file was swapped is not written (1603), one the rule read
     # before the swap is kept or replaced (0), as the watcher's timing falls.
     any_code=1 apply_english
@@ -613,7 +627,7 @@ case_japanese_western_codepage() {
     install_japanese
     export LANG=en_US.UTF-8 LC_MESSAGES=ja_JP.UTF-8
     start_program "$TW_DEMO_EXE"
-    driver find >/dev/null || { fail "no dialog"; return; }
+    await "no dialog" find || return
     read_dialog
     if [ "${D[update]-}" = "&Update" ]; then
         # Wine takes one locale for both when either is not generated (scripts/install-deps
@@ -633,7 +647,7 @@ case_japanese_western_codepage() {
     expect_dialog cancel "キャンセル(&C)"
     screenshot japanese-cp1252-ready
     driver click 1000 >/dev/null
-    driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not reach done"
+    await "the run did not reach done" wait cancel.enabled 0
     read_dialog
     expect_dialog update "終了(&F)"
     driver click 1000 >/dev/null
@@ -695,7 +709,7 @@ expect_identity_dialog() {
     for language in en_US ja_JP; do
         [ $language = ja_JP ] && use_japanese_ui_font
         LANG=$language.UTF-8 start_program "$1"
-        driver find >/dev/null || { fail "no dialog of $1 ($language)"; return; }
+        await "no dialog of $1 ($language)" find || return
         read_dialog
         if [ $language = en_US ]; then
             expect_dialog welcome "$IDENTITY_WELCOME"
@@ -1091,7 +1105,7 @@ case_dpi_screenshots() {
                 export LANG=ja_JP.UTF-8
             fi
             start_program "$exe"
-            driver find >/dev/null || { fail "no dialog at $dpi DPI"; continue; }
+            await "no dialog at $dpi DPI" find || continue
             screenshot "dpi-$dpi-$language"
             driver click 3 >/dev/null
             finish_program
@@ -1120,7 +1134,7 @@ case_japanese() {
     install_japanese
     export LANG=ja_JP.UTF-8
     start_program "$TW_DEMO_EXE"
-    driver find >/dev/null || { fail "no dialog"; return; }
+    await "no dialog" find || return
     read_dialog
     expect_dialog caption "潮騒ノート アップデート"
     expect_dialog welcome 'このプログラムは次の製品をアップデートします。\n\n潮騒ノート'
@@ -1130,7 +1144,7 @@ case_japanese() {
     expect_dialog progress 0
     screenshot japanese-ready
     driver click 1000 >/dev/null
-    driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not reach done"
+    await "the run did not reach done" wait cancel.enabled 0
     read_dialog
     expect_dialog update "終了(&F)"
     expect_dialog progress 100
@@ -1146,7 +1160,8 @@ case_japanese() {
 # The dialog closed while a large package is being applied: the process ends at once, and
 # every target is whole, either the installed file or the new one, never a part of one. The bar
 # moves as each copy is staged, up to 8 renames behind it on a slow disk: closing at 60 leaves
-# some renamed and some never begun.
+# some renamed and some never begun. The last file is held until the dialog has closed, so the
+# run is still going when the close comes however late a loaded machine lets the driver see it.
 case_end_mid_run() {
     local dir="$E2E_DIR/Large" i name
     rm -rf "$dir"
@@ -1165,11 +1180,14 @@ case_end_mid_run() {
     # pass through the middle.
     local program_nice=10
     start_program "$TW_LARGE_EXE"
-    driver find >/dev/null || { fail "no dialog"; return; }
-    local at
-    at=$(driver update-close-at 60 60000) || fail "the bar never reached 60"
+    await "no dialog" find || return
+    hold_file 'C:\tidewell-e2e\Large\big20.dat'
+    local at start=$SECONDS
+    at=$(driver update-close-at 60) ||
+        fail "the bar never reached 60 (waited $((SECONDS - start)) s)"
     echo "closed at progress $at"
-    finish_program 30
+    finish_program
+    release_hold
     expect_code "exit code after closing mid-run" 1602
 
     local old=0 new=0 sum
@@ -1214,12 +1232,12 @@ install_probe() {
 # Waits until the run-after program has started (the run then waits for it) and prints its
 # report.
 probe_report() {
-    local i report=$PROBE_DIR/tools/probe-report.txt
-    for ((i = 0; i < 600; i++)); do
+    local start=$SECONDS report=$PROBE_DIR/tools/probe-report.txt
+    while ((SECONDS - start < 300)); do
         grep -q errormode "$report" 2>/dev/null && { tr -d '\r' <"$report"; return 0; }
         sleep 0.1
     done
-    fail "the run-after program did not start"
+    fail "the run-after program did not start (waited $((SECONDS - start)) s for its report)"
     return 1
 }
 
@@ -1248,20 +1266,20 @@ case_keyboard() {
     install_english
     start_notes
     start_program "$TW_ENGLISH_EXE"
-    driver find >/dev/null || { fail "no dialog"; return; }
+    await "no dialog" find || return
     focus_dialog '^Shiosai Notes Update Program$' || return
     xdotool key Return
-    driver msgbox 30000 >/dev/null || { fail "Enter did not press Update"; return; }
+    await "Enter did not press Update" msgbox || return
     # No window manager on Xvfb gives the new window the keyboard, as Windows does.
     focus_dialog '^Shiosai Notes$' || return
     xdotool key Return
-    driver wait update.enabled 1 30000 >/dev/null || fail "Enter did not close the message"
-    driver wait focus 1000 5000 >/dev/null || fail "the focus did not go back to Update"
-    driver close-class ShiosaiNotesMain >/dev/null || fail "Shiosai Notes did not close"
+    await "Enter did not close the message" wait update.enabled 1
+    await "the focus did not go back to Update" wait focus 1000
+    await "Shiosai Notes did not close" close-class ShiosaiNotesMain
     wait "$notes_pid" 2>/dev/null
     focus_dialog '^Shiosai Notes Update Program$' || return
     xdotool key Return
-    driver wait cancel.enabled 0 60000 >/dev/null || fail "Enter after the message did not update"
+    await "Enter after the message did not update" wait cancel.enabled 0
     xdotool key Return
     finish_program
     expect "exit code after Enter on Finish" 0 "$program_code"
@@ -1269,16 +1287,16 @@ case_keyboard() {
 
     install_probe
     start_program "$TW_BIN/Tidewell-runafter.exe"
-    driver find >/dev/null || { fail "no dialog"; return; }
+    await "no dialog" find || return
     focus_dialog '^Probe Update Update Program$' || return
     xdotool key Return
     probe_report >/dev/null || return
-    driver wait focus 1004 5000 >/dev/null || fail "the bar does not have the focus during the run"
+    await "the bar does not have the focus during the run" wait focus 1004
     xdotool key Tab
-    driver wait focus 3 5000 >/dev/null || fail "Tab did not move the focus to Cancel"
+    await "Tab did not move the focus to Cancel" wait focus 3
     xdotool key Escape
-    driver gone 10000 || fail "Escape did not end the run"
-    finish_program 30
+    await "Escape did not end the run" gone
+    finish_program
     expect_code "exit code after Escape mid-run" 1602
     release_probe
     expect "left beside the targets" "" "$(find "$PROBE_DIR" -name 'twn*.tmp' -printf '%f ')"
@@ -1308,55 +1326,62 @@ case_run_after_folder() {
 # A logoff or restart asked for during a run is refused and the run finishes; before and after
 # a run it is not. A forced one stops the run as the close box does.
 case_shutdown_mid_run() {
-    local i answer
     install_probe
     start_program "$TW_BIN/Tidewell-runafter.exe"
-    driver find >/dev/null || { fail "no dialog"; return; }
+    await "no dialog" find || return
     expect "logoff asked before the run" 1 "$(driver query-end-session)"
     driver click 1000 >/dev/null
     probe_report >/dev/null || return
     expect "logoff asked during the run" 0 "$(driver query-end-session)"
     release_probe
-    driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not finish"
+    await "the run did not finish" wait cancel.enabled 0
     read_dialog
     expect_dialog update "&Finish"
     expect_probe_updated
-    for ((i = 0; i < 50; i++)); do  # the worker ends just after Finish shows
-        answer=$(driver query-end-session)
-        [ "$answer" = 1 ] && break
-        sleep 0.1
-    done
-    expect "logoff asked after the run" 1 "$answer"
+    await "a logoff held back after the run" worker-end  # just after Finish shows
+    expect "logoff asked after the run" 1 "$(driver query-end-session)"
     driver click 1000 >/dev/null
     finish_program
     expect "exit code" 0 "$program_code"
 
     install_probe
     start_program "$TW_BIN/Tidewell-runafter.exe"
-    driver find >/dev/null || { fail "no dialog"; return; }
+    await "no dialog" find || return
     driver click 1000 >/dev/null
     probe_report >/dev/null || return
     driver end-session
-    driver gone 10000 || fail "a forced logoff did not end the dialog"
-    finish_program 30
+    await "a forced logoff did not end the dialog" gone
+    finish_program
     expect_code "exit code after a forced logoff" 1602
     release_probe
     expect "left beside the targets" "" "$(find "$PROBE_DIR" -name 'twn*.tmp' -printf '%f ')"
 }
 
-# hold_file WINDOWS_PATH MS: another process (uidriver, as a virus scanner would) keeps the file
-# open for MS ms without write or delete sharing; returns once it is open, holder_pid set.
+# hold_file WINDOWS_PATH [staged]: another process (uidriver, as a virus scanner would) keeps
+# the file open without write or delete sharing until release_hold, or with "staged" until the
+# run has staged a copy beside it (a scanner that lets go a moment after the run began);
+# returns once it is open, holder_pid set.
+HOLD_RELEASE=$E2E_DIR/hold-release
 hold_file() {
-    local marker=$TW_BIN/hold-$$.txt i
-    rm -f "$marker"
-    "$WINE_RUN" "$TW_DRIVER" hold "$1" "$2" >"$marker" 2>&1 &
+    local marker=$TW_BIN/hold-$$.txt start=$SECONDS
+    rm -f "$marker" "$HOLD_RELEASE"
+    mkdir -p "$E2E_DIR"
+    "$WINE_RUN" "$TW_DRIVER" hold "$1" "${2:-C:\tidewell-e2e\hold-release}" >"$marker" 2>&1 &
     holder_pid=$!
     started+=("$holder_pid")
-    for ((i = 0; i < 200; i++)); do
+    while ((SECONDS - start < 180)); do
         grep -q held "$marker" 2>/dev/null && return 0
+        kill -0 "$holder_pid" 2>/dev/null || break
         sleep 0.05
     done
-    fail "$1 could not be held"
+    fail "$1 could not be held (waited $((SECONDS - start)) s for the holder)"
+}
+
+# Lets go of the file hold_file holds, and waits for the holder to end.
+release_hold() {
+    touch "$HOLD_RELEASE"
+    wait "$holder_pid" 2>/dev/null
+    rm -f "$HOLD_RELEASE"
 }
 
 # is_hidden WINDOWS_PATH: 0 when Windows sees the file as hidden.
@@ -1364,16 +1389,16 @@ is_hidden() {
     "$WINE" cmd /c attrib "$1" 2>/dev/null | tr -d '\r' | grep -q '^[A-Z ]*H'
 }
 
-# Update to Finish on the English product with a file held from another process; prints the
-# milliseconds from Update to done.
-apply_english_holding() {  # FILE MS
+# Update to Finish on the English product with a file held from another process (HOW as
+# hold_file's); prints the milliseconds from Update to done.
+apply_english_holding() {  # FILE HOW [CODE]
     start_program "$TW_ENGLISH_EXE"
-    driver find >/dev/null || { fail "no dialog"; return; }
+    await "no dialog" find || return
     hold_file "C:\\tidewell-e2e\\Shiosai Notes\\$1" "$2"
     local start
     start=$(date +%s%N)
     driver click 1000 >/dev/null
-    driver wait cancel.enabled 0 60000 >/dev/null || fail "the run did not reach done"
+    await "the run did not reach done" wait cancel.enabled 0
     echo "Update to done with $1 held: $((($(date +%s%N) - start) / 1000000)) ms"
     driver click 1000 >/dev/null
     finish_program
@@ -1387,7 +1412,7 @@ case_held_files() {
     install_english
     "$WINE" cmd /c attrib +h "$win_dir\readme.txt" >/dev/null 2>&1
     is_hidden "$win_dir\readme.txt" || fail "readme.txt could not be made hidden"
-    apply_english_holding Notes.exe 1200
+    apply_english_holding Notes.exe staged
     wait "$holder_pid"
     expect_product_updated "$ENGLISH_DIR"
     if is_hidden "$win_dir\readme.txt"; then
@@ -1400,9 +1425,8 @@ case_held_files() {
     # the restart (the case held_for_good restarts), and the run says so.
     local key='HKLM\System\CurrentControlSet\Control\Session Manager'
     install_english
-    apply_english_holding notecore.dll 30000 3010
-    kill "$holder_pid" 2>/dev/null
-    wait "$holder_pid" 2>/dev/null
+    apply_english_holding notecore.dll "" 3010
+    release_hold
     expect_same_file "notecore.dll held throughout stays 2.0" "$TW_DEMO_OLD/notecore.dll" \
         "$ENGLISH_DIR/notecore.dll"
     expect_same_file "Notes.exe is 2.1" "$TW_DEMO_NEW/Notes.exe" "$ENGLISH_DIR/Notes.exe"
@@ -1469,10 +1493,10 @@ sys.exit(all(struct.pack("<H", n) + text.encode("utf-16-le") not in data
 timed_locked_run() {
     local start ms
     start_program "$TW_BIN/Tidewell-locked.exe"
-    driver find >/dev/null || { fail "no dialog"; return 1; }
+    await "no dialog" find || return 1
     start=$(date +%s%N)
     driver click 1000 >/dev/null
-    driver wait cancel.enabled 0 200000 >/dev/null || fail "the run did not reach done"
+    await "the run did not reach done" wait cancel.enabled 0
     ms=$((($(date +%s%N) - start) / 1000000))
     echo "Update to done with 40 entries, $1: $ms ms"
     [ "$ms" -lt 10000 ] || fail "the run took $ms ms"

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 /* A run-after program for the e2e cases: writes "folder=<its current folder>" and
  * "errormode=<the error mode it started with>" to probe-report.txt beside itself, then stays
- * while probe-hold is there beside it (at most two minutes), so that a case can act while the
- * run waits for it. */
+ * while probe-hold is there beside it, so that a case can act while the run waits for it (at
+ * most ten minutes: long enough for a loaded machine, and it still ends if its case died). */
 #include <windows.h>
 
 #include <stdio.h>
@@ -32,6 +32,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
     DWORD written;
     WriteFile(file, text, (DWORD)size, &written, NULL);
     CloseHandle(file);
-    for (int i = 0; i < 2400 && GetFileAttributesA(hold) != INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
+    for (int i = 0; i < 12000 && GetFileAttributesA(hold) != INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
     return 0;
 }

@@ -24,8 +24,12 @@
 //   uidriver gone [MS]              wait until no update dialog is left
 //   uidriver windows CLASS          number of top-level windows of CLASS
 //   uidriver close-class CLASS [MS] close every top-level window of CLASS and wait for them
-//   uidriver hold FILE MS           keep FILE open for MS ms as a virus scanner does (reading,
-//                                   no write or delete sharing); print "held" once it is open
+//   uidriver hold FILE UNTIL        keep FILE open as a virus scanner does (reading, no write
+//                                   or delete sharing) until the file UNTIL exists, or, with
+//                                   UNTIL "staged", until a staged copy (twn*.tmp) shows beside
+//                                   it; print "held" once it is open
+//   uidriver worker-end [MS]        until the dialog has no run in progress (it lets a logoff
+//                                   through only then)
 //   uidriver identity FILE          what Windows shows of program FILE: its version texts in
 //                                   its first translation and fixed file version as KEY=VALUE,
 //                                   manifest= (its application manifest's name), then icons=
@@ -34,6 +38,8 @@
 //
 // Texts are read as Unicode and printed in UTF-8, with a backslash, CR and LF written as \\, \r and
 // \n. Exit code 0 on success, 1 when a wait timed out or nothing was found, 2 on bad usage.
+// Every wait is for a condition; its limit only bounds a failure, so it is long enough for a
+// loaded machine, and a wait that fails says what it waited for and how long.
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
@@ -52,8 +58,10 @@ constexpr int IDC_CANCEL = 3;
 constexpr int IDC_WELCOME = 1002;
 constexpr int IDC_EXPLAIN = 1003;
 constexpr int IDC_PROGRESS = 1004;
-constexpr DWORD DEFAULT_WAIT_MS = 30000;
-constexpr UINT SEND_TIMEOUT_MS = 5000;
+constexpr DWORD DEFAULT_WAIT_MS = 180000;
+constexpr UINT SEND_TIMEOUT_MS = 30000;
+// A holder whose case died without releasing it still ends.
+constexpr DWORD HOLD_LIMIT_MS = 600000;
 
 std::string ClassOf(HWND window) {
     char name[256] = "";
@@ -269,15 +277,45 @@ DWORD WaitArgument(int argc, char** argv, int index) {
                         : DEFAULT_WAIT_MS;
 }
 
-// Polls `test` every 20 ms until it holds or `limit` ms have passed.
+// Polls `test` every 20 ms until it holds or `limit` ms have passed; a wait that fails says
+// what it was for and how long it took.
 template <typename Test>
-bool WaitFor(DWORD limit, Test test) {
+bool WaitFor(DWORD limit, const char* what, Test test) {
     DWORD start = GetTickCount();
     for (;;) {
         if (test()) return true;
-        if (GetTickCount() - start >= limit) return false;
+        if (GetTickCount() - start >= limit) {
+            std::fprintf(stderr, "uidriver: waited %lu ms for %s\n",
+                         static_cast<unsigned long>(GetTickCount() - start), what);
+            return false;
+        }
         Sleep(20);
     }
+}
+
+// A staged copy beside `file`: the run has begun to replace something in its folder.
+bool StagedCopyBeside(const std::string& file) {
+    std::string pattern = file.substr(0, file.find_last_of('\\') + 1) + "twn*.tmp";
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    FindClose(search);
+    return true;
+}
+
+// Holds `file` until `until` exists, or until a staged copy shows beside it.
+int Hold(const std::string& file, const std::string& until) {
+    HANDLE held = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (held == INVALID_HANDLE_VALUE) return 1;
+    std::printf("held\n");
+    std::fflush(stdout);
+    bool released = WaitFor(HOLD_LIMIT_MS, "a release of the held file", [&] {
+        return until == "staged" ? StagedCopyBeside(file)
+                                 : GetFileAttributesA(until.c_str()) != INVALID_FILE_ATTRIBUTES;
+    });
+    CloseHandle(held);
+    return released ? 0 : 1;
 }
 
 HWND NeedDialog() {
@@ -297,35 +335,25 @@ int Run(int argc, char** argv) {
 
     if (action == "find") {
         HWND dialog = nullptr;
-        if (!WaitFor(WaitArgument(argc, argv, 2), [&] { return (dialog = UpdateDialog()); })) {
-            std::fprintf(stderr, "uidriver: no update dialog appeared\n");
+        if (!WaitFor(WaitArgument(argc, argv, 2), "the update dialog",
+                     [&] { return (dialog = UpdateDialog()); }))
             return 1;
-        }
         DWORD process = 0;
         GetWindowThreadProcessId(dialog, &process);
         std::printf("%lu\n", static_cast<unsigned long>(process));
         return 0;
     }
     if (action == "identity") return Identity();
-    if (action == "hold" && argc >= 4) {
-        HANDLE file = CreateFileA(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return 1;
-        std::printf("held\n");
-        std::fflush(stdout);
-        Sleep(WaitArgument(argc, argv, 3));
-        CloseHandle(file);
-        return 0;
-    }
+    if (action == "hold" && argc >= 4) return Hold(argv[2], argv[3]);
     if (action == "count") {
         std::printf("%u\n", static_cast<unsigned>(UpdateDialogs().size()));
         return 0;
     }
     if (action == "gone") {
-        if (WaitFor(WaitArgument(argc, argv, 2), [] { return UpdateDialog() == nullptr; }))
-            return 0;
-        std::fprintf(stderr, "uidriver: the update dialog is still there\n");
-        return 1;
+        return WaitFor(WaitArgument(argc, argv, 2), "no update dialog left",
+                       [] { return UpdateDialog() == nullptr; })
+                   ? 0
+                   : 1;
     }
     if (action == "windows" && argc >= 3) {
         unsigned count = 0;
@@ -337,7 +365,7 @@ int Run(int argc, char** argv) {
     if (action == "close-class" && argc >= 3) {
         for (HWND window : TopLevelWindows())
             if (ClassOf(window) == argv[2]) PostMessageA(window, WM_CLOSE, 0, 0);
-        return WaitFor(WaitArgument(argc, argv, 3),
+        return WaitFor(WaitArgument(argc, argv, 3), "the windows to close",
                        [&] { return FindWindowA(argv[2], nullptr) == nullptr; })
                    ? 0
                    : 1;
@@ -365,14 +393,14 @@ int Run(int argc, char** argv) {
         std::string key = argv[2], want = Utf8(argv[3]), value;
         if (!ReadValue(dialog, key, &value)) return Usage();
         bool atLeast = action == "wait-min";
-        bool ok = WaitFor(WaitArgument(argc, argv, 4), [&] {
+        std::string what = key + " to read " + (atLeast ? "at least " : "") + want;
+        bool ok = WaitFor(WaitArgument(argc, argv, 4), what.c_str(), [&] {
             if (!IsWindow(dialog)) return false;
             ReadValue(dialog, key, &value);
             return atLeast ? std::atol(value.c_str()) >= std::atol(want.c_str()) : value == want;
         });
         if (!ok) {
-            std::fprintf(stderr, "uidriver: %s is '%s', waited for %s'%s'\n", key.c_str(),
-                         value.c_str(), atLeast ? "at least " : "", want.c_str());
+            std::fprintf(stderr, "uidriver: %s is '%s'\n", key.c_str(), value.c_str());
             return 1;
         }
         std::printf("%s\n", value.c_str());
@@ -408,7 +436,7 @@ int Run(int argc, char** argv) {
         HWND button = GetDlgItem(dialog, IDC_UPDATE);
         if (!button) return 1;
         PostMessageA(button, BM_CLICK, 0, 0);
-        bool ok = WaitFor(WaitArgument(argc, argv, 3), [&] {
+        bool ok = WaitFor(WaitArgument(argc, argv, 3), "the bar to reach its mark", [&] {
             return ReadValue(dialog, "progress", &value) && std::atol(value.c_str()) >= at;
         });
         if (!ok) return 1;
@@ -419,6 +447,19 @@ int Run(int argc, char** argv) {
     if (action == "close") {
         PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
         return 0;
+    }
+    if (action == "worker-end") {
+        // The dialog lets a logoff through only while no run is in progress.
+        return WaitFor(WaitArgument(argc, argv, 2), "the run to end",
+                       [&] {
+                           DWORD_PTR answer = 0;
+                           return SendMessageTimeoutA(dialog, WM_QUERYENDSESSION, 0,
+                                                      ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG,
+                                                      SEND_TIMEOUT_MS, &answer) &&
+                                  answer;
+                       })
+                   ? 0
+                   : 1;
     }
     if (action == "query-end-session" || action == "end-session") {
         DWORD_PTR answer = 0;
@@ -433,10 +474,9 @@ int Run(int argc, char** argv) {
     }
     if (action == "msgbox") {
         HWND box = nullptr;
-        if (!WaitFor(WaitArgument(argc, argv, 2), [&] { return (box = MessageBoxOf(dialog)); })) {
-            std::fprintf(stderr, "uidriver: no message box\n");
+        if (!WaitFor(WaitArgument(argc, argv, 2), "the message box",
+                     [&] { return (box = MessageBoxOf(dialog)); }))
             return 1;
-        }
         std::string text;
         for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
             LONG style = GetWindowLongA(child, GWL_STYLE);
@@ -452,7 +492,9 @@ int Run(int argc, char** argv) {
         if (!box) return 1;
         PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                      reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
-        return WaitFor(DEFAULT_WAIT_MS, [&] { return !IsWindow(box); }) ? 0 : 1;
+        return WaitFor(DEFAULT_WAIT_MS, "the message box to close", [&] { return !IsWindow(box); })
+                   ? 0
+                   : 1;
     }
     return Usage();
 }

@@ -399,7 +399,7 @@ template <typename OnIdle>
 int RunWorker(HWND dialog, OnIdle onIdle) {
     HANDLE thread = CreateThread(nullptr, 0, UpdateWorker, dialog, 0, nullptr);
     if (!thread) return 0;
-    DWORD deadline = GetTickCount() + 60000;
+    DWORD deadline = GetTickCount() + 300000;  // a bound for a hang, minutes on a loaded machine
     int ended = 0;
     while (!ended && GetTickCount() < deadline) {
         DWORD wait = MsgWaitForMultipleObjects(1, &thread, FALSE, 50, QS_ALLINPUT);
