@@ -82,6 +82,23 @@ stop_wineserver() {
     [ -d "$prefix" ] && WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
 }
 
+# Compiles through ccache, for build folders configured from now on: a second run of the tests,
+# or a fresh clone anywhere on the same machine (paths are hashed relative to the checkout),
+# compiles only what changed. TIDEWELL_CCACHE=0 compiles everything afresh.
+use_ccache() {
+    [ "${TIDEWELL_CCACHE:-1}" != 0 ] && command -v ccache >/dev/null || return 0
+    export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+    export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
+}
+
+# The compiles of this run that ccache answered, as "H of N" (N counts every compile it saw).
+ccache_hits() {
+    ccache --print-stats 2>/dev/null | awk '
+        $1 ~ /^(direct|preprocessed)_cache_hit$/ { hit += $2 }
+        $1 == "cache_miss" { miss = $2 }
+        END { printf "%d of %d compiles from the cache\n", hit, hit + miss }'
+}
+
 # write_signing_batch FOLDER 'OSSLSIGNCODE SIGN ...': FOLDER/sign.cmd, a signing command for
 # tidepack.exe under Wine that signs its file through FOLDER/sign.exe, a script running the
 # given osslsigncode line on FOLDER/in.exe. Wine starts a Linux program without waiting for it

@@ -1113,3 +1113,15 @@ std::string TomlString(const std::string& text) {
     }
     return quoted + "\"";
 }
+
+// Declared with the package file's loader, which tells the two apart; defined here so that toml++,
+// slow to compile, is compiled in one file of the tool.
+bool IsManifestText(const unsigned char* bytes, std::size_t size) {
+    std::string_view text(reinterpret_cast<const char*>(bytes), size);
+    if (text.find('\0') != std::string_view::npos) return false;
+    toml::parse_result parsed = toml::parse(text);
+    if (!parsed) return false;
+    for (const char* key : {"codePage", "title", "file", "runningApp", "move"})
+        if (parsed.table().contains(key)) return true;
+    return false;
+}

@@ -3,7 +3,6 @@
 
 #include <zlib.h>
 #define TOML_EXCEPTIONS 0
-#include <toml++/toml.h>
 
 #include <cctype>
 #include <cerrno>
@@ -314,14 +313,4 @@ std::string AsInvokerWarning(const std::string& registryKey, const std::string& 
            "'requireAdministrator' (or 'highestAvailable') in the manifest and make the program "
            "from the manifest (a package alone always takes the level from registryKey), or "
            "set executionLevel = 'asInvoker' if these files are meant to stay for such users";
-}
-
-bool IsManifestText(const unsigned char* bytes, std::size_t size) {
-    std::string_view text(reinterpret_cast<const char*>(bytes), size);
-    if (text.find('\0') != std::string_view::npos) return false;
-    toml::parse_result parsed = toml::parse(text);
-    if (!parsed) return false;
-    for (const char* key : {"codePage", "title", "file", "runningApp", "move"})
-        if (parsed.table().contains(key)) return true;
-    return false;
 }

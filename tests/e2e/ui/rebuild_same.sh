@@ -12,6 +12,9 @@ source_dir=$1 toolchain=$2 level=$3 inflater=$4 first=$5 package=${6:-}
 root=$(mktemp -d "${TMPDIR:-/tmp}/tidewell-rebuild.XXXXXX")
 folder=$root/second/build log=$root.log
 trap 'rm -rf "$root" "$log"' EXIT
+# A second build for real: objects from a compiler cache would prove nothing.
+export CCACHE_DISABLE=1
+unset CMAKE_C_COMPILER_LAUNCHER CMAKE_CXX_COMPILER_LAUNCHER
 cmake -S "$source_dir" -B "$folder" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DTIDEWELL_PACKAGE="$package" \
     -DTIDEWELL_EXECUTION_LEVEL="$level" -DTIDEWELL_INFLATER="$inflater" >"$log" 2>&1 ||
