@@ -69,7 +69,9 @@ start_xvfb() {
     Xvfb :$n -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
     XVFB_PID=$!
     export DISPLAY=:$n
-    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && return; sleep 0.1; done
+    # Up to a minute: a loaded machine starts it late, and without it every window test skips.
+    for _ in $(seq 600); do xdpyinfo >/dev/null 2>&1 && return; sleep 0.1; done
+    echo "Xvfb :$n did not answer within a minute" >&2
 }
 
 stop_xvfb() {
