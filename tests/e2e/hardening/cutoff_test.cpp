@@ -200,13 +200,12 @@ TEST_F(Cutoff, EveryFileStaysWholeWhereverTheRunIsCutOff) {
         Program program;
         ASSERT_TRUE(StartProgram(ProgramPath(), TempFolderOfRuns(), &program)) << "no dialog";
         Press(program.dialog, IDC_UPDATE_BUTTON);
-        // Every point is spread over the bar, so it lands in the run whatever the machine's
-        // speed or load: odd ones a few ms after the bar reached its mark (the few ms vary the
-        // step cut, they wait for nothing), even ones once the run is inside a large file after
-        // it (a staged copy of one of them being written).
+        // Every point follows the bar, so it lands in the run whatever the machine's speed or
+        // load: odd ones a few ms after the bar reached its mark (the ms only vary the spot;
+        // nothing is waited for), even ones once the run is inside a large file after it (a
+        // staged copy of one of them being written). The marks stop at 85: the last large files
+        // fill the bar's end, and a mark there would come with the run already over.
         DWORD start = GetTickCount();
-        // The marks stop at 85: the last large files fill the bar's end, and a mark there
-        // would come with the run already over.
         WaitForBar(program, (85 * k + 40) / points, WAIT_LIMIT_MS);
         if (k % 2 == 0)
             WaitForStagedCopy(program, ProductFolder(), 1u << 20, WAIT_LIMIT_MS);
