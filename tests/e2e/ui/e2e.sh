@@ -1489,7 +1489,8 @@ sys.exit(all(struct.pack("<H", n) + text.encode("utf-16-le") not in data
 # The finished state's text after a partial run, in English and in Japanese: the package's 40
 # files into a folder the run may not write into.
 # timed_locked_run WHAT: the 40-entry locked package from Update to done, which must take under
-# 10 s; its dialog stays open.
+# a minute; its dialog stays open. Retrying each entry for its 3 s would take two minutes; an
+# idle machine takes one second, a loaded one ten: the minute tells the fault from a busy machine.
 timed_locked_run() {
     local start ms
     start_program "$TW_BIN/Tidewell-locked.exe"
@@ -1499,7 +1500,7 @@ timed_locked_run() {
     await "the run did not reach done" wait cancel.enabled 0
     ms=$((($(date +%s%N) - start) / 1000000))
     echo "Update to done with 40 entries, $1: $ms ms"
-    [ "$ms" -lt 10000 ] || fail "the run took $ms ms"
+    [ "$ms" -lt 60000 ] || fail "the run took $ms ms, as if each entry had been retried"
 }
 
 case_locked_folder() {
