@@ -352,9 +352,11 @@ TEST(PeWriter, ProgramCarriesTheVendorsIdentity) {
           "dialog         title: みなと会計 (UTF-16: the same on every code page)\n",
           "dialog         execution level: requireAdministrator\n",
           "dialog         manifest name: minato-3.1-update\n",
-          "dialog         English welcome: Welcome to the Vellumstone Patch Wizard for\\rみなと会計\n",
+          "dialog         English welcome: Welcome to the Vellumstone Patch Wizard "
+          "for\\rみなと会計\n",
           "dialog         Japanese caption: みなと会計 アップデート\n",
-          "dialog         Japanese explanation: 3.1の更新する場合は［更新］ボタンをクリックしてください。\n"})
+          "dialog         Japanese explanation: "
+          "3.1の更新する場合は［更新］ボタンをクリックしてください。\n"})
         EXPECT_NE(std::string::npos, listed.out.find(line)) << listed.out;
 
     // A build machine's gate: the same program passes verify, and fails it unsigned.
