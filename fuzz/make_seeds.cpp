@@ -13,6 +13,7 @@
 
 #include "extras/extras.h"
 #include "extras/extras_writer.h"
+#include "package/unicode_texts_writer.h"
 #include "package/package.h"
 #include "package/package_writer.h"
 
@@ -62,7 +63,7 @@ int main(int argc, char** argv) {
     }
     const std::string folder = argv[1];
     for (const char* target : {"package_reader", "apply_run", "targets", "shortcut_text",
-                               "version_rule", "inflate", "extras"}) {
+                               "version_rule", "inflate", "extras", "unicode_texts"}) {
         std::string path = folder + "/" + target;
         if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
             std::fprintf(stderr, "make_seeds: cannot make %s\n", path.c_str());
@@ -145,6 +146,19 @@ int main(int argc, char** argv) {
         return 1;
     }
     ok = ok && WriteFile(folder + "/extras/steps.bin", steps);
+
+    // The texts as UTF-16: each kind, both dialog languages.
+    Bytes texts;
+    if (!BuildUnicodeTexts({{UTEXT_TITLE, 0, 0, u"家計簿マネージャー"},
+                            {UTEXT_VERSION, 0, 0, u"3.2"},
+                            {UTEXT_MESSAGE, 1, 0, u"終了してください。\r\nClose it."},
+                            {UTEXT_WELCOME, 0, 1033, u"Welcome to\r%s"},
+                            {UTEXT_EXPLAIN, 0, 1041, u"%s に更新します。"}},
+                           &texts, &stepsError)) {
+        std::fprintf(stderr, "make_seeds: texts: %s\n", stepsError.c_str());
+        return 1;
+    }
+    ok = ok && WriteFile(folder + "/unicode_texts/texts.bin", texts);
 
     // The shortcut text input: release, folders, target, text, move from, move to, AppData.
     const struct {

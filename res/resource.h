@@ -20,6 +20,9 @@
 #define IDS_CLASS 109
 #define IDS_FINISH 110
 #define IDS_UPDATING 120  // what Windows shows while the program holds a logoff back
+#define IDS_LANGUAGE 121  // the language of the resources Windows chose: "1033" or "1041"
+#define IDS_USAGE_CAPTION 122
+#define IDS_PASSIVE_EXPLAIN 123  // the explanation while /passive runs: %s the version
 
 // The finished state's sentences, one per SummaryKind (src/outcome/outcome.h) in its order.
 #define IDS_SUMMARY_FIRST 200

@@ -454,7 +454,8 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
 }
 
 void Complete(void* dialog, const RunRecord* record, const char* versionText) {
-    SetProgress(dialog, 100);
+    // A full bar would say something was done; without the product nothing was written.
+    SetProgress(dialog, record->early == END_PRODUCT_NOT_FOUND ? 0 : 100);
     ShowSummary(dialog, record, versionText);
     g_done = 1;
     ShowFinishText(dialog);
@@ -497,7 +498,7 @@ int ApplyUpdate(void* dialog, RunRecord* record) {
             SetEarlyEnd(record, END_APP_RUNNING);
             // Unattended, nobody is there to read it: the exit code says it.
             if (!g_unattended)
-                ShowRunningAppMessage(dialog,
+                ShowRunningAppMessage(dialog, running,
                                       TextOrEmpty(image, header->runningApps[running].message),
                                       TextOrEmpty(image, header->title));
             EnableUpdateButton(dialog, 1);

@@ -16,9 +16,9 @@ void EnableUpdateButton(void* dialog, int enable);
 void DisableCancelButton(void* dialog);
 // Gives the Update button the keyboard focus, so that Return and Space press it.
 void FocusUpdateButton(void* dialog);
-// Shows `message` with `caption` in a message box owned by the dialog and returns when the
-// user has closed it.
-void ShowRunningAppMessage(void* dialog, const char* message, const char* caption);
+// Shows `message` (of running application record `app`) with `caption` in a message box owned
+// by the dialog and returns when the user has closed it.
+void ShowRunningAppMessage(void* dialog, int app, const char* message, const char* caption);
 // Puts the run's summary into the explanation line, in the dialog's language; `versionText` is
 // the package's version.
 void ShowSummary(void* dialog, const RunRecord* record, const char* versionText);

@@ -15,6 +15,7 @@
 #include "engine/globals.h"
 #include "engine/worker.h"
 #include "package/package.h"
+#include "package/unicode_texts.h"
 #include "resource.h"
 
 namespace {
@@ -135,8 +136,23 @@ void FocusUpdateButton(void* dialog) {
                  reinterpret_cast<WPARAM>(GetDlgItem(Dialog(dialog), IDC_UPDATE_BUTTON)), TRUE);
 }
 
-void ShowRunningAppMessage(void* dialog, const char* message, const char* caption) {
-    MessageBoxA(Dialog(dialog), message, caption, MB_OK | MB_ICONINFORMATION);
+void ShowRunningAppMessage(void* dialog, int app, const char* message, const char* caption) {
+    // The UTF-16 texts beside the package read right on every code page; without them the
+    // package's own, as Windows reads them in its code page.
+    wchar_t wideMessage[UNICODE_TEXT_MAX_UNITS + 1], wideCaption[UNICODE_TEXT_MAX_UNITS + 1];
+    int haveMessage = LoadUnicodeText(Instance(), UTEXT_MESSAGE, static_cast<std::uint16_t>(app), 0,
+                                      wideMessage, UNICODE_TEXT_MAX_UNITS + 1);
+    int haveCaption =
+        LoadUnicodeText(Instance(), UTEXT_TITLE, 0, 0, wideCaption, UNICODE_TEXT_MAX_UNITS + 1);
+    if (!haveMessage && !haveCaption) {
+        MessageBoxA(Dialog(dialog), message, caption, MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    if (!haveMessage)
+        MultiByteToWideChar(CP_ACP, 0, message, -1, wideMessage, UNICODE_TEXT_MAX_UNITS + 1);
+    if (!haveCaption)
+        MultiByteToWideChar(CP_ACP, 0, caption, -1, wideCaption, UNICODE_TEXT_MAX_UNITS + 1);
+    MessageBoxW(Dialog(dialog), wideMessage, wideCaption, MB_OK | MB_ICONINFORMATION);
 }
 
 void ShowFinishText(void* dialog) {
@@ -155,7 +171,8 @@ void ShowSummary(void* dialog, const RunRecord* record, const char* versionText)
     wchar_t text[DIALOG_TEXT_SIZE];
     if (LoadStringW(Instance(), IDS_SUMMARY_FIRST + summary.kind, sentence, DIALOG_TEXT_SIZE) <= 0)
         return;
-    if (MultiByteToWideChar(CP_ACP, 0, versionText, -1, version, VERSION_TEXT_SIZE) <= 0)
+    if (!LoadUnicodeText(Instance(), UTEXT_VERSION, 0, 0, version, VERSION_TEXT_SIZE) &&
+        MultiByteToWideChar(CP_ACP, 0, versionText, -1, version, VERSION_TEXT_SIZE) <= 0)
         version[0] = L'\0';
     if (FillSummary(text, DIALOG_TEXT_SIZE, sentence, summary, version))
         SetDlgItemTextW(Dialog(dialog), IDC_EXPLAIN_TEXT, text);

@@ -9,6 +9,7 @@
 #include "engine/globals.h"
 #include "engine/worker.h"
 #include "package/package.h"
+#include "package/unicode_texts.h"
 #include "resource.h"
 #include "ui/dialog_logic.h"
 #include "ui/ui_win32.h"
@@ -115,35 +116,62 @@ int FieldText(const char* field, wchar_t* wide) {
     return MultiByteToWideChar(CP_ACP, 0, field, -1, wide, DIALOG_TEXT_SIZE) > 0;
 }
 
+// The header's text as the dialog shows it in `wide` (DIALOG_TEXT_SIZE characters): the UTF-16
+// text beside the package where the program carries one, so that it reads right on every code
+// page; else `field` (null: none). 0 with neither.
+int HeaderText(UnicodeTextKind kind, const char* field, wchar_t* wide) {
+    return LoadUnicodeText(g_instance, kind, 0, 0, wide, DIALOG_TEXT_SIZE) ||
+           (field && FieldText(field, wide));
+}
+
+// The language of the dialog Windows chose, as its string table says (the same choice): 1033,
+// 1041, or 0 for a module without the string.
+std::uint16_t DialogLanguage() {
+    wchar_t text[8];
+    if (LoadStringW(static_cast<HMODULE>(g_instance), IDS_LANGUAGE, text, 8) <= 0) return 0;
+    unsigned language = 0;
+    for (const wchar_t* digit = text; *digit >= L'0' && *digit <= L'9'; ++digit)
+        language = language * 10 + (*digit - L'0');
+    return static_cast<std::uint16_t>(language);
+}
+
 // Replaces the "%s" of a template text by `field`. The template is read and the result written
 // as Unicode, so that a template the code page cannot spell (the Japanese dialog on a Western
-// system) stays whole. Without the field (a header text that runs off the package) or when the
-// result would not fit, the template text stays.
-void FillWindowText(HWND window, const char* field) {
-    wchar_t wideField[DIALOG_TEXT_SIZE];
-    if (!field || !FieldText(field, wideField)) return;
+// system) stays whole; the vendor's UTF-16 template of this control and language, where the
+// program carries one, stands for the dialog's. Without the field (a header text that runs off
+// the package) or when the result would not fit, the template text stays.
+void FillWindowText(HWND window, const wchar_t* field, UnicodeTextKind templateKind) {
+    if (!field) return;
     wchar_t templateText[DIALOG_TEXT_SIZE];
     wchar_t text[DIALOG_TEXT_SIZE];
-    GetWindowTextW(window, templateText, DIALOG_TEXT_SIZE);
-    if (FillTemplate(text, DIALOG_TEXT_SIZE, templateText, wideField)) SetWindowTextW(window, text);
+    std::uint16_t language = templateKind ? DialogLanguage() : 0;
+    if (!language ||
+        !LoadUnicodeText(g_instance, templateKind, 0, language, templateText, DIALOG_TEXT_SIZE))
+        GetWindowTextW(window, templateText, DIALOG_TEXT_SIZE);
+    if (FillTemplate(text, DIALOG_TEXT_SIZE, templateText, field)) SetWindowTextW(window, text);
 }
 
-void FillItemText(HWND dialog, int item, const char* field) {
-    FillWindowText(GetDlgItem(dialog, item), field);
-}
-
-void PrepareBlockReason(const char* title) {
-    wchar_t wideTitle[DIALOG_TEXT_SIZE];
+void PrepareBlockReason(const wchar_t* title) {
     wchar_t templateText[DIALOG_TEXT_SIZE];
-    if (!title || !FieldText(title, wideTitle) ||
-        LoadStringW(static_cast<HMODULE>(g_instance), IDS_UPDATING, templateText,
-                    DIALOG_TEXT_SIZE) <= 0)
+    if (!title || LoadStringW(static_cast<HMODULE>(g_instance), IDS_UPDATING, templateText,
+                              DIALOG_TEXT_SIZE) <= 0)
         return;
-    FillTemplate(g_blockReason, DIALOG_TEXT_SIZE, templateText, wideTitle);
+    FillTemplate(g_blockReason, DIALOG_TEXT_SIZE, templateText, title);
+}
+
+// Passive, the run starts by itself with Update grey: "click Update" would mislead.
+void ShowPassiveExplanation(HWND dialog, const wchar_t* versionText) {
+    wchar_t templateText[DIALOG_TEXT_SIZE], text[DIALOG_TEXT_SIZE];
+    if (LoadStringW(static_cast<HMODULE>(g_instance), IDS_PASSIVE_EXPLAIN, templateText,
+                    DIALOG_TEXT_SIZE) > 0 &&
+        FillTemplate(text, DIALOG_TEXT_SIZE, templateText, versionText ? versionText : L""))
+        SetDlgItemTextW(dialog, IDC_EXPLAIN, text);
 }
 
 BOOL OnInitDialog(HWND dialog) {
     HMODULE module = static_cast<HMODULE>(g_instance);
+    wchar_t title[DIALOG_TEXT_SIZE], versionText[DIALOG_TEXT_SIZE];
+    const wchar_t* shownVersion = nullptr;
     HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(PACKAGE_RESOURCE_ID),
                                 MAKEINTRESOURCEA(PACKAGE_RESOURCE_TYPE));
     // Without a package the texts keep their template form with the "%s" in them.
@@ -158,10 +186,13 @@ BOOL OnInitDialog(HWND dialog) {
         PackageImage image = {static_cast<const unsigned char*>(bytes),
                               static_cast<std::uint32_t>(SizeofResource(module, found))};
         DialogTexts texts = GetDialogTexts(image);
-        FillWindowText(dialog, texts.title);
-        FillItemText(dialog, IDC_WELCOME, texts.title);
-        FillItemText(dialog, IDC_EXPLAIN, texts.versionText);
-        PrepareBlockReason(texts.title);
+        const wchar_t* shownTitle = HeaderText(UTEXT_TITLE, texts.title, title) ? title : nullptr;
+        shownVersion =
+            HeaderText(UTEXT_VERSION, texts.versionText, versionText) ? versionText : nullptr;
+        FillWindowText(dialog, shownTitle, UnicodeTextKind{});
+        FillWindowText(GetDlgItem(dialog, IDC_WELCOME), shownTitle, UTEXT_WELCOME);
+        FillWindowText(GetDlgItem(dialog, IDC_EXPLAIN), shownVersion, UTEXT_EXPLAIN);
+        PrepareBlockReason(shownTitle);
         FreeResource(loaded);
     }
     HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
@@ -170,6 +201,7 @@ BOOL OnInitDialog(HWND dialog) {
     if (g_uiMode == UI_PASSIVE) {
         // A required update is not cancelled by a passing user: no Cancel, no close box. The
         // run starts as if Update had been pressed.
+        ShowPassiveExplanation(dialog, shownVersion);
         EnableWindow(GetDlgItem(dialog, IDC_CANCEL), FALSE);
         EnableMenuItem(GetSystemMenu(dialog, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
         PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_UPDATE, BN_CLICKED), 0);

@@ -50,8 +50,11 @@ int HasInteractiveDesktop() {
 
 void ShowUsage(HINSTANCE instance) {
     wchar_t usage[DIALOG_TEXT_SIZE * 2];
+    wchar_t caption[DIALOG_TEXT_SIZE];
+    if (LoadStringW(instance, IDS_USAGE_CAPTION, caption, DIALOG_TEXT_SIZE) <= 0)
+        lstrcpyW(caption, L"Usage");
     if (LoadStringW(instance, IDS_USAGE, usage, DIALOG_TEXT_SIZE * 2) > 0)
-        MessageBoxW(nullptr, usage, L"Usage", MB_OK | MB_ICONINFORMATION);
+        MessageBoxW(nullptr, usage, caption, MB_OK | MB_ICONINFORMATION);
 }
 
 // Ends the program with the end decided before any run: logged where a log is asked for.

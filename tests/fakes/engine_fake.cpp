@@ -61,7 +61,7 @@ int SetProgress(void*, int position) {
     return 1;
 }
 
-void ShowRunningAppMessage(void*, const char* message, const char* caption) {
+void ShowRunningAppMessage(void*, int, const char* message, const char* caption) {
     Record(std::string("MessageBox ") + message + "|" + caption);
 }
 

@@ -173,6 +173,13 @@ int EncodeText(const std::string& text, int codePage, std::string* out, std::str
                          ? "character '" + character + "' (" + CodePoint(point) +
                                ") cannot be written in code page " + std::to_string(codePage)
                          : "text is not valid UTF-8 near byte " + std::to_string(position);
+            // Japanese and Korean Windows show the backslash as these signs: what was meant.
+            if (held == 0 && (point == 0xA5 || point == 0x20A9))
+                *error +=
+                    "; in a Windows path it is written \\ (which Windows in Japanese "
+                    "or Korean shows as " +
+                    character + ")";
+            out->clear();
             return 0;
         }
         *out += bytes;

@@ -81,17 +81,27 @@ struct Reader {
         return at < text.size() && text[at] == '"';
     }
 
-    void Fault(const toml::node* node, const std::string& what) {
+    // `lineBreaks`: the text may hold line breaks on purpose (a dialog text), so only another
+    // control character hints at a path's backslash taken for an escape.
+    void Fault(const toml::node* node, const std::string& what, bool lineBreaks = false) {
         std::string hint;
         if (DoubleQuoted(node)) {
             const std::string& text = node->as_string()->get();
             for (unsigned char c : text)
-                if (c < 0x20)
+                if (c < 0x20 && !(lineBreaks && (c == '\r' || c == '\n')))
                     hint =
                         " (in double quotes a backslash begins an escape: use single "
                         "quotes for Windows paths)";
         }
         result->faults.push_back(Where(node) + ": " + what + hint);
+    }
+
+    // A text the program shows, as UTF-16 beside the package; `text` is UTF-8 already checked.
+    void AddUnicodeText(UnicodeTextKind kind, std::uint16_t index, std::uint16_t language,
+                        const std::string& text) {
+        WriterUnicodeText unicode{kind, index, language, {}};
+        Utf16(text, &unicode.text);
+        result->unicodeTexts.push_back(std::move(unicode));
     }
 
     void Warn(const toml::node* node, const std::string& what) {
@@ -168,7 +178,10 @@ struct Reader {
             Fault(node, name + " holds a NUL character");
             return false;
         }
+        // A text that does not go in leaves nothing behind: a part of it would make faults of
+        // its own further on (the "C:" before a yen sign is a drive's root).
         if (!EncodeText(text, codePage, bytes, &error)) {
+            bytes->clear();
             Fault(node, name + ": " + error);
             return false;
         }
@@ -176,6 +189,7 @@ struct Reader {
             Fault(node, name + " is " + std::to_string(bytes->size()) + " bytes in code page " +
                             std::to_string(codePage) + "; its field holds at most " +
                             std::to_string(width - 1));
+            bytes->clear();
             return false;
         }
         return true;
@@ -362,6 +376,9 @@ void ReadHeader(Reader& in, const toml::table& root, WriterPackage* package) {
             continue;
         }
         if (!in.Encode(node, text, field.width, field.key, field.target)) continue;
+        if (field.target == &package->title || field.target == &package->versionText)
+            in.AddUnicodeText(field.target == &package->title ? UTEXT_TITLE : UTEXT_VERSION, 0, 0,
+                              text);
         if (field.kind == NameKind::File)
             in.Plain(node, text, field.key);
         else if (!text.empty())
@@ -393,8 +410,10 @@ void ReadRunningApps(Reader& in, const toml::table& root, WriterPackage* package
                                    where + "windowClass", &app.windowClass))
             in.Plain(classNode, windowClass, where + "windowClass");
         if (messageNode && in.Encode(messageNode, message, sizeof(RunningAppRecord::message),
-                                     where + "message", &app.message))
+                                     where + "message", &app.message)) {
             in.WarnOfLiteralEscape(messageNode, message, where + "message");
+            in.AddUnicodeText(UTEXT_MESSAGE, static_cast<std::uint16_t>(k), 0, message);
+        }
         if (k < RUNNING_APP_COUNT) package->runningApps.push_back(app);
     }
 }
@@ -830,22 +849,26 @@ void ReadDialogTexts(Reader& in, const toml::table& table, const WriterPackage& 
             fault = "holds " + std::to_string(fills) + " '%s'; it needs exactly one, where the " +
                     "dialog puts the " + key.fieldName;
         if (!fault.empty()) {
-            in.Fault(at, name + " " + fault);
+            in.Fault(at, name + " " + fault, true);
             continue;
         }
         if (!EncodeText(rest, key.codePage, &bytes, &error)) {
-            in.Fault(at, name + ": " + error);
+            in.Fault(at, name + ": " + error, true);
             continue;
         }
         if (bytes.size() + key.field.size() >= DIALOG_TEXT_BYTES) {
-            in.Fault(at, name + " is " + std::to_string(bytes.size() + key.field.size()) +
-                             " bytes in code page " + std::to_string(key.codePage) + " with the " +
-                             key.fieldName + " in it; the dialog holds at most " +
-                             std::to_string(DIALOG_TEXT_BYTES - 1));
+            in.Fault(at,
+                     name + " is " + std::to_string(bytes.size() + key.field.size()) +
+                         " bytes in code page " + std::to_string(key.codePage) + " with the " +
+                         key.fieldName + " in it; the dialog holds at most " +
+                         std::to_string(DIALOG_TEXT_BYTES - 1),
+                     true);
             continue;
         }
         in.WarnOfLiteralEscape(at, text, name);
         in.result->identity.dialogTexts.push_back({key.language, key.control, text});
+        in.AddUnicodeText(key.control == DIALOG_WELCOME ? UTEXT_WELCOME : UTEXT_EXPLAIN, 0,
+                          key.language, text);
     }
 }
 
@@ -1092,6 +1115,20 @@ int LoadManifest(const std::string& path, ManifestResult* result) {
     ReadRegistryValues(in, root, &result->extras);
     ReadProgram(in, root, base);
     return result->faults.empty() ? 1 : 0;
+}
+
+int UnicodeTextsResource(const std::vector<WriterUnicodeText>& texts, bool withDialogTexts,
+                         std::vector<unsigned char>* out, std::string* error) {
+    std::vector<WriterUnicodeText> carried;
+    bool ascii = true;
+    for (const WriterUnicodeText& text : texts) {
+        if (!withDialogTexts && (text.kind == UTEXT_WELCOME || text.kind == UTEXT_EXPLAIN))
+            continue;
+        for (char16_t unit : text.text) ascii = ascii && unit < 0x80;
+        carried.push_back(text);
+    }
+    out->clear();
+    return ascii || BuildUnicodeTexts(carried, out, error);
 }
 
 std::string TomlString(const std::string& text) {

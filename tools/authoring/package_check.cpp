@@ -15,6 +15,7 @@
 #include "base/text.h"
 #include "authoring/code_page.h"
 #include "rules/targets.h"
+#include "program/dialog_view.h"
 #include "program/identity.h"
 #include "signing/signature.h"
 
@@ -330,6 +331,57 @@ struct Verifier {
 
 }  // namespace
 
+void DescribeUnicodeTexts(const UnicodeTextsImage& texts, std::vector<std::string>* lines,
+                          std::vector<std::string>* faults) {
+    const UnicodeTextsHeader* header;
+    if (!GetUnicodeTextsHeader(texts, &header)) {
+        faults->push_back("the texts as UTF-16 are not readable: " + std::to_string(texts.size) +
+                          " bytes without a whole header of format " +
+                          std::to_string(UNICODE_TEXTS_FORMAT_VERSION) +
+                          " and its records; the program shows the package's own texts");
+        return;
+    }
+    for (std::uint32_t k = 0; k < header->textCount; ++k) {
+        UnicodeTextRecord record;
+        if (!GetUnicodeTextRecord(texts, k, &record)) {
+            faults->push_back("text " + std::to_string(k) +
+                              " of the texts as UTF-16 lies outside them, is longer than " +
+                              std::to_string(UNICODE_TEXT_MAX_UNITS) + " or holds a NUL");
+            continue;
+        }
+        static const char* const names[] = {"?",       "title",   "versionText",
+                                            "message", "welcome", "explain"};
+        std::string name = record.kind <= UTEXT_EXPLAIN ? names[record.kind]
+                                                        : "kind " + std::to_string(record.kind);
+        if (record.kind == UTEXT_MESSAGE) name += " " + std::to_string(record.index);
+        if (record.language) name += " " + std::to_string(record.language);
+        std::u16string text;
+        for (std::uint32_t u = 0; u < record.length; ++u)
+            text += static_cast<char16_t>(texts.data[record.offset + 2 * u] |
+                                          texts.data[record.offset + 2 * u + 1] << 8);
+        std::string shown;
+        for (char c : Utf8Of(text))
+            shown += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
+        lines->push_back(name + ": " + shown);
+    }
+}
+
+void ReportCustomerView(const ListOptions& options, const PackageFile& file, bool listing,
+                        Report* report) {
+    const PackageHeader* header;
+    if (file.origin.empty() || !GetPackageHeader(file.image, &header)) return;
+    const char* title = PackageText(file.image, header->title);
+    const char* versionText = PackageText(file.image, header->versionText);
+    bool titleUnicode, versionUnicode;
+    std::u16string shownTitle = ShownText(
+        file.texts, UTEXT_TITLE, title ? DecodeText(title, options.codePage) : "", &titleUnicode);
+    std::u16string shownVersion =
+        ShownText(file.texts, UTEXT_VERSION,
+                  versionText ? DecodeText(versionText, options.codePage) : "", &versionUnicode);
+    ReportProgramView(options.path, file.bytes, shownTitle, titleUnicode, shownVersion, file.texts,
+                      listing, report);
+}
+
 Outcome CheckPackage(const ListOptions& options, Report* report) {
     PackageFile file;
     std::string error;
@@ -345,7 +397,18 @@ Outcome CheckLoadedPackage(const ListOptions& options, const PackageFile& file, 
     Verifier check{options, image, report};
     SetPlatformCodePage(options.codePage);
     check.faults += ReportSignature(options.path, file.bytes, false, report);
+    if (options.requireSignature) {
+        SignatureState state = CheckSignature(file.bytes.data(), file.bytes.size()).state;
+        if (state == SignatureState::Unsigned || state == SignatureState::NotProgram) {
+            ++check.faults;
+            report->Err("%s: %s, and --require-signature asks for a signed patch program\n",
+                        options.path.c_str(),
+                        state == SignatureState::Unsigned ? "not signed"
+                                                          : "a package, which is never signed");
+        }
+    }
     ReportIdentity(options.path, file.bytes, false, report);
+    ReportCustomerView(options, file, false, report);
     std::uint64_t noticesAt;
     std::uint32_t noticesSize;
     if (FindNotices(file.bytes, &noticesAt, &noticesSize))
@@ -397,6 +460,16 @@ Outcome CheckLoadedPackage(const ListOptions& options, const PackageFile& file, 
                  Count(described.folders, "folder to create", "folders to create") + ", " +
                  Count(described.removals, "file to remove", "files to remove") + ", " +
                  Count(described.values, "registry value") + " (" + file.extrasOrigin + ")";
+    }
+    if (file.texts.data) {
+        std::vector<std::string> lines, faults;
+        DescribeUnicodeTexts(file.texts, &lines, &faults);
+        for (const std::string& fault : faults) {
+            ++check.faults;
+            report->Err("%s: %s: %s\n", options.path.c_str(), file.textsOrigin.c_str(),
+                        fault.c_str());
+        }
+        extras += "; " + Count(lines.size(), "text") + " as UTF-16 (" + file.textsOrigin + ")";
     }
     if (check.faults) {
         report->Err("%s: %d fault%s\n", options.path.c_str(), check.faults,

@@ -147,9 +147,22 @@ std::string NameFault(const std::string& text, int codePage, NameKind kind) {
 
 std::string ExtrasPathOf(const std::string& packagePath) { return packagePath + ".extras"; }
 
+std::string TextsPathOf(const std::string& packagePath) { return packagePath + ".texts"; }
+
 int LoadPackageFile(const std::string& path, PackageFile* file, std::string* error) {
     if (!ReadWholeFile(path, &file->bytes, error) || !FindPackageInBytes(file, error)) return 0;
     std::error_code code;
+    std::string texts = TextsPathOf(path);
+    if (file->origin.empty() && fs::exists(fs::u8path(texts), code)) {
+        if (!ReadWholeFile(texts, &file->textsBytes, error, 0xFFFFFFFFu)) {
+            *error = "the texts beside it, " + texts + ": " + *error;
+            return 0;
+        }
+        file->texts =
+            UnicodeTextsImage{file->textsBytes.empty() ? nullptr : file->textsBytes.data(),
+                              static_cast<std::uint32_t>(file->textsBytes.size())};
+        file->textsOrigin = texts;
+    }
     std::string beside = ExtrasPathOf(path);
     if (!file->origin.empty() || !fs::exists(fs::u8path(beside), code)) return 1;
     if (!ReadWholeFile(beside, &file->extrasBytes, error, 0xFFFFFFFFu)) {
@@ -187,6 +200,14 @@ int FindPackageInBytes(PackageFile* file, std::string* error) {
             file->extras = ExtrasImage{data + resource.offset, resource.size};
             file->extrasOrigin = "RCDATA 2, language " + std::to_string(resource.language) +
                                  ", at file offset " + std::to_string(resource.offset);
+        }
+        if (FindPeResource(data, size, PACKAGE_RESOURCE_TYPE, UNICODE_TEXTS_RESOURCE_ID,
+                           PACKAGE_RESOURCE_LANGUAGE, &resource, &none) &&
+            resource.size >= 4 &&
+            (std::memcpy(&magic, data + resource.offset, 4), magic) == UNICODE_TEXTS_MAGIC) {
+            file->texts = UnicodeTextsImage{data + resource.offset, resource.size};
+            file->textsOrigin = "RCDATA 3, language " + std::to_string(resource.language) +
+                                ", at file offset " + std::to_string(resource.offset);
         }
         return 1;
     }

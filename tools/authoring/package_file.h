@@ -11,6 +11,7 @@
 
 #include "extras/extras.h"
 #include "package/package.h"
+#include "package/unicode_texts.h"
 #include "system/files.h"
 
 struct PackageFile {
@@ -22,11 +23,19 @@ struct PackageFile {
     std::vector<unsigned char> extrasBytes;  // of a file beside the package
     ExtrasImage extras{nullptr, 0};
     std::string extrasOrigin;
+    // The texts as UTF-16 beside the package: RCDATA 3 of a program, or the file TextsPathOf
+    // names beside a package file. texts.data null: none.
+    std::vector<unsigned char> textsBytes;
+    UnicodeTextsImage texts{nullptr, 0};
+    std::string textsOrigin;
 };
 
 // Where `build` puts the steps beside the package file `packagePath`: the same name with
 // ".extras" added.
 std::string ExtrasPathOf(const std::string& packagePath);
+
+// Where `build` puts the texts as UTF-16 beside the package file: ".texts" added.
+std::string TextsPathOf(const std::string& packagePath);
 
 // Reads `path` whole. A PE image is searched for RCDATA 1 (language 1033 preferred) and RCDATA
 // 2; any other file is taken as a package, with the steps file beside it when there is one. Returns

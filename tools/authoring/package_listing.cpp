@@ -234,6 +234,7 @@ Outcome ListPackageRecords(const ListOptions& options, Report* report) {
     report->Out("size           %" PRIu32 " bytes\n", image.size);
     int broken = ReportSignature(options.path, file.bytes, true, report);
     ReportIdentity(options.path, file.bytes, true, report);
+    ReportCustomerView(options, file, true, report);
     const PackageHeader* header;
     if (!GetPackageHeader(image, &header)) {
         list.Fault(0, "not a package: " + std::to_string(image.size) +
@@ -259,6 +260,17 @@ Outcome ListPackageRecords(const ListOptions& options, Report* report) {
         for (const std::string& fault : described.faults) {
             ++list.faults;
             report->Err("%s: %s: %s\n", options.path.c_str(), file.extrasOrigin.c_str(),
+                        fault.c_str());
+        }
+    }
+    if (file.texts.data) {
+        std::vector<std::string> lines, faults;
+        DescribeUnicodeTexts(file.texts, &lines, &faults);
+        report->Out("\ntexts as UTF-16 (%s)\n", file.textsOrigin.c_str());
+        for (const std::string& line : lines) report->Out("  %s\n", line.c_str());
+        for (const std::string& fault : faults) {
+            ++list.faults;
+            report->Err("%s: %s: %s\n", options.path.c_str(), file.textsOrigin.c_str(),
                         fault.c_str());
         }
     }

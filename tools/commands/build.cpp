@@ -33,9 +33,23 @@ int BuildFromManifest(const BuildOptions& options, std::FILE* out, std::FILE* er
                      code ? code.message().c_str() : error.c_str());
         return EXIT_FAULT;
     }
+    // The texts as UTF-16 beside it, in the same way.
+    std::string textsPath = TextsPathOf(options.output);
+    std::vector<unsigned char> texts;
+    if (!CheckOutputPath(textsPath, inputs, &error) ||
+        !UnicodeTextsResource(manifest.unicodeTexts, false, &texts, &error) ||
+        (!texts.empty() && !WriteFileWhole(textsPath, texts, &error)) ||
+        (texts.empty() && fs::exists(fs::u8path(textsPath), code) &&
+         !fs::remove(fs::u8path(textsPath), code))) {
+        std::fprintf(err, "tidepack: %s: %s; nothing written\n", textsPath.c_str(),
+                     code ? code.message().c_str() : error.c_str());
+        if (!extras.empty()) fs::remove(fs::u8path(extrasPath), code);
+        return EXIT_FAULT;
+    }
     if (!WriteFileWhole(options.output, bytes, &error)) {
         std::fprintf(err, "tidepack: %s: %s\n", options.output.c_str(), error.c_str());
         if (!extras.empty()) fs::remove(fs::u8path(extrasPath), code);
+        if (!texts.empty()) fs::remove(fs::u8path(textsPath), code);
         return EXIT_FAULT;
     }
     std::uint64_t data = 0;
@@ -50,6 +64,9 @@ int BuildFromManifest(const BuildOptions& options, std::FILE* out, std::FILE* er
             Count(manifest.extras.folders.size(), "folder to create", "folders to create").c_str(),
             Count(manifest.extras.removals.size(), "file to remove", "files to remove").c_str(),
             Count(manifest.extras.values.size(), "registry value").c_str(), extras.size());
+    if (!texts.empty())
+        std::fprintf(out, "%s: the texts as UTF-16 beside it, %zu bytes\n", textsPath.c_str(),
+                     texts.size());
     return 0;
 }
 

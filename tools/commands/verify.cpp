@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// tidepack verify [--codepage N] FILE
+// tidepack verify [--codepage N] [--require-signature] FILE
 #include "authoring/package_check.h"
 #include "commands/command_line.h"
 #include "commands/tidepack.h"
@@ -15,6 +15,7 @@ int RunVerifyCommand(const std::vector<std::string>& args) {
     int done = ParseArguments(
         args,
         [&](const std::vector<std::string>& args, std::size_t* i, std::string* error) {
+            if (args[*i] == "--require-signature") return check.requireSignature = true;
             return TakeCodePage(args, i, &check.codePage, error);
         },
         &operands);

@@ -224,6 +224,8 @@ int ReadIcon(const std::vector<unsigned char>& ico, std::vector<IconImage>* imag
     return 1;
 }
 
+std::string Utf8Of(const std::u16string& units) { return Utf8(units); }
+
 int ParseVersion(const std::string& text, bool exactlyFour, std::uint16_t numbers[4]) {
     std::size_t part = 0, at = 0;
     for (int k = 0; k < 4; ++k) numbers[k] = 0;

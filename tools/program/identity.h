@@ -73,6 +73,8 @@ int ParseVersion(const std::string& text, bool exactlyFour, std::uint16_t number
 
 // UTF-8 as UTF-16 code units; 0 when it is not UTF-8.
 int Utf16(const std::string& text, std::u16string* units);
+// UTF-16 code units as UTF-8, a lone surrogate as U+FFFD.
+std::string Utf8Of(const std::u16string& units);
 
 // One VS_VERSIONINFO with the identity's numbers in its fixed part and its texts in every
 // string table (added where a table lacks one). Returns 1; 0 with the reason in `error`.

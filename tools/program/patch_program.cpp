@@ -90,7 +90,8 @@ Outcome MakePatchProgram(const ProgramOptions& options, PatchProgram* made, Repo
     std::string& level = made->level;
     std::string error;
     std::vector<std::string> inputs = SignInputs(options.sign);
-    inputs.insert(inputs.begin(), {options.input, ExtrasPathOf(options.input), stubPath});
+    inputs.insert(inputs.begin(), {options.input, ExtrasPathOf(options.input),
+                                   TextsPathOf(options.input), stubPath});
     if (!CheckOutputPath(options.output, inputs, &error)) {
         report->Err("tidepack: %s: %s; nothing written\n", options.output.c_str(), error.c_str());
         return Outcome::Refused;
@@ -120,6 +121,10 @@ Outcome MakePatchProgram(const ProgramOptions& options, PatchProgram* made, Repo
             return Outcome::Faulty;
         }
         if (manifest.extras.Empty()) made->extras.clear();
+        if (!UnicodeTextsResource(manifest.unicodeTexts, true, &made->texts, &error)) {
+            report->Err("tidepack: %s: %s\n", options.input.c_str(), error.c_str());
+            return Outcome::Faulty;
+        }
     } else {
         // Read once: the bytes that verify are the bytes written into the program.
         PackageFile file;
@@ -151,6 +156,16 @@ Outcome MakePatchProgram(const ProgramOptions& options, PatchProgram* made, Repo
                 ExtrasImage{made->extras.data(), static_cast<std::uint32_t>(made->extras.size())};
             file.extrasOrigin = beside;
         }
+        std::string texts = TextsPathOf(options.input);
+        if (fs::exists(fs::u8path(texts), code)) {
+            if (!ReadWholeFile(texts, &made->texts, &error)) {
+                report->Err("tidepack: %s: %s\n", texts.c_str(), error.c_str());
+                return Outcome::Faulty;
+            }
+            file.texts = UnicodeTextsImage{made->texts.data(),
+                                           static_cast<std::uint32_t>(made->texts.size())};
+            file.textsOrigin = texts;
+        }
         if (CheckLoadedPackage(check, file, report) != Outcome::Done) return Outcome::Faulty;
         package = std::move(file.bytes);
         // Most likely the manifest was meant: the table it lost is the vendor's name.
@@ -166,7 +181,8 @@ Outcome MakePatchProgram(const ProgramOptions& options, PatchProgram* made, Repo
     std::vector<unsigned char> stub;
     std::vector<unsigned char>& program = made->program;
     if (!ReadWholeFile(stubPath, &stub, &error) ||
-        !WriteProgramResources(stub, package, level, &program, &error, &identity, made->extras)) {
+        !WriteProgramResources(stub, package, level, &program, &error, &identity, made->extras,
+                               made->texts)) {
         report->Err("tidepack: %s: %s; nothing written\n", stubPath.c_str(), error.c_str());
         return Outcome::Faulty;
     }
@@ -195,6 +211,20 @@ Outcome MakePatchProgram(const ProgramOptions& options, PatchProgram* made, Repo
         report->Err(
             "tidepack: the written program does not carry the steps beside the package as "
             "RCDATA 2\n");
+        return Outcome::Faulty;
+    }
+    const std::vector<unsigned char>& texts = made->texts;
+    carried = FindPeResource(program.data(), program.size(), PACKAGE_RESOURCE_TYPE,
+                             UNICODE_TEXTS_RESOURCE_ID, PACKAGE_RESOURCE_LANGUAGE, &found, &error);
+    const UnicodeTextsHeader* textsHeader;
+    right = texts.empty()
+                ? !carried || !GetUnicodeTextsHeader(
+                                  UnicodeTextsImage{program.data() + found.offset, found.size},
+                                  &textsHeader)
+                : carried && found.size == texts.size() &&
+                      std::equal(texts.begin(), texts.end(), program.begin() + found.offset);
+    if (!right) {
+        report->Err("tidepack: the written program does not carry the texts as RCDATA 3\n");
         return Outcome::Faulty;
     }
     return Outcome::Done;
@@ -233,6 +263,9 @@ Outcome WritePatchProgram(const ProgramOptions& options, const PatchProgram& mad
     if (!made.extras.empty())
         report->Out("%s: folders, removals and registry values, %zu bytes as RCDATA 2\n",
                     options.output.c_str(), made.extras.size());
+    if (!made.texts.empty())
+        report->Out("%s: the texts as UTF-16, shown on every code page, %zu bytes as RCDATA 3\n",
+                    options.output.c_str(), made.texts.size());
     // Signing adds the certificate table: the size a vendor uploads is the signed file's.
     if (options.sign.Signs())
         report->Out("%s: signed by %s; %ju bytes as signed\n", options.output.c_str(),

@@ -25,6 +25,7 @@ struct PatchProgram {
     std::string stubPath;
     std::vector<unsigned char> package;
     std::vector<unsigned char> extras;   // the steps beside it (RCDATA 2); empty: none
+    std::vector<unsigned char> texts;    // the texts as UTF-16 (RCDATA 3); empty: none
     std::vector<unsigned char> program;  // the stub carrying the package, not yet signed
     std::string level;                   // its execution level
     ProgramIdentity identity;

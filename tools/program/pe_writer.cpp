@@ -7,6 +7,7 @@
 #include <set>
 
 #include "extras/extras.h"
+#include "package/unicode_texts.h"
 #include "package/package.h"
 #include "program/pe_resource.h"
 
@@ -529,34 +530,47 @@ int PutIdentity(const ProgramIdentity& identity, std::list<std::vector<unsigned 
     return 1;
 }
 
+bool IsExtras(const Leaf& leaf) {
+    const ExtrasHeader* header;
+    return GetExtrasHeader(ExtrasImage{leaf.data, static_cast<std::uint32_t>(leaf.size)}, &header);
+}
+
+bool IsUnicodeTexts(const Leaf& leaf) {
+    const UnicodeTextsHeader* header;
+    return GetUnicodeTextsHeader(
+        UnicodeTextsImage{leaf.data, static_cast<std::uint32_t>(leaf.size)}, &header);
+}
+
+// RCDATA `id` holding `bytes`, or, when empty, none of ours: a stub's own resource of that id
+// that `ours` does not read is its own, which the update program reads as none.
+void PutBeside(std::uint32_t id, bool (*ours)(const Leaf&), const std::vector<unsigned char>& bytes,
+               std::vector<Name>* names) {
+    if (bytes.empty()) {
+        names->erase(std::remove_if(names->begin(), names->end(),
+                                    [&](const Name& other) {
+                                        if (other.name.named || other.name.id != id) return false;
+                                        for (const Leaf& leaf : other.languages)
+                                            if (ours(leaf)) return true;
+                                        return false;
+                                    }),
+                     names->end());
+        return;
+    }
+    IdEntry(names, id).languages = {Leaf{PeResourceKey{false, PACKAGE_RESOURCE_LANGUAGE, {}},
+                                         bytes.data(), bytes.size(), 0, 0}};
+}
+
 // RCDATA 1 holding only the package, its type and name added where their ids place them; RCDATA
-// 2 holding the steps beside it, or none at all when there are none (a stub's own is dropped).
+// 2 holding the steps beside it and RCDATA 3 the texts as UTF-16, each only where there are any
+// (a stub's own of ours is dropped).
 void PutPackage(const std::vector<unsigned char>& package, const std::vector<unsigned char>& extras,
-                std::vector<Type>* types) {
+                const std::vector<unsigned char>& texts, std::vector<Type>* types) {
     std::vector<Name>& names = IdEntry(types, PACKAGE_RESOURCE_TYPE).names;
     Name& name = IdEntry(&names, PACKAGE_RESOURCE_ID);
     name.languages = {Leaf{PeResourceKey{false, PACKAGE_RESOURCE_LANGUAGE, {}},
                            package.empty() ? nullptr : package.data(), package.size(), 0, 0}};
-    if (extras.empty()) {
-        // Only steps of ours are dropped (a stub made from a patch program); another RCDATA 2
-        // is the stub's own, which the update program reads as no steps.
-        names.erase(std::remove_if(
-                        names.begin(), names.end(),
-                        [](const Name& other) {
-                            if (other.name.named || other.name.id != EXTRAS_RESOURCE_ID)
-                                return false;
-                            for (const Leaf& leaf : other.languages) {
-                                const ExtrasHeader* header;
-                                ExtrasImage image{leaf.data, static_cast<std::uint32_t>(leaf.size)};
-                                if (GetExtrasHeader(image, &header)) return true;
-                            }
-                            return false;
-                        }),
-                    names.end());
-        return;
-    }
-    IdEntry(&names, EXTRAS_RESOURCE_ID).languages = {Leaf{
-        PeResourceKey{false, PACKAGE_RESOURCE_LANGUAGE, {}}, extras.data(), extras.size(), 0, 0}};
+    PutBeside(EXTRAS_RESOURCE_ID, IsExtras, extras, &names);
+    PutBeside(UNICODE_TEXTS_RESOURCE_ID, IsUnicodeTexts, texts, &names);
 }
 
 // Where the new section goes, and what makes room for it.
@@ -724,7 +738,8 @@ int WriteProgramResources(const std::vector<unsigned char>& stub,
                           const std::vector<unsigned char>& package,
                           const std::string& executionLevel, std::vector<unsigned char>* program,
                           std::string* error, const ProgramIdentity* identity,
-                          const std::vector<unsigned char>& extras) {
+                          const std::vector<unsigned char>& extras,
+                          const std::vector<unsigned char>& texts) {
     if (executionLevel != "asInvoker" && executionLevel != "highestAvailable" &&
         executionLevel != "requireAdministrator") {
         *error = "unknown execution level '" + executionLevel + "'";
@@ -747,7 +762,7 @@ int WriteProgramResources(const std::vector<unsigned char>& stub,
         return 0;
     std::list<std::vector<unsigned char>> made;
     if (identity && !PutIdentity(*identity, &made, &types, error)) return 0;
-    PutPackage(package, extras, &types);
+    PutPackage(package, extras, texts, &types);
 
     Placement place;
     if (!PlaceSection(stub, layout, tree, fileEnd, &place, error)) return 0;

@@ -68,9 +68,11 @@ DIALOGS = {
 }
 STRINGS = {
     EN: {103: "Tidewell", 106: "Hello World!", 109: "TIDEWELL", 110: "&Finish",
-         120: "Updating %s"},
+         120: "Updating %s", 121: "1033", 122: "Usage",
+         123: "Updating to %s. Please wait: the update runs by itself and closes when it is done."},
     JA: {103: "プログラムアップデート", 106: "Hello World!", 109: "プログラムアップデート",
-         110: "終了(&F)", 120: "%sを更新しています"},
+         110: "終了(&F)", 120: "%sを更新しています", 121: "1041", 122: "使い方",
+         123: "%s に更新しています。更新は自動で進み、終わると閉じます。しばらくお待ちください。"},
 }
 VERSION_STRINGS = {
     "Comments": "", "LegalTrademarks": "", "PrivateBuild": "", "SpecialBuild": "",

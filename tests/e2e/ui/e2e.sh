@@ -322,6 +322,8 @@ case_passive() {
     read_dialog
     expect_dialog cancel.enabled 0
     expect_dialog update.enabled 0
+    expect_dialog explain \
+        'Updating to 2.1. Please wait: the update runs by itself and closes when it is done.'
     driver escape >/dev/null
     driver close >/dev/null
     release_probe
@@ -351,6 +353,7 @@ case_no_install_folder() {
             read_dialog
             expect_dialog explain \
                 "The product to update was not found on this computer. Nothing was changed."
+            expect_dialog progress 0  # nothing written: the bar is not full
             driver click 1000 >/dev/null
             finish_program
         fi
@@ -654,6 +657,75 @@ case_japanese_western_codepage() {
     finish_program
     expect "exit code" 0 "$program_code"
     expect_product_updated "$dir"
+}
+
+# A Japanese product's patch on a Windows whose code page is a Western one (1252, the English
+# dialog). Made from its manifest it carries the texts as UTF-16 too, and its title, welcome,
+# explanation and running-application message read in Japanese; the same patch made from its
+# package without them shows the code page 932 bytes as Windows reads them there, as before.
+case_unicode_texts() {
+    local tool=$TW_HOST_BUILD/tidepack work=$TW_BIN/unicode-texts
+    if [ ! -x "$tool" ]; then
+        echo "SKIP: no host build of tidepack at $TW_HOST_BUILD"
+        exit 77
+    fi
+    local message='潮騒ノートを終了してから、もう一度［更新］を押してください。'
+    rm -rf "$work"
+    mkdir -p "$work"
+    printf '%s\n' "codePage = 932" "title = '潮騒ノート'" "versionText = '2.1 版'" \
+        "registryKey = '${ENGLISH_KEY/HKCU/HKEY_CURRENT_USER}'" "valueName = 'InstallDir'" \
+        "defaultFolder = 'C:\\tidewell-e2e\\elsewhere'" \
+        '[[runningApp]]' "windowClass = 'ShiosaiNotesMain'" "message = '$message'" \
+        '[[file]]' "source = '$TW_DEMO_NEW/Notes.exe'" 'alwaysReplace = true' \
+        '[program]' 'welcome = "潮騒ノートの更新です。\r%s"' \
+        'explain = "%s に更新します。［更新］を押してください。"' >"$work/patch.toml"
+    "$tool" build "$work/patch.toml" -o "$work/patch.pkg" >/dev/null || { fail "build"; return; }
+    [ -s "$work/patch.pkg.texts" ] || fail "build wrote no texts beside the package"
+    "$tool" program "$work/patch.toml" -o "$work/Texts.exe" --stub "$TW_NOPACKAGE_EXE" \
+        >/dev/null || { fail "program"; return; }
+    rm -f "$work/patch.pkg.texts"
+    "$tool" program "$work/patch.pkg" -o "$work/Plain.exe" --stub "$TW_NOPACKAGE_EXE" \
+        >/dev/null 2>&1 || { fail "program of the package alone"; return; }
+    install_english
+    start_notes
+
+    # shown EXE FILE: the dialog's caption, welcome and explanation, then the message box's
+    # caption and text after Update, one a line in FILE; the program closed unapplied.
+    shown() {
+        : >"$2"
+        start_program "$1"
+        driver find >/dev/null || { fail "no dialog of $1"; return; }
+        read_dialog
+        printf '%s\n' "${D[caption]-}" "${D[welcome]-}" "${D[explain]-}" >>"$2"
+        driver click 1000 >/dev/null
+        driver msgbox 30000 >>"$2" || fail "no message box from $1"
+        driver msgbox-ok >/dev/null
+        driver wait update.enabled 1 30000 >/dev/null || fail "$1: Update not enabled again"
+        driver close >/dev/null
+        finish_program
+    }
+    shown "$work/Texts.exe" "$work/texts.shown"
+    expect "with the texts as UTF-16" "潮騒ノート Update Program
+潮騒ノートの更新です。\r潮騒ノート
+2.1 版 に更新します。［更新］を押してください。
+caption=潮騒ノート
+text=$message" "$(cat "$work/texts.shown")"
+    # Code page 932's bytes as code page 1252 reads them, the bytes it lacks as C1 controls.
+    local want
+    want=$(python3 -c 'import sys
+def read(text):
+    out = ""
+    for b in text.encode("cp932"):
+        try: out += bytes([b]).decode("cp1252")
+        except UnicodeDecodeError: out += chr(b)
+    return out
+title, message = read("潮騒ノート"), read(sys.argv[1])
+print(title + " Update Program\nWelcome to the Vellumstone Patch Wizard for\\r" + title)
+print("The Vellumstone Patch Wizard will allow you to update to " + read("2.1 版") +
+      ", To continue, click Update.\ncaption=" + title + "\ntext=" + message)' "$message")
+    shown "$work/Plain.exe" "$work/plain.shown"
+    expect "without them, as before" "$want" "$(cat "$work/plain.shown")"
+    expect_product_untouched "$ENGLISH_DIR"
 }
 
 # expect_readme_links FILE: a vendor's README (not ours, which names scripts/demo), each of its

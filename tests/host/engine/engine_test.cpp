@@ -435,15 +435,23 @@ TEST_F(Engine, NoInstallFolderIsProductNotFound) {
         const char* missingFolder;
         Calls replaces;
         int exitCode;
+        const char* lastProgress;  // nothing written leaves the bar empty
     } rows[] = {
-        {"no install folder", "<InstallDir>", 0, "", {}, 1642},
-        {"the folder named is gone", "<InstallDir>", 1, "C:\\Apps\\Example", {}, 1642},
+        {"no install folder", "<InstallDir>", 0, "", {}, 1642, "SetProgress 0"},
+        {"the folder named is gone",
+         "<InstallDir>",
+         1,
+         "C:\\Apps\\Example",
+         {},
+         1642,
+         "SetProgress 0"},
         {"no entry needs it",
          "<WindowsDir>",
          0,
          "",
          {"Replace C:\\WINDOWS\\a.dll", "Replace C:\\WINDOWS\\b.dll"},
-         0},
+         0,
+         "SetProgress 100"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -459,6 +467,7 @@ TEST_F(Engine, NoInstallFolderIsProductNotFound) {
         ASSERT_EQ(1, RunUpdate(kDialog, &record));
         EXPECT_EQ(row.replaces, FakeEngineCalls("Replace"));
         EXPECT_EQ(row.exitCode, ExitCodeOf(ConcludeRun(&record)));
+        EXPECT_EQ(row.lastProgress, FakeEngineCalls("SetProgress").back());
         FreeRunRecord(&record);
     }
 }

@@ -3,11 +3,14 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <cwchar>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "package/package.h"
 #include "package/package_writer.h"
+#include "package/unicode_texts_writer.h"
 
 namespace {
 
@@ -259,3 +262,59 @@ TEST(Package, EveryTruncationReadsCleanly) {
 }
 
 }  // namespace
+
+// The UTF-16 texts beside the package: what is written reads back, and damage made on purpose
+// gives no text rather than one read from outside the image.
+TEST(UnicodeTexts, DamagedImagesGiveNoTextOutsideThem) {
+    std::vector<unsigned char> good;
+    std::string error;
+    ASSERT_EQ(1, BuildUnicodeTexts({{UTEXT_TITLE, 0, 0, u"家計簿"},
+                                    {UTEXT_MESSAGE, 2, 0, u"閉じて"},
+                                    {UTEXT_WELCOME, 0, 1041, u"%s"}},
+                                   &good, &error))
+        << error;
+    const std::size_t message = UNICODE_TEXTS_HEADER_SIZE + UNICODE_TEXT_RECORD_SIZE;
+    auto put32 = [](std::size_t offset, std::uint32_t value) {
+        return [=](std::vector<unsigned char>* bytes) {
+            std::memcpy(bytes->data() + offset, &value, 4);
+        };
+    };
+    const struct {
+        const char* name;
+        std::function<void(std::vector<unsigned char>*)> damage;
+        int title, message;
+    } rows[] = {
+        {"whole", [](std::vector<unsigned char>*) {}, 1, 1},
+        {"other magic", put32(0, 0x31555755), 0, 0},
+        {"other format version", put32(4, 2), 0, 0},
+        {"count past the bound", put32(8, UNICODE_TEXTS_MAX_COUNT + 1), 0, 0},
+        {"records past the image", [](std::vector<unsigned char>* b) { b->resize(40); }, 0, 0},
+        {"odd offset", put32(message + 8, 0x41), 1, 0},
+        {"text past the image", put32(message + 12, 0x10000), 1, 0},
+        {"text past the longest", put32(message + 12, UNICODE_TEXT_MAX_UNITS + 1), 1, 0},
+        // The message's last unit: the welcome's two follow it.
+        {"NUL in the text",
+         [](std::vector<unsigned char>* b) { (*b)[b->size() - 6] = (*b)[b->size() - 5] = 0; }, 1,
+         0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<unsigned char> bytes = good;
+        row.damage(&bytes);
+        UnicodeTextsImage image{bytes.data(), static_cast<std::uint32_t>(bytes.size())};
+        wchar_t text[16];
+        std::wmemset(text, L'?', 16);
+        EXPECT_EQ(row.title, CopyUnicodeText(image, UTEXT_TITLE, 0, 0, text, 16));
+        if (row.title) {
+            EXPECT_EQ(std::wstring(L"家計簿"), text);
+        }
+        EXPECT_EQ(row.message, CopyUnicodeText(image, UTEXT_MESSAGE, 2, 0, text, 16));
+    }
+    UnicodeTextsImage image{good.data(), static_cast<std::uint32_t>(good.size())};
+    wchar_t text[4] = {L'?', L'?', L'?', L'?'};
+    EXPECT_EQ(0, CopyUnicodeText(image, UTEXT_MESSAGE, 1, 0, text, 4)) << "another record's";
+    EXPECT_EQ(0, CopyUnicodeText(image, UTEXT_WELCOME, 0, 1033, text, 4)) << "another language";
+    EXPECT_EQ(0, CopyUnicodeText(image, UTEXT_TITLE, 0, 0, text, 3)) << "no room for the NUL";
+    EXPECT_EQ(L'?', text[0]);
+    EXPECT_EQ(1, CopyUnicodeText(image, UTEXT_TITLE, 0, 0, text, 4));
+}

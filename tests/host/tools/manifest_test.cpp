@@ -170,6 +170,17 @@ TEST_F(Build, EachFaultIsNamedAndNothingIsWritten) {
         {"dialog text without %s", [](Parts& p) { p.top = "[program]\nwelcome = \"Welcome\""; },
          "m.toml:8:11: program: welcome holds 0 '%s'; it needs exactly one, where the dialog puts "
          "the title"},
+        {"dialog text with line breaks, without %s: no hint at escapes",
+         [](Parts& p) { p.top = "[program]\nwelcome = \"Welcome\\r\\nto it\""; },
+         "where the dialog puts the title\n"},
+        {"yen sign for a backslash: one fault, with the hint",
+         [](Parts& p) {
+             p.defaultFolder = "'C:¥Program Files¥Example'";
+             p.top = "createFolders = true";
+             p.moves += "[[remove]]\ntarget = '<InstallDir>\\old.dll'\n";
+         },
+         "defaultFolder: character '¥' (U+00A5) cannot be written in code page 932; in a Windows "
+         "path it is written \\"},
         {"dialog text with a lone %",
          [](Parts& p) { p.top = "[program]\nexplain = \"50% off: %s\""; },
          "program: explain holds a '%' that is not '%s'; write a percent sign as '%%'"},

@@ -335,7 +335,8 @@ TEST(PeWriter, ProgramCarriesTheVendorsIdentity) {
     EXPECT_EQ(icon.substr(22) + " cp0", after["3/1/1041"]);
     // Only the icons, the package, the version block and the manifest change; the old images go.
     for (auto* resources : {&before, &after})
-        for (const char* changed : {"3/1/1041", "10/1/1033", "14/107/1041", "16/1/1041", "24/1/0"})
+        for (const char* changed :
+             {"3/1/1041", "10/1/1033", "10/3/1033", "14/107/1041", "16/1/1041", "24/1/0"})
             resources->erase(changed);
     for (const char* old : {"3/2/1041", "3/3/1041", "3/4/1041"}) before.erase(old);
     EXPECT_EQ(before, after);
@@ -346,8 +347,28 @@ TEST(PeWriter, ProgramCarriesTheVendorsIdentity) {
     for (const char* line :
          {"identity       file version: 3.1.0.7\n", "identity       product version: 3.1.0.0\n",
           "identity       InternalName: minato-3.1-update.exe\n",
-          "identity       LegalCopyright: © 2026 みなとソフト\n"})
+          "identity       LegalCopyright: © 2026 みなとソフト\n",
+          // What the customer sees, the title from the texts as UTF-16 the program carries.
+          "dialog         title: みなと会計 (UTF-16: the same on every code page)\n",
+          "dialog         execution level: requireAdministrator\n",
+          "dialog         manifest name: minato-3.1-update\n",
+          "dialog         English welcome: Welcome to the Vellumstone Patch Wizard "
+          "for\\rみなと会計\n",
+          "dialog         Japanese caption: みなと会計 アップデート\n",
+          "dialog         Japanese explanation: "
+          "3.1の更新する場合は［更新］ボタンをクリックしてください。\n"})
         EXPECT_NE(std::string::npos, listed.out.find(line)) << listed.out;
+
+    // A build machine's gate: the same program passes verify, and fails it unsigned.
+    Output verified =
+        Capture([&](std::FILE* o, std::FILE* e) { return VerifyPackage(list, o, e); });
+    EXPECT_EQ(0, verified.code) << verified.err;
+    list.requireSignature = true;
+    Output gated = Capture([&](std::FILE* o, std::FILE* e) { return VerifyPackage(list, o, e); });
+    EXPECT_EQ(EXIT_FAULT, gated.code);
+    EXPECT_NE(std::string::npos,
+              gated.err.find("not signed, and --require-signature asks for a signed patch program"))
+        << gated.err;
 }
 
 }  // namespace

@@ -101,6 +101,9 @@ TEST(Sign, SignedProgramHoldsUntilItsPackageChanges) {
     EXPECT_NE(std::string::npos, good.out.find("self-signed certificate")) << good.out;
     EXPECT_NE(std::string::npos, good.out.find(" UTC to 20")) << good.out;
     EXPECT_EQ(0, List(program).code);
+    program.requireSignature = true;
+    EXPECT_EQ(std::string::npos, Verify(program).err.find("--require-signature"));
+    program.requireSignature = false;
 
     PackageFile file;
     ASSERT_EQ(1, LoadPackageFile(program.path, &file, &error)) << error;
