@@ -323,7 +323,7 @@ case_passive() {
     expect_dialog cancel.enabled 0
     expect_dialog update.enabled 0
     expect_dialog explain \
-        'Updating to 2.1. Please wait: the update runs by itself and closes when it is done.'
+        'Updating to 3.0. Please wait: the update runs by itself and closes when it is done.'
     driver escape >/dev/null
     driver close >/dev/null
     release_probe
@@ -694,13 +694,13 @@ case_unicode_texts() {
     shown() {
         : >"$2"
         start_program "$1"
-        driver find >/dev/null || { fail "no dialog of $1"; return; }
+        await "no dialog of $1" find || return
         read_dialog
         printf '%s\n' "${D[caption]-}" "${D[welcome]-}" "${D[explain]-}" >>"$2"
         driver click 1000 >/dev/null
         driver msgbox 30000 >>"$2" || fail "no message box from $1"
         driver msgbox-ok >/dev/null
-        driver wait update.enabled 1 30000 >/dev/null || fail "$1: Update not enabled again"
+        await "$1: Update not enabled again" wait update.enabled 1
         driver close >/dev/null
         finish_program
     }
