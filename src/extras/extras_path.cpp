@@ -71,3 +71,5 @@ ExtraOutcome ExtraPath(const char* text, const char* installDir, char* path) {
         return EXTRA_OUTSIDE;
     return EXTRA_SET;
 }
+
+int IsLinkReparseTag(unsigned long tag) { return (tag & 0x20000000ul) != 0; }

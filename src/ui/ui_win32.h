@@ -7,9 +7,6 @@
 #include "outcome/outcome.h"
 #include "ui/command_line.h"
 
-// The single-instance mutex as CreateMutexA gave it, null or not; closed after the dialog.
-extern HANDLE g_mutex;
-
 // 1 when this copy is the only one running and may go on; 0 when it must end at once.
 int CheckSingleInstance();
 
