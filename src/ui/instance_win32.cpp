@@ -12,18 +12,27 @@ namespace {
 
 constexpr const wchar_t NAMESPACE_ALIAS[] = L"Tidewell";
 
-// The token's user, or null.
+// The token's user and its default owner (the Administrators group for an elevated
+// administrator), or null.
 PSID g_user = nullptr;
+PSID g_owner = nullptr;
 DWORD g_userRoom[32];
+DWORD g_ownerRoom[32];
+
+void ReadToken() {
+    if (g_user) return;
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+    DWORD needed = 0;
+    if (GetTokenInformation(token, TokenOwner, g_ownerRoom, sizeof g_ownerRoom, &needed))
+        CopyMemory(&g_owner, g_ownerRoom, sizeof g_owner);  // TOKEN_OWNER's one field
+    if (GetTokenInformation(token, TokenUser, g_userRoom, sizeof g_userRoom, &needed))
+        CopyMemory(&g_user, g_userRoom, sizeof g_user);  // TOKEN_USER's first field
+    CloseHandle(token);
+}
 
 PSID CurrentUser() {
-    if (g_user) return g_user;
-    HANDLE token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
-    DWORD needed = 0;
-    if (GetTokenInformation(token, TokenUser, g_userRoom, sizeof g_userRoom, &needed))
-        g_user = reinterpret_cast<TOKEN_USER*>(g_userRoom)->User.Sid;
-    CloseHandle(token);
+    ReadToken();
     return g_user;
 }
 
@@ -61,6 +70,8 @@ int PrepareSecurity(MutexSecurity* security) {
         !AddAccessAllowedAce(acl, ACL_REVISION, MUTEX_ALL_ACCESS, security->administrators) ||
         !AddAccessAllowedAce(acl, ACL_REVISION, MUTEX_ALL_ACCESS, user) ||
         !InitializeSecurityDescriptor(&security->descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        // Said outright, as Windows would give it anyway: Wine gives another.
+        (g_owner && !SetSecurityDescriptorOwner(&security->descriptor, g_owner, FALSE)) ||
         !SetSecurityDescriptorDacl(&security->descriptor, TRUE, acl, FALSE))
         return 0;
     security->attributes.nLength = sizeof security->attributes;
@@ -83,9 +94,10 @@ MutexAnswer OwnerAnswer(HANDLE mutex, const MutexSecurity& security) {
                         nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
         return MUTEX_HELD;  // unknown: counted as a copy, as before the owner was read
     PSID user = CurrentUser();
+    // No owner recorded (Wine keeps none): unknown, so counted as a copy.
     int trusted =
-        owner && (EqualSid(owner, security.system) || EqualSid(owner, security.administrators) ||
-                  (user && EqualSid(owner, user)));
+        !owner || (EqualSid(owner, security.system) || EqualSid(owner, security.administrators) ||
+                   (g_owner && EqualSid(owner, g_owner)) || (user && EqualSid(owner, user)));
     LocalFree(descriptor);
     return trusted ? MUTEX_HELD : MUTEX_PLANTED;
 }
