@@ -104,7 +104,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     g_done = 0;
     int settled = 1;
     if (command.mode == UI_QUIET) {
-        RunUpdate(nullptr, &g_record);
+        settled = RunWithoutWindow(&g_record);
     } else {
         RegisterCommonControls();
         // A Unicode dialog: its texts keep every character of the template whatever the code

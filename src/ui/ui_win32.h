@@ -19,6 +19,11 @@ INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 // still add to g_record), so that the process must not end through ExitProcess.
 int EndWorker();
 
+// The run without a dialog (/quiet, or no desktop a user sees), on a worker while a hidden
+// top-level window holds a logoff or a restart back as the dialog does. 1 when no thread of the
+// run is left (as EndWorker); a logoff forced on it marks `record` cancelled.
+int RunWithoutWindow(RunRecord* record);
+
 // How the program was asked to run; written once at start-up.
 extern UiMode g_uiMode;
 
