@@ -67,3 +67,20 @@ int ReplaceFolderAtStart(const char* path, const char* from, const char* to, cha
         return TextFormat(out, PATH_TEXT_SIZE, "%s%s", to, path + length);
     return TextCopy(out, PATH_TEXT_SIZE, path);
 }
+
+int IsDeviceName(const char* begin, const char* end) {
+    const char* stem = begin;
+    while (stem < end && *stem != '.') ++stem;
+    while (stem > begin && stem[-1] == ' ') --stem;
+    char upper[8] = "";
+    std::size_t length = static_cast<std::size_t>(stem - begin);
+    if (length < 3 || length > 4) return 0;
+    for (std::size_t i = 0; i < length; ++i)
+        upper[i] = begin[i] >= 'a' && begin[i] <= 'z' ? static_cast<char>(begin[i] - 32) : begin[i];
+    upper[length] = '\0';
+    if (length == 3)
+        return !std::strcmp(upper, "CON") || !std::strcmp(upper, "PRN") ||
+               !std::strcmp(upper, "AUX") || !std::strcmp(upper, "NUL");
+    return (!std::strncmp(upper, "COM", 3) || !std::strncmp(upper, "LPT", 3)) && upper[3] >= '1' &&
+           upper[3] <= '9';
+}
