@@ -72,15 +72,12 @@ int IsDeviceName(const char* begin, const char* end) {
     const char* stem = begin;
     while (stem < end && *stem != '.') ++stem;
     while (stem > begin && stem[-1] == ' ') --stem;
-    char upper[8] = "";
     std::size_t length = static_cast<std::size_t>(stem - begin);
     if (length < 3 || length > 4) return 0;
+    char upper[4];
     for (std::size_t i = 0; i < length; ++i)
         upper[i] = begin[i] >= 'a' && begin[i] <= 'z' ? static_cast<char>(begin[i] - 32) : begin[i];
-    upper[length] = '\0';
-    if (length == 3)
-        return !std::strcmp(upper, "CON") || !std::strcmp(upper, "PRN") ||
-               !std::strcmp(upper, "AUX") || !std::strcmp(upper, "NUL");
-    return (!std::strncmp(upper, "COM", 3) || !std::strncmp(upper, "LPT", 3)) && upper[3] >= '1' &&
-           upper[3] <= '9';
+    auto is = [&upper](const char* name) { return std::memcmp(upper, name, 3) == 0; };
+    if (length == 3) return is("CON") || is("PRN") || is("AUX") || is("NUL");
+    return (is("COM") || is("LPT")) && upper[3] >= '1' && upper[3] <= '9';
 }

@@ -3,7 +3,6 @@
 // and this account, their owner read back when they existed, and the private namespace (Vista
 // and later, looked up at run time).
 #include <windows.h>
-#include <aclapi.h>
 
 #include "ui/instance.h"
 #include "ui/ui_win32.h"
@@ -88,17 +87,18 @@ void ReleaseSecurity(MutexSecurity* security) {
 // Whose an existing mutex is: a copy's owner is SYSTEM, the Administrators (an elevated
 // administrator's default owner) or this account; anyone else's is planted.
 MutexAnswer OwnerAnswer(HANDLE mutex, const MutexSecurity& security) {
+    DWORD room[64];  // DWORD-aligned, as a security descriptor must be
+    DWORD needed = 0;
     PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetSecurityInfo(mutex, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                        nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+    BOOL defaulted = FALSE;
+    if (!GetKernelObjectSecurity(mutex, OWNER_SECURITY_INFORMATION, room, sizeof room, &needed) ||
+        !GetSecurityDescriptorOwner(room, &owner, &defaulted))
         return MUTEX_HELD;  // unknown: counted as a copy, as before the owner was read
     PSID user = CurrentUser();
-    // No owner recorded (Wine keeps none): unknown, so counted as a copy.
+    // No owner recorded (Wine keeps none without a descriptor): unknown, so counted as a copy.
     int trusted =
         !owner || (EqualSid(owner, security.system) || EqualSid(owner, security.administrators) ||
                    (g_owner && EqualSid(owner, g_owner)) || (user && EqualSid(owner, user)));
-    LocalFree(descriptor);
     return trusted ? MUTEX_HELD : MUTEX_PLANTED;
 }
 
