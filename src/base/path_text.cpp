@@ -67,3 +67,17 @@ int ReplaceFolderAtStart(const char* path, const char* from, const char* to, cha
         return TextFormat(out, PATH_TEXT_SIZE, "%s%s", to, path + length);
     return TextCopy(out, PATH_TEXT_SIZE, path);
 }
+
+int IsDeviceName(const char* begin, const char* end) {
+    const char* stem = begin;
+    while (stem < end && *stem != '.') ++stem;
+    while (stem > begin && stem[-1] == ' ') --stem;
+    std::size_t length = static_cast<std::size_t>(stem - begin);
+    if (length < 3 || length > 4) return 0;
+    char upper[4];
+    for (std::size_t i = 0; i < length; ++i)
+        upper[i] = begin[i] >= 'a' && begin[i] <= 'z' ? static_cast<char>(begin[i] - 32) : begin[i];
+    auto is = [&upper](const char* name) { return std::memcmp(upper, name, 3) == 0; };
+    if (length == 3) return is("CON") || is("PRN") || is("AUX") || is("NUL");
+    return (is("COM") || is("LPT")) && upper[3] >= '1' && upper[3] <= '9';
+}

@@ -25,3 +25,10 @@ int SystemPathToAnsi(const wchar_t* path, char* ansi) {
     ansi[0] = '\0';
     return 0;
 }
+
+int RenamesAtRestart(const char* path) {
+    char volume[MAX_PATH];
+    if (!GetVolumePathNameA(path, volume, MAX_PATH)) return 0;
+    UINT type = GetDriveTypeA(volume);
+    return type == DRIVE_FIXED || type == DRIVE_REMOVABLE;
+}

@@ -54,6 +54,11 @@ const char* FindLastBackslash(const char* text);
 // Removes one backslash that ends `text`; a drive root such as C:\ becomes C:.
 void DropTrailingBackslash(char* text);
 
+// 1 when the name [begin, end) is one Windows keeps for a device in every folder (CON, PRN,
+// AUX, NUL, COM1 to COM9, LPT1 to LPT9, any case), also with an extension or blanks after it:
+// "nul.txt" opens the device, never a file.
+int IsDeviceName(const char* begin, const char* end);
+
 // The folder that holds the file `path`, in `folder` (PATH_TEXT_SIZE bytes): `path` up to its
 // last backslash, which a drive's root keeps (C:\, as "C:" names the drive's current folder).
 // 0, with `folder` empty, when `path` has no backslash.

@@ -262,17 +262,41 @@ int AnyEntryNeedsInstallDir(const PackageImage& image) {
     return 0;
 }
 
-// Unattended, nobody closes what holds a file: 1 when a process in any session holds one of the
-// targets, recorded with its name; the run then writes nothing.
-int AnyTargetHeld(const PackageImage& image, const char* installDir, RunRecord* record) {
+// 1 when `holder` is one of the product's own programs: its image lies in the install folder,
+// or it has a window of a listed application's class.
+int IsProductHolder(const TargetHolder& holder, const char* installDir, const PackageImage& image,
+                    const PackageHeader& header) {
+    char folder[PATH_TEXT_SIZE];
+    if (installDir && TextCopy(folder, sizeof folder, installDir)) {
+        DropTrailingBackslash(folder);
+        std::size_t length = std::strlen(folder);
+        if (length > 0 && BeginsWithName(holder.image, folder) && holder.image[length] == '\\')
+            return 1;
+    }
+    for (int k = 0; k < RUNNING_APP_COUNT; ++k)
+        if (ProcessHasWindowClass(holder.pid,
+                                  TextOrEmpty(image, header.runningApps[k].windowClass)))
+            return 1;
+    return 0;
+}
+
+// Unattended, nobody closes the product: 1 when one of its own programs, in any session, holds
+// one of the targets, recorded with its name; the run then writes nothing. Anything else that
+// holds a file (a scanner, the indexer, a preview) is let be: the retries outlast most of them,
+// and a file still held is replaced at the restart, as Windows Installer does.
+int ProductHoldsTarget(const PackageImage& image, const PackageHeader& header,
+                       const char* installDir, RunRecord* record) {
     std::int32_t count = 0;
     const PackageEntry* entry;
     while (GetPackageEntry(image, count, &entry)) ++count;
     if (count == 0) return 0;
+    constexpr int HOLDERS_READ = 32;
     PathText* targets = static_cast<PathText*>(std::calloc(count, sizeof(PathText)));
     const char** paths = static_cast<const char**>(std::calloc(count, sizeof(const char*)));
+    TargetHolder* holders =
+        static_cast<TargetHolder*>(std::calloc(HOLDERS_READ, sizeof(TargetHolder)));
     int given = 0, held = 0;
-    if (targets && paths) {
+    if (targets && paths && holders) {
         for (std::int32_t i = 0; i < count && GetPackageEntry(image, i, &entry); ++i) {
             const char* fileName = PackageText(image, entry->fileName);
             const char* folder = PackageText(image, entry->folder);
@@ -282,12 +306,21 @@ int AnyTargetHeld(const PackageImage& image, const char* installDir, RunRecord* 
                 ++given;
             }
         }
-        char holders[ITEM_DETAIL_SIZE];
-        held = TargetsHeld(paths, given, holders) > 0;
-        if (held) Record(record, ITEM_FILE, OUTCOME_IN_USE, installDir, holders);
+        int listed = ListTargetHolders(paths, given, holders, HOLDERS_READ);
+        char named[ITEM_DETAIL_SIZE] = "";
+        for (int i = 0; i < listed && i < HOLDERS_READ; ++i) {
+            if (!IsProductHolder(holders[i], installDir, image, header)) continue;
+            char one[PATH_TEXT_SIZE];
+            if (TextFormat(one, sizeof one, "%s%s (pid %lu)", held ? ", " : "held by ",
+                           holders[i].name[0] ? holders[i].name : holders[i].image, holders[i].pid))
+                TextAppend(named, sizeof named, one);
+            held = 1;
+        }
+        if (held) Record(record, ITEM_FILE, OUTCOME_IN_USE, installDir, named);
     }
     std::free(targets);
     std::free(paths);
+    std::free(holders);
     return held;
 }
 
@@ -380,7 +413,7 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
         return;
     }
     // The window-class check sees only this session; an agent's run asks Windows as well.
-    if (g_unattended && AnyTargetHeld(image, folders.installDir, record)) {
+    if (g_unattended && ProductHoldsTarget(image, header, folders.installDir, record)) {
         SetEarlyEnd(record, END_APP_RUNNING);
         return;
     }
@@ -442,9 +475,19 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
     // A run the dialog was closed on starts nothing more on the user's machine.
     for (int k = 0; k < runAfter.count && !g_stopping; ++k) {
         unsigned long exitCode = 0;
-        int ran = RunAndWait(runAfter.paths[k].text, &exitCode);
-        RunItem* item = Record(record, ITEM_RUN_AFTER, ran ? OUTCOME_RAN : OUTCOME_NOT_STARTED,
-                               runAfter.paths[k].text);
+        // Unattended, nobody closes it: it is waited for a bounded time, then left running.
+        RunAfterResult ran =
+            RunAndWait(runAfter.paths[k].text,
+                       g_unattended ? RUN_AFTER_UNATTENDED_MS : RUN_WAIT_FOREVER, &exitCode);
+        ItemOutcome outcome = ran == RUN_ENDED           ? OUTCOME_RAN
+                              : ran == RUN_STILL_RUNNING ? OUTCOME_LEFT_RUNNING
+                                                         : OUTCOME_NOT_STARTED;
+        char waited[48] = "";
+        if (ran == RUN_STILL_RUNNING)
+            TextFormat(waited, sizeof waited, "not ended within %lu s",
+                       RUN_AFTER_UNATTENDED_MS / 1000);
+        RunItem* item = Record(record, ITEM_RUN_AFTER, outcome, runAfter.paths[k].text,
+                               waited[0] ? waited : nullptr);
         if (item) item->code = static_cast<long>(exitCode);
     }
     FreeRunAfterList(&runAfter);

@@ -36,10 +36,23 @@ void StopRun();
 // Sets the dialog's progress bar (range 0 to 100) to `position`. Returns 1.
 int SetProgress(void* dialog, int position);
 
+enum RunAfterResult {
+    RUN_NOT_STARTED,
+    RUN_ENDED,          // its exit code in `*exitCode`
+    RUN_STILL_RUNNING,  // `limitMs` passed: it is left running
+};
+constexpr unsigned long RUN_WAIT_FOREVER = 0xFFFFFFFFul;
+
+// How long an unattended run waits for a run-after program. As SYSTEM in session 0 a program
+// that shows a window ("start the product again") waits on a desktop nobody sees and never ends;
+// a post-update step is done well within a minute even on a busy machine, and a minute is far
+// below any deployment agent's time-out (an hour or more), so the run always ends and leaves its
+// log and exit code before the agent gives up on it.
+constexpr unsigned long RUN_AFTER_UNATTENDED_MS = 60000;
+
 // Starts the program at `path`, with no arguments, in its own folder and with the system's
-// default error mode, and returns when it has ended: 1 with its exit code in `*exitCode`; 0 when
-// it could not be started.
-int RunAndWait(const char* path, unsigned long* exitCode);
+// default error mode, and waits for its end at most `limitMs` (RUN_WAIT_FOREVER: no limit).
+RunAfterResult RunAndWait(const char* path, unsigned long limitMs, unsigned long* exitCode);
 
 // The total of every entry's size, rounded once to the nearest 32-bit float: the divisor of
 // every position of a run.

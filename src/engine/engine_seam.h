@@ -39,6 +39,22 @@ int FolderExists(const char* path);
 // Windows cannot tell (before Vista).
 int TargetsHeld(const char* const* paths, int count, char* holders);
 
+// A process that holds one of the run's targets, as Restart Manager reports it.
+struct TargetHolder {
+    unsigned long pid;
+    char name[64];               // its name for people ("Shiosai Notes", "SearchIndexer.exe")
+    char image[PATH_TEXT_SIZE];  // the program's full path; empty when it cannot be read
+};
+
+// The processes, in any session, that hold one of the `count` files at `paths` open: the first
+// `capacity` of them in `holders`. Returns how many hold; 0 where Windows cannot tell (before
+// Vista).
+int ListTargetHolders(const char* const* paths, int count, TargetHolder* holders, int capacity);
+
+// 1 when the process `pid` has a top-level window of class `windowClass` (an empty class:
+// none).
+int ProcessHasWindowClass(unsigned long pid, const char* windowClass);
+
 // 1 when a top-level window of class `windowClass` exists. An empty class matches no window.
 int IsWindowClassRunning(const char* windowClass);
 

@@ -13,6 +13,7 @@
 #include "engine/engine.h"
 #include "engine/engine_seam.h"
 #include "engine/globals.h"
+#include "engine/restart_win32.h"
 #include "engine/worker.h"
 #include "package/package.h"
 #include "package/unicode_texts.h"
@@ -528,6 +529,9 @@ void SetOutcome(RunItem* item, ItemOutcome outcome) {
 // process may (elevated) and the volume can (not a network share), the flushed staged copy
 // takes its place at the next restart. 1 when that was arranged.
 int ReplaceAtRestart(const char* staged, const char* target) {
+    // On a share the entry would be written and never carried out: not done, rather than a
+    // restart that changes nothing.
+    if (!RenamesAtRestart(target)) return 0;
     return MoveFileExA(staged, target, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
 }
 
@@ -564,6 +568,7 @@ void CompleteReplace(HANDLE file, const char* staged, const char* target, RetryB
     }
     if (renamed) {
         SetOutcome(item, done);
+        SupersedeRestartRenames(target);
         return;
     }
     ItemOutcome outcome = OutcomeOfError(error);
@@ -827,7 +832,7 @@ void FreeEntryBuffer(void* buffer) { LocalFree(buffer); }
 // cb is 68 in the 32-bit program the package is made for.
 static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68, "STARTUPINFOA layout");
 
-int RunAndWait(const char* path, unsigned long* exitCode) {
+RunAfterResult RunAndWait(const char* path, unsigned long limitMs, unsigned long* exitCode) {
     *exitCode = 0;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -837,22 +842,22 @@ int RunAndWait(const char* path, unsigned long* exitCode) {
     // The program is named exactly, so a path with blanks never starts "C:\Program.exe";
     // quoted on the command line, the program sees no arguments.
     char commandLine[PATH_TEXT_SIZE + 2];
-    if (!TextFormat(commandLine, sizeof commandLine, "\"%s\"", path)) return 0;
+    if (!TextFormat(commandLine, sizeof commandLine, "\"%s\"", path)) return RUN_NOT_STARTED;
     // Started in its own folder: the update program's is usually where the patch was
     // downloaded, and the program's DLL search still looks in its current folder (the update's
     // SetDefaultDllDirectories is its own), so a DLL planted there would run with our rights.
     // Nor does it keep our error mode, which a relaunched product would otherwise run with.
     char folder[PATH_TEXT_SIZE];
-    if (!FolderOfFile(path, folder)) return 0;
+    if (!FolderOfFile(path, folder)) return RUN_NOT_STARTED;
     PROCESS_INFORMATION process = {};
     if (!CreateProcessA(path, commandLine, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE,
                         nullptr, folder, &startup, &process))
-        return 0;
+        return RUN_NOT_STARTED;
     // Waiting on the process itself: an exit code of 259 (STILL_ACTIVE) cannot keep us here.
-    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD waited = WaitForSingleObject(process.hProcess, limitMs);
     DWORD code = 0;
-    if (GetExitCodeProcess(process.hProcess, &code)) *exitCode = code;
+    if (waited == WAIT_OBJECT_0 && GetExitCodeProcess(process.hProcess, &code)) *exitCode = code;
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
-    return 1;
+    return waited == WAIT_OBJECT_0 ? RUN_ENDED : RUN_STILL_RUNNING;
 }

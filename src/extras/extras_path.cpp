@@ -18,10 +18,10 @@ const char* NextCharacter(const char* text) {
 
 // One name between backslashes, [begin, end): not empty, not "." or "..", none of the
 // characters Windows refuses in a name, not ending in a dot or a blank (Windows would drop
-// them and name another file). Stepped through by character: a second byte is never one of
-// these.
+// them and name another file), no device's name (it would open the device). Stepped through by
+// character: a second byte is never one of these.
 bool IsPlainName(const char* begin, const char* end) {
-    if (begin == end || end[-1] == '.' || end[-1] == ' ') return false;
+    if (begin == end || end[-1] == '.' || end[-1] == ' ' || IsDeviceName(begin, end)) return false;
     for (const char* at = begin; at < end; at = NextCharacter(at)) {
         unsigned char byte = static_cast<unsigned char>(*at);
         if (byte < 0x20 || std::strchr("/:*?\"<>|", byte)) return false;
@@ -71,3 +71,5 @@ ExtraOutcome ExtraPath(const char* text, const char* installDir, char* path) {
         return EXTRA_OUTSIDE;
     return EXTRA_SET;
 }
+
+int IsLinkReparseTag(unsigned long tag) { return (tag & 0x20000000ul) != 0; }

@@ -58,19 +58,52 @@ ExtraOutcome CreateFolder(const char* text, const char* installDir) {
     return created ? EXTRA_CREATED : EXTRA_ALREADY_THERE;
 }
 
+// The folders and the file of a removal, held from the install folder down while it is done.
+constexpr int HELD_LEVELS = 64;
+struct HeldWalk {
+    void* held[HELD_LEVELS];
+    int count;
+};
+
+void ReleaseWalk(HeldWalk* walk, int keep = 0) {
+    while (walk->count > keep) ReleasePath(walk->held[--walk->count]);
+}
+
+// Holds `path` as the next level of the walk; its kind in `kind`.
+void* HoldNext(HeldWalk* walk, const char* path, int forDeletion, PathKind* kind) {
+    if (walk->count >= HELD_LEVELS) {
+        *kind = PATH_OTHER;
+        return nullptr;
+    }
+    void* held = HoldPath(path, forDeletion, kind);
+    if (held) walk->held[walk->count++] = held;
+    return held;
+}
+
+// Removes the file, every folder on the way held from the install folder down, so that none
+// can be swapped for a junction between its check and the delete (a user who may change the
+// install folder could otherwise send this elevated delete anywhere); the file is deleted
+// through the handle that was checked.
 ExtraOutcome RemoveFile(const RemovalRecord& record, const char* installDir) {
     char path[PATH_TEXT_SIZE];
     ExtraOutcome outcome = ExtraPath(record.target, installDir, path);
     if (outcome != EXTRA_SET) return outcome;
     char base[PATH_TEXT_SIZE];
     ExtraInstallBase(installDir, base);
-    PathKind baseKind = GetPathKind(base);
-    if (baseKind != PATH_FOLDER && baseKind != PATH_LINK) return EXTRA_NO_INSTALL_DIR;
+    HeldWalk walk = {{}, 0};
+    PathKind kind;
+    // A junction as the install folder is the installer's choice; held, it stays that one.
+    if (!HoldNext(&walk, base, 0, &kind) || (kind != PATH_FOLDER && kind != PATH_LINK)) {
+        ReleaseWalk(&walk);
+        return EXTRA_NO_INSTALL_DIR;
+    }
 
     // Every folder on the way must be a plain one: a link there may lead anywhere.
     std::size_t baseLength = std::strlen(base);
-    outcome = ForEachFolderBelow(path, baseLength, [](const char* folder) {
-        switch (GetPathKind(folder)) {
+    outcome = ForEachFolderBelow(path, baseLength, [&walk](const char* folder) {
+        PathKind folderKind;
+        HoldNext(&walk, folder, 0, &folderKind);
+        switch (folderKind) {
             case PATH_FOLDER:
                 return EXTRA_SET;
             case PATH_LINK:
@@ -79,26 +112,47 @@ ExtraOutcome RemoveFile(const RemovalRecord& record, const char* installDir) {
                 return EXTRA_NOT_THERE;
         }
     });
-    if (outcome != EXTRA_SET) return outcome;
-    switch (GetPathKind(path)) {
+    if (outcome != EXTRA_SET) {
+        ReleaseWalk(&walk);
+        return outcome;
+    }
+    int folders = walk.count;
+    void* file = HoldNext(&walk, path, 1, &kind);
+    FileRemoval removal = FILE_NOT_REMOVED;
+    switch (kind) {
         case PATH_NONE:
-            return EXTRA_NOT_THERE;
+            removal = FILE_GONE;
+            break;
         case PATH_FILE:
+            // Not held: another process holds it for good, which a delete by name finds out
+            // (the folders are held, so the name still lies in them).
+            removal = file ? RemoveHeldFile(file, path) : RemoveOneFile(path);
             break;
         case PATH_LINK:
-            return EXTRA_OUTSIDE;
+            outcome = EXTRA_OUTSIDE;
+            break;
         case PATH_FOLDER:  // files only
         case PATH_OTHER:
-            return EXTRA_FAILED;
+            outcome = EXTRA_FAILED;
+            break;
     }
-    switch (RemoveOneFile(path)) {
+    // The file's own folder must be let go before it can be removed.
+    ReleaseWalk(&walk, folders > 1 ? folders - 1 : folders);
+    if (outcome != EXTRA_SET) {
+        ReleaseWalk(&walk);
+        return outcome;
+    }
+    switch (removal) {
         case FILE_REMOVED:
             break;
         case FILE_GONE:
+            ReleaseWalk(&walk);
             return EXTRA_NOT_THERE;
         case FILE_HELD:
+            ReleaseWalk(&walk);
             return EXTRA_AT_RESTART;
         case FILE_NOT_REMOVED:
+            ReleaseWalk(&walk);
             return EXTRA_FAILED;
     }
     if (record.flags & REMOVAL_EMPTY_FOLDER) {
@@ -109,6 +163,7 @@ ExtraOutcome RemoveFile(const RemovalRecord& record, const char* installDir) {
             RemoveEmptyFolder(path);
         }
     }
+    ReleaseWalk(&walk);
     return EXTRA_REMOVED;
 }
 

@@ -46,3 +46,7 @@ ExtraOutcome ExtraPath(const char* text, const char* installDir, char* path);
 // `installDir` without its trailing backslash in `base` (PATH_TEXT_SIZE bytes): EXTRA_SET, or
 // EXTRA_NO_INSTALL_DIR (none, empty, too long) or EXTRA_ROOT_INSTALL_DIR (a drive or share root).
 ExtraOutcome ExtraInstallBase(const char* installDir, char* base);
+
+// 1 when a reparse point of `tag` is a link: a name surrogate (bit 29), as junctions and
+// symbolic links are; cloud placeholders, deduplicated and compressed files are files.
+int IsLinkReparseTag(unsigned long tag);

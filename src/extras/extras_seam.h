@@ -34,8 +34,19 @@ enum FileRemoval {
     FILE_NOT_REMOVED,  // refused (read-only, permissions): it stays
 };
 
-// Removes the plain file at `path`.
+// Removes the plain file at `path` by its name: where it cannot be held for deletion.
 FileRemoval RemoveOneFile(const char* path);
+
+// Opens `path` without following a link there and holds it until ReleasePath: while held, no
+// other process can rename, delete or replace it (by a link or junction), so a folder checked
+// stays the folder checked. `kind` gets what it is, a reparse point counting as a link only when
+// its tag says it is one (a OneDrive placeholder, a deduplicated file is a file). `forDeletion`:
+// opened so that RemoveHeldFile can delete it. Null when it could not be opened (`kind` then says
+// PATH_NONE when nothing is there).
+void* HoldPath(const char* path, int forDeletion, PathKind* kind);
+// Deletes the file held (for deletion) as `held`, through that handle, never by name.
+FileRemoval RemoveHeldFile(void* held, const char* path);
+void ReleasePath(void* held);
 
 // Removes the folder at `path` when it is empty. 1 when it was removed.
 int RemoveEmptyFolder(const char* path);

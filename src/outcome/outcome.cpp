@@ -39,6 +39,7 @@ constexpr OutcomeRow OUTCOMES[OUTCOME_COUNT] = {
     {"not moved", CLASS_NOT_DONE},
     {"ran", CLASS_DONE},
     {"not started", CLASS_NOT_DONE},
+    {"left running", CLASS_NORMAL},
     {"already there", CLASS_NORMAL},
     {"removed", CLASS_DONE},
     {"not there", CLASS_NORMAL},

@@ -52,6 +52,7 @@ enum ItemOutcome {
     // run-after programs
     OUTCOME_RAN,  // `code` holds its exit code
     OUTCOME_NOT_STARTED,
+    OUTCOME_LEFT_RUNNING,  // unattended, still running when its time was up: left to finish
     // folders, removals and registry values (also OUTCOME_CREATED, OUTCOME_AT_RESTART)
     OUTCOME_ALREADY_THERE,
     OUTCOME_REMOVED,

@@ -24,7 +24,8 @@ int VersionQueryValue(const void* block, const char* queryPath, const void** val
 
 // For a version read from a program's bytes (version_image.h):
 
-// The language id the user's resources are looked up in before US English.
+// The language id resources are looked up in before US English, as Windows' own reading of a
+// file's version (GetFileVersionInfoA) picks it in this thread.
 std::uint32_t UserResourceLanguage();
 
 // `units` UTF-16LE units at `units16` (any alignment) as a text in the system's ANSI code page,

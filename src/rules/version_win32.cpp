@@ -62,7 +62,20 @@ int VersionQueryValue(const void* block, const char* queryPath, const void** val
     return 1;
 }
 
-std::uint32_t UserResourceLanguage() { return GetUserDefaultLangID(); }
+// The language FindResourceEx takes for a neutral request, as GetFileVersionInfoA's look-up
+// does: "the current language associated with the calling thread" ("FindResourceExA function",
+// learn.microsoft.com), which from Vista on is the thread's UI language, by default the user's UI
+// language ("User Interface Language Management"), and before Vista the thread locale's. Not
+// GetUserDefaultLangID, the format locale, which an English Windows set to Japanese formats has.
+std::uint32_t UserResourceLanguage() {
+    using ThreadLanguageProc = LANGID(WINAPI*)();
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    auto threadLanguage = kernel ? reinterpret_cast<ThreadLanguageProc>(reinterpret_cast<void*>(
+                                       GetProcAddress(kernel, "GetThreadUILanguage")))
+                                 : nullptr;
+    if (threadLanguage) return threadLanguage();
+    return LANGIDFROMLCID(GetThreadLocale());
+}
 
 int VersionTextToAnsi(const unsigned char* units16, std::uint32_t units, char* text,
                       std::size_t capacity) {

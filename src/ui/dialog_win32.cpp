@@ -168,6 +168,43 @@ void ShowPassiveExplanation(HWND dialog, const wchar_t* versionText) {
         SetDlgItemTextW(dialog, IDC_EXPLAIN, text);
 }
 
+// The block reason from the package's title, for the run without a window.
+void PrepareBlockReasonFromPackage() {
+    HMODULE module = static_cast<HMODULE>(g_instance);
+    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(PACKAGE_RESOURCE_ID),
+                                MAKEINTRESOURCEA(PACKAGE_RESOURCE_TYPE));
+    HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+    const void* bytes = loaded ? LockResource(loaded) : nullptr;
+    if (bytes) {
+        PackageImage image = {static_cast<const unsigned char*>(bytes),
+                              static_cast<std::uint32_t>(SizeofResource(module, found))};
+        PrepareBlockReason(GetDialogTexts(image).title);
+    }
+    if (loaded) FreeResource(loaded);
+}
+
+// 1 once a logoff or a restart ended the run without a window.
+int g_endedBySession = 0;
+
+// The hidden window of a run without one: it answers a logoff or a restart as the dialog does.
+LRESULT CALLBACK RunWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_QUERYENDSESSION:
+            return IsWorkerAlive() ? FALSE : TRUE;
+        case WM_ENDSESSION:
+            if (wParam && IsWorkerAlive()) {
+                EndWorker();
+                g_endedBySession = 1;
+            }
+            return 0;
+        case WM_TIMER:
+            if (wParam == RUN_END_TIMER && !IsWorkerAlive()) ReleaseShutdown(window);
+            return 0;
+        default:
+            return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
 BOOL OnInitDialog(HWND dialog) {
     HMODULE module = static_cast<HMODULE>(g_instance);
     wchar_t title[DIALOG_TEXT_SIZE], versionText[DIALOG_TEXT_SIZE];
@@ -281,4 +318,38 @@ INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         default:
             return FALSE;
     }
+}
+
+int RunWithoutWindow(RunRecord* record) {
+    HINSTANCE instance = static_cast<HINSTANCE>(g_instance);
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = RunWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = L"TidewellUpdateRun";
+    // Top-level, never shown: a message-only window is not asked about a logoff.
+    HWND window = RegisterClassW(&windowClass)
+                      ? CreateWindowExW(0, windowClass.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 0,
+                                        0, nullptr, nullptr, instance, nullptr)
+                      : nullptr;
+    DWORD threadId;
+    HANDLE worker = window ? CreateThread(nullptr, 0, UpdateWorker, window, 0, &threadId) : nullptr;
+    if (!worker) {
+        // Without them the run goes as designed, on this thread, with nothing to hold a logoff.
+        if (window) DestroyWindow(window);
+        RunUpdate(nullptr, record);
+        return 1;
+    }
+    g_worker = worker;
+    PrepareBlockReasonFromPackage();
+    HoldShutdown(window);
+    while (IsWorkerAlive() && !g_endedBySession) {
+        MsgWaitForMultipleObjects(1, &g_worker, FALSE, INFINITE, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    }
+    int settled = !IsWorkerAlive();
+    if (g_endedBySession) record->cancelled = 1;
+    ReleaseShutdown(window);
+    DestroyWindow(window);
+    return settled;
 }

@@ -68,6 +68,14 @@ void FolderNameOf(const char* title, wchar_t* name, int capacity) {
     // Windows drops a name's trailing dots and blanks: ".." would name the folder above.
     int length = lstrlenW(name);
     while (length > 0 && (name[length - 1] == L'.' || name[length - 1] == L' ')) name[--length] = 0;
+    // A device's name (CON, NUL, COM1) would open the device, not a folder: no log at all.
+    char ascii[8] = "";
+    int plain = length < 8;
+    for (int i = 0; plain && i < length; ++i) {
+        plain = name[i] < 128;
+        ascii[i] = static_cast<char>(name[i]);
+    }
+    if (plain && IsDeviceName(ascii, ascii + length)) length = 0;
     if (length == 0) lstrcpynW(name, L"Tidewell", capacity);
 }
 

@@ -12,34 +12,44 @@
 #include "resource.h"
 #include "ui/command_line.h"
 #include "ui/dialog_logic.h"
+#include "ui/instance.h"
+#include "package/package.h"
 #include "ui/ui_win32.h"
 
-HANDLE g_mutex = nullptr;
-
-HANDLE g_globalMutex = nullptr;
 UiMode g_uiMode = UI_FULL;
 
 int CheckSingleInstance() {
-    g_mutex = CreateMutexA(nullptr, FALSE, SINGLE_INSTANCE_NAME);
-    // Read at once: any later call may change the last error.
-    int nameExisted = GetLastError() == ERROR_ALREADY_EXISTS;
-    // A second copy keeps its handle open; the process end releases it.
-    if (!IsOnlyInstance(g_mutex != nullptr, nameExisted)) return 0;
-    // The same name in the global namespace: a copy in another session (a deployment agent's
-    // and a user's) runs too. Access denied is a copy whose mutex this account may not open.
-    char globalName[64];
-    if (!TextFormat(globalName, sizeof globalName, "Global\\%s", SINGLE_INSTANCE_NAME)) return 1;
-    g_globalMutex = CreateMutexA(nullptr, FALSE, globalName);
-    DWORD error = GetLastError();
-    if (!g_globalMutex) return error != ERROR_ACCESS_DENIED;
-    return error != ERROR_ALREADY_EXISTS;
+    // The machine-wide name is the product's: the package's title and registry key.
+    const char* title = nullptr;
+    const char* registryKey = nullptr;
+    HMODULE module = static_cast<HMODULE>(g_instance);
+    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(PACKAGE_RESOURCE_ID),
+                                MAKEINTRESOURCEA(PACKAGE_RESOURCE_TYPE));
+    HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+    const void* bytes = loaded ? LockResource(loaded) : nullptr;
+    const PackageHeader* header;
+    PackageImage image = {static_cast<const unsigned char*>(bytes),
+                          bytes ? static_cast<std::uint32_t>(SizeofResource(module, found)) : 0};
+    if (bytes && GetPackageHeader(image, &header)) {
+        title = PackageText(image, header->title);
+        registryKey = PackageText(image, header->registryKey);
+    }
+    char name[INSTANCE_NAME_SIZE];
+    ProductInstanceName(title, registryKey, name);
+    return DecideSingleInstance(name);
 }
-
 namespace {
 
 // 1 when the process's window station is one a user sees: not a service's session, where a
-// dialog would wait for nobody until the deployment agent gives up.
+// dialog would wait for nobody until the deployment agent gives up. From Vista on, session 0
+// holds services alone: its WinSta0 (an interactive service, psexec -i 0) is no user's desktop.
 int HasInteractiveDesktop() {
+    DWORD session = 0;
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    if (ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0 &&
+        GetVersionExA(&version) && version.dwMajorVersion >= 6)
+        return 0;
     USEROBJECTFLAGS flags = {};
     DWORD needed = 0;
     HWINSTA station = GetProcessWindowStation();
@@ -97,7 +107,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     g_done = 0;
     int settled = 1;
     if (command.mode == UI_QUIET) {
-        RunUpdate(nullptr, &g_record);
+        settled = RunWithoutWindow(&g_record);
     } else {
         RegisterCommonControls();
         // A Unicode dialog: its texts keep every character of the template whatever the code
@@ -115,8 +125,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     RunEnd end = settled ? ConcludeRun(&g_record) : ConcludeCancelledRun(&g_record);
     if (command.logPath[0] || command.mode != UI_FULL)
         WriteRunLog(command.logPath, settled ? &g_record : nullptr, end);
-    if (g_globalMutex) CloseHandle(g_globalMutex);
-    CloseHandle(g_mutex);
     // ExitProcess would kill the worker and the pool's threads wherever they are, then run the
     // DLLs' detach code, which hangs on a lock a killed thread held; TerminateProcess runs none.
     if (!settled) TerminateProcess(GetCurrentProcess(), ExitCodeOf(end));

@@ -7,9 +7,6 @@
 #include "outcome/outcome.h"
 #include "ui/command_line.h"
 
-// The single-instance mutex as CreateMutexA gave it, null or not; closed after the dialog.
-extern HANDLE g_mutex;
-
 // 1 when this copy is the only one running and may go on; 0 when it must end at once.
 int CheckSingleInstance();
 
@@ -21,6 +18,11 @@ INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 // removed. 1 when no thread of the run is left; 0 when the worker did not end in time (it may
 // still add to g_record), so that the process must not end through ExitProcess.
 int EndWorker();
+
+// The run without a dialog (/quiet, or no desktop a user sees), on a worker while a hidden
+// top-level window holds a logoff or a restart back as the dialog does. 1 when no thread of the
+// run is left (as EndWorker); a logoff forced on it marks `record` cancelled.
+int RunWithoutWindow(RunRecord* record);
 
 // How the program was asked to run; written once at start-up.
 extern UiMode g_uiMode;

@@ -85,6 +85,34 @@ int TargetsHeld(const char* const* paths, int count, char* holders) {
     return 0;
 }
 
+// As RmGetList reports them (learn.microsoft.com, "RmGetList function"): every process that
+// holds one of the registered files, in any session, once each.
+int ListTargetHolders(const char* const* paths, int count, TargetHolder* holders, int capacity) {
+    Record("TargetsHeld " + std::to_string(count));
+    std::vector<FakeEngine::Holder> all = State().holders;
+    for (const std::string& target : State().heldTargets)
+        all.push_back({7, "Other.exe", State().installDir + "\\Other.exe", target, ""});
+    int listed = 0;
+    for (const FakeEngine::Holder& holder : all) {
+        bool holds = false;
+        for (int i = 0; i < count; ++i) holds = holds || holder.target == paths[i];
+        if (!holds) continue;
+        if (listed < capacity) {
+            holders[listed].pid = holder.pid;
+            TextCopy(holders[listed].name, sizeof holders[listed].name, holder.name.c_str());
+            TextCopy(holders[listed].image, sizeof holders[listed].image, holder.image.c_str());
+        }
+        ++listed;
+    }
+    return listed;
+}
+
+int ProcessHasWindowClass(unsigned long pid, const char* windowClass) {
+    for (const FakeEngine::Holder& holder : State().holders)
+        if (holder.pid == pid && windowClass[0] && holder.windowClass == windowClass) return 1;
+    return 0;
+}
+
 int IsWindowClassRunning(const char* windowClass) {
     Record(std::string("FindWindow ") + windowClass);
     return windowClass[0] != '\0' && State().runningClasses.count(windowClass) > 0;
@@ -219,10 +247,10 @@ void FreeEntryBuffer(void* buffer) {
     std::free(buffer);
 }
 
-int RunAndWait(const char* path, unsigned long* exitCode) {
+RunAfterResult RunAndWait(const char* path, unsigned long, unsigned long* exitCode) {
     Record(std::string("RunAndWait ") + path);
     *exitCode = 0;
-    return 1;
+    return RUN_ENDED;
 }
 
 // --- the rules and shortcuts, as the run sees them

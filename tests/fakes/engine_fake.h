@@ -35,7 +35,14 @@ struct FakeEngine {
     int loadsHeld = 0;                   // LoadResource minus FreeResource
 
     std::set<std::string> runningClasses;
-    std::set<std::string> heldTargets;  // files another process holds, as Windows tells
+    // Restart Manager's answer: what holds which target. A target in heldTargets is held by
+    // Other.exe (pid 7) from the install folder.
+    struct Holder {
+        unsigned long pid;
+        std::string name, image, target, windowClass;
+    };
+    std::vector<Holder> holders;
+    std::set<std::string> heldTargets;
 
     std::string installDir = "C:\\Apps\\Example";
     int installDirResult = 1;

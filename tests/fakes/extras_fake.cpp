@@ -21,9 +21,87 @@ int LoadExtrasResource(ExtrasImage* image) {
     return 1;
 }
 
-PathKind GetPathKind(const char* path) {
-    auto found = State().paths.find(path);
+namespace {
+
+// The path a name leads to once the swap has happened, and the swap itself when `looked` is
+// the path that sets it off. A folder held by a handle opened without delete sharing cannot be
+// renamed or deleted, so it cannot be swapped ("CreateFileA", learn.microsoft.com:
+// FILE_SHARE_DELETE; "MoveFileExA": the rename needs DELETE access to the folder).
+std::string Resolve(const std::string& path) {
+    FakeExtras& state = State();
+    const std::string& folder = state.swapFolder;
+    if (state.swapped && path.compare(0, folder.size() + 1, folder + "\\") == 0)
+        return state.swapTarget + path.substr(folder.size());
+    return path;
+}
+
+void Looked(const std::string& path) {
+    FakeExtras& state = State();
+    if (state.swapped || state.swapWhen.empty() || path != state.swapWhen) return;
+    if (state.held.count(state.swapFolder) && state.held[state.swapFolder] > 0) return;
+    state.swapped = true;
+    state.paths[state.swapFolder] = PATH_LINK;
+}
+
+PathKind KindAt(const std::string& path) {
+    auto found = State().paths.find(Resolve(path));
     return found == State().paths.end() ? PATH_NONE : found->second;
+}
+
+}  // namespace
+
+PathKind GetPathKind(const char* path) {
+    PathKind kind = KindAt(path);
+    Looked(path);
+    return kind;
+}
+
+namespace {
+
+struct FakeHandle {
+    std::string path;    // as named
+    std::string object;  // what it opened
+};
+
+FileRemoval Delete(const std::string& object) {
+    FileRemoval removal = FILE_REMOVED;
+    const char* word = "removed";
+    auto found = State().paths.find(object);
+    if (found == State().paths.end()) {
+        removal = FILE_GONE;
+        word = "gone";
+    } else if (State().heldFiles.count(object)) {
+        removal = FILE_HELD;
+        word = "held";
+    } else if (State().refusedFiles.count(object)) {
+        removal = FILE_NOT_REMOVED;
+        word = "refused";
+    } else {
+        State().paths.erase(found);
+    }
+    State().calls.push_back("Delete " + object + " " + word);
+    return removal;
+}
+
+}  // namespace
+
+void* HoldPath(const char* path, int, PathKind* kind) {
+    *kind = KindAt(path);
+    if (*kind == PATH_NONE) return nullptr;
+    ++State().held[path];
+    auto* handle = new FakeHandle{path, Resolve(path)};
+    Looked(path);
+    return handle;
+}
+
+FileRemoval RemoveHeldFile(void* held, const char*) {
+    return Delete(static_cast<FakeHandle*>(held)->object);
+}
+
+void ReleasePath(void* held) {
+    auto* handle = static_cast<FakeHandle*>(held);
+    --State().held[handle->path];
+    delete handle;
 }
 
 int CreateOneFolder(const char* path) {
@@ -34,24 +112,7 @@ int CreateOneFolder(const char* path) {
     return 1;
 }
 
-FileRemoval RemoveOneFile(const char* path) {
-    FileRemoval removal = FILE_REMOVED;
-    const char* word = "removed";
-    if (GetPathKind(path) == PATH_NONE) {
-        removal = FILE_GONE;
-        word = "gone";
-    } else if (State().heldFiles.count(path)) {
-        removal = FILE_HELD;
-        word = "held";
-    } else if (State().refusedFiles.count(path)) {
-        removal = FILE_NOT_REMOVED;
-        word = "refused";
-    } else {
-        State().paths.erase(path);
-    }
-    State().calls.push_back(std::string("Delete ") + path + " " + word);
-    return removal;
-}
+FileRemoval RemoveOneFile(const char* path) { return Delete(Resolve(path)); }
 
 int RemoveEmptyFolder(const char* path) {
     State().calls.push_back(std::string("Rmdir ") + path);

@@ -279,6 +279,17 @@ int CreateOneFolder(const char* path) {
 
 FileRemoval RemoveOneFile(const char* path) { return LocalExists(path) ? FILE_REMOVED : FILE_GONE; }
 
+// Nothing is held here: the copy changes under nobody's run.
+void* HoldPath(const char* path, int, PathKind* kind) {
+    *kind = GetPathKind(path);
+    static char token;
+    return *kind == PATH_NONE ? nullptr : &token;
+}
+
+FileRemoval RemoveHeldFile(void*, const char* path) { return RemoveOneFile(path); }
+
+void ReleasePath(void*) {}
+
 int RemoveEmptyFolder(const char*) { return 0; }
 
 ValueWrite WriteRegistryValue(RegistryRoot, const char*, unsigned, const char*, std::uint32_t,

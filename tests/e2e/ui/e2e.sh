@@ -1507,6 +1507,103 @@ case_held_files() {
     "$WINE" reg delete "$key" /v PendingFileRenameOperations /f >/dev/null 2>&1
 }
 
+# run_as_agent EXE: EXE started, with no switches, by a service, as a deployment agent starts a
+# patch (as SYSTEM, in a window station nobody sees); waits for the service's report and sets
+# program_code (the whole code) and agent_visible (1 when the service's window station is
+# visible).
+run_as_agent() {
+    local folder="$E2E_DIR/agent" result i
+    result=$folder/result.txt
+    rm -rf "$folder"
+    mkdir -p "$folder"
+    cp "$TW_AGENT" "$folder/agent_service.exe"
+    cp "$1" "$folder/"
+    "$WINE" sc delete TidewellAgent >/dev/null 2>&1
+    "$WINE" sc create TidewellAgent binPath= "C:\\tidewell-e2e\\agent\\agent_service.exe C:\\tidewell-e2e\\agent\\result.txt C:\\tidewell-e2e\\agent\\$(basename "$1")" \
+        >/dev/null 2>&1 || { fail "the service could not be made"; return 1; }
+    "$WINE" sc start TidewellAgent >/dev/null 2>&1
+    # A failure bound, far above the run's own (the run-after program's minute).
+    local start=$SECONDS
+    while ((SECONDS - start < 600)); do
+        grep -q '^code=' "$result" 2>/dev/null && break
+        sleep 0.1
+    done
+    "$WINE" sc delete TidewellAgent >/dev/null 2>&1
+    if ! grep -q '^code=' "$result" 2>/dev/null; then
+        fail "the service's run of $(basename "$1") did not end (waited $((SECONDS - start)) s for its report)"
+        return 1
+    fi
+    program_code=$(tr -d '\r' <"$result" | sed -n 's/^code=//p')
+    agent_visible=$(tr -d '\r' <"$result" | sed -n 's/^visible=//p')
+}
+
+# As a deployment agent runs the patch: from a service, with no switches. Nobody would see a
+# dialog, so none opens; the log goes to ProgramData, every file is replaced. A run-after program
+# that shows a window and never ends is waited for a minute, then left running, and the log
+# says so.
+case_agent_service() {
+    install_english
+    rm -f "$DEFAULT_LOG"
+    run_as_agent "$TW_ENGLISH_EXE" || return
+    expect "the service's window station is visible" 0 "$agent_visible"
+    expect "exit code" 0 "$program_code"
+    expect "dialogs on the screen" 0 "$(driver count)"
+    expect_product_updated "$ENGLISH_DIR"
+    expect_log_result "$DEFAULT_LOG" 0
+
+    local log="$C_DRIVE/ProgramData/Probe Update/Tidewell-runafter.log" start
+    install_probe
+    touch "$PROBE_DIR/tools/probe-window"
+    rm -f "$log"
+    start=$SECONDS
+    run_as_agent "$TW_BIN/Tidewell-runafter.exe" || return
+    echo "the run with a run-after program that never ends took $((SECONDS - start)) s"
+    expect "exit code" 0 "$program_code"
+    expect "log line for the program left running" 1 \
+        "$(log_text "$log" | grep -c 'run-after .*runafter_probe.exe left running')"
+    expect "the run-after program still runs" 1 "$([ -f "$PROBE_DIR/tools/probe-report.txt" ] &&
+        [ -f "$PROBE_DIR/tools/probe-hold" ] && echo 1)"
+    expect_probe_updated
+    release_probe
+}
+
+# A file replaced at the restart by one patch, then by a second patch once it was let go: the
+# restart must leave the second patch's bytes, never put the first's staged copy back.
+case_restart_superseded() {
+    local tool=$TW_HOST_BUILD/tidepack work=$TW_BIN/superseded
+    local key='HKLM\System\CurrentControlSet\Control\Session Manager'
+    if [ ! -x "$tool" ]; then
+        echo "SKIP: no host build of tidepack at $TW_HOST_BUILD"
+        exit 77
+    fi
+    rm -rf "$work"
+    mkdir -p "$work"
+    "$TW_MAKE_PACKAGE" --generate 70000 second-notecore >"$work/notecore.dll"
+    printf '%s\n' "codePage = 1252" "title = 'Shiosai Notes'" "versionText = '2.2'" \
+        "registryKey = '${ENGLISH_KEY/HKCU/HKEY_CURRENT_USER}'" "valueName = 'InstallDir'" \
+        "defaultFolder = 'C:\\tidewell-e2e\\elsewhere'" \
+        '[[file]]' "source = '$work/notecore.dll'" 'alwaysReplace = true' >"$work/patch.toml"
+    "$tool" build "$work/patch.toml" -o "$work/patch.pkg" >/dev/null || { fail "build"; return; }
+    "$tool" program "$work/patch.pkg" -o "$work/Second.exe" --stub "$TW_NOPACKAGE_EXE" \
+        >/dev/null || { fail "program"; return; }
+
+    "$WINE" reg delete "$key" /v PendingFileRenameOperations /f >/dev/null 2>&1
+    install_english
+    hold_file 'C:\tidewell-e2e\Shiosai Notes\notecore.dll'
+    run_unattended "$TW_ENGLISH_EXE" /quiet
+    expect_code "first patch's exit code" 3010
+    release_hold
+    run_unattended "$work/Second.exe" /quiet
+    expect_code "second patch's exit code" 0
+    expect_same_file "notecore.dll is the second patch's" "$work/notecore.dll" \
+        "$ENGLISH_DIR/notecore.dll"
+    expect "staged copies left" "" "$(cd "$ENGLISH_DIR" && ls -- twn* 2>/dev/null)"
+    "$WINE" wineboot -r >/dev/null 2>&1
+    expect_same_file "notecore.dll after the restart is still the second patch's" \
+        "$work/notecore.dll" "$ENGLISH_DIR/notecore.dll"
+    "$WINE" reg delete "$key" /v PendingFileRenameOperations /f >/dev/null 2>&1
+}
+
 # import_install_dir REG_FILE KEY FOLDER: the InstallDir value of KEY, FOLDER with its
 # backslashes doubled, imported by regedit from a UTF-16 file, which keeps the characters the
 # code page cannot spell (reg.exe's command line would not).

@@ -2,7 +2,9 @@
 /* A run-after program for the e2e cases: writes "folder=<its current folder>" and
  * "errormode=<the error mode it started with>" to probe-report.txt beside itself, then stays
  * while probe-hold is there beside it, so that a case can act while the run waits for it (at
- * most ten minutes: long enough for a loaded machine, and it still ends if its case died). */
+ * most ten minutes: long enough for a loaded machine, and it still ends if its case died).
+ * With probe-window beside it, it shows a window meanwhile, as a vendor's "start the product
+ * again" does. */
 #include <windows.h>
 
 #include <stdio.h>
@@ -18,7 +20,7 @@ static int BesideMe(const char* name, char* path) {
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
-    (void)instance, (void)previous, (void)commandLine, (void)show;
+    (void)previous, (void)commandLine, (void)show;
     UINT errorMode = SetErrorMode(0);  // the mode it was given; XP has no GetErrorMode
     char folder[MAX_PATH], report[MAX_PATH], hold[MAX_PATH], text[2 * MAX_PATH];
     DWORD length = GetCurrentDirectoryA(MAX_PATH, folder);
@@ -32,6 +34,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
     DWORD written;
     WriteFile(file, text, (DWORD)size, &written, NULL);
     CloseHandle(file);
-    for (int i = 0; i < 12000 && GetFileAttributesA(hold) != INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
+    char windowFlag[MAX_PATH];
+    if (BesideMe("probe-window", windowFlag) &&
+        GetFileAttributesA(windowFlag) != INVALID_FILE_ATTRIBUTES) {
+        HWND window = CreateWindowExA(0, "STATIC", "Probe", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                                      200, 100, NULL, NULL, instance, NULL);
+        (void)window;
+    }
+    for (int i = 0; i < 12000 && GetFileAttributesA(hold) != INVALID_FILE_ATTRIBUTES; ++i) {
+        MSG message;
+        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+        Sleep(50);
+    }
     return 0;
 }

@@ -519,6 +519,60 @@ TEST_F(Engine, UnattendedRunStopsForWhatIsRunning) {
     g_unattended = 0;
 }
 
+// Unattended, only the product's own programs stop the run; any other holder is let be (the
+// file is then replaced at the restart where it stays held).
+TEST_F(Engine, UnattendedRunStopsOnlyForTheProductsOwnHolders) {
+    const struct {
+        const char* name;
+        FakeEngine::Holder holder;
+        int exitCode;
+        std::size_t writes;
+    } rows[] = {
+        {"a program in the install folder",
+         {11, "Example Service", "C:\\Apps\\Example\\bin\\svc.exe", "", ""},
+         32,
+         0},
+        {"a listed window's process, elsewhere",
+         {12, "Launcher", "D:\\Tools\\launch.exe", "", "ExampleMain"},
+         32,
+         0},
+        {"the indexer",
+         {13, "Microsoft Windows Search Indexer", "C:\\Windows\\System32\\SearchIndexer.exe", "",
+          ""},
+         0,
+         1},
+        {"a folder named as the install folder's start",
+         {14, "Other", "C:\\Apps\\Example2\\other.exe", "", ""},
+         0,
+         1},
+        {"a process whose image cannot be read", {15, "Scanner", "", "", ""}, 0, 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeEngineReset();
+        g_unattended = 1;
+        WriterPackage package = BasePackage();
+        package.runningApps = {{"ExampleMain", "Example is running."}};
+        package.entries = {Entry("a.dll", "<InstallDir>", ENTRY_ALWAYS_REPLACE, "a")};
+        FakeEngine::Holder holder = row.holder;
+        holder.target = "C:\\Apps\\Example\\a.dll";
+        FakeEngineState().holders = {holder};
+        FakeEngineState().package = Build(package);
+        RunRecord record;
+        InitRunRecord(&record);
+        RunUpdate(kDialog, &record);
+        EXPECT_EQ(row.exitCode, ExitCodeOf(ConcludeRun(&record)));
+        EXPECT_EQ(row.writes, FakeEngineCalls("Write").size());
+        if (row.exitCode == 32) {
+            ASSERT_EQ(1, record.itemCount);
+            EXPECT_EQ("held by " + holder.name + " (pid " + std::to_string(holder.pid) + ")",
+                      RecordedItem(&record, 0)->detail);
+        }
+        FreeRunRecord(&record);
+    }
+    g_unattended = 0;
+}
+
 // What became of each entry reaches the record, with its target.
 TEST_F(Engine, RecordsEachEntrysOutcome) {
     WriterPackage package = BasePackage();

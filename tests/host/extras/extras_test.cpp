@@ -121,10 +121,11 @@ TEST(ExtrasRun, FoldersAndRemovalsStayBeneathTheInstallFolder) {
          dir,
          {"<InstallDir>\\..\\Other", "<InstallDir>\\a\\.\\b", "<InstallDir>\\a\\\\b",
           "<InstallDir>\\", "<InstallDir>", "<InstallDir>x", "<WindowsDir>\\x", "C:\\x",
-          "<InstallDir>\\C:\\x", "<InstallDir>\\a/..", "<InstallDir>\\a.", "<InstallDir>\\a "},
+          "<InstallDir>\\C:\\x", "<InstallDir>\\a/..", "<InstallDir>\\a.", "<InstallDir>\\a ",
+          "<InstallDir>\\nul.txt\\x", "<InstallDir>\\logs\\Com1.log"},
          {},
          1,
-         std::vector<ExtraOutcome>(12, EXTRA_OUTSIDE),
+         std::vector<ExtraOutcome>(14, EXTRA_OUTSIDE),
          {}},
         {"a link on the way",
          dir,
@@ -238,6 +239,46 @@ TEST(ExtrasRun, FoldersAndRemovalsStayBeneathTheInstallFolder) {
         EXPECT_EQ(row.calls, fake.calls);
     }
     FakeSystemSetCodePage(1252);
+}
+
+// A user who may change the install folder swaps a checked folder for a junction to a system
+// folder just before the delete: the file deleted is still the one checked, never the system's.
+TEST(ExtrasRun, RemovalDeletesWhatWasCheckedWhateverIsSwapped) {
+    FakeExtrasReset();
+    FakeExtras& fake = FakeExtrasState();
+    fake.paths = {{"C:\\Apps\\Example", PATH_FOLDER},
+                  {"C:\\Apps\\Example\\data", PATH_FOLDER},
+                  {"C:\\Apps\\Example\\data\\old.dll", PATH_FILE},
+                  {"C:\\Windows\\old.dll", PATH_FILE}};
+    fake.swapFolder = "C:\\Apps\\Example\\data";
+    fake.swapTarget = "C:\\Windows";
+    fake.swapWhen = "C:\\Apps\\Example\\data\\old.dll";
+    WriterExtras extras;
+    extras.removals.push_back({"<InstallDir>\\data\\old.dll", 0});
+    fake.resource = Built(extras);
+    fake.hasResource = true;
+    ExtrasRun run;
+    OpenExtras(&run);
+    FinishExtras(&run, "C:\\Apps\\Example", 0, 1);
+    EXPECT_EQ(EXTRA_REMOVED, RemovalOutcome(run, 0));
+    CloseExtras(&run);
+    EXPECT_EQ(Calls{"Delete C:\\Apps\\Example\\data\\old.dll removed"}, fake.calls);
+    EXPECT_EQ(1u, fake.paths.count("C:\\Windows\\old.dll"));
+}
+
+// Links are the reparse points that name another file; the tags from "Reparse Point Tags"
+// (learn.microsoft.com, fscc 2.1.2.1).
+TEST(ExtrasRun, OnlyNameSurrogateTagsAreLinks) {
+    const struct {
+        const char* name;
+        unsigned long tag;
+        int link;
+    } rows[] = {{"junction", 0xA0000003ul, 1},
+                {"symbolic link", 0xA000000Cul, 1},
+                {"OneDrive placeholder", 0x9000001Aul, 0},
+                {"deduplicated", 0x80000013ul, 0},
+                {"compact /exe", 0x80000017ul, 0}};
+    for (const auto& row : rows) EXPECT_EQ(row.link, IsLinkReparseTag(row.tag)) << row.name;
 }
 
 }  // namespace
