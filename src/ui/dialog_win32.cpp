@@ -178,7 +178,8 @@ void PrepareBlockReasonFromPackage() {
     if (bytes) {
         PackageImage image = {static_cast<const unsigned char*>(bytes),
                               static_cast<std::uint32_t>(SizeofResource(module, found))};
-        PrepareBlockReason(GetDialogTexts(image).title);
+        wchar_t title[DIALOG_TEXT_SIZE];
+        if (HeaderText(UTEXT_TITLE, GetDialogTexts(image).title, title)) PrepareBlockReason(title);
     }
     if (loaded) FreeResource(loaded);
 }
