@@ -26,6 +26,8 @@ PathKind GetPathKind(const char* path) {
     return found == State().paths.end() ? PATH_NONE : found->second;
 }
 
+unsigned long LastStepError() { return FakeExtrasState().lastError; }
+
 int CreateOneFolder(const char* path) {
     bool fails = State().failingFolders.count(path) > 0;
     State().calls.push_back(std::string("Mkdir ") + path + (fails ? " FAIL" : ""));

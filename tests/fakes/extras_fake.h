@@ -20,6 +20,7 @@ struct FakeExtras {
     std::set<std::string> heldFiles;        // RemoveOneFile: held for good
     std::set<std::string> refusedFiles;     // RemoveOneFile: refused
     std::set<std::string> keys;             // "<root>:<subKey>@<view>" that exist
+    unsigned long lastError = 0;            // LastStepError's answer
     std::vector<std::string> calls;
 };
 
