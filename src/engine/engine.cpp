@@ -381,9 +381,10 @@ int NothingFailed(const RunRecord* record) {
 }
 
 // Where the install folder came from, for the log: the registry value and its view, or the
-// package's default folder.
+// package's default folder. `installDir` null: none; `exists` 0: it names no folder there.
 void RecordInstallDir(const PackageImage& image, const PackageHeader& header,
-                      const char* installDir, const InstallDirSource& source, RunRecord* record) {
+                      const char* installDir, int exists, const InstallDirSource& source,
+                      RunRecord* record) {
     char detail[ITEM_DETAIL_SIZE];
     if (source.fromRegistry)
         TextFormat(detail, sizeof detail, "registry %s\\%s, %s view",
@@ -391,7 +392,7 @@ void RecordInstallDir(const PackageImage& image, const PackageHeader& header,
                    source.view || sizeof(void*) == 8 ? "64-bit" : "32-bit");
     else
         TextFormat(detail, sizeof detail, "the package's default folder: the registry names none");
-    Record(record, ITEM_INSTALL_DIR, installDir ? OUTCOME_FOUND : OUTCOME_NOT_FOUND,
+    Record(record, ITEM_INSTALL_DIR, exists ? OUTCOME_FOUND : OUTCOME_NOT_FOUND,
            installDir ? installDir : "", installDir || source.fromRegistry ? detail : nullptr);
 }
 
@@ -456,11 +457,12 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
     folders.installDir = ResolveInstallDirView(image, header, installDir, &registryView, &source)
                              ? installDir
                              : nullptr;
-    RecordInstallDir(image, header, folders.installDir, source, record);
+    int installDirExists = folders.installDir && FolderExists(installDir);
+    RecordInstallDir(image, header, folders.installDir, installDirExists, source, record);
     folders.extras = &extras;
     // Without the product's folder nothing of the package belongs anywhere: nothing is written,
     // and the run says so instead of ending as if it had updated something.
-    if ((!folders.installDir || !FolderExists(installDir)) && AnyEntryNeedsInstallDir(image)) {
+    if (!installDirExists && AnyEntryNeedsInstallDir(image)) {
         SetEarlyEnd(record, END_PRODUCT_NOT_FOUND);
         CloseExtras(&extras);
         return;

@@ -471,6 +471,9 @@ case_no_package() {
     finish_program
     # Nothing to apply is no update done.
     expect_code "exit code after Escape in done" 1603
+    # Nobody could cancel /passive: not 1602.
+    run_unattended "$TW_NOPACKAGE_EXE" /passive
+    expect_code "exit code of /passive" 1603
 }
 
 case_ends_in_done() {
