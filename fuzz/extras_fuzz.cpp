@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CreateExtraFolders(&run, INSTALL_DIR);
     FinishExtras(&run, INSTALL_DIR, 0, 1);
     for (std::int32_t i = 0; i < run.folderCount + run.removalCount + run.registryCount; ++i)
-        if (run.outcomes[i] < EXTRA_NOT_RUN || run.outcomes[i] > EXTRA_FAILED)
+        if (run.outcomes[i] < EXTRA_NOT_RUN || run.outcomes[i] > EXTRA_EARLIER_FAILED)
             Fail("an outcome out of range", std::to_string(run.outcomes[i]));
     CloseExtras(&run);
 

@@ -36,6 +36,7 @@
 #define IDS_SUMMARY_DISK_FULL 207
 #define IDS_SUMMARY_NOT_FOUND 208
 #define IDS_SUMMARY_CANCELLED 209
+#define IDS_SUMMARY_UNREADABLE 210
 // The command line's usage, for /?.
 #define IDS_USAGE 220
 

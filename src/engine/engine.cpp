@@ -74,16 +74,27 @@ const char* TextOrEmpty(const PackageImage& image, const char* field) {
     return text ? text : "";
 }
 
-// Adds an item stamped with the time; null when it could not be recorded.
+// Adds an item stamped with the time, and tells the record's hook (the log); null when it could
+// not be recorded. An item whose outcome is still to come is recorded OUTCOME_PENDING.
 RunItem* Record(RunRecord* record, ItemKind kind, ItemOutcome outcome, const char* path,
-                const char* detail = nullptr) {
+                const char* detail = nullptr, unsigned long error = 0) {
     RunItem* item = RecordItem(record, kind, outcome, path, detail);
-    if (item) StampTime(item->time);
+    if (item) {
+        StampTime(item->time);
+        item->error = error;
+    }
+    NotifyRecord(record);
     return item;
 }
 
 void SetOutcome(RunItem* item, ItemOutcome outcome) {
     if (item) item->outcome = outcome;
+}
+
+// The package or its steps cannot be applied: nothing is written, and the log says why.
+void RecordCannotApply(RunRecord* record, const char* why) {
+    Record(record, ITEM_PACKAGE, OUTCOME_CANNOT_APPLY, nullptr, why);
+    SetEarlyEnd(record, END_NOT_DONE);
 }
 
 void ReportShortcut(void* context, ItemKind kind, ItemOutcome outcome, const char* path,
@@ -132,9 +143,10 @@ int InflateEntry(Inflater* inflater, const PackageImage& image, const PackageEnt
 }
 
 struct RunFolders {
-    const char* installDir;  // null: "<InstallDir>" targets have no place
-    const char* tempFolder;  // null: no temporary file can be made
-    Inflater* inflater;      // null: no stream can be inflated
+    const char* installDir;   // null: "<InstallDir>" targets have no place
+    const char* tempFolder;   // null: no temporary file can be made
+    Inflater* inflater;       // null: no stream can be inflated
+    const ExtrasRun* extras;  // the folders the steps were to create
 };
 
 // Steps c to g for one entry.
@@ -151,6 +163,7 @@ void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunF
         buffer = static_cast<unsigned char*>(AllocEntryBuffer(bytes));
     }
     if (!buffer) {
+        if (item) item->error = 8;  // ERROR_NOT_ENOUGH_MEMORY
         SetOutcome(item, OUTCOME_NOT_WRITTEN);
         return;
     }
@@ -220,6 +233,10 @@ void ApplyEntry(const PackageImage& image, const PackageEntry& entry, const RunF
                 ++g_tempFiles.missing;
             ReplaceTargetFile(buffer, entry.size, targetPath, &retry, item);
         }
+        // A folder missing because the run failed to make it is no part left uninstalled.
+        if (item && item->outcome == OUTCOME_SKIPPED_NO_FOLDER && folders.extras &&
+            InFolderNotMade(*folders.extras, folders.installDir, targetPath))
+            SetOutcome(item, OUTCOME_NOT_WRITTEN);
         if (entry.flags & ENTRY_RUN_AFTER) AddRunAfter(runAfter, targetPath);
         const char* shortcutText = PackageText(image, entry.shortcutText);
         if (shortcutText && shortcutText[0] != '\0' && !g_stopping) {
@@ -347,37 +364,77 @@ ItemOutcome OutcomeOfExtra(ExtraOutcome outcome) {
             return OUTCOME_SKIPPED_NOT_ALL_DONE;
         case EXTRA_FAILED:
             return OUTCOME_FAILED;
+        case EXTRA_EARLIER_FAILED:
+            return OUTCOME_SKIPPED_EARLIER_FAILED;
         default:
             return OUTCOME_REFUSED;
     }
 }
 
-void RecordExtra(RunRecord* record, ItemKind kind, ExtraOutcome outcome, const char* path) {
+// Step `index` of the steps (folders, removals, values in one count) with its outcome.
+void RecordExtra(RunRecord* record, const ExtrasRun& extras, std::int32_t index, ItemKind kind,
+                 ExtraOutcome outcome, const char* path) {
     ItemOutcome item = OutcomeOfExtra(outcome);
     const char* word = ExtraOutcomeWord(outcome);
     Record(record, kind, item, path,
-           item == OUTCOME_REFUSED && std::strncmp(word, "refused: ", 9) == 0 ? word + 9 : nullptr);
+           item == OUTCOME_REFUSED && std::strncmp(word, "refused: ", 9) == 0 ? word + 9 : nullptr,
+           outcome == EXTRA_FAILED ? ExtraError(extras, index) : 0);
 }
 
 void RecordFolders(const ExtrasRun& extras, RunRecord* record) {
     const FolderRecord* folder;
     for (std::int32_t i = 0; i < extras.folderCount; ++i)
-        RecordExtra(record, ITEM_FOLDER, FolderOutcome(extras, i),
+        RecordExtra(record, extras, i, ITEM_FOLDER, FolderOutcome(extras, i),
                     GetFolderRecord(extras.image, i, &folder) ? folder->folder : nullptr);
 }
 
 void RecordRemovalsAndValues(const ExtrasRun& extras, RunRecord* record) {
     const RemovalRecord* removal;
     for (std::int32_t i = 0; i < extras.removalCount; ++i)
-        RecordExtra(record, ITEM_REMOVAL, RemovalOutcome(extras, i),
+        RecordExtra(record, extras, extras.folderCount + i, ITEM_REMOVAL, RemovalOutcome(extras, i),
                     GetRemovalRecord(extras.image, i, &removal) ? removal->target : nullptr);
     const RegistryRecord* value;
     for (std::int32_t i = 0; i < extras.registryCount; ++i) {
         char name[ITEM_PATH_SIZE] = "";
         if (GetRegistryRecord(extras.image, i, &value))
             TextFormat(name, sizeof name, "%s\\%s", value->key, value->valueName);
-        RecordExtra(record, ITEM_VALUE, ValueOutcome(extras, i), name);
+        RecordExtra(record, extras, extras.folderCount + extras.removalCount + i, ITEM_VALUE,
+                    ValueOutcome(extras, i), name);
     }
+}
+
+// 1 when no item recorded so far ended not done: a value set after a failed step would claim
+// an update that did not happen.
+int NothingFailed(const RunRecord* record) {
+    for (int i = 0; i < record->itemCount; ++i) {
+        OutcomeClass outcomeClass = OutcomeClassOf(RecordedItem(record, i)->outcome);
+        if (outcomeClass == CLASS_NOT_DONE || outcomeClass == CLASS_DISK_FULL) return 0;
+    }
+    return record->lostItems == 0;
+}
+
+// Where the install folder came from, for the log: the registry value and its view, or the
+// package's default folder. `installDir` null: none; `exists` 0: it names no folder there.
+void RecordInstallDir(const PackageImage& image, const PackageHeader& header,
+                      const char* installDir, int exists, const InstallDirSource& source,
+                      RunRecord* record) {
+    char detail[ITEM_DETAIL_SIZE];
+    if (source.fromRegistry)
+        TextFormat(detail, sizeof detail, "registry %s\\%s, %s view",
+                   TextOrEmpty(image, header.registryKey), TextOrEmpty(image, header.valueName),
+                   source.view || sizeof(void*) == 8 ? "64-bit" : "32-bit");
+    else
+        TextFormat(detail, sizeof detail, "the package's default folder: the registry names none");
+    Record(record, ITEM_INSTALL_DIR, exists ? OUTCOME_FOUND : OUTCOME_NOT_FOUND,
+           installDir ? installDir : "", installDir || source.fromRegistry ? detail : nullptr);
+}
+
+// The number of entry records the package holds, which must be all its header counts.
+std::int32_t ReadableEntries(const PackageImage& image, const PackageHeader& header) {
+    std::int32_t count = 0;
+    const PackageEntry* entry;
+    while (count < header.entryCount && GetPackageEntry(image, count, &entry)) ++count;
+    return count;
 }
 
 // Removals and values need every entry's file in place (written, kept by the rule, in a part
@@ -403,24 +460,54 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
     char installDir[PATH_TEXT_SIZE];
     char tempFolder[PATH_TEXT_SIZE];
     RunFolders folders;
+    // A table cut short is a damaged package: applying the part that is there would leave a
+    // release that never existed.
+    std::int32_t readable = ReadableEntries(image, header);
+    if (header.entryCount > 0 && readable < header.entryCount) {
+        char why[ITEM_DETAIL_SIZE];
+        TextFormat(why, sizeof why, "entry table cut short: %ld of %ld entries in the package",
+                   static_cast<long>(readable), static_cast<long>(header.entryCount));
+        RecordCannotApply(record, why);
+        return;
+    }
+    // The steps beside the package are read before anything is written: damaged ones mean a
+    // release that cannot be applied whole.
+    ExtrasRun extras;
+    switch (OpenExtras(&extras)) {
+        case EXTRAS_DAMAGED:
+            RecordCannotApply(record, "the steps beside the package (RCDATA 2) are damaged");
+            return;
+        case EXTRAS_NO_MEMORY:
+            RecordCannotApply(record, "no memory for the outcomes of the steps beside the package");
+            return;
+        case EXTRAS_NONE:
+        case EXTRAS_READ:
+            break;
+    }
+
     unsigned registryView;
-    folders.installDir =
-        ResolveInstallDirView(image, header, installDir, &registryView) ? installDir : nullptr;
+    InstallDirSource source;
+    folders.installDir = ResolveInstallDirView(image, header, installDir, &registryView, &source)
+                             ? installDir
+                             : nullptr;
+    int installDirExists = folders.installDir && FolderExists(installDir);
+    RecordInstallDir(image, header, folders.installDir, installDirExists, source, record);
+    folders.extras = &extras;
     // Without the product's folder nothing of the package belongs anywhere: nothing is written,
     // and the run says so instead of ending as if it had updated something.
-    if ((!folders.installDir || !FolderExists(installDir)) && AnyEntryNeedsInstallDir(image)) {
+    if (!installDirExists && AnyEntryNeedsInstallDir(image)) {
         SetEarlyEnd(record, END_PRODUCT_NOT_FOUND);
+        CloseExtras(&extras);
         return;
     }
     // The window-class check sees only this session; an agent's run asks Windows as well.
     if (g_unattended && ProductHoldsTarget(image, header, folders.installDir, record)) {
         SetEarlyEnd(record, END_APP_RUNNING);
+        CloseExtras(&extras);
         return;
     }
 
     // Folders the package asks for (a resource beside it) are made before any entry needs them.
-    ExtrasRun extras;
-    OpenExtras(&extras);
     CreateExtraFolders(&extras, folders.installDir);
     RecordFolders(extras, record);
 
@@ -468,13 +555,16 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
 
     if (!g_stopping)
         FinishExtras(&extras, folders.installDir, registryView,
-                     EveryEntryInPlace(record, header.entryCount > 0 ? header.entryCount : 0));
+                     EveryEntryInPlace(record, header.entryCount > 0 ? header.entryCount : 0),
+                     NothingFailed(record));
     RecordRemovalsAndValues(extras, record);
     CloseExtras(&extras);
 
     // A run the dialog was closed on starts nothing more on the user's machine.
     for (int k = 0; k < runAfter.count && !g_stopping; ++k) {
         unsigned long exitCode = 0;
+        // Recorded before it starts: a run ended while it waits still logs all before it.
+        RunItem* item = Record(record, ITEM_RUN_AFTER, OUTCOME_PENDING, runAfter.paths[k].text);
         // Unattended, nobody closes it: it is waited for a bounded time, then left running.
         RunAfterResult ran =
             RunAndWait(runAfter.paths[k].text,
@@ -482,13 +572,11 @@ void ApplyPackage(void* dialog, const PackageImage& image, const PackageHeader& 
         ItemOutcome outcome = ran == RUN_ENDED           ? OUTCOME_RAN
                               : ran == RUN_STILL_RUNNING ? OUTCOME_LEFT_RUNNING
                                                          : OUTCOME_NOT_STARTED;
-        char waited[48] = "";
-        if (ran == RUN_STILL_RUNNING)
-            TextFormat(waited, sizeof waited, "not ended within %lu s",
+        if (item && ran == RUN_STILL_RUNNING)
+            TextFormat(item->detail, sizeof item->detail, "not ended within %lu s",
                        RUN_AFTER_UNATTENDED_MS / 1000);
-        RunItem* item = Record(record, ITEM_RUN_AFTER, outcome, runAfter.paths[k].text,
-                               waited[0] ? waited : nullptr);
         if (item) item->code = static_cast<long>(exitCode);
+        EndItem(record, item, outcome);
     }
     FreeRunAfterList(&runAfter);
 
@@ -508,8 +596,8 @@ void Complete(void* dialog, const RunRecord* record, const char* versionText) {
 }
 
 // A package that is there but cannot be read: nothing was done.
-int Stopped(RunRecord* record) {
-    SetEarlyEnd(record, END_NOT_DONE);
+int Stopped(RunRecord* record, const char* why) {
+    RecordCannotApply(record, why);
     return 0;
 }
 
@@ -522,11 +610,11 @@ int ApplyUpdate(void* dialog, RunRecord* record) {
     void* found = FindPackageResource();
     if (found) {
         void* loaded = LoadPackageResource(found);
-        if (!loaded) return Stopped(record);
+        if (!loaded) return Stopped(record, "the package (RCDATA 1) does not load");
         const unsigned char* data = LockPackageResource(loaded);
         if (!data) {
             FreePackageResource(loaded);
-            return Stopped(record);
+            return Stopped(record, "the package (RCDATA 1) does not load");
         }
         PackageImage image{data, PackageResourceSize(found)};
         const PackageHeader* header;
@@ -534,10 +622,12 @@ int ApplyUpdate(void* dialog, RunRecord* record) {
         // a package that does not load.
         if (!GetPackageHeader(image, &header)) {
             FreePackageResource(loaded);
-            return Stopped(record);
+            return Stopped(record, "the package (RCDATA 1) is too short for its header");
         }
         int running = FindRunningApp(image, *header);
         if (running >= 0) {
+            Record(record, ITEM_APPLICATION, OUTCOME_RUNNING,
+                   TextOrEmpty(image, header->runningApps[running].windowClass), "window class");
             SetEarlyEnd(record, END_APP_RUNNING);
             // Unattended, nobody is there to read it: the exit code says it.
             if (!g_unattended)
@@ -555,6 +645,9 @@ int ApplyUpdate(void* dialog, RunRecord* record) {
         // The summary names the version after the package is let go.
         TextCopy(versionText, sizeof versionText, TextOrEmpty(image, header->versionText));
         FreePackageResource(loaded);
+    } else {
+        // A program with no package has nothing to apply: that is no update done.
+        RecordCannotApply(record, "the program carries no package (RCDATA 1)");
     }
 
     Complete(dialog, record, versionText);

@@ -273,8 +273,11 @@ HANDLE CreateUniqueFile(const char* folder, const char* prefix, DWORD access, DW
     for (int attempt = 0; attempt < 0x10000; ++attempt) {
         unsigned unique = static_cast<unsigned>(InterlockedIncrement(&g_unique)) & 0xFFFF;
         if (unique == 0) continue;
-        if (!TextFormat(name, PATH_TEXT_SIZE, "%s%s%X.tmp", folder, prefix, unique))
+        if (!TextFormat(name, PATH_TEXT_SIZE, "%s%s%X.tmp", folder, prefix, unique)) {
+            // The caller reads why: never the answer of some earlier call.
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
             return INVALID_HANDLE_VALUE;
+        }
         HANDLE file = CreateFileA(name, access, share, nullptr, CREATE_NEW, attributes, nullptr);
         if (file != INVALID_HANDLE_VALUE) return file;
         DWORD error = GetLastError();
@@ -525,6 +528,17 @@ void SetOutcome(RunItem* item, ItemOutcome outcome) {
     if (item) item->outcome = outcome;
 }
 
+// The outcome `outcome` of a step Windows refused with `error`, which the log names. The error
+// is in place before the outcome, which another thread may be waiting to read.
+void SetFailure(RunItem* item, DWORD error, ItemOutcome outcome) {
+    if (!item) return;
+    item->error = error;
+    std::atomic_thread_fence(std::memory_order_release);
+    item->outcome = outcome;
+}
+
+void SetFailure(RunItem* item, DWORD error) { SetFailure(item, error, OutcomeOfError(error)); }
+
 // A target held for good (the product running in another session, a service): where the
 // process may (elevated) and the volume can (not a network share), the flushed staged copy
 // takes its place at the next restart. 1 when that was arranged.
@@ -580,7 +594,7 @@ void CompleteReplace(HANDLE file, const char* staged, const char* target, RetryB
         SetOutcome(item, OUTCOME_AT_RESTART);
         return;
     }
-    SetOutcome(item, outcome);
+    SetFailure(item, error, outcome);
     RemoveStaged(staged, retry);
 }
 
@@ -757,7 +771,7 @@ int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target, 
     // permissions if the rename then went through: the installed file stays.
     if (attributes == INVALID_FILE_ATTRIBUTES && attributesError != ERROR_FILE_NOT_FOUND &&
         attributesError != ERROR_PATH_NOT_FOUND) {
-        SetOutcome(item, OutcomeOfError(attributesError));
+        SetFailure(item, attributesError);
         return 0;
     }
     if (attributes != INVALID_FILE_ATTRIBUTES &&
@@ -776,7 +790,7 @@ int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target, 
     PSECURITY_DESCRIPTOR security = nullptr;
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         TargetPermissions(target, room, sizeof room, &security) == PERMISSIONS_UNREADABLE) {
-        SetOutcome(item, OUTCOME_DENIED);
+        SetFailure(item, GetLastError(), OUTCOME_DENIED);
         return 0;
     }
 
@@ -790,7 +804,7 @@ int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target, 
                                 keep ? keep : FILE_ATTRIBUTE_NORMAL, staged, retry);
     }
     if (file == INVALID_HANDLE_VALUE) {
-        SetOutcome(item, OutcomeOfError(GetLastError()));
+        SetFailure(item, GetLastError());
         if (security && security != room) LocalFree(security);
         return 0;
     }
@@ -808,7 +822,7 @@ int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target, 
     if (security && security != room) LocalFree(security);
     // A copy whole only after the dialog closed is not handed on: the run is ending.
     if (!ready || g_stopping) {
-        if (!ready) SetOutcome(item, OutcomeOfError(GetLastError()));
+        if (!ready) SetFailure(item, GetLastError());
         CloseHandle(file);
         RemoveStaged(staged, retry);
         InterlockedExchange(&g_writingStaged, 0);

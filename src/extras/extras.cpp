@@ -112,6 +112,8 @@ const char* ExtraOutcomeWord(ExtraOutcome outcome) {
             return "skipped: not every entry was done";
         case EXTRA_DAMAGED:
             return "refused: damaged record";
+        case EXTRA_EARLIER_FAILED:
+            return "skipped: an earlier step failed";
         case EXTRA_FAILED:
             break;
     }

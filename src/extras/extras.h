@@ -108,6 +108,7 @@ enum ExtraOutcome {
     EXTRA_ENTRIES_NOT_DONE,  // skipped: not every entry was done
     EXTRA_DAMAGED,           // refused: the record cannot be read or names no allowed place
     EXTRA_FAILED,            // Windows refused the step
+    EXTRA_EARLIER_FAILED,    // skipped: a value is set only when no step before it failed
 };
 
 // The outcome's word, as the run's record and `tidepack plan` print it.

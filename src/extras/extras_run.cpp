@@ -199,26 +199,61 @@ ExtraOutcome SetValue(const RegistryRecord& record, unsigned view) {
 
 }  // namespace
 
-void OpenExtras(ExtrasRun* run) {
+ExtrasOpened OpenExtras(ExtrasRun* run) {
     *run = ExtrasRun();
     ExtrasImage image = {nullptr, 0};
     const ExtrasHeader* header;
-    if (!LoadExtrasResource(&image) || !GetExtrasHeader(image, &header)) return;
+    if (!LoadExtrasResource(&image)) return EXTRAS_NONE;
+    if (!GetExtrasHeader(image, &header)) {
+        // Only a resource that says it is one and cannot be read is damaged.
+        std::uint32_t magic = 0;
+        if (image.data && image.size >= sizeof magic) std::memcpy(&magic, image.data, sizeof magic);
+        return magic == EXTRAS_MAGIC ? EXTRAS_DAMAGED : EXTRAS_NONE;
+    }
     run->image = image;
     std::int32_t count = header->folderCount + header->removalCount + header->registryCount;
-    if (count == 0) return;
+    if (count == 0) return EXTRAS_READ;
     // calloc: the program carries no C++ run-time library (see README). Zero is EXTRA_NOT_RUN.
     run->outcomes = static_cast<ExtraOutcome*>(std::calloc(count, sizeof(ExtraOutcome)));
-    // Without room for their outcomes no step is taken: each would go unrecorded.
-    if (!run->outcomes) return;
+    run->errors = static_cast<unsigned long*>(std::calloc(count, sizeof(unsigned long)));
+    if (!run->outcomes || !run->errors) {
+        CloseExtras(run);
+        return EXTRAS_NO_MEMORY;
+    }
     run->folderCount = header->folderCount;
     run->removalCount = header->removalCount;
     run->registryCount = header->registryCount;
+    return EXTRAS_READ;
 }
 
 void CloseExtras(ExtrasRun* run) {
     std::free(run->outcomes);
+    std::free(run->errors);
     *run = ExtrasRun();
+}
+
+unsigned long ExtraError(const ExtrasRun& run, std::int32_t index) {
+    return run.errors && index >= 0 &&
+                   index < run.folderCount + run.removalCount + run.registryCount
+               ? run.errors[index]
+               : 0;
+}
+
+int InFolderNotMade(const ExtrasRun& run, const char* installDir, const char* path) {
+    for (std::int32_t i = 0; i < run.folderCount; ++i) {
+        ExtraOutcome outcome = run.outcomes[i];
+        const FolderRecord* record;
+        char folder[PATH_TEXT_SIZE];
+        if (outcome == EXTRA_CREATED || outcome == EXTRA_ALREADY_THERE ||
+            !GetFolderRecord(run.image, i, &record) ||
+            ExtraPath(record->folder, installDir, folder) != EXTRA_SET)
+            continue;
+        std::size_t length = std::strlen(folder);
+        if (TextLength(path, length) == length && path[length] == '\\' &&
+            BeginsWithName(path, folder))
+            return 1;
+    }
+    return 0;
 }
 
 ExtraOutcome FolderOutcome(const ExtrasRun& run, std::int32_t index) {
@@ -242,25 +277,41 @@ void CreateExtraFolders(ExtrasRun* run, const char* installDir) {
         run->outcomes[i] = GetFolderRecord(run->image, i, &record)
                                ? CreateFolder(record->folder, installDir)
                                : EXTRA_DAMAGED;
+        if (run->outcomes[i] == EXTRA_FAILED) run->errors[i] = LastStepError();
     }
 }
 
-void FinishExtras(ExtrasRun* run, const char* installDir, unsigned registryView,
-                  int everyEntryDone) {
+void FinishExtras(ExtrasRun* run, const char* installDir, unsigned registryView, int everyEntryDone,
+                  int nothingFailed) {
+    if (!run->outcomes) return;
     ExtraOutcome* removals = run->outcomes + run->folderCount;
     ExtraOutcome* values = removals + run->removalCount;
+    unsigned long* errors = run->errors + run->folderCount;
+    for (std::int32_t i = 0; i < run->folderCount; ++i)
+        if (run->outcomes[i] != EXTRA_CREATED && run->outcomes[i] != EXTRA_ALREADY_THERE)
+            nothingFailed = 0;
     for (std::int32_t i = 0; i < run->removalCount; ++i) {
         const RemovalRecord* record;
         if (!GetRemovalRecord(run->image, i, &record))
             removals[i] = EXTRA_DAMAGED;
         else
             removals[i] = everyEntryDone ? RemoveFile(*record, installDir) : EXTRA_ENTRIES_NOT_DONE;
+        if (removals[i] == EXTRA_FAILED) errors[i] = LastStepError();
+        if (removals[i] != EXTRA_REMOVED && removals[i] != EXTRA_NOT_THERE &&
+            removals[i] != EXTRA_AT_RESTART)
+            nothingFailed = 0;
     }
+    errors += run->removalCount;
     for (std::int32_t i = 0; i < run->registryCount; ++i) {
         const RegistryRecord* record;
         if (!GetRegistryRecord(run->image, i, &record))
             values[i] = EXTRA_DAMAGED;
+        else if (!everyEntryDone)
+            values[i] = EXTRA_ENTRIES_NOT_DONE;
+        else if (!nothingFailed)
+            values[i] = EXTRA_EARLIER_FAILED;
         else
-            values[i] = everyEntryDone ? SetValue(*record, registryView) : EXTRA_ENTRIES_NOT_DONE;
+            values[i] = SetValue(*record, registryView);
+        if (values[i] == EXTRA_FAILED) errors[i] = LastStepError();
     }
 }

@@ -11,14 +11,29 @@
 struct ExtrasRun {
     ExtrasImage image;       // data null: the program carries no steps
     ExtraOutcome* outcomes;  // null when there are none (or no memory for them)
+    unsigned long* errors;   // beside each outcome: the Windows error of a step that failed
     std::int32_t folderCount, removalCount, registryCount;
 };
 
+enum ExtrasOpened {
+    EXTRAS_NONE,       // no steps resource, or one that is no steps resource (no "TWX1")
+    EXTRAS_READ,       // its steps are ready to run
+    EXTRAS_DAMAGED,    // "TWX1", but another format version, bad counts or records cut short
+    EXTRAS_NO_MEMORY,  // no room for the outcomes
+};
+
 // Reads the program's steps resource. Without one (a program made for a package alone) the
-// run has no steps and nothing below does anything. A resource whose header cannot be read
-// counts as no steps either.
-void OpenExtras(ExtrasRun* run);
+// run has no steps and nothing below does anything. Damaged or without memory, it has none
+// either, and the run must not go on: the release would not be applied whole.
+ExtrasOpened OpenExtras(ExtrasRun* run);
 void CloseExtras(ExtrasRun* run);
+
+// The Windows error of step `index` (folders, removals, values counted as one list), 0 when
+// none was read.
+unsigned long ExtraError(const ExtrasRun& run, std::int32_t index);
+
+// 1 when `path` lies in a folder (or beneath one) that the steps were to create and did not.
+int InFolderNotMade(const ExtrasRun& run, const char* installDir, const char* path);
 
 // The outcome of folder i, removal i, value i.
 ExtraOutcome FolderOutcome(const ExtrasRun& run, std::int32_t index);
@@ -32,9 +47,11 @@ void CreateExtraFolders(ExtrasRun* run, const char* installDir);
 // After the entries: removes the files and sets the values. `everyEntryDone` is 0 when any
 // entry's file is not in place (skipped, refused, failed): then nothing is removed and nothing
 // set, since the installed program may still need the file or be the older release. Values go
-// to `registryView` (0, or REGISTRY_KEY_64_BIT_VIEW: where the install folder was found).
-void FinishExtras(ExtrasRun* run, const char* installDir, unsigned registryView,
-                  int everyEntryDone);
+// to `registryView` (0, or REGISTRY_KEY_64_BIT_VIEW: where the install folder was found), and
+// only when no step before them failed: `nothingFailed` (0 when any other step of the run was
+// not done), every folder made or there, every removal done.
+void FinishExtras(ExtrasRun* run, const char* installDir, unsigned registryView, int everyEntryDone,
+                  int nothingFailed = 1);
 
 // The path a folder or removal record's text names: "<InstallDir>" then a backslash and one or
 // more names, composed onto `installDir`. EXTRA_SET with the path in `path` (PATH_TEXT_SIZE

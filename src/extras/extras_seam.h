@@ -23,6 +23,9 @@ enum PathKind {
 
 PathKind GetPathKind(const char* path);
 
+// The Windows error of the step just refused (GetLastError's value), for the log.
+unsigned long LastStepError();
+
 // Creates the one folder `path`, whose parent exists, with the permissions it inherits there.
 // 1 when it was created.
 int CreateOneFolder(const char* path);

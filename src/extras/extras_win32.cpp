@@ -123,6 +123,8 @@ FileRemoval RemoveHeldFile(void* held, const char* path) {
 
 void ReleasePath(void* held) { CloseHandle(static_cast<HANDLE>(held)); }
 
+unsigned long LastStepError() { return GetLastError(); }
+
 int CreateOneFolder(const char* path) {
     // No security attributes: the folder inherits its parent's permissions.
     return CreateDirectoryA(path, nullptr) != 0;
@@ -148,7 +150,10 @@ ValueWrite WriteRegistryValue(RegistryRoot root, const char* subKey, unsigned vi
     // Opened, never created: a key that is not there means the product is not installed so.
     LONG opened = RegOpenKeyExA(RegistryRootKey(root), subKey, 0, KEY_SET_VALUE | view, &key);
     if (opened == ERROR_FILE_NOT_FOUND) return VALUE_NO_KEY;
-    if (opened != ERROR_SUCCESS) return VALUE_NOT_WRITTEN;
+    if (opened != ERROR_SUCCESS) {
+        SetLastError(static_cast<DWORD>(opened));
+        return VALUE_NOT_WRITTEN;
+    }
     LONG result;
     if (type == EXTRAS_REG_DWORD) {
         DWORD data = number;
@@ -159,5 +164,7 @@ ValueWrite WriteRegistryValue(RegistryRoot root, const char* subKey, unsigned vi
                                 static_cast<DWORD>(std::strlen(text) + 1));
     }
     RegCloseKey(key);
+    // The registry answers with its error rather than setting the last one: the log reads it.
+    SetLastError(static_cast<DWORD>(result));
     return result == ERROR_SUCCESS ? VALUE_WRITTEN : VALUE_NOT_WRITTEN;
 }

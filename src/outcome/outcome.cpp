@@ -48,11 +48,17 @@ constexpr OutcomeRow OUTCOMES[OUTCOME_COUNT] = {
     {"refused", CLASS_NOT_DONE},
     {"skipped: not every entry was done", CLASS_NOT_DONE},
     {"failed", CLASS_NOT_DONE},
+    {"skipped: an earlier step failed", CLASS_NOT_DONE},
+    {"found", CLASS_NORMAL},
+    {"not found", CLASS_NORMAL},
+    {"running", CLASS_NOT_DONE},
+    {"cannot be applied", CLASS_NOT_DONE},
     {"not reached", CLASS_CANCELLED},
 };
 
-constexpr const char* ITEM_KIND_NAMES[ITEM_KIND_COUNT] = {"file",   "shortcut", "move", "run-after",
-                                                          "folder", "removal",  "value"};
+constexpr const char* ITEM_KIND_NAMES[ITEM_KIND_COUNT] = {
+    "file",  "shortcut",       "move",        "run-after", "folder", "removal",
+    "value", "install folder", "application", "package",   "switch"};
 
 struct EndRow {
     int exitCode;
@@ -112,6 +118,19 @@ void NumberText(int number, wchar_t* text) {
     text[length] = L'\0';
 }
 
+// `value` in decimal at `text`, terminated; returns the terminator's place.
+char* UnsignedText(unsigned long value, char* text) {
+    char digits[16];
+    int length = 0;
+    do {
+        digits[length++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value);
+    for (int i = 0; i < length; ++i) text[i] = digits[length - 1 - i];
+    text[length] = '\0';
+    return text + length;
+}
+
 void CopyCut(char* dest, std::size_t capacity, const char* source) {
     if (!source) source = "";
     std::size_t length = std::strlen(source);
@@ -148,6 +167,8 @@ ItemOutcome OutcomeOfError(unsigned long error) {
             return OUTCOME_DISK_FULL;
         case 3:  // ERROR_PATH_NOT_FOUND: the target's folder is not there
             return OUTCOME_SKIPPED_NO_FOLDER;
+        case 206:  // ERROR_FILENAME_EXCED_RANGE: a staged copy's name does not fit
+            return OUTCOME_SKIPPED_TOO_LONG;
         default:
             return OUTCOME_NOT_WRITTEN;
     }
@@ -172,17 +193,10 @@ int FormatItemLine(const RunItem* item, char* line, std::size_t capacity) {
                            item->path, " ", OutcomeName(item->outcome)};
     char code[32] = "";
     if (item->kind == ITEM_RUN_AFTER && item->outcome == OUTCOME_RAN) {
-        char digits[16];
-        int length = 0;
-        unsigned long value = static_cast<unsigned long>(item->code);
-        do {
-            digits[length++] = static_cast<char>('0' + value % 10);
-            value /= 10;
-        } while (value);
         std::memcpy(code, " (exit code ", 12);
-        for (int i = 0; i < length; ++i) code[12 + i] = digits[length - 1 - i];
-        code[12 + length] = ')';
-        code[13 + length] = '\0';
+        char* end = UnsignedText(static_cast<unsigned long>(item->code), code + 12);
+        end[0] = ')';
+        end[1] = '\0';
     }
     std::size_t used = 0;
     int fits = 1;
@@ -198,15 +212,27 @@ int FormatItemLine(const RunItem* item, char* line, std::size_t capacity) {
     };
     for (const char* part : parts) put(part);
     put(code);
-    if (item->detail[0]) {
+    // What Windows answered, for a support desk to look up.
+    char error[32] = "";
+    OutcomeClass outcomeClass = OutcomeClassOf(item->outcome);
+    if (item->error && (outcomeClass == CLASS_NOT_DONE || outcomeClass == CLASS_DISK_FULL)) {
+        std::memcpy(error, "Windows error ", 15);
+        UnsignedText(item->error, error + 14);
+    }
+    if (item->detail[0] || error[0]) {
         put(" (");
         put(item->detail);
+        if (item->detail[0] && error[0]) put("; ");
+        put(error);
         put(")");
     }
     return fits;
 }
 
 void InitRunRecord(RunRecord* record) {
+    record->hook = nullptr;
+    record->hookContext = nullptr;
+    record->logged = 0;
     record->blocks = nullptr;
     record->blockCount = 0;
     record->itemCount = 0;
@@ -219,7 +245,28 @@ void InitRunRecord(RunRecord* record) {
 void FreeRunRecord(RunRecord* record) {
     for (int i = 0; i < record->blockCount; ++i) std::free(record->blocks[i]);
     std::free(record->blocks);
+    RecordHook hook = record->hook;
+    void* context = record->hookContext;
     InitRunRecord(record);
+    record->hook = hook;
+    record->hookContext = context;
+}
+
+void NotifyRecord(RunRecord* record) {
+    if (record->hook) record->hook(record->hookContext, record);
+}
+
+void EndItem(RunRecord* record, RunItem* item, ItemOutcome outcome) {
+    if (item) item->outcome = outcome;
+    NotifyRecord(record);
+}
+
+const RunItem* NextEndedItem(RunRecord* record) {
+    if (record->logged >= record->itemCount) return nullptr;
+    const RunItem* item = RecordedItem(record, record->logged);
+    if (item->outcome == OUTCOME_PENDING) return nullptr;
+    ++record->logged;
+    return item;
 }
 
 RunItem* RecordItem(RunRecord* record, ItemKind kind, ItemOutcome outcome, const char* path,
@@ -249,6 +296,7 @@ RunItem* RecordItem(RunRecord* record, ItemKind kind, ItemOutcome outcome, const
     item->kind = kind;
     item->outcome = outcome;
     item->code = 0;
+    item->error = 0;
     item->time[0] = '\0';
     CopyCut(item->path, sizeof item->path, path);
     CopyCut(item->detail, sizeof item->detail, detail);
@@ -326,6 +374,10 @@ Summary SummarizeRun(const RunRecord* record) {
                     ++othersNotDone;
             }
             summary.kind = filesNotDone ? SUMMARY_NOT_WRITTEN : SUMMARY_OTHER;
+            if (by[OUTCOME_CANNOT_APPLY]) {
+                summary.kind = SUMMARY_UNREADABLE;
+                break;
+            }
             summary.count = filesNotDone ? filesNotDone : othersNotDone;
             for (const auto& cause : causes) {
                 if (by[cause.outcome]) {

@@ -10,13 +10,17 @@
 // What a recorded item is. A new kind (a folder made, a file removed, a registry value) is one
 // more name here, its outcomes in the table below, and a RecordItem call where it is done.
 enum ItemKind {
-    ITEM_FILE,       // a packaged file and its target
-    ITEM_SHORTCUT,   // one line of an entry's shortcut text
-    ITEM_MOVE,       // one shortcut-move record
-    ITEM_RUN_AFTER,  // a program run after the copy; `code` is its exit code
-    ITEM_FOLDER,     // a folder the steps beside the package create
-    ITEM_REMOVAL,    // a file they remove
-    ITEM_VALUE,      // a registry value they set
+    ITEM_FILE,         // a packaged file and its target
+    ITEM_SHORTCUT,     // one line of an entry's shortcut text
+    ITEM_MOVE,         // one shortcut-move record
+    ITEM_RUN_AFTER,    // a program run after the copy; `code` is its exit code
+    ITEM_FOLDER,       // a folder the steps beside the package create
+    ITEM_REMOVAL,      // a file they remove
+    ITEM_VALUE,        // a registry value they set
+    ITEM_INSTALL_DIR,  // the install folder found, and where from (the detail)
+    ITEM_APPLICATION,  // a listed application found running; the path is its window class
+    ITEM_PACKAGE,      // the package or the steps beside it, when they cannot be applied
+    ITEM_SWITCH,       // a switch of the command line that is not known
     ITEM_KIND_COUNT
 };
 
@@ -56,12 +60,18 @@ enum ItemOutcome {
     // folders, removals and registry values (also OUTCOME_CREATED, OUTCOME_AT_RESTART)
     OUTCOME_ALREADY_THERE,
     OUTCOME_REMOVED,
-    OUTCOME_NOT_THERE,             // no file to remove
-    OUTCOME_SET,                   // a registry value
-    OUTCOME_KEY_MISSING,           // the value's key does not exist: a patch installs nothing
-    OUTCOME_REFUSED,               // not beneath an existing install folder, or unreadable
-    OUTCOME_SKIPPED_NOT_ALL_DONE,  // a removal or value held back: not every entry was done
-    OUTCOME_FAILED,                // Windows refused the step
+    OUTCOME_NOT_THERE,               // no file to remove
+    OUTCOME_SET,                     // a registry value
+    OUTCOME_KEY_MISSING,             // the value's key does not exist: a patch installs nothing
+    OUTCOME_REFUSED,                 // not beneath an existing install folder, or unreadable
+    OUTCOME_SKIPPED_NOT_ALL_DONE,    // a removal or value held back: not every entry was done
+    OUTCOME_FAILED,                  // Windows refused the step
+    OUTCOME_SKIPPED_EARLIER_FAILED,  // a value held back: an earlier step failed
+    // the run's own items
+    OUTCOME_FOUND,         // the install folder
+    OUTCOME_NOT_FOUND,     // no install folder: the run's early end says what follows
+    OUTCOME_RUNNING,       // a listed application
+    OUTCOME_CANNOT_APPLY,  // the package or its steps cannot be read (the detail says which)
     // any kind
     OUTCOME_NOT_REACHED,  // the run was ended before it came to this item
     OUTCOME_COUNT
@@ -117,12 +127,18 @@ struct RunItem {
     // Written once more by the thread that finishes the item; read when the run has ended.
     volatile ItemOutcome outcome;
     long code;                      // ITEM_RUN_AFTER: the program's exit code
+    unsigned long error;            // the Windows error behind a step not done; 0 when none
     char time[ITEM_TIME_SIZE];      // when it was recorded, as the platform gave it
     char path[ITEM_PATH_SIZE];      // target, shortcut, program; may be empty
     char detail[ITEM_DETAIL_SIZE];  // what else the log says (versions, the other path)
 };
 
 constexpr int RECORD_BLOCK_ITEMS = 256;
+
+struct RunRecord;
+// Told whenever the record gains an item or an item ends (on the run's thread): the log writes
+// the items that have ended, as they end.
+using RecordHook = void (*)(void* context, RunRecord* record);
 
 // Items live in blocks that never move, so a thread finishing an item may hold its address
 // while the run records more.
@@ -134,10 +150,23 @@ struct RunRecord {
     RunEnd early;         // an end decided before or instead of the items; END_DONE when none
     int cancelled;        // the user ended the run
     int withoutTempFile;  // entries for which no temporary file was left (no name could be made)
+    // Kept when the record is begun afresh; `logged` counts the items the hook has taken.
+    RecordHook hook;
+    void* hookContext;
+    int logged;
 };
 
+// A record with no items and no hook.
 void InitRunRecord(RunRecord* record);
+// Frees the items and begins the record afresh; its hook stays.
 void FreeRunRecord(RunRecord* record);
+// Tells the hook (when set) that items were added or ended.
+void NotifyRecord(RunRecord* record);
+// Gives `item` of `record` its final `outcome` and tells the hook.
+void EndItem(RunRecord* record, RunItem* item, ItemOutcome outcome);
+// The next item to log, in record order, counted as logged; null when every item is logged or
+// the next one has not ended yet (a line never overtakes the one before it).
+const RunItem* NextEndedItem(RunRecord* record);
 // Adds an item with `outcome` and returns it, to be finished later where it is OUTCOME_PENDING;
 // null when memory ran out (counted in lostItems). `path` and `detail` may be null; texts too
 // long are cut: they are for reading only.
@@ -164,7 +193,8 @@ RunEnd ConcludeRun(const RunRecord* record);
 RunEnd ConcludeCancelledRun(const RunRecord* record);
 
 // The log's line for `item`: its time, kind, path, outcome and what else is known in brackets (a
-// run-after program's exit code, the detail), without a line end. 1 when it fitted; else the line
+// run-after program's exit code, the detail, the Windows error of a step not done), without a
+// line end. 1 when it fitted; else the line
 // holds as much as fitted.
 int FormatItemLine(const RunItem* item, char* line, std::size_t capacity);
 
@@ -184,6 +214,7 @@ enum SummaryKind {
     SUMMARY_DISK_FULL,
     SUMMARY_NOT_FOUND,
     SUMMARY_CANCELLED,
+    SUMMARY_UNREADABLE,  // the package cannot be applied: nothing was changed
     SUMMARY_KIND_COUNT
 };
 struct Summary {

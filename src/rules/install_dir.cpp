@@ -53,7 +53,11 @@ int ResolveInstallDir(const PackageImage& image, const PackageHeader& header, ch
 }
 
 int ResolveInstallDirView(const PackageImage& image, const PackageHeader& header, char* installDir,
-                          unsigned* view) {
+                          unsigned* view, InstallDirSource* source) {
+    InstallDirSource ignored;
+    if (!source) source = &ignored;
+    source->fromRegistry = 0;
+    source->view = 0;
     *view = 0;
     const char* registryKey = PackageText(image, header.registryKey);
     const char* valueName = PackageText(image, header.valueName);
@@ -95,6 +99,8 @@ int ResolveInstallDirView(const PackageImage& image, const PackageHeader& header
         }
     }
 
+    source->fromRegistry = 1;
+    source->view = *view;
     // A value that names no folder, or one that is not absolute (which Windows would resolve
     // against the current folder, where the program was downloaded), gives no install folder:
     // the default folder may be an older install elsewhere.

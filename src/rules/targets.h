@@ -26,8 +26,13 @@ int ResolveInstallDir(const PackageImage& image, const PackageHeader& header, ch
 // The same, with the registry view the folder was read in: 0, or REGISTRY_KEY_64_BIT_VIEW when
 // only the 64-bit view had it (where the product's own registry values are then written); 0
 // for defaultFolder.
+// Where the install folder came from, for the log.
+struct InstallDirSource {
+    int fromRegistry;  // 1: the registry value named it (in `view`); 0: the default folder
+    unsigned view;
+};
 int ResolveInstallDirView(const PackageImage& image, const PackageHeader& header, char* installDir,
-                          unsigned* view);
+                          unsigned* view, InstallDirSource* source = nullptr);
 
 // Composes the full target path of a file: base folder of `folder`'s placeholder, the rest of
 // `folder`, a backslash, `fileName`. `installDir` may be null when ResolveInstallDir gave 0.

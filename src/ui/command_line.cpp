@@ -56,6 +56,16 @@ int SetLog(CommandLine* parsed, const wchar_t* path, int cut) {
 
 UiMode Quieter(UiMode a, UiMode b) { return a > b ? a : b; }
 
+// Not valid because of `word`: the first such word is kept for the log.
+void Refuse(CommandLine* parsed, const wchar_t* word) {
+    parsed->valid = 0;
+    if (parsed->badSwitch[0]) return;
+    std::size_t i = 0;
+    for (; word[i] && i + 1 < sizeof parsed->badSwitch / sizeof parsed->badSwitch[0]; ++i)
+        parsed->badSwitch[i] = word[i];
+    parsed->badSwitch[i] = L'\0';
+}
+
 }  // namespace
 
 int ParseCommandLine(const wchar_t* line, CommandLine* parsed) {
@@ -64,6 +74,7 @@ int ParseCommandLine(const wchar_t* line, CommandLine* parsed) {
     parsed->mode = UI_FULL;
     parsed->noRestart = 0;
     parsed->logPath[0] = L'\0';
+    parsed->badSwitch[0] = L'\0';
     if (!line) return 1;
 
     wchar_t word[LOG_PATH_SIZE];
@@ -74,7 +85,7 @@ int ParseCommandLine(const wchar_t* line, CommandLine* parsed) {
         const wchar_t* name = word + 1;
         const wchar_t* rest = nullptr;
         if (cut || (word[0] != L'/' && word[0] != L'-')) {
-            parsed->valid = 0;
+            Refuse(parsed, word);
         } else if (Is(name, L"quiet") || Is(name, L"q") || Is(name, L"qn") || Is(name, L"s")) {
             parsed->mode = Quieter(parsed->mode, UI_QUIET);
         } else if (Is(name, L"passive") || Is(name, L"qb")) {
@@ -84,12 +95,16 @@ int ParseCommandLine(const wchar_t* line, CommandLine* parsed) {
         } else if (Is(name, L"?")) {
             parsed->usage = 1;
         } else if (Begins(name, L"log=", &rest) || Begins(name, L"l*v=", &rest)) {
-            parsed->valid = SetLog(parsed, rest, 0) && parsed->valid;
+            if (!SetLog(parsed, rest, 0)) Refuse(parsed, word);
         } else if (Is(name, L"log") || Is(name, L"l*v")) {
+            wchar_t given[8];
+            int i = 0;
+            for (; word[i] && i < 7; ++i) given[i] = word[i];
+            given[i] = L'\0';
             int have = NextWord(&cursor, word, LOG_PATH_SIZE, &cut);
-            parsed->valid = have && SetLog(parsed, word, cut) && parsed->valid;
+            if (!have || !SetLog(parsed, word, cut)) Refuse(parsed, given);
         } else {
-            parsed->valid = 0;
+            Refuse(parsed, word);
         }
     }
     return parsed->valid;

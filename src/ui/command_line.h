@@ -19,6 +19,7 @@ struct CommandLine {
     UiMode mode;    // the quietest asked for
     int noRestart;  // accepted; the program never restarts Windows itself
     wchar_t logPath[LOG_PATH_SIZE];  // empty when /log was not given
+    wchar_t badSwitch[64];           // the first argument that made it not valid (cut), or empty
 };
 
 // Reads the whole command line as Windows gives it (GetCommandLineW): the program's name first,

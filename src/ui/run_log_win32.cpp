@@ -1,60 +1,58 @@
 // SPDX-License-Identifier: MIT
-// The run's log: written once, at the end, from the run's record.
+// The run's log, written as the run goes from its record: the header when the run starts, each
+// item's line once it has ended, the result line last. A run killed part-way leaves every line
+// up to its last step.
 #include <windows.h>
-#include <shlobj.h>
 
-#include <initializer_list>
-
+#include "base/sha256.h"
 #include "base/text.h"
+#include "engine/engine_seam.h"
 #include "engine/globals.h"
 #include "outcome/outcome.h"
 #include "package/package.h"
+#include "ui/log_place.h"
 #include "ui/ui_win32.h"
 
 namespace {
 
-// A log that outgrows this is started afresh: a patch run by an agent every day must not fill
-// the disk.
-constexpr DWORD LOG_SIZE_LIMIT = 1u << 20;
+// The open log, or null; taken under g_logLock, since the worker writes items while the
+// dialog's thread may end the log when the worker does not end in time.
+HANDLE g_log = nullptr;
+CRITICAL_SECTION g_logLock;
 
-void WriteUtf8(HANDLE file, const wchar_t* text) {
+// Lines wait here so that those ended together go in one write; each batch goes to the file at
+// once, so nothing is left in the process for a kill to lose.
+struct LogBuffer {
+    char bytes[8192];
+    DWORD used;
+};
+
+void Flush(LogBuffer* buffer) {
+    DWORD written;
+    if (g_log && buffer->used) WriteFile(g_log, buffer->bytes, buffer->used, &written, nullptr);
+    buffer->used = 0;
+}
+
+void PutUtf8(LogBuffer* buffer, const wchar_t* text) {
     char bytes[4 * DIALOG_TEXT_SIZE];
     int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof bytes, nullptr, nullptr);
-    DWORD written;
-    if (length > 1) WriteFile(file, bytes, static_cast<DWORD>(length - 1), &written, nullptr);
+    if (length <= 1) return;
+    DWORD size = static_cast<DWORD>(length - 1);
+    if (buffer->used + size > sizeof buffer->bytes) Flush(buffer);
+    if (size > sizeof buffer->bytes) {
+        DWORD written;
+        WriteFile(g_log, bytes, size, &written, nullptr);
+        return;
+    }
+    CopyMemory(buffer->bytes + buffer->used, bytes, size);
+    buffer->used += size;
 }
 
 // A text of the package or the run, in the system's code page.
-void WriteAnsi(HANDLE file, const char* text) {
+void PutAnsi(LogBuffer* buffer, const char* text) {
     wchar_t wide[2 * DIALOG_TEXT_SIZE];
     if (MultiByteToWideChar(CP_ACP, 0, text, -1, wide, 2 * DIALOG_TEXT_SIZE) > 0)
-        WriteUtf8(file, wide);
-}
-
-// `parts` one after another into `dest` (LOG_PATH_SIZE characters); 0 when they do not fit.
-int JoinPath(wchar_t* dest, std::initializer_list<const wchar_t*> parts) {
-    std::size_t used = 0;
-    for (const wchar_t* part : parts) {
-        for (; *part; ++part) {
-            if (used + 1 >= LOG_PATH_SIZE) return 0;
-            dest[used++] = *part;
-        }
-    }
-    dest[used] = L'\0';
-    return 1;
-}
-
-// Makes every missing folder of `path` up to its last backslash.
-void MakeFoldersOf(const wchar_t* path) {
-    wchar_t prefix[LOG_PATH_SIZE];
-    for (std::size_t i = 0; path[i] && i + 1 < LOG_PATH_SIZE; ++i) {
-        // Not the root's backslash ("C:\", "\\server\share\").
-        if ((path[i] == L'\\' || path[i] == L'/') && i > 2) {
-            prefix[i] = L'\0';
-            CreateDirectoryW(prefix, nullptr);
-        }
-        prefix[i] = path[i];
-    }
+        PutUtf8(buffer, wide);
 }
 
 // The product's name as a folder name: characters Windows refuses in names become "_".
@@ -79,92 +77,119 @@ void FolderNameOf(const char* title, wchar_t* name, int capacity) {
     if (length == 0) lstrcpynW(name, L"Tidewell", capacity);
 }
 
-// The default place: elevated, %ProgramData%\<product>\<program>.log, readable by users;
-// otherwise the user's temporary folder.
-int DefaultLogPath(const char* title, wchar_t* path) {
-    wchar_t module[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, module, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return 0;
+// The program's name without its folder and ".exe".
+void ProgramNameOf(const wchar_t* module, wchar_t* base) {
     const wchar_t* name = module;
     for (const wchar_t* c = module; *c; ++c)
         if (*c == L'\\') name = c + 1;
-    wchar_t base[MAX_PATH];
     lstrcpynW(base, name, MAX_PATH);
-    int baseLength = lstrlenW(base);
-    if (baseLength > 4 && lstrcmpiW(base + baseLength - 4, L".exe") == 0) base[baseLength - 4] = 0;
-
-    wchar_t folder[MAX_PATH] = L"";
-    if (IsElevated()) {
-        LPITEMIDLIST items = nullptr;
-        if (SHGetSpecialFolderLocation(nullptr, CSIDL_COMMON_APPDATA, &items) != S_OK) return 0;
-        BOOL found = SHGetPathFromIDListW(items, folder);
-        CoTaskMemFree(items);
-        if (!found) return 0;
-        wchar_t product[128];
-        FolderNameOf(title, product, 128);
-        wchar_t productFolder[LOG_PATH_SIZE];
-        if (!JoinPath(productFolder, {folder, L"\\", product})) return 0;
-        CreateDirectoryW(productFolder, nullptr);
-        // Any user may make folders in ProgramData: one made a link beforehand would send this
-        // elevated write wherever it points.
-        DWORD attributes = GetFileAttributesW(productFolder);
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-            (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            return 0;
-        return JoinPath(path, {productFolder, L"\\", base, L".log"});
-    }
-    DWORD tempLength = GetTempPathW(MAX_PATH, folder);
-    if (tempLength == 0 || tempLength >= MAX_PATH) return 0;
-    return JoinPath(path, {folder, base, L".log"});
+    int length = lstrlenW(base);
+    if (length > 4 && lstrcmpiW(base + length - 4, L".exe") == 0) base[length - 4] = 0;
+    if (base[0] == L'\0') lstrcpynW(base, L"Tidewell", MAX_PATH);
 }
 
-// Opens the log for appending; a file grown past the limit is begun again. Only a plain file
-// with one name is written: a link put in its place must not turn an elevated write elsewhere.
-HANDLE OpenLog(const wchar_t* path) {
-    MakeFoldersOf(path);
-    HANDLE file =
-        CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return file;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(file, &info) || info.nNumberOfLinks != 1 ||
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
-        CloseHandle(file);
-        return INVALID_HANDLE_VALUE;
+// What the header says of the package: its title and version, and its fingerprint.
+struct PackageFacts {
+    char title[64];
+    char version[16];
+    char sha256[2 * SHA256_SIZE + 1];
+    DWORD size;
+};
+
+void ReadPackageFacts(PackageFacts* facts) {
+    facts->title[0] = facts->version[0] = facts->sha256[0] = '\0';
+    facts->size = 0;
+    HMODULE module = static_cast<HMODULE>(g_instance);
+    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(PACKAGE_RESOURCE_ID),
+                                MAKEINTRESOURCEA(PACKAGE_RESOURCE_TYPE));
+    HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+    const void* bytes = loaded ? LockResource(loaded) : nullptr;
+    if (bytes) {
+        facts->size = SizeofResource(module, found);
+        PackageImage image = {static_cast<const unsigned char*>(bytes), facts->size};
+        const PackageHeader* header;
+        if (GetPackageHeader(image, &header)) {
+            const char* text = PackageText(image, header->title);
+            if (text) TextCopy(facts->title, sizeof facts->title, text);
+            text = PackageText(image, header->versionText);
+            if (text) TextCopy(facts->version, sizeof facts->version, text);
+        }
+        // Which patch ran, for a support desk, whatever its version text says.
+        unsigned char digest[SHA256_SIZE];
+        Sha256(bytes, facts->size, digest);
+        Sha256Text(digest, facts->sha256);
     }
-    DWORD written;
-    if (info.nFileSizeHigh != 0 || info.nFileSizeLow > LOG_SIZE_LIMIT) {
-        SetFilePointer(file, 0, nullptr, FILE_BEGIN);
-        SetEndOfFile(file);
-        info.nFileSizeLow = 0;
-    }
-    // With the byte-order mark, Windows PowerShell 5.1 reads it as UTF-8, not as the ANSI code
-    // page, and Japanese paths stay whole.
-    if (info.nFileSizeLow == 0) WriteFile(file, "\xEF\xBB\xBF", 3, &written, nullptr);
-    SetFilePointer(file, 0, nullptr, FILE_END);
-    return file;
+    if (loaded) FreeResource(loaded);
 }
 
-void WriteHeader(HANDLE file, const char* title, const char* version) {
+// The file version of the program's own version block ("" without one).
+void ReadFileVersion(wchar_t* text) {
+    text[0] = L'\0';
+    HMODULE module = static_cast<HMODULE>(g_instance);
+    // The block (RT_VERSION, 16) may exist in one language only.
+    HRSRC found = FindResourceExW(module, MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(1),
+                                  MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT));
+    if (!found) found = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16));
+    HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+    const BYTE* bytes = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
+    DWORD size = found ? SizeofResource(module, found) : 0;
+    for (DWORD at = 0; bytes && at + sizeof(VS_FIXEDFILEINFO) <= size; at += 4) {
+        VS_FIXEDFILEINFO info;
+        CopyMemory(&info, bytes + at, sizeof info);
+        if (info.dwSignature != 0xFEEF04BD) continue;
+        wsprintfW(text, L"%u.%u.%u.%u", HIWORD(info.dwFileVersionMS), LOWORD(info.dwFileVersionMS),
+                  HIWORD(info.dwFileVersionLS), LOWORD(info.dwFileVersionLS));
+        break;
+    }
+}
+
+// The Windows version as Windows itself has it: GetVersionEx answers by the manifest, which
+// lists no Windows after 8 (6.2 build 9200 on 10 and 11).
+OSVERSIONINFOW RealWindowsVersion() {
+    OSVERSIONINFOW os = {};
+    os.dwOSVersionInfoSize = sizeof os;
+    using GetVersionProc = LONG(WINAPI*)(OSVERSIONINFOW*);
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    auto getVersion = reinterpret_cast<GetVersionProc>(
+        reinterpret_cast<void*>(ntdll ? GetProcAddress(ntdll, "RtlGetVersion") : nullptr));
+    if (!getVersion || getVersion(&os) != 0) GetVersionExW(&os);
+    return os;
+}
+
+void PutHeader(LogBuffer* buffer, const LogOpened& opened) {
     wchar_t line[DIALOG_TEXT_SIZE];
     SYSTEMTIME now;
     GetLocalTime(&now);
     wsprintfW(line, L"=== %04u-%02u-%02uT%02u:%02u:%02u update run ===\r\n", now.wYear, now.wMonth,
               now.wDay, now.wHour, now.wMinute, now.wSecond);
-    WriteUtf8(file, line);
+    PutUtf8(buffer, line);
+    PutUtf8(buffer, opened.note);
     wchar_t module[MAX_PATH] = L"";
     GetModuleFileNameW(nullptr, module, MAX_PATH);
-    WriteUtf8(file, L"program: ");
-    WriteUtf8(file, module);
-    WriteUtf8(file, L"\r\npackage: ");
-    WriteAnsi(file, title);
-    WriteUtf8(file, L" ");
-    WriteAnsi(file, version);
-    WriteUtf8(file, L"\r\ncommand line: ");
-    WriteUtf8(file, GetCommandLineW());
-    OSVERSIONINFOA os = {};
-    os.dwOSVersionInfoSize = sizeof os;
-    GetVersionExA(&os);
+    wchar_t fileVersion[64];
+    ReadFileVersion(fileVersion);
+    PutUtf8(buffer, L"program: ");
+    PutUtf8(buffer, module);
+    if (fileVersion[0]) {
+        PutUtf8(buffer, L" (file version ");
+        PutUtf8(buffer, fileVersion);
+        PutUtf8(buffer, L")");
+    }
+    PackageFacts facts;
+    ReadPackageFacts(&facts);
+    PutUtf8(buffer, L"\r\npackage: ");
+    PutAnsi(buffer, facts.title);
+    PutUtf8(buffer, L" ");
+    PutAnsi(buffer, facts.version);
+    if (facts.sha256[0]) {
+        char fingerprint[128];
+        TextFormat(fingerprint, sizeof fingerprint, " (%lu bytes, SHA-256 %s)",
+                   static_cast<unsigned long>(facts.size), facts.sha256);
+        PutAnsi(buffer, fingerprint);
+    }
+    PutUtf8(buffer, L"\r\ncommand line: ");
+    PutUtf8(buffer, GetCommandLineW());
+    OSVERSIONINFOW os = RealWindowsVersion();
     wchar_t user[256] = L"";
     DWORD userLength = 256;
     GetUserNameW(user, &userLength);
@@ -174,7 +199,26 @@ void WriteHeader(HANDLE file, const char* title, const char* version) {
     wsprintfW(line, L"\r\nwindows: %lu.%lu build %lu\r\nelevated: %s\r\nuser: %s, session %lu\r\n",
               os.dwMajorVersion, os.dwMinorVersion, os.dwBuildNumber, IsElevated() ? L"yes" : L"no",
               user, session);
-    WriteUtf8(file, line);
+    PutUtf8(buffer, line);
+}
+
+// The record's hook: every item that has ended and is not yet in the log, in record order.
+void PutEndedItems(LogBuffer* buffer, RunRecord* record) {
+    char line[ITEM_PATH_SIZE * 2 + 160];
+    while (const RunItem* item = NextEndedItem(record)) {
+        FormatItemLine(item, line, sizeof line);
+        PutAnsi(buffer, line);
+        PutUtf8(buffer, L"\r\n");
+    }
+}
+
+void WriteEndedItems(void*, RunRecord* record) {
+    EnterCriticalSection(&g_logLock);
+    LogBuffer buffer;
+    buffer.used = 0;
+    if (g_log) PutEndedItems(&buffer, record);
+    Flush(&buffer);
+    LeaveCriticalSection(&g_logLock);
 }
 
 }  // namespace
@@ -192,54 +236,68 @@ int IsElevated() {
     return member != FALSE;
 }
 
-void WriteRunLog(const wchar_t* logPath, const RunRecord* record, RunEnd end) {
-    char title[64] = "";
-    char version[16] = "";
-    HMODULE module = static_cast<HMODULE>(g_instance);
-    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(PACKAGE_RESOURCE_ID),
-                                MAKEINTRESOURCEA(PACKAGE_RESOURCE_TYPE));
-    HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
-    const void* bytes = loaded ? LockResource(loaded) : nullptr;
-    if (bytes) {
-        PackageImage image = {static_cast<const unsigned char*>(bytes),
-                              static_cast<std::uint32_t>(SizeofResource(module, found))};
-        const PackageHeader* header;
-        if (GetPackageHeader(image, &header)) {
-            const char* text = PackageText(image, header->title);
-            if (text) TextCopy(title, sizeof title, text);
-            text = PackageText(image, header->versionText);
-            if (text) TextCopy(version, sizeof version, text);
-        }
-    }
-    if (loaded) FreeResource(loaded);
+void BeginRunLog(const CommandLine& command, RunRecord* record) {
+    InitializeCriticalSection(&g_logLock);
+    wchar_t module[MAX_PATH] = L"";
+    DWORD length = GetModuleFileNameW(nullptr, module, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) module[0] = L'\0';
+    wchar_t program[MAX_PATH];
+    ProgramNameOf(module, program);
+    PackageFacts facts;
+    ReadPackageFacts(&facts);
+    wchar_t product[128];
+    FolderNameOf(facts.title, product, 128);
 
-    wchar_t path[LOG_PATH_SIZE];
-    if (logPath && logPath[0])
-        lstrcpynW(path, logPath, LOG_PATH_SIZE);
-    else if (!DefaultLogPath(title, path))
-        return;
-    HANDLE file = OpenLog(path);
-    if (file == INVALID_HANDLE_VALUE) return;
-    WriteHeader(file, title, version);
-    char line[ITEM_PATH_SIZE * 2 + 128];
-    if (!record) WriteAnsi(file, "the run was still ending: its items are not listed\r\n");
-    for (int i = 0; record && i < record->itemCount; ++i) {
-        FormatItemLine(RecordedItem(record, i), line, sizeof line);
-        WriteAnsi(file, line);
-        WriteUtf8(file, L"\r\n");
+    LogRequest request = {command.logPath, command.mode == UI_FULL, product, program};
+    LogOpened opened;
+    if (!OpenRunLog(request, &opened)) return;
+    g_log = static_cast<HANDLE>(opened.file);
+    LogBuffer buffer;
+    buffer.used = 0;
+    // With the byte-order mark, Windows PowerShell 5.1 reads it as UTF-8, not as the ANSI code
+    // page, and Japanese paths stay whole.
+    if (opened.fresh) {
+        CopyMemory(buffer.bytes, "\xEF\xBB\xBF", 3);
+        buffer.used = 3;
     }
-    if (record && record->withoutTempFile) {
-        TextFormat(line, sizeof line,
-                   "%d files applied without a temporary copy in the temporary folder\r\n",
-                   record->withoutTempFile);
-        WriteAnsi(file, line);
-    }
-    if (record && record->lostItems) {
-        TextFormat(line, sizeof line, "%d items not recorded: out of memory\r\n",
-                   record->lostItems);
-        WriteAnsi(file, line);
+    PutHeader(&buffer, opened);
+    Flush(&buffer);
+    record->hook = WriteEndedItems;
+    record->hookContext = nullptr;
+}
+
+void EndRunLog(RunRecord* record, RunEnd end, int settled) {
+    if (!g_log) return;
+    EnterCriticalSection(&g_logLock);
+    LogBuffer buffer;
+    buffer.used = 0;
+    char line[ITEM_PATH_SIZE + 128];
+    if (settled) {
+        PutEndedItems(&buffer, record);
+        // Items that never ended (a replace the pool did not finish) are listed all the same.
+        while (record->logged < record->itemCount) {
+            FormatItemLine(RecordedItem(record, record->logged++), line, sizeof line);
+            PutAnsi(&buffer, line);
+            PutUtf8(&buffer, L"\r\n");
+        }
+        if (record->withoutTempFile) {
+            TextFormat(line, sizeof line,
+                       "%d files applied without a temporary copy in the temporary folder\r\n",
+                       record->withoutTempFile);
+            PutAnsi(&buffer, line);
+        }
+        if (record->lostItems) {
+            TextFormat(line, sizeof line, "%d items not recorded: out of memory\r\n",
+                       record->lostItems);
+            PutAnsi(&buffer, line);
+        }
+    } else {
+        PutAnsi(&buffer, "the run was still ending: its later items are not listed\r\n");
     }
     TextFormat(line, sizeof line, "result: %d %s\r\n", ExitCodeOf(end), RunEndName(end));
-    WriteAnsi(file, line);
-    CloseHandle(file);
+    PutAnsi(&buffer, line);
+    Flush(&buffer);
+    CloseHandle(g_log);
+    g_log = nullptr;
+    LeaveCriticalSection(&g_logLock);
 }

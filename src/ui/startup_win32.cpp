@@ -7,6 +7,7 @@
 #include "base/text.h"
 #include "base/system_dll_win32.h"
 #include "engine/engine.h"
+#include "engine/engine_seam.h"
 #include "engine/globals.h"
 #include "outcome/outcome.h"
 #include "resource.h"
@@ -67,10 +68,21 @@ void ShowUsage(HINSTANCE instance) {
         MessageBoxW(nullptr, usage, caption, MB_OK | MB_ICONINFORMATION);
 }
 
-// Ends the program with the end decided before any run: logged where a log is asked for.
-int EndEarly(const CommandLine& command, RunEnd end) {
-    if (command.logPath[0] || command.mode != UI_FULL) WriteRunLog(command.logPath, &g_record, end);
+// Ends the program with the end decided before any run.
+int EndEarly(RunEnd end) {
+    EndRunLog(&g_record, end, 1);
     return ExitCodeOf(end);
+}
+
+// The switch behind a 1639, as an item of the record (and so a line of the log).
+void RecordBadSwitch(const CommandLine& command) {
+    char name[128] = "";
+    if (WideCharToMultiByte(CP_ACP, 0, command.badSwitch, -1, name, sizeof name, nullptr,
+                            nullptr) <= 0)
+        name[0] = '\0';
+    RunItem* item = RecordItem(&g_record, ITEM_SWITCH, OUTCOME_REFUSED, name, nullptr);
+    if (item) StampTime(item->time);
+    NotifyRecord(&g_record);
 }
 
 }  // namespace
@@ -97,12 +109,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (!HasInteractiveDesktop()) command.mode = UI_QUIET;
     g_uiMode = command.mode;
     g_unattended = command.mode != UI_FULL;
-    if (!command.valid) return EndEarly(command, END_BAD_COMMAND_LINE);
-    if (command.usage) {
+    if (command.valid && command.usage) {
         if (command.mode != UI_QUIET) ShowUsage(instance);
         return 0;
     }
-    if (!CheckSingleInstance()) return EndEarly(command, END_ANOTHER_COPY);
+    // Every run logs, the dialog's too: a home user then has something to send the vendor.
+    BeginRunLog(command, &g_record);
+    if (!command.valid) {
+        RecordBadSwitch(command);
+        return EndEarly(END_BAD_COMMAND_LINE);
+    }
+    if (!CheckSingleInstance()) return EndEarly(END_ANOTHER_COPY);
     PreloadSystemDlls(searchLimited);
     g_done = 0;
     int settled = 1;
@@ -117,14 +134,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         // end. Ending the process then ends a worker that may still run; the apply run
         // replaces each target in one step, so that never leaves a file half written.
         settled = EndWorker();
-        // Closed before the run came to its end: the user cancelled.
-        if (!g_done) g_record.cancelled = 1;
+        // Closed before the run came to its end: the user cancelled, unless the run had
+        // already ended on its own (a package that cannot be read, which /passive closes on).
+        if (!g_done && g_record.early == END_DONE) g_record.cancelled = 1;
     }
     // A worker still ending may still add items: then only what was decided before them counts,
     // and the cancel outranks every item anyway.
     RunEnd end = settled ? ConcludeRun(&g_record) : ConcludeCancelledRun(&g_record);
-    if (command.logPath[0] || command.mode != UI_FULL)
-        WriteRunLog(command.logPath, settled ? &g_record : nullptr, end);
+    EndRunLog(&g_record, end, settled);
     // ExitProcess would kill the worker and the pool's threads wherever they are, then run the
     // DLLs' detach code, which hangs on a lock a killed thread held; TerminateProcess runs none.
     if (!settled) TerminateProcess(GetCurrentProcess(), ExitCodeOf(end));

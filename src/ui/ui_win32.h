@@ -30,9 +30,13 @@ extern UiMode g_uiMode;
 // 1 when the process runs with the administrators' rights (elevated, under UAC).
 int IsElevated();
 
-// Appends the run's log to `logPath`, or where it goes by default when that is empty: a header
-// (program, package, command line, Windows, elevation, user and session), one line per item of
-// `record` and the line "result: <code> <meaning>" for `end`. A log that cannot be written is
-// skipped: it never fails the update.
-// `record` null: the run was still ending, and its items are not listed.
-void WriteRunLog(const wchar_t* logPath, const RunRecord* record, RunEnd end);
+// Opens the run's log where `command` asks (/log, its variables expanded) or by default, and
+// writes its header: where it was asked for when it is elsewhere, the program and its file
+// version, the package with its size and SHA-256, the command line, the Windows version,
+// elevation, user and session. From then on `record`'s hook appends each item's line as it
+// ends. A log that cannot be written is skipped: it never changes the run.
+void BeginRunLog(const CommandLine& command, RunRecord* record);
+
+// Writes the lines of `record` not yet written and "result: <code> <meaning>" for `end`, and
+// closes the log. `settled` 0: the run was still ending, and its later items are not listed.
+void EndRunLog(RunRecord* record, RunEnd end, int settled);

@@ -209,6 +209,17 @@ void ReleaseTempFile(void*) {
 
 int ReplaceTargetFile(const void* data, std::uint32_t size, const char* target, RetryBudget*,
                       RunItem* item) {
+    // Windows answers ERROR_PATH_NOT_FOUND for a target whose folder is missing.
+    std::string folder = target;
+    folder = folder.substr(0, folder.rfind('\\'));
+    if (State().missingFolders.count(folder)) {
+        Record(std::string("Replace ") + target + " FAIL");
+        if (item) {
+            item->error = 3;
+            item->outcome = OUTCOME_SKIPPED_NO_FOLDER;
+        }
+        return 0;
+    }
     bool fails = State().failingReplaces.count(target) > 0;
     Record(std::string("Replace ") + target + (fails ? " FAIL" : ""));
     if (item)
@@ -256,8 +267,12 @@ RunAfterResult RunAndWait(const char* path, unsigned long, unsigned long* exitCo
 // --- the rules and shortcuts, as the run sees them
 
 int ResolveInstallDirView(const PackageImage& image, const PackageHeader& header, char* installDir,
-                          unsigned* view) {
+                          unsigned* view, InstallDirSource* source) {
     *view = State().installDirView;
+    if (source) {
+        source->fromRegistry = 1;
+        source->view = *view;
+    }
     return ResolveInstallDir(image, header, installDir);
 }
 

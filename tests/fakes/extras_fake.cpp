@@ -104,6 +104,8 @@ void ReleasePath(void* held) {
     delete handle;
 }
 
+unsigned long LastStepError() { return FakeExtrasState().lastError; }
+
 int CreateOneFolder(const char* path) {
     bool fails = State().failingFolders.count(path) > 0;
     State().calls.push_back(std::string("Mkdir ") + path + (fails ? " FAIL" : ""));

@@ -241,7 +241,9 @@ int PlanPackage(const PackageImage& image, const PlanFolders& folders, PackagePl
     // As the run: the folders first, so that the files beneath them are added, not skipped.
     platform.extras = extras;
     ExtrasRun run;
-    OpenExtras(&run);
+    if (OpenExtras(&run) == EXTRAS_DAMAGED)
+        plan->faults.push_back(
+            "the steps beside the package are damaged: the program applies nothing");
     CreateExtraFolders(&run, installDir.c_str());
     const PackageEntry* last = nullptr;
     for (std::int32_t i = 0; i < header->entryCount; ++i) {

@@ -102,7 +102,9 @@ struct Expected {
     int moved = 0;          // Old.lnk became Moved.lnk; else Old.lnk stays where it was
     int otherLinks = 0;     // further shortcuts in the group (the shortcut-text cases)
     // What the run returns: 0 when it did all that could be read; 1603 when an entry it reached
-    // was damaged or named no place; 1602 for a stopped run, which only Cancel ends.
+    // was damaged or named no place, or when the package cannot be applied at all (a header or
+    // an entry table cut short), also for a stopped run that Cancel then ends: nothing was there
+    // to cancel.
     int exitCode = 0;
 };
 
@@ -125,7 +127,9 @@ Expected NothingApplied(int exitCode = 0) { return {END_DONE, 0, 0, 0, 0, exitCo
 // What the base package cut at `cut` bytes still holds whole: a record or stream counts only
 // when every byte of it lies before the cut.
 Expected TruncatedAt(Bytes base, std::uint32_t cut) {
-    if (cut < HEADER_SIZE) return {END_STOPPED, 0, 0, 0, 0, 1602};
+    if (cut < HEADER_SIZE) return {END_STOPPED, 0, 0, 0, 0, 1603};
+    // Fewer records than the header counts: nothing of it is applied.
+    if (cut < HEADER_SIZE + ENTRY_SIZE * kEntries) return NothingApplied(1603);
     Expected expected = NothingApplied();
     for (int i = 0; i < kEntries; ++i) {
         if (HEADER_SIZE + ENTRY_SIZE * (i + 1) > cut) break;
@@ -396,7 +400,8 @@ TEST_F(Malformed, EntryAndMoveCounts) {
         // done); the last entry is never reached, so there is no move table.
         Modified("entryCount one more than the records", entries(kEntries + 1),
                  {END_DONE, 0xF, 1, 0, 0, 1603}),
-        Modified("entryCount INT_MAX", entries(INT_MAX), {END_DONE, 0xF, 1, 0, 0, 1603}),
+        // Records that run past the package: a table cut short, nothing applied.
+        Modified("entryCount INT_MAX", entries(INT_MAX), NothingApplied(1603)),
         // The move table is looked for behind entry 2's stream, in entry 3's stream bytes.
         Modified("entryCount one less than the records", entries(kEntries - 1),
                  {END_DONE, 0x7, 1, 0, 0}),
@@ -415,7 +420,7 @@ TEST_F(Malformed, TextsWithoutTerminatorToTheEnd) {
     std::uint32_t toField = StreamEnd(openTo, kEntries - 1) + MOVE_COUNT_SIZE + 260;
     std::memset(openTo.data() + toField, 'T', 260);
     // Every header text runs into the next and on to the package's end; entryCount is then
-    // 0x54545454, with no record in the package.
+    // 0x54545454, with no record in the package: a table cut short.
     Bytes openHeader(HEADER_SIZE, 'T');
     // The only entry's shortcut text fills its field and runs through its flags to the end.
     WriterPackage one = BasePackage();
@@ -427,7 +432,7 @@ TEST_F(Malformed, TextsWithoutTerminatorToTheEnd) {
     EntryAt(openShortcut, 0)->flags = 0x41414141;  // 'AAAA': replace always, nothing to run
     ApplyAll({
         {"move `to` open to the end", openTo, {END_DONE, 0xF, 1, 0, 0}},
-        {"header texts open to the end", openHeader, NothingApplied()},
+        {"header texts open to the end", openHeader, NothingApplied(1603)},
         // Its stream is gone with the rest of the package: damaged.
         {"shortcut text open to the end", openShortcut, NothingApplied(1603)},
     });

@@ -85,7 +85,7 @@ def undeclared(compiler, winnt, names):
     lines = ["#define WINVER %#06x" % winnt, "#define _WIN32_WINNT %#06x" % winnt,
              "#define _WIN32_IE 0x0600",
              "#include <windows.h>", "#include <objbase.h>", "#include <shlobj.h>",
-             "#include <commctrl.h>"]
+             "#include <commctrl.h>", "#include <aclapi.h>", "#include <sddl.h>"]
     lines += ["void *probe%d(void) { return (void *)&%s; }" % (k, name)
               for k, name in enumerate(names)]
     with tempfile.TemporaryDirectory() as folder:

@@ -481,9 +481,14 @@ case_no_package() {
     read_dialog
     expect_dialog update "&Finish"
     expect_dialog progress 100
+    expect_dialog explain "The update's data cannot be read. Nothing was changed. Download it again."
     driver escape >/dev/null  # Escape in done, with Cancel disabled
     finish_program
-    expect "exit code after Escape in done" 0 "$program_code"
+    # Nothing to apply is no update done.
+    expect_code "exit code after Escape in done" 1603
+    # Nobody could cancel /passive: not 1602.
+    run_unattended "$TW_NOPACKAGE_EXE" /passive
+    expect_code "exit code of /passive" 1603
 }
 
 case_ends_in_done() {
@@ -1900,6 +1905,65 @@ print(" ".join([e["fileName"] + ":" + e["action"] for e in plan["entries"]] +
     "$WINE" reg query 'HKCU\Software\Tidewell E2E\Not installed' >/dev/null 2>&1 &&
         fail "a value's missing key was created"
     "$WINE" reg delete "$uninstall" /f >/dev/null 2>&1
+}
+
+# A run an agent kills while a run-after program waits leaves its log: the header and a line
+# for every item that had ended, and no result line.
+case_killed_run_log() {
+    local log="$E2E_DIR/logs/killed.log" text f
+    install_probe
+    rm -rf "$E2E_DIR/logs"
+    start_program "$TW_BIN/Tidewell-runafter.exe" /quiet /log 'C:\tidewell-e2e\logs\killed.log'
+    probe_report >/dev/null || return
+    kill -9 "$program_pid"
+    wait "$program_pid" 2>/dev/null
+    release_probe
+    text=$(log_text "$log")
+    echo "$text"
+    expect "header lines" 1 "$(grep -c '^=== .* update run ===$' <<<"$text")"
+    expect "the package and its fingerprint" 1 \
+        "$(grep -c '^package: Probe Update 3.0 ([0-9]* bytes, SHA-256 [0-9a-f]\{64\})$' <<<"$text")"
+    expect "the install folder and where from" 1 "$(grep -c 'install folder C:\\tidewell-e2e\\Probe found (registry HKEY_CURRENT_USER\\Software\\Tidewell E2E\\Probe\\InstallDir, [36][24]-bit view)$' <<<"$text")"
+    for f in 'one.dat replaced' 'two.dat replaced' 'three.dat replaced' \
+        'tools\\runafter_probe.exe added'; do
+        expect "line of $f" 1 "$(grep -c "file C:\\\\tidewell-e2e\\\\Probe\\\\$f\$" <<<"$text")"
+    done
+    expect "result lines" 0 "$(grep -c '^result:' <<<"$text")"
+    rm -rf "$E2E_DIR/logs"
+}
+
+# Where the log goes: /log with a variable in it lands in the expanded path; /log to a folder
+# that cannot be made falls back to the default place and says where it was asked for; a full
+# log is kept as ".old"; the dialog's run logs to the user's temporary folder.
+case_log_places() {
+    local vendor_log="$C_DRIVE/ProgramData/Vendor/Logs/patch.log" temp_log
+    install_english
+    rm -rf "$C_DRIVE/ProgramData/Vendor" "$DEFAULT_LOG" "$DEFAULT_LOG.old"
+    run_unattended "$TW_ENGLISH_EXE" /quiet /log '%ProgramData%\Vendor\Logs\patch.log'
+    expect_code "exit code with %ProgramData% in /log" 0
+    expect_log_result "$vendor_log" 0
+    expect "a folder named %ProgramData%" "" "$(find "$WINEPREFIX" -maxdepth 4 -name '%ProgramData%')"
+
+    install_english
+    mkdir -p "$(dirname "$DEFAULT_LOG")"
+    head -c 1100000 /dev/zero | tr '\0' x >"$DEFAULT_LOG"
+    run_unattended "$TW_ENGLISH_EXE" /quiet /log 'Q:\nowhere\x.log'
+    expect_code "exit code with /log to a drive that is not there" 0
+    expect_log_result "$DEFAULT_LOG" 0
+    expect "where the log was asked for" 1 \
+        "$(log_text "$DEFAULT_LOG" | grep -c '^log asked for at Q:\\nowhere\\x.log: Q:\\nowhere cannot be made (Windows error [0-9]*)$')"
+    expect "the full log kept as .old" 1100000 "$(stat -c %s "$DEFAULT_LOG.old" 2>/dev/null)"
+    expect "the log begun afresh" 1 "$(log_text "$DEFAULT_LOG" | grep -c '^=== ')"
+
+    rm -f "$DEFAULT_LOG"
+    find "$C_DRIVE/users" -name Tidewell-english.log -delete
+    run_unattended "$TW_ENGLISH_EXE" /silent
+    expect_code "exit code of a switch not known" 1639
+    temp_log=$(find "$C_DRIVE/users" -name Tidewell-english.log | head -1)
+    expect "the dialog's run logs in the temporary folder" 1 "$(log_text "$temp_log" | grep -c ' switch /silent refused$')"
+    expect_log_result "$temp_log" 1639
+    expect "a log at the default place" "" "$(ls "$DEFAULT_LOG" 2>/dev/null)"
+    rm -rf "$C_DRIVE/ProgramData/Vendor" "$DEFAULT_LOG.old"
 }
 
 # apply_in_prefix PREFIX: the demo program from Update to Finish, 32-bit, in a 64-bit prefix.

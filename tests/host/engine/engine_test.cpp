@@ -484,8 +484,8 @@ TEST_F(Engine, UnattendedRunStopsForWhatIsRunning) {
         std::size_t messages, writes;
         const char* detail;
     } rows[] = {
-        {"a window, with the dialog", 0, "ExampleMain", "", 32, 1, 0, nullptr},
-        {"a window, unattended", 1, "ExampleMain", "", 32, 0, 0, nullptr},
+        {"a window, with the dialog", 0, "ExampleMain", "", 32, 1, 0, "window class"},
+        {"a window, unattended", 1, "ExampleMain", "", 32, 0, 0, "window class"},
         {"a holder, unattended", 1, "", "C:\\Apps\\Example\\a.dll", 32, 0, 0,
          "held by Other.exe (pid 7)"},
         {"a holder, with the dialog: not asked", 0, "", "C:\\Apps\\Example\\a.dll", 0, 0, 1,
@@ -510,9 +510,10 @@ TEST_F(Engine, UnattendedRunStopsForWhatIsRunning) {
         EXPECT_EQ(row.writes, FakeEngineCalls("Write").size());
         EXPECT_EQ(row.unattended && !row.runningClass[0] ? 1u : 0u,
                   FakeEngineCalls("TargetsHeld").size());
+        // The log names what stopped the run: the last item recorded.
         if (row.detail) {
-            ASSERT_EQ(1, record.itemCount);
-            EXPECT_STREQ(row.detail, RecordedItem(&record, 0)->detail);
+            ASSERT_LE(1, record.itemCount);
+            EXPECT_STREQ(row.detail, RecordedItem(&record, record.itemCount - 1)->detail);
         }
         FreeRunRecord(&record);
     }
@@ -596,10 +597,11 @@ TEST_F(Engine, RecordsEachEntrysOutcome) {
     ASSERT_EQ(1, RunUpdate(kDialog, &record));
 
     const std::vector<std::pair<std::string, ItemOutcome>> expected = {
-        {dir + "new.dll", OUTCOME_ADDED},     {dir + "old.dll", OUTCOME_KEPT_VERSION},
-        {dir + "held.dll", OUTCOME_IN_USE},   {"x.dll", OUTCOME_SKIPPED_PLACEHOLDER},
-        {dir + "bad.dll", OUTCOME_DAMAGED},   {dir + "app.exe", OUTCOME_IN_USE},
-        {dir + "app.exe", OUTCOME_NO_TARGET}, {dir + "wait.dll", OUTCOME_AT_RESTART}};
+        {"C:\\Apps\\Example", OUTCOME_FOUND},    {dir + "new.dll", OUTCOME_ADDED},
+        {dir + "old.dll", OUTCOME_KEPT_VERSION}, {dir + "held.dll", OUTCOME_IN_USE},
+        {"x.dll", OUTCOME_SKIPPED_PLACEHOLDER},  {dir + "bad.dll", OUTCOME_DAMAGED},
+        {dir + "app.exe", OUTCOME_IN_USE},       {dir + "app.exe", OUTCOME_NO_TARGET},
+        {dir + "wait.dll", OUTCOME_AT_RESTART}};
     ASSERT_EQ(static_cast<int>(expected.size()), record.itemCount);
     for (int i = 0; i < record.itemCount; ++i) {
         SCOPED_TRACE(i);
@@ -664,11 +666,12 @@ TEST_F(Engine, DamagedTablesAreReadOnlyAsFarAsThePackageGoes) {
     const Calls both = {"Replace C:\\Apps\\Example\\a.dll", "Replace C:\\Apps\\Example\\b.dll"};
     const Calls twoMoves = {"Move <Desktop>\\A > <Desktop>\\B", "Move <Desktop>\\C > <Desktop>\\D"};
     const Row rows[] = {
+        // A package whose table is cut short cannot be applied: nothing is written.
         {"entryCount past the table",
          [](std::vector<unsigned char>& bytes, std::uint32_t) {
              reinterpret_cast<PackageHeader*>(bytes.data())->entryCount = INT32_MAX;
          },
-         both,
+         {},
          {}},
         {"entry table cut short",
          [](std::vector<unsigned char>& bytes, std::uint32_t) {
@@ -855,3 +858,122 @@ TEST(Permissions, UnreadableOnesKeepTheInstalledFile) {
 }
 
 }  // namespace
+
+// A package that cannot be applied writes nothing and ends 1603, never 0, and its record (the
+// log) says why.
+TEST_F(Engine, APackageThatCannotBeAppliedIsNotDone) {
+    WriterPackage package = BasePackage();
+    package.entries = {Entry("a.dll", "<InstallDir>", ENTRY_ALWAYS_REPLACE, "a"),
+                       Entry("b.dll", "<InstallDir>", ENTRY_ALWAYS_REPLACE, "b")};
+    const std::vector<unsigned char> good = Build(package);
+    struct Row {
+        const char* name;
+        std::function<void(std::vector<unsigned char>*)> arrange;
+        const char* why;
+    };
+    const Row rows[] = {
+        {"no package",
+         [](std::vector<unsigned char>*) { FakeEngineState().packageState = FAKE_PACKAGE_MISSING; },
+         "carries no package"},
+        {"entry table cut short",
+         [](std::vector<unsigned char>* bytes) { bytes->resize(HEADER_SIZE + ENTRY_SIZE + 8); },
+         "entry table cut short: 1 of 2"},
+        {"steps beside it with a count past their records",
+         [](std::vector<unsigned char>*) {
+             WriterExtras extras;
+             extras.values = {{"HKEY_LOCAL_MACHINE\\Software\\X", "V", EXTRAS_REG_SZ, "1", 0}};
+             FakeExtras& fake = FakeExtrasState();
+             std::string error;
+             ASSERT_EQ(1, BuildExtras(extras, &fake.resource, &error));
+             reinterpret_cast<ExtrasHeader*>(fake.resource.data())->registryCount = 2;
+             fake.hasResource = true;
+         },
+         "steps beside the package (RCDATA 2) are damaged"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeEngineReset();
+        FakeExtrasReset();
+        std::vector<unsigned char> bytes = good;
+        row.arrange(&bytes);
+        FakeEngineState().package = bytes;
+        RunRecord record;
+        InitRunRecord(&record);
+        RunUpdate(kDialog, &record);
+        EXPECT_TRUE(FakeEngineCalls("Replace").empty());
+        EXPECT_EQ(1603, ExitCodeOf(ConcludeRun(&record)));
+        ASSERT_EQ(1, record.itemCount);
+        const RunItem* item = RecordedItem(&record, 0);
+        EXPECT_EQ(OUTCOME_CANNOT_APPLY, item->outcome);
+        EXPECT_NE(nullptr, std::strstr(item->detail, row.why)) << item->detail;
+        EXPECT_EQ(SUMMARY_UNREADABLE, SummarizeRun(&record).kind);
+        FreeRunRecord(&record);
+    }
+    FakeExtrasReset();
+}
+
+// A folder the steps were to make and could not leaves its files not done (no part left
+// uninstalled), and no value is set after a step that failed, a removal's included.
+TEST_F(Engine, NoValueAfterAFailedStep) {
+    struct Row {
+        const char* name;
+        std::function<void()> arrange;
+        ItemOutcome plugin;
+        Calls extras;
+    };
+    const std::string dir = "C:\\Apps\\Example";
+    const Row rows[] = {
+        {"its folder not made",
+         [&] {
+             FakeExtrasState().failingFolders = {dir + "\\plugins"};
+             FakeEngineState().missingFolders = {dir + "\\plugins"};
+         },
+         OUTCOME_NOT_WRITTEN,
+         {"Mkdir " + dir + "\\plugins FAIL"}},
+        {"a removal refused",
+         [&] { FakeExtrasState().refusedFiles = {dir + "\\old.dll"}; },
+         OUTCOME_ADDED,
+         {"Mkdir " + dir + "\\plugins", "Delete " + dir + "\\old.dll refused"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeEngineReset();
+        FakeExtrasReset();
+        FakeExtras& fake = FakeExtrasState();
+        fake.lastError = 5;
+        WriterExtras extras;
+        extras.folders = {"<InstallDir>\\plugins"};
+        extras.removals = {{"<InstallDir>\\old.dll", 0}};
+        extras.values = {{"HKEY_LOCAL_MACHINE\\Software\\Uninstall\\Example", "DisplayVersion",
+                          EXTRAS_REG_SZ, "3.1", 0}};
+        std::string error;
+        ASSERT_EQ(1, BuildExtras(extras, &fake.resource, &error));
+        fake.hasResource = true;
+        fake.paths = {{dir, PATH_FOLDER}, {dir + "\\old.dll", PATH_FILE}};
+        fake.keys = {"0:Software\\Uninstall\\Example@0"};
+        FakeEngineState().missingTargets = {dir + "\\plugins\\p.dll"};
+        row.arrange();
+        WriterPackage package = BasePackage();
+        package.entries = {Entry("p.dll", "<InstallDir>\\plugins", ENTRY_ALWAYS_REPLACE, "p")};
+        FakeEngineState().package = Build(package);
+        RunRecord record;
+        InitRunRecord(&record);
+        RunUpdate(kDialog, &record);
+        EXPECT_EQ(row.extras, fake.calls);
+        for (int i = 0; i < record.itemCount; ++i) {
+            const RunItem* item = RecordedItem(&record, i);
+            if (item->kind == ITEM_FILE) {
+                EXPECT_EQ(row.plugin, item->outcome);
+            }
+            if (item->kind == ITEM_VALUE) {
+                EXPECT_NE(OUTCOME_SET, item->outcome);
+            }
+            if (item->outcome == OUTCOME_FAILED) {
+                EXPECT_EQ(5u, item->error);
+            }
+        }
+        EXPECT_EQ(1603, ExitCodeOf(ConcludeRun(&record)));
+        FreeRunRecord(&record);
+    }
+    FakeExtrasReset();
+}

@@ -159,6 +159,40 @@ TEST(ItemOutcome, FillSummary) {
 }
 
 // Items stay where they were recorded while more are added: a pool thread holds one.
+// The log takes items in record order as they end: one still pending holds back the lines
+// after it, and every line names the Windows error of a step not done.
+TEST(ItemOutcome, LinesInOrderAsItemsEnd) {
+    RunRecord record;
+    InitRunRecord(&record);
+    std::vector<std::string> lines;
+    record.hook = [](void* context, RunRecord* run) {
+        char line[ITEM_PATH_SIZE * 2];
+        while (const RunItem* item = NextEndedItem(run)) {
+            FormatItemLine(item, line, sizeof line);
+            static_cast<std::vector<std::string>*>(context)->push_back(line);
+        }
+    };
+    record.hookContext = &lines;
+    RunItem* first = RecordItem(&record, ITEM_FILE, OUTCOME_PENDING, "a", nullptr);
+    RecordItem(&record, ITEM_FOLDER, OUTCOME_CREATED, "b", nullptr);
+    NotifyRecord(&record);
+    EXPECT_TRUE(lines.empty());
+    first->error = 32;
+    EndItem(&record, first, OUTCOME_IN_USE);
+    RunItem* value = RecordItem(&record, ITEM_VALUE, OUTCOME_FAILED, "c", "d");
+    value->error = 5;
+    NotifyRecord(&record);
+    const std::vector<std::string> want = {" file a not written: in use (Windows error 32)",
+                                           " folder b created",
+                                           " value c failed (d; Windows error 5)"};
+    EXPECT_EQ(want, lines);
+    // Begun afresh (a second press of Update), the record keeps its hook.
+    FreeRunRecord(&record);
+    EXPECT_NE(nullptr, record.hook);
+    EXPECT_EQ(0, record.logged);
+    FreeRunRecord(&record);
+}
+
 TEST(ItemOutcome, ItemsKeepTheirPlace) {
     RunRecord record;
     InitRunRecord(&record);

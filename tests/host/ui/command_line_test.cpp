@@ -49,6 +49,25 @@ TEST(CommandLine, Switches) {
     }
 }
 
+// The log names the argument behind a 1639: the first one refused.
+TEST(CommandLine, TheSwitchRefused) {
+    const struct {
+        const wchar_t* line;
+        const wchar_t* refused;
+    } rows[] = {
+        {L"Patch.exe /silent /x", L"/silent"},
+        {L"Patch.exe /q /log", L"/log"},
+        {L"Patch.exe /l*v= /q", L"/l*v="},
+        {L"Patch.exe /quiet", L""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(&row - rows);
+        CommandLine parsed;
+        ParseCommandLine(row.line, &parsed);
+        EXPECT_EQ(std::wstring(row.refused), std::wstring(parsed.badSwitch));
+    }
+}
+
 // A path as long as the room, and one longer: the longer one is refused, never cut.
 TEST(CommandLine, LogPathRoom) {
     for (std::size_t length : {LOG_PATH_SIZE - 1, LOG_PATH_SIZE}) {
