@@ -27,7 +27,7 @@ struct FakeExtras {
     std::string swapFolder, swapTarget, swapWhen;
     bool swapped = false;
     std::map<std::string, int> held;  // open handles by the path they name
-    unsigned long lastError = 0;            // LastStepError's answer
+    unsigned long lastError = 0;      // LastStepError's answer
     std::vector<std::string> calls;
 };
 
