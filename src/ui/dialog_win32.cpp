@@ -170,18 +170,10 @@ void ShowPassiveExplanation(HWND dialog, const wchar_t* versionText) {
 
 // The block reason from the package's title, for the run without a window.
 void PrepareBlockReasonFromPackage() {
-    HMODULE module = static_cast<HMODULE>(g_instance);
-    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(PACKAGE_RESOURCE_ID),
-                                MAKEINTRESOURCEA(PACKAGE_RESOURCE_TYPE));
-    HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
-    const void* bytes = loaded ? LockResource(loaded) : nullptr;
-    if (bytes) {
-        PackageImage image = {static_cast<const unsigned char*>(bytes),
-                              static_cast<std::uint32_t>(SizeofResource(module, found))};
-        wchar_t title[DIALOG_TEXT_SIZE];
-        if (HeaderText(UTEXT_TITLE, GetDialogTexts(image).title, title)) PrepareBlockReason(title);
-    }
-    if (loaded) FreeResource(loaded);
+    PackageImage image;
+    wchar_t title[DIALOG_TEXT_SIZE];
+    if (CarriedPackage(&image) && HeaderText(UTEXT_TITLE, GetDialogTexts(image).title, title))
+        PrepareBlockReason(title);
 }
 
 // 1 once a logoff or a restart ended the run without a window.

@@ -99,14 +99,9 @@ struct PackageFacts {
 void ReadPackageFacts(PackageFacts* facts) {
     facts->title[0] = facts->version[0] = facts->sha256[0] = '\0';
     facts->size = 0;
-    HMODULE module = static_cast<HMODULE>(g_instance);
-    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(PACKAGE_RESOURCE_ID),
-                                MAKEINTRESOURCEA(PACKAGE_RESOURCE_TYPE));
-    HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
-    const void* bytes = loaded ? LockResource(loaded) : nullptr;
-    if (bytes) {
-        facts->size = SizeofResource(module, found);
-        PackageImage image = {static_cast<const unsigned char*>(bytes), facts->size};
+    PackageImage image;
+    if (CarriedPackage(&image)) {
+        facts->size = image.size;
         const PackageHeader* header;
         if (GetPackageHeader(image, &header)) {
             const char* text = PackageText(image, header->title);
@@ -116,10 +111,9 @@ void ReadPackageFacts(PackageFacts* facts) {
         }
         // Which patch ran, for a support desk, whatever its version text says.
         unsigned char digest[SHA256_SIZE];
-        Sha256(bytes, facts->size, digest);
+        Sha256(image.data, facts->size, digest);
         Sha256Text(digest, facts->sha256);
     }
-    if (loaded) FreeResource(loaded);
 }
 
 // The file version of the program's own version block ("" without one).

@@ -19,19 +19,25 @@
 
 UiMode g_uiMode = UI_FULL;
 
-int CheckSingleInstance() {
-    // The machine-wide name is the product's: the package's title and registry key.
-    const char* title = nullptr;
-    const char* registryKey = nullptr;
+int CarriedPackage(PackageImage* image) {
     HMODULE module = static_cast<HMODULE>(g_instance);
     HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(PACKAGE_RESOURCE_ID),
                                 MAKEINTRESOURCEA(PACKAGE_RESOURCE_TYPE));
     HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
     const void* bytes = loaded ? LockResource(loaded) : nullptr;
+    if (!bytes) return 0;
+    *image = {static_cast<const unsigned char*>(bytes),
+              static_cast<std::uint32_t>(SizeofResource(module, found))};
+    return 1;
+}
+
+int CheckSingleInstance() {
+    // The machine-wide name is the product's: the package's title and registry key.
+    const char* title = nullptr;
+    const char* registryKey = nullptr;
     const PackageHeader* header;
-    PackageImage image = {static_cast<const unsigned char*>(bytes),
-                          bytes ? static_cast<std::uint32_t>(SizeofResource(module, found)) : 0};
-    if (bytes && GetPackageHeader(image, &header)) {
+    PackageImage image;
+    if (CarriedPackage(&image) && GetPackageHeader(image, &header)) {
         title = PackageText(image, header->title);
         registryKey = PackageText(image, header->registryKey);
     }

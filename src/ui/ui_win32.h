@@ -5,7 +5,12 @@
 #include <windows.h>
 
 #include "outcome/outcome.h"
+#include "package/package.h"
 #include "ui/command_line.h"
+
+// The package this program carries (RCDATA 1), as a read-only image of the loaded module: 1,
+// or 0 when it carries none that can be loaded. Resources need no freeing.
+int CarriedPackage(PackageImage* image);
 
 // 1 when this copy is the only one running and may go on; 0 when it must end at once.
 int CheckSingleInstance();
