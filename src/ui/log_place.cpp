@@ -124,23 +124,32 @@ int MakeFoldersOf(const wchar_t* path, int elevated, int checkOwner, Refusal* re
     return 1;
 }
 
+// Opens (or, `anew`, makes) the log at `path`; elevated, only where its final path is the one
+// meant. Null with the reason in `refusal`.
+void* OpenChecked(const wchar_t* path, int anew, int elevated, unsigned long long* size,
+                  Refusal* refusal) {
+    unsigned long error = 0;
+    void* file = OpenLogFile(path, anew, size, &error);
+    if (!file) {
+        Refuse(refusal, anew ? L"cannot be made anew" : L"cannot be opened", path, error);
+        return nullptr;
+    }
+    if (elevated && !LogFinalPathIs(file, path)) {
+        CloseLogFile(file);
+        Refuse(refusal, L"leads elsewhere through a link", path);
+        return nullptr;
+    }
+    return file;
+}
+
 // Opens the log at `path`, checked; a log past its limit is moved to "<path>.old" and begun
 // anew. 1 with the file in `opened`.
 int TryPlace(const wchar_t* path, int elevated, int checkOwner, LogOpened* opened,
              Refusal* refusal) {
     if (!MakeFoldersOf(path, elevated, checkOwner, refusal)) return 0;
     unsigned long long size = 0;
-    unsigned long error = 0;
-    void* file = OpenLogFile(path, 0, &size, &error);
-    if (!file) {
-        Refuse(refusal, L"cannot be opened", path, error);
-        return 0;
-    }
-    if (elevated && !LogFinalPathIs(file, path)) {
-        CloseLogFile(file);
-        Refuse(refusal, L"leads elsewhere through a link", path);
-        return 0;
-    }
+    void* file = OpenChecked(path, 0, elevated, &size, refusal);
+    if (!file) return 0;
     if (size > LOG_SIZE_LIMIT) {
         // Never cut in place: the old lines stay readable as ".old", and the new file is made
         // new, so a link put at the name meanwhile is refused rather than followed.
@@ -150,16 +159,8 @@ int TryPlace(const wchar_t* path, int elevated, int checkOwner, LogOpened* opene
             Refuse(refusal, L"is full and cannot be moved aside", path);
             return 0;
         }
-        file = OpenLogFile(path, 1, &size, &error);
-        if (!file) {
-            Refuse(refusal, L"cannot be made anew", path, error);
-            return 0;
-        }
-        if (elevated && !LogFinalPathIs(file, path)) {
-            CloseLogFile(file);
-            Refuse(refusal, L"leads elsewhere through a link", path);
-            return 0;
-        }
+        file = OpenChecked(path, 1, elevated, &size, refusal);
+        if (!file) return 0;
     }
     opened->file = file;
     opened->fresh = size == 0;

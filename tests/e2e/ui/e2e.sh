@@ -227,6 +227,13 @@ expect_product_updated() {  # expect_product_updated DIR [SHORTCUT_FOLDER]
     fi
 }
 
+# need_host_tidepack: skips the case (77) without the host build of tidepack.
+need_host_tidepack() {
+    [ -x "$TW_HOST_BUILD/tidepack" ] && return
+    echo "SKIP: no host build of tidepack at $TW_HOST_BUILD"
+    exit 77
+}
+
 # --- the cases
 
 # The English dialog from ready to done and Finish; ARGS go on the command line.
@@ -670,10 +677,7 @@ case_japanese_western_codepage() {
 # package without them shows the code page 932 bytes as Windows reads them there, as before.
 case_unicode_texts() {
     local tool=$TW_HOST_BUILD/tidepack work=$TW_BIN/unicode-texts
-    if [ ! -x "$tool" ]; then
-        echo "SKIP: no host build of tidepack at $TW_HOST_BUILD"
-        exit 77
-    fi
+    need_host_tidepack
     local message='潮騒ノートを終了してから、もう一度［更新］を押してください。'
     rm -rf "$work"
     mkdir -p "$work"
@@ -932,10 +936,7 @@ expect_diff_applied() {
 # package on the same folder; each file went the way plan said (replaced, kept, added, skipped).
 case_plan_then_apply() {
     local tool=$TW_HOST_BUILD/tidepack work=$TW_BIN/plan
-    if [ ! -x "$tool" ]; then
-        echo "SKIP: no host build of tidepack at $TW_HOST_BUILD"
-        exit 77
-    fi
+    need_host_tidepack
     rm -rf "$work"
     mkdir -p "$work"
     install_english
@@ -1577,10 +1578,7 @@ case_agent_service() {
 case_restart_superseded() {
     local tool=$TW_HOST_BUILD/tidepack work=$TW_BIN/superseded
     local key='HKLM\System\CurrentControlSet\Control\Session Manager'
-    if [ ! -x "$tool" ]; then
-        echo "SKIP: no host build of tidepack at $TW_HOST_BUILD"
-        exit 77
-    fi
+    need_host_tidepack
     rm -rf "$work"
     mkdir -p "$work"
     "$TW_MAKE_PACKAGE" --generate 70000 second-notecore >"$work/notecore.dll"
@@ -1827,10 +1825,7 @@ case_registry_views() {
 # finds each as plan said.
 case_new_folder_removal_registry() {
     local tool=$TW_HOST_BUILD/tidepack work=$TW_BIN/steps
-    if [ ! -x "$tool" ]; then
-        echo "SKIP: no host build of tidepack at $TW_HOST_BUILD"
-        exit 77
-    fi
+    need_host_tidepack
     local uninstall='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tidewell E2E Notes'
     rm -rf "$work"
     mkdir -p "$work"
